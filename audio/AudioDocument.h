@@ -1,0 +1,56 @@
+// The one recording the program holds: a block of PCM bytes, its sample
+// format and the user's selection. Plain data; the main window owns one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace notavox {
+
+struct FreeDeleter {
+    void operator()(uint8_t* p) const noexcept { std::free(p); }
+};
+
+// A raw byte block from the general heap. An empty block is no block at all.
+using SampleBlock = std::unique_ptr<uint8_t[], FreeDeleter>;
+
+// Allocates `size` uninitialised bytes; returns an empty block when size is 0
+// or the memory is not there.
+SampleBlock allocateBlock(size_t size);
+
+struct AudioDocument {
+    SampleBlock sampleData;
+    int32_t byteCount = 0;
+    int32_t selectionEnd = 0;
+    int32_t selectionStart = 0;
+    int32_t sampleRate = 0;
+    bool stereo = false;
+    bool sixteenBit = false;
+
+    int32_t bytesPerSample() const { return sixteenBit ? 2 : 1; }
+    int32_t channelCount() const { return stereo ? 2 : 1; }
+    int32_t bytesPerFrame() const { return bytesPerSample() * channelCount(); }
+    int32_t sampleCount() const { return byteCount / bytesPerSample(); }
+    int32_t frameCount() const { return sampleCount() / channelCount(); }
+
+    bool empty() const { return byteCount == 0; }
+    int32_t selectionLow() const { return selectionStart < selectionEnd ? selectionStart : selectionEnd; }
+    int32_t selectionHigh() const { return selectionStart < selectionEnd ? selectionEnd : selectionStart; }
+    bool hasSelection() const { return selectionStart != selectionEnd; }
+
+    // Replaces the recording in the program's fixed order: the old block
+    // goes, the new block and its length come in, then the format, then both
+    // selection ends are set to 0. The view refresh is the caller's job.
+    void replace(SampleBlock block, int32_t newByteCount, int32_t newSampleRate, bool newStereo,
+                 bool newSixteenBit);
+    // The same for operations that keep the format.
+    void replace(SampleBlock block, int32_t newByteCount);
+};
+
+// Level conversions between the two sample widths: 8-bit values centre on 128.
+inline int16_t level8To16(uint8_t v) { return static_cast<int16_t>((v - 128) * 256); }
+inline uint8_t level16To8(int16_t s) { return static_cast<uint8_t>((s >> 8) + 128); }
+
+}  // namespace notavox

@@ -1,0 +1,39 @@
+// Writing a file without ever destroying the one it replaces: the bytes go to
+// a new file in the destination's folder, which is moved over the destination
+// only once everything was written. A failed or abandoned write leaves the
+// old file untouched and no partial file behind.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace notavox {
+
+class SafeFile {
+public:
+    SafeFile() = default;
+    ~SafeFile();  // discards an uncommitted file
+    SafeFile(const SafeFile&) = delete;
+    SafeFile& operator=(const SafeFile&) = delete;
+
+    // Creates the new file beside `path`. False when the folder cannot take it.
+    bool open(const std::string& path);
+    // Buffered write; false once any write has failed.
+    bool write(const void* data, size_t size);
+    bool ok() const { return fd_ >= 0 && !failed_; }
+    // Flushes, closes and moves the new file over the destination.
+    bool commit();
+    // Closes and removes the new file; the destination stays as it was.
+    void discard();
+
+private:
+    bool flush();
+    int fd_ = -1;
+    bool failed_ = false;
+    std::string path_;
+    std::string tempPath_;
+    std::string buffer_;
+};
+
+}  // namespace notavox

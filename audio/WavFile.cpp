@@ -1,0 +1,193 @@
+#include "audio/WavFile.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "audio/SafeFile.h"
+
+namespace notavox {
+
+namespace {
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+void put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+void put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads exactly n bytes at offset; false on a short read or an error.
+bool readAt(int fd, uint64_t offset, void* dst, size_t n) {
+    uint8_t* p = static_cast<uint8_t*>(dst);
+    while (n > 0) {
+        ssize_t r = ::pread(fd, p, n, static_cast<off_t>(offset));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) return false;
+        p += r;
+        offset += static_cast<uint64_t>(r);
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+struct Chunk {
+    uint32_t id = 0;
+    uint32_t size = 0;
+    uint64_t dataOffset = 0;
+};
+
+constexpr uint32_t fourcc(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+// Walks the chunks from `pos` up to `end` and finds the first with the
+// identifier `id` (and, for RIFF, the form type `form`). Chunks are skipped
+// with their pad byte.
+bool findChunk(int fd, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, Chunk& found) {
+    while (pos + 8 <= end) {
+        uint8_t head[12];
+        if (!readAt(fd, pos, head, 8)) return false;
+        Chunk c{le32(head), le32(head + 4), pos + 8};
+        if (c.id == id) {
+            if (form == 0) {
+                found = c;
+                return true;
+            }
+            if (c.size >= 4 && pos + 12 <= end && readAt(fd, pos + 8, head + 8, 4) && le32(head + 8) == form) {
+                found = c;
+                return true;
+            }
+        }
+        pos = c.dataOffset + c.size + (c.size & 1u);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ReadWAVFile(const std::string& fileName, WavData& out) {
+    out = WavData();
+    Fd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+
+    Chunk riff;
+    if (!findChunk(fd.get(), 0, fileSize, fourcc("RIFF"), fourcc("WAVE"), riff)) return false;
+    const uint64_t riffEnd = std::min<uint64_t>(riff.dataOffset + riff.size, fileSize);
+    Chunk fmt;
+    if (!findChunk(fd.get(), riff.dataOffset + 4, riffEnd, fourcc("fmt "), 0, fmt)) return false;
+    if (fmt.size < 16) return false;
+    uint8_t rec[16];
+    if (!readAt(fd.get(), fmt.dataOffset, rec, 16)) return false;
+    const uint16_t tag = le16(rec);
+    const uint16_t channels = le16(rec + 2);
+    const uint32_t rate = le32(rec + 4);
+    const uint16_t bits = le16(rec + 14);
+    if (tag != 1 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16)) return false;
+
+    Chunk data;
+    const uint64_t afterFmt = fmt.dataOffset + fmt.size + (fmt.size & 1u);
+    if (!findChunk(fd.get(), afterFmt, riffEnd, fourcc("data"), 0, data)) return false;
+    // Refuse before allocating: an empty chunk, one too big for the byte
+    // count, or one that claims more bytes than the file holds.
+    if (data.size == 0 || data.size > 2147483647u || data.dataOffset + data.size > fileSize) return false;
+
+    SampleBlock block = allocateBlock(data.size);
+    if (!block) return false;
+    if (!readAt(fd.get(), data.dataOffset, block.get(), data.size)) return false;
+
+    out.block = std::move(block);
+    out.byteCount = static_cast<int32_t>(data.size);
+    out.sampleRate = static_cast<int32_t>(rate);
+    out.sixteenBit = bits == 16;
+    out.stereo = channels == 2;
+    return true;
+}
+
+void MakeWAVHeader(uint8_t h[44], bool stereo, bool sixteenBit, int32_t sampleRate, int32_t byteCount) {
+    const uint32_t count = static_cast<uint32_t>(byteCount);
+    const uint32_t pad = count & 1u;
+    const uint16_t channels = stereo ? 2 : 1;
+    const uint16_t blockAlign = static_cast<uint16_t>(channels * (sixteenBit ? 2 : 1));
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, 36u + count + pad);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);
+    put16(h + 22, channels);
+    put32(h + 24, static_cast<uint32_t>(sampleRate));
+    put32(h + 28, static_cast<uint32_t>(sampleRate) * blockAlign);
+    put16(h + 32, blockAlign);
+    put16(h + 34, sixteenBit ? 16 : 8);
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, count);
+}
+
+bool WriteWAVFile(const std::string& fileName, const uint8_t* sampleData, bool stereo, bool sixteenBit,
+                  int32_t sampleRate, int32_t byteCount) {
+    if (byteCount < 0 || (byteCount > 0 && sampleData == nullptr)) return false;
+    uint8_t header[44];
+    MakeWAVHeader(header, stereo, sixteenBit, sampleRate, byteCount);
+    SafeFile file;
+    if (!file.open(fileName)) return false;
+    file.write(header, sizeof header);
+    if (byteCount > 0) file.write(sampleData, static_cast<size_t>(byteCount));
+    if (byteCount & 1) {
+        const uint8_t zero = 0;
+        file.write(&zero, 1);
+    }
+    return file.commit();
+}
+
+std::string TempFolder() {
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = (env && *env) ? env : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    return dir;
+}
+
+std::string MakeTempFileName(const std::string& prefix, const std::string& extension) {
+    const std::string dir = TempFolder();
+    for (unsigned long n = 0; n < 1000000ul; ++n) {
+        std::string name = dir + prefix + std::to_string(n) + extension;
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return name;
+        }
+        if (errno != EEXIST) return std::string();
+    }
+    return std::string();
+}
+
+}  // namespace notavox

@@ -1,0 +1,41 @@
+// RIFF WAVE reading and writing (PCM, 1 or 2 channels, 8 or 16 bits) and the
+// name of the temporary WAV file of an MP3 import.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "audio/AudioDocument.h"
+
+namespace notavox {
+
+struct WavData {
+    SampleBlock block;
+    int32_t byteCount = 0;
+    int32_t sampleRate = 0;
+    bool sixteenBit = false;
+    bool stereo = false;
+};
+
+// Reads a WAV file. On failure returns false and `out` holds nothing.
+bool ReadWAVFile(const std::string& fileName, WavData& out);
+
+// Writes the 44-byte header, the samples and a pad byte for an odd count.
+// The destination is replaced only when the whole file was written.
+bool WriteWAVFile(const std::string& fileName, const uint8_t* sampleData, bool stereo, bool sixteenBit,
+                  int32_t sampleRate, int32_t byteCount);
+
+// The 44-byte header that WriteWAVFile writes.
+void MakeWAVHeader(uint8_t header[44], bool stereo, bool sixteenBit, int32_t sampleRate, int32_t byteCount);
+
+// The folder for temporary files, always ending in '/': $TMPDIR when set and
+// not empty, else /tmp.
+std::string TempFolder();
+
+// Returns "<temp folder><prefix><n><extension>" for the first counter n from 0
+// whose name is free. The file is created empty and exclusively, so no other
+// process can put a file or link of its own under that name. Empty string when
+// no name could be created.
+std::string MakeTempFileName(const std::string& prefix, const std::string& extension);
+
+}  // namespace notavox
