@@ -88,6 +88,23 @@ bool SafeFile::write(const void* data, size_t size) {
     return true;
 }
 
+bool SafeFile::writeAt(uint64_t offset, const void* data, size_t size) {
+    if (!ok() || !flush()) return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t w = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            failed_ = true;
+            return false;
+        }
+        p += w;
+        offset += static_cast<uint64_t>(w);
+        size -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
 bool SafeFile::commit() {
     if (!ok()) {
         discard();

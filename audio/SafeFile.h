@@ -21,6 +21,8 @@ public:
     bool open(const std::string& path);
     // Buffered write; false once any write has failed.
     bool write(const void* data, size_t size);
+    // Overwrites bytes already written (a header completed at the end).
+    bool writeAt(uint64_t offset, const void* data, size_t size);
     bool ok() const { return fd_ >= 0 && !failed_; }
     // Flushes, closes and moves the new file over the destination.
     bool commit();

@@ -1,0 +1,55 @@
+// MP3 export: the whole recording through the four-call encoder stream into
+// an MP3 file, with the output rate and bit rate of the "MP3 Ausgabe" lists.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "audio/AudioDocument.h"
+#include "audio/OperationHost.h"
+#include "codecs/LameEncoder.h"
+
+namespace notavox {
+
+// Message boxes of the export (OK button only, no icon).
+inline constexpr const char* kMsgCannotCreateMp3 = "Konnte Datei nicht erstellen...";
+inline constexpr const char* kMsgCannotInitEncoder = "Konnte LAME Encoder nicht initialisieren...";
+// Texts of the two exceptions that end an encoding in mid-stream.
+inline constexpr const char* kMsgEncodeFailed = "Fehler beim MP3 Codieren";
+inline constexpr const char* kMsgFlushFailed = "Echec à la sortie";
+
+// The entries of the "MP3 Ausgabe" lists and their start-up choices.
+inline constexpr int32_t kMp3OutputRates[] = {48000, 44100, 32000, 24000, 22050, 16000, 11025};
+inline constexpr int32_t kMp3BitRates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+inline constexpr int32_t kDefaultMp3OutputRate = 44100;
+inline constexpr int32_t kDefaultMp3BitRate = 128;
+
+// Raised when the encoder fails in mid-stream; what() is one of the two texts.
+class EMp3Encoding : public std::runtime_error {
+public:
+    explicit EMp3Encoding(const char* message) : std::runtime_error(message) {}
+};
+
+// The configuration record for a recording and the two list values.
+BE_CONFIG MakeMp3Config(int32_t inputRate, bool stereo, int32_t outputRate, int32_t bitRate);
+
+enum class Mp3ExportStatus {
+    Ok,
+    CannotCreate,   // kMsgCannotCreateMp3
+    CannotInitEncoder,  // kMsgCannotInitEncoder; the destination is untouched
+};
+
+struct Mp3ExportResult {
+    Mp3ExportStatus status = Mp3ExportStatus::Ok;
+    std::string message;  // empty for Ok
+};
+
+// Encodes the whole recording into `path` in chunks of 5000 bytes. The file
+// replaces the destination only when it is complete. Throws EMp3Encoding when
+// a chunk or the final flush fails (the destination is then untouched).
+Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc, int32_t outputRate,
+                              int32_t bitRate, OperationHost& host,
+                              Mp3EncoderStream& encoder = SystemMp3Encoder());
+
+}  // namespace notavox

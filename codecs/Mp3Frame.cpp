@@ -1,0 +1,62 @@
+#include "codecs/Mp3Frame.h"
+
+namespace notavox {
+
+namespace {
+
+// kbit/s; index 0 (free format) and 15 (bad) are never looked up.
+constexpr int32_t kMpeg1[3][16] = {
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},  // Layer I
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},     // Layer II
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},      // Layer III
+};
+constexpr int32_t kMpeg2[3][16] = {
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},  // Layer I
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},       // Layer II
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},       // Layer III
+};
+
+}  // namespace
+
+Mp3FrameHeader ParseMp3FrameHeader(const uint8_t h[4]) {
+    Mp3FrameHeader f;
+    f.version = (h[1] >> 3) & 3;
+    f.layer = (h[1] >> 1) & 3;
+    f.protection = (h[1] & 1) == 0;
+    f.bitrateIndex = h[2] >> 4;
+    f.sampleRateIndex = (h[2] >> 2) & 3;
+    f.padding = (h[2] >> 1) & 1;
+    f.privateBit = h[2] & 1;
+    f.channelMode = h[3] >> 6;
+    f.modeExtension = (h[3] >> 4) & 3;
+    f.copyright = (h[3] >> 3) & 1;
+    f.original = (h[3] >> 2) & 1;
+    f.emphasis = h[3] & 3;
+    return f;
+}
+
+bool IsValidMp3FrameHeader(const uint8_t h[4]) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    const Mp3FrameHeader f = ParseMp3FrameHeader(h);
+    return f.layer != 0 && f.bitrateIndex < 15 && f.sampleRateIndex < 3;
+}
+
+int32_t Mp3SampleRate(int version, int sampleRateIndex) {
+    static constexpr int32_t kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    if (sampleRateIndex < 0 || sampleRateIndex > 2) return 0;
+    switch (version) {
+        case 2: return kRates[1][sampleRateIndex];
+        case 0: return kRates[2][sampleRateIndex];
+        default: return kRates[0][sampleRateIndex];  // MPEG-1 and the reserved value
+    }
+}
+
+int32_t Mp3BitRate(int version, int layer, int bitrateIndex) {
+    if (layer < 1 || layer > 3) return 8;
+    const int index = (bitrateIndex == 0 || bitrateIndex >= 15) ? 1 : bitrateIndex;
+    const int row = 3 - layer;  // layer field 3 is Layer I
+    const bool mpeg1 = version == 3 || version == 1;
+    return mpeg1 ? kMpeg1[row][index] : kMpeg2[row][index];
+}
+
+}  // namespace notavox

@@ -1,0 +1,43 @@
+// MPEG audio frame headers: the validity test of the frame search, the fields
+// and the stream parameters derived from them (sample rate, bit rate).
+#pragma once
+
+#include <cstdint>
+
+namespace notavox {
+
+struct Mp3FrameHeader {
+    int version = 0;         // b1 bits 4..3: 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
+    int layer = 0;           // b1 bits 2..1: 1 Layer III, 2 Layer II, 3 Layer I, 0 reserved
+    bool protection = false; // true when a CRC follows the header (protection bit 0)
+    int bitrateIndex = 0;    // b2 bits 7..4
+    int sampleRateIndex = 0; // b2 bits 3..2
+    bool padding = false;
+    bool privateBit = false;
+    int channelMode = 0;     // b3 bits 7..6: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    int modeExtension = 0;
+    bool copyright = false;
+    bool original = false;
+    int emphasis = 0;
+};
+
+// Splits four header bytes into their fields; no test is made.
+Mp3FrameHeader ParseMp3FrameHeader(const uint8_t h[4]);
+
+// The frame search's test: sync, a layer other than 0, a bit-rate index
+// below 15 and a sample-rate index below 3. The version is not tested.
+bool IsValidMp3FrameHeader(const uint8_t h[4]);
+
+// Sample rate in Hz by version and sample-rate index; the reserved version
+// counts as MPEG-1, the reserved index 3 gives 0.
+int32_t Mp3SampleRate(int version, int sampleRateIndex);
+
+// Bit rate in kbit/s from the tables of the MPEG audio standard for the
+// version and layer. Index 0 (free format) and 15 are taken as 1; a layer of
+// 0 gives 8.
+int32_t Mp3BitRate(int version, int layer, int bitrateIndex);
+
+// 1 when the channel mode is 3 (single channel), else 2.
+inline int Mp3Channels(int channelMode) { return channelMode == 3 ? 1 : 2; }
+
+}  // namespace notavox

@@ -1,0 +1,416 @@
+#include "codecs/Mp3Import.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "audio/SafeFile.h"
+#include "codecs/Mp3Frame.h"
+
+namespace notavox {
+
+namespace {
+
+constexpr uint32_t kMp3Tag = WAVE_FORMAT_MPEGLAYER3;
+
+// Reads through a window of the file so that the byte-by-byte searches of
+// the analysis do not turn into one system call per byte.
+class WindowReader {
+public:
+    WindowReader(int fd, int64_t size) : fd_(fd), size_(size), buf_(65536) {}
+
+    // Reads up to n bytes at pos; returns how many there were.
+    size_t read(int64_t pos, uint8_t* dst, size_t n) {
+        size_t got = 0;
+        while (got < n && pos < size_) {
+            if (pos < start_ || pos >= start_ + int64_t(len_)) {
+                if (!fill(pos)) break;
+            }
+            const size_t off = size_t(pos - start_);
+            const size_t take = std::min(n - got, len_ - off);
+            std::memcpy(dst + got, buf_.data() + off, take);
+            got += take;
+            pos += int64_t(take);
+        }
+        return got;
+    }
+    int byteAt(int64_t pos) {
+        uint8_t b;
+        return read(pos, &b, 1) == 1 ? b : -1;
+    }
+
+private:
+    bool fill(int64_t pos) {
+        start_ = pos;
+        len_ = 0;
+        for (;;) {
+            ssize_t r = ::pread(fd_, buf_.data(), buf_.size(), off_t(pos));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) return false;
+            len_ = size_t(r);
+            return true;
+        }
+    }
+
+    int fd_;
+    int64_t size_;
+    std::vector<uint8_t> buf_;
+    int64_t start_ = 0;
+    size_t len_ = 0;
+};
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// H at pos: the four bytes there; bytes past the end keep their old values.
+void readHeader(WindowReader& r, int64_t pos, uint8_t h[4]) {
+    uint8_t tmp[4];
+    const size_t got = r.read(pos, tmp, 4);
+    std::memcpy(h, tmp, got);
+}
+
+// The RIFF-wrapped form: "RIFF", size, "WAVE", then a "fmt " chunk whose
+// first bytes are a WAVEFORMATEX. The MP3 data is the contents of the
+// "data" chunk after it.
+bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
+    uint8_t head[20];
+    if (r.read(0, head, 20) != 20) return false;
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0 ||
+        std::memcmp(head + 12, "fmt ", 4) != 0)
+        return false;
+    const uint32_t fmtSize = le32(head + 16);
+    uint8_t fmt[18] = {};
+    r.read(20, fmt, std::min<uint32_t>(fmtSize, 18));
+    info.riffWrapped = true;
+    info.channels = le16(fmt + 2) == 2 ? 2 : 1;
+    info.sampleRate = int32_t(le32(fmt + 4));
+    info.bitRate = int32_t(le32(fmt + 8) * 8u / 1000u);
+
+    // Find the data chunk; without one the data is taken from offset 66 on.
+    info.dataStart = 66;
+    info.dataEnd = fileSize;
+    int64_t pos = 20 + int64_t(fmtSize) + (fmtSize & 1u);
+    while (pos + 8 <= fileSize) {
+        uint8_t ch[8];
+        if (r.read(pos, ch, 8) != 8) break;
+        const uint32_t size = le32(ch + 4);
+        if (std::memcmp(ch, "data", 4) == 0) {
+            info.dataStart = pos + 8;
+            info.dataEnd = std::min<int64_t>(pos + 8 + int64_t(size), fileSize);
+            break;
+        }
+        pos += 8 + int64_t(size) + (size & 1u);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ACMEnumFmtMethod(HACMDRIVERID /*driverId*/, const ACMFORMATDETAILS& details, Mp3FormatList& formats) {
+    if (details.pwfx && details.cbwfx >= 2 && le16(details.pwfx) == kMp3Tag) {
+        FormatArea record{};
+        std::memcpy(record.data(), details.pwfx, std::min<size_t>(details.cbwfx, kFormatAreaSize));
+        formats.push_back(record);
+    }
+    return true;
+}
+
+bool ACMEnumDrvrMethod(AcmDriver& driver, HACMDRIVERID driverId, Mp3FormatList& formats, OperationHost& host) {
+    HACMDRIVER had = 0;
+    if (driver.acmDriverOpen(&had, driverId, 0) == MMSYSERR_NOERROR) {
+        FormatArea buffer{};
+        wfx::set16(buffer, wfx::kTag, uint16_t(kMp3Tag));
+        wfx::set16(buffer, wfx::kExtraSize, uint16_t(kFormatAreaSize));
+        ACMFORMATDETAILS details{};
+        details.cbStruct = kAcmFormatDetailsSize;
+        details.dwFormatTag = kMp3Tag;
+        details.pwfx = buffer.data();
+        details.cbwfx = kFormatAreaSize;
+        driver.acmFormatEnum(
+            had, details,
+            [&formats](HACMDRIVERID id, const ACMFORMATDETAILS& d) { return ACMEnumFmtMethod(id, d, formats); }, 0);
+        driver.acmDriverClose(had, 0);
+    }
+    host.ProcessMessages();
+    return true;
+}
+
+void EnumerateMP3Formats(AcmDriver& driver, Mp3FormatList& formats, OperationHost& host) {
+    driver.acmDriverEnum([&](HACMDRIVERID id) { return ACMEnumDrvrMethod(driver, id, formats, host); },
+                         ACM_DRIVERENUMF_DISABLED);
+}
+
+Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize) {
+    WindowReader r(fd, fileSize);
+    Mp3StreamInfo info;
+    if (analyseRiff(r, fileSize, info)) return info;
+    info = Mp3StreamInfo();
+
+    uint8_t* h = info.header;
+    int64_t p = 0;
+    readHeader(r, p, h);
+    static const uint8_t kZero[4] = {};
+    if (std::memcmp(h, kZero, 4) == 0) {
+        while (p < fileSize && r.byteAt(p) == 0) ++p;
+        readHeader(r, p, h);
+    }
+    if (h[0] == 'I' && h[1] == 'D' && h[2] == '3') {
+        uint8_t tag[10] = {};
+        r.read(p, tag, 10);
+        const int64_t size = int64_t(tag[6] & 0x7F) << 21 | int64_t(tag[7] & 0x7F) << 14 |
+                             int64_t(tag[8] & 0x7F) << 7 | int64_t(tag[9] & 0x7F);
+        p += 10 + size;
+        if (r.byteAt(p) == 0) {
+            while (p < fileSize && r.byteAt(p) == 0) ++p;
+        }
+        readHeader(r, p, h);
+    }
+    // The frame search ends at the last position where four bytes remain.
+    while (!IsValidMp3FrameHeader(h) && p + 4 < fileSize) {
+        ++p;
+        readHeader(r, p, h);
+    }
+
+    const Mp3FrameHeader f = ParseMp3FrameHeader(h);
+    info.channels = Mp3Channels(f.channelMode);
+    info.sampleRate = Mp3SampleRate(f.version, f.sampleRateIndex);
+    info.bitRate = Mp3BitRate(f.version, f.layer, f.bitrateIndex);
+    info.dataStart = p;
+    info.dataEnd = fileSize;
+    return info;
+}
+
+void ChooseMp3Formats(const Mp3StreamInfo& info, const Mp3FormatList& formats, FormatArea& source,
+                      FormatArea& destination) {
+    const uint16_t channels = uint16_t(info.channels);
+    const uint32_t rate = uint32_t(info.sampleRate);
+    wfx::set16(destination, wfx::kChannels, channels);
+    wfx::set32(destination, wfx::kSamplesPerSec, rate);
+    wfx::set16(destination, wfx::kBitsPerSample, 16);
+    wfx::set32(destination, wfx::kAvgBytesPerSec, channels * rate * 16u / 8u);
+    wfx::set16(destination, wfx::kBlockAlign, uint16_t(channels * 16u / 8u));
+    wfx::set16(destination, wfx::kExtraSize, 0);
+
+    wfx::set16(source, wfx::kChannels, channels);
+    wfx::set32(source, wfx::kSamplesPerSec, rate);
+    wfx::set16(source, wfx::kBitsPerSample, 0);
+    wfx::set32(source, wfx::kAvgBytesPerSec, uint32_t(info.bitRate) * 1000u / 8u);
+
+    const FormatArea wanted = source;
+    for (const FormatArea& f : formats) {
+        if (wfx::channels(f) == wfx::channels(wanted) && wfx::samplesPerSec(f) == wfx::samplesPerSec(wanted) &&
+            wfx::bitsPerSample(f) == wfx::bitsPerSample(wanted) &&
+            wfx::avgBytesPerSec(f) == wfx::avgBytesPerSec(wanted))
+            source = f;  // the last match wins
+    }
+}
+
+namespace {
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+private:
+    int fd_;
+};
+
+int openReadOnly(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // one retry
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+size_t readFully(int fd, int64_t pos, uint8_t* dst, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::pread(fd, dst + got, n - got, off_t(pos + int64_t(got)));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += size_t(r);
+    }
+    return got;
+}
+
+void makeFinalHeader(uint8_t h[44], const FormatArea& destination, uint64_t fileSize) {
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, fileSize >= 8 ? uint32_t(fileSize - 8) : 0);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    std::memcpy(h + 20, destination.data(), 16);
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, fileSize >= 44 ? uint32_t(fileSize - 44) : 0);
+}
+
+}  // namespace
+
+Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wavPath,
+                              const Mp3FormatList& formats, TACMConvertor& mp3wav, OperationHost& host) {
+    Mp3ImportResult result;
+    if (formats.empty()) {
+        result.status = Mp3ImportStatus::NoCodec;
+        result.message = kMsgNoMp3Codec;
+        return result;
+    }
+    host.setStopRequested(false);
+    host.SetProStatus(0);
+
+    const int fd = openReadOnly(mp3Path);
+    if (fd < 0) {
+        host.SetProStatus(0);
+        result.status = Mp3ImportStatus::CannotOpenInput;
+        result.message = kMsgCannotOpenMp3;
+        return result;
+    }
+    FdCloser closeMp3(fd);
+    SafeFile wav;
+    if (!wav.open(wavPath)) {
+        host.SetProStatus(0);
+        result.status = Mp3ImportStatus::CannotCreateOutput;
+        result.message = kMsgCannotCreateWav;
+        return result;
+    }
+    struct stat st {};
+    ::fstat(fd, &st);
+    const int64_t size = int64_t(st.st_size);
+
+    const Mp3StreamInfo info = AnalyseMp3Stream(fd, size);
+    ChooseMp3Formats(info, formats, mp3wav.ACMFormatIn(), mp3wav.ACMFormatOut());
+
+    uint8_t header[44] = {};
+    makeFinalHeader(header, mp3wav.ACMFormatOut(), 0);
+    put32(header + 4, 0);
+    put32(header + 40, 0);
+    wav.write(header, sizeof header);
+    uint64_t written = sizeof header;
+
+    try {
+        // A block align of 0 would give chunks of no bytes and never end.
+        const uint32_t align = std::max<uint32_t>(1, wfx::blockAlign(mp3wav.ACMFormatIn()));
+        mp3wav.SetInputBufferSize(align * 1024u);
+        mp3wav.SetActive(true);
+
+        AcmDriver& driver = mp3wav.Driver();
+        ACMSTREAMHEADER& hdr = mp3wav.StreamHeader();
+        int64_t remaining = info.dataEnd - info.dataStart;
+        int64_t pos = info.dataStart;
+        for (int pass = 0; remaining > 0 && !host.stopRequested(); ++pass) {
+            uint32_t n = mp3wav.InputBufferSize();
+            uint32_t flag = pass == 0 ? ACM_STREAMCONVERTF_START : 0;
+            if (remaining < int64_t(n)) {
+                n = uint32_t(remaining);
+                flag = ACM_STREAMCONVERTF_END;
+            }
+            const size_t got = readFully(fd, pos, mp3wav.SourceBuffer(), n);
+            if (got < n) {
+                // The file shrank under us: what is there is the end.
+                n = uint32_t(got);
+                remaining = n;
+                flag = ACM_STREAMCONVERTF_END;
+                if (n == 0) break;
+            }
+            pos += n;
+            remaining -= n;
+            hdr.cbSrcLength = n;
+            host.SetProStatus(remaining > size ? 100 : int32_t((size - remaining) * 100 / size));
+            try {
+                CheckACMResult("acmStreamConvert:", driver.acmStreamConvert(mp3wav.StreamHandle(), hdr, flag));
+            } catch (const EACMConvertor&) {
+                // A chunk the codec refuses is skipped.
+            }
+            const uint32_t used = hdr.cbSrcLengthUsed;
+            if (used > 0 && used < n) {
+                pos -= n - used;
+                remaining += n - used;
+            }
+            const uint32_t produced = std::min(hdr.cbDstLengthUsed, mp3wav.DestinationBufferSize());
+            if (produced > 0) {
+                wav.write(mp3wav.DestinationBuffer(), produced);
+                written += produced;
+            }
+            host.ProcessMessages();
+        }
+        result.stopped = remaining > 0 && host.stopRequested();
+
+        host.SetProStatus(0);
+        CheckACMResult("acmStreamReset", driver.acmStreamReset(mp3wav.StreamHandle(), 0));
+        mp3wav.SetActive(false);
+    } catch (const EACMConvertor& e) {
+        try {
+            mp3wav.SetActive(false);
+        } catch (const EACMConvertor&) {
+        }
+        wav.discard();
+        ::unlink(wavPath.c_str());
+        host.SetProStatus(0);
+        result.status = Mp3ImportStatus::ComponentError;
+        result.message = e.what();
+        result.stopped = false;
+        return result;
+    }
+
+    makeFinalHeader(header, mp3wav.ACMFormatOut(), written);
+    wav.writeAt(0, header, sizeof header);
+    const bool committed = wav.commit();
+    host.SetProStatus(0);
+    if (!committed || written > 0xFFFFFFFFull) {
+        ::unlink(wavPath.c_str());
+        result.status = Mp3ImportStatus::CannotCreateOutput;
+        result.message = kMsgCannotCreateWav;
+    }
+    return result;
+}
+
+std::vector<uint8_t> StoredACMFormatIn() {
+    FormatArea a{};
+    wfx::set16(a, wfx::kTag, WAVE_FORMAT_MPEGLAYER3);
+    wfx::set16(a, wfx::kChannels, 2);
+    wfx::set32(a, wfx::kSamplesPerSec, 24000);
+    wfx::set32(a, wfx::kAvgBytesPerSec, 7000);
+    wfx::set16(a, wfx::kBlockAlign, 1);
+    wfx::set16(a, wfx::kBitsPerSample, 0);
+    wfx::set16(a, wfx::kExtraSize, uint16_t(wfx::kMp3ExtraBytes));
+    wfx::set16(a, wfx::kMp3Id, 1);
+    wfx::set32(a, wfx::kMp3Flags, 2);
+    wfx::set16(a, wfx::kMp3BlockSize, 168);
+    wfx::set16(a, wfx::kMp3FramesPerBlock, 1);
+    wfx::set16(a, wfx::kMp3CodecDelay, 1393);
+    return WriteFormatProperty(a);
+}
+
+std::vector<uint8_t> StoredACMFormatOut() {
+    FormatArea a{};
+    wfx::set16(a, wfx::kTag, WAVE_FORMAT_PCM);
+    wfx::set16(a, wfx::kChannels, 2);
+    wfx::set32(a, wfx::kSamplesPerSec, 44100);
+    wfx::set32(a, wfx::kAvgBytesPerSec, 176400);
+    wfx::set16(a, wfx::kBlockAlign, 4);
+    wfx::set16(a, wfx::kBitsPerSample, 16);
+    wfx::set16(a, wfx::kExtraSize, uint16_t(kFormatAreaSize));
+    return WriteFormatProperty(a);
+}
+
+void LoadStoredMp3wavProperties(TACMConvertor& mp3wav) {
+    mp3wav.SetInputBufferSize(kStoredInputBufferSize);
+    mp3wav.ReadACMFormatIn(StoredACMFormatIn());
+    mp3wav.ReadACMFormatOut(StoredACMFormatOut());
+}
+
+}  // namespace notavox
