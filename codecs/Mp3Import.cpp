@@ -269,6 +269,13 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
         result.message = kMsgNoMp3Codec;
         return result;
     }
+    // A decoding that pumps messages can be asked for another one; the one
+    // stream of the component belongs to the first.
+    if (mp3wav.Active()) {
+        result.status = Mp3ImportStatus::ComponentError;
+        result.message = ACMResultText("acmStreamOpen:", ACMERR_BUSY);
+        return result;
+    }
     host.setStopRequested(false);
     host.SetProStatus(0);
 

@@ -71,7 +71,9 @@ struct Mp3ImportResult {
 // Decodes `mp3Path` into a 16-bit PCM WAV file at `wavPath` through the
 // component `mp3wav`. Clears the stop flag on entry and polls it once per
 // chunk; pumps the message queue after every chunk; shows progress. After a
-// component error no file is left at `wavPath`.
+// component error no file is left at `wavPath`. A call made while `mp3wav`
+// is still decoding (from a handler run by the message pump) is refused as
+// a component error: "acmStreamOpen: The conversion stream is already in use.".
 Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wavPath,
                               const Mp3FormatList& formats, TACMConvertor& mp3wav, OperationHost& host);
 

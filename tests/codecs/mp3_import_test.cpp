@@ -423,3 +423,77 @@ TEST_F(Mp3ImportLoop, ComponentErrorsEndTheDecodingAndRemoveTheWavFile) {
     EXPECT_FALSE(mp3wav.Active());
     EXPECT_EQ(driver.openStreams, 0);
 }
+
+TEST_F(Mp3ImportTools, MixedAndDamagedStreamsDecodeWithoutHarm) {
+    const std::vector<uint8_t> mono = readBytes(makeMp3("m.mp3", 44100, 1, 1.0, "-b 64 -m m"));
+    const std::vector<uint8_t> stereo = readBytes(makeMp3("s.mp3", 44100, 2, 1.0, "-b 128"));
+    const std::vector<uint8_t> low = readBytes(makeMp3("l.mp3", 22050, 2, 1.0, "-b 32"));
+
+    std::vector<std::vector<uint8_t>> inputs;
+    std::vector<uint8_t> joined = mono;
+    joined.insert(joined.end(), stereo.begin(), stereo.end());
+    joined.insert(joined.end(), low.begin(), low.end());
+    inputs.push_back(joined);
+    // Every 700th byte flipped.
+    std::vector<uint8_t> flipped = stereo;
+    for (size_t i = 100; i < flipped.size(); i += 700) flipped[i] ^= 0x5A;
+    inputs.push_back(flipped);
+    // Random bytes with frame headers sprinkled in.
+    std::vector<uint8_t> noise(60000);
+    uint32_t x = 99;
+    for (size_t i = 0; i < noise.size(); ++i) {
+        x = x * 1103515245u + 12345u;
+        noise[i] = uint8_t(x >> 16);
+        if (i % 417 == 0 && i + 4 < noise.size()) {
+            noise[i] = 0xFF;
+            noise[i + 1] = 0xFB;
+        }
+    }
+    inputs.push_back(noise);
+
+    Importer imp;
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        const std::string path = dir.file("mixed" + std::to_string(k) + ".mp3");
+        writeBytes(path, inputs[k]);
+        const std::string wav = dir.file("mixed" + std::to_string(k) + ".wav");
+        const Mp3ImportResult r = imp.run(path, wav);
+        if (r.status != Mp3ImportStatus::Ok) {
+            EXPECT_EQ(r.status, Mp3ImportStatus::ComponentError) << k;
+            continue;
+        }
+        const std::vector<uint8_t> out = readBytes(wav);
+        ASSERT_GE(out.size(), 44u) << k;
+        // Whatever came out is whole frames of the stated format.
+        EXPECT_EQ((out.size() - 44) % (out[22] == 2 ? 4 : 2), 0u) << k;
+    }
+    // The joined file: the first stream's format holds for all of it.
+    WavData got;
+    ASSERT_TRUE(ReadWAVFile(dir.file("mixed0.wav"), got));
+    EXPECT_FALSE(got.stereo);
+    EXPECT_EQ(got.sampleRate, 44100);
+    EXPECT_GT(got.byteCount, 2 * 44100 * 2);
+}
+
+TEST_F(Mp3ImportLoop, ADecodingStartedFromTheMessagePumpIsRefused) {
+    // The host's pump runs a second import, as a second open command would.
+    struct NestingHost : RecordingHost {
+        std::function<void()> nested;
+        void ProcessMessages() override {
+            RecordingHost::ProcessMessages();
+            if (nested) {
+                auto f = std::move(nested);
+                nested = nullptr;
+                f();
+            }
+        }
+    } nesting;
+    const std::string mp3 = makeFile(3000);
+    Mp3ImportResult inner;
+    nesting.nested = [&] { inner = ConvertMP3WAV(mp3, dir.file("inner.wav"), formats, mp3wav, nesting); };
+    const Mp3ImportResult outer = ConvertMP3WAV(mp3, wav, formats, mp3wav, nesting);
+    EXPECT_EQ(inner.status, Mp3ImportStatus::ComponentError);
+    EXPECT_EQ(inner.message, "acmStreamOpen: The conversion stream is already in use.");
+    EXPECT_EQ(outer.status, Mp3ImportStatus::Ok);
+    EXPECT_EQ(readBytes(wav).size(), 44u + 3000u);
+    EXPECT_EQ(driver.converts.size(), 3u);
+}
