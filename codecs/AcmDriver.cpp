@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mpg123.h>
+#include <mutex>
 #include <vector>
 
 namespace notavox {
@@ -174,6 +175,7 @@ public:
                           MPG123_ENC_SIGNED_16) != MPG123_OK ||
             mpg123_open_feed(s->mh) != MPG123_OK)
             return ACMERR_NOTPOSSIBLE;
+        std::lock_guard<std::mutex> lock(mutex_);
         const HACMSTREAM h = nextHandle_++;
         streams_[h] = std::move(s);
         *handle = h;
@@ -255,19 +257,25 @@ public:
     }
 
     MMRESULT acmStreamClose(HACMSTREAM handle, uint32_t flags) override {
+        std::unique_ptr<Stream> closed;  // deleted outside the lock
+        std::lock_guard<std::mutex> lock(mutex_);
         auto it = streams_.find(handle);
         if (it == streams_.end()) return MMSYSERR_INVALHANDLE;
         if (flags != 0) return MMSYSERR_INVALFLAG;
+        closed = std::move(it->second);
         streams_.erase(it);
         return MMSYSERR_NOERROR;
     }
 
 private:
+    // Streams of different threads are independent; only the table is shared.
     Stream* find(HACMSTREAM h) {
+        std::lock_guard<std::mutex> lock(mutex_);
         auto it = streams_.find(h);
         return it == streams_.end() ? nullptr : it->second.get();
     }
 
+    std::mutex mutex_;
     std::map<HACMSTREAM, std::unique_ptr<Stream>> streams_;
     HACMSTREAM nextHandle_ = 0x1000;
 };

@@ -2,6 +2,7 @@
 
 #include <lame/lame.h>
 #include <map>
+#include <mutex>
 
 namespace notavox {
 
@@ -40,6 +41,8 @@ public:
         const uint64_t bound = outputBound(2500 / uint64_t(channels), c.dwSampleRate, c.dwReSampleRate);
         if (bound > (64u << 20)) return BE_ERR_INVALID_FORMAT_PARAMETERS;
 
+        // The library's first set-up fills tables of its own: one at a time.
+        std::lock_guard<std::mutex> lock(mutex_);
         lame_global_flags* gfp = lame_init();
         if (!gfp) return BE_ERR_NO_MORE_HANDLES;
         static const MPEG_mode kModes[] = {STEREO, JOINT_STEREO, DUAL_CHANNEL, MONO};
@@ -103,6 +106,7 @@ public:
     }
 
     BE_ERR beCloseStream(HBE_STREAM handle) override {
+        std::lock_guard<std::mutex> lock(mutex_);
         auto it = streams_.find(handle);
         if (it == streams_.end()) return BE_ERR_INVALID_HANDLE;
         lame_close(it->second.gfp);
@@ -112,9 +116,11 @@ public:
 
 private:
     Stream* find(HBE_STREAM h) {
+        std::lock_guard<std::mutex> lock(mutex_);
         auto it = streams_.find(h);
         return it == streams_.end() ? nullptr : &it->second;
     }
+    std::mutex mutex_;
     std::map<HBE_STREAM, Stream> streams_;
     HBE_STREAM next_ = 1;
 };

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "CodecTestUtil.h"
 #include "FakeAcmDriver.h"
 #include "codecs/Mp3Frame.h"
@@ -496,4 +498,25 @@ TEST_F(Mp3ImportLoop, ADecodingStartedFromTheMessagePumpIsRefused) {
     EXPECT_EQ(outer.status, Mp3ImportStatus::Ok);
     EXPECT_EQ(readBytes(wav).size(), 44u + 3000u);
     EXPECT_EQ(driver.converts.size(), 3u);
+}
+
+TEST_F(Mp3ImportTools, ParallelDecodingsGiveTheSameBytes) {
+    const std::string a = makeMp3("pa.mp3", 44100, 2, 1.5, "-b 128");
+    const std::string b = makeMp3("pb.mp3", 22050, 1, 1.5, "-b 32 -m m");
+    Mp3FormatList formats;
+    OperationHost quiet;
+    EnumerateMP3Formats(SystemAcmDriver(), formats, quiet);
+    auto decode = [&](const std::string& mp3, const std::string& wav) {
+        TACMConvertor conv;
+        OperationHost host;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(ConvertMP3WAV(mp3, wav, formats, conv, host).status, Mp3ImportStatus::Ok);
+    };
+    std::thread t1(decode, a, dir.file("pa.wav"));
+    std::thread t2(decode, b, dir.file("pb.wav"));
+    t1.join();
+    t2.join();
+    decode(a, dir.file("sa.wav"));
+    decode(b, dir.file("sb.wav"));
+    EXPECT_EQ(readBytes(dir.file("pa.wav")), readBytes(dir.file("sa.wav")));
+    EXPECT_EQ(readBytes(dir.file("pb.wav")), readBytes(dir.file("sb.wav")));
 }
