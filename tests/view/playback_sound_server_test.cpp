@@ -1,0 +1,319 @@
+// Playback end to end through the real PortAudio device and a real sound
+// server: the test starts a private PulseAudio daemon whose only sink is a
+// null sink, plays a recording with a known pattern, records the sink's
+// monitor with parec and looks for the pattern, bit for bit, in the capture.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "view/PlaybackLoop.h"
+#include "view/PortAudioSound.h"
+
+extern char** environ;
+
+namespace notavox {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const char* const kSink = "notavox_test";
+
+bool onPath(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Runs a program to its end and returns its exit status (-1 if it could not run).
+int runProgram(const std::vector<std::string>& args, const std::string& stdoutFile = "/dev/null") {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+pid_t spawnProgram(const std::vector<std::string>& args, const std::string& stdoutFile) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A daemonised process is not our child; it is gone when /proc no longer
+// lists it or lists it as a zombie.
+bool processGone(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    if (stat.empty()) return true;
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
+// The private sound server, with a watchdog that kills it and the recorder
+// and fails the test if the whole run takes longer than its limit.
+class SoundServer {
+public:
+    explicit SoundServer(std::chrono::seconds limit) : watchdog_([this, limit] { watch(limit); }) {}
+    ~SoundServer() {
+        stopRecorder();
+        stopDaemon();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        watchdog_.join();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+
+    bool start() {
+        char tmpl[] = "/tmp/notavox-pa-XXXXXX";
+        if (!mkdtemp(tmpl)) return false;
+        dir_ = tmpl;
+        // Everything of the daemon and its clients lives in the private folder.
+        setenv("HOME", dir_.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
+        setenv("PULSE_RUNTIME_PATH", (dir_ / "pulse").c_str(), 1);
+        setenv("PULSE_SERVER", ("unix:" + (dir_ / "pulse" / "native").string()).c_str(), 1);
+        unsetenv("PULSE_SINK");
+        unsetenv("PULSE_SOURCE");
+
+        const std::string sink = std::string("module-null-sink sink_name=") + kSink + " rate=44100 channels=2";
+        if (runProgram({"timeout", "20", "pulseaudio", "-D", "--exit-idle-time=-1", "-n", "--load=" + sink,
+                        "--load=module-native-protocol-unix", "--use-pid-file=yes"}) != 0)
+            return false;
+        const std::string pidText = readFile(dir_ / "pulse" / "pid");
+        daemon_ = static_cast<pid_t>(std::atoi(pidText.c_str()));
+        if (daemon_ <= 0) return false;
+        for (int i = 0; i < 50; ++i) {
+            if (runProgram({"timeout", "5", "pactl", "info"}) == 0)
+                return runProgram({"timeout", "5", "pactl", "set-default-sink", kSink}) == 0;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+
+    bool startRecorder(const fs::path& out) {
+        recorder_ = spawnProgram({"parec", "--latency-msec=10", std::string("--device=") + kSink + ".monitor",
+                                  "--format=s16le", "--rate=44100", "--channels=2", "--raw"},
+                                 out.string());
+        if (recorder_ <= 0) return false;
+        // Wait until the recorder's stream is connected to the monitor.
+        const fs::path list = dir_ / "outputs.txt";
+        for (int i = 0; i < 50; ++i) {
+            runProgram({"timeout", "5", "pactl", "list", "short", "source-outputs"}, list.string());
+            if (!readFile(list).empty()) return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+
+    void stopRecorder() {
+        if (recorder_ <= 0) return;
+        kill(recorder_, SIGINT);
+        int status = 0;
+        waitpid(recorder_, &status, 0);
+        recorder_ = -1;
+    }
+
+    void stopDaemon() {
+        if (daemon_ <= 0) return;
+        kill(daemon_, SIGCONT);
+        kill(daemon_, SIGTERM);
+        for (int i = 0; i < 50 && !processGone(daemon_); ++i) std::this_thread::sleep_for(100ms);
+        if (!processGone(daemon_)) kill(daemon_, SIGKILL);
+        daemon_ = -1;
+    }
+
+    // Freezes and thaws the daemon: a frozen server takes no more audio.
+    void freeze(bool frozen) {
+        if (daemon_ > 0) kill(daemon_, frozen ? SIGSTOP : SIGCONT);
+    }
+
+    const fs::path& dir() const { return dir_; }
+
+private:
+    void watch(std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wake_.wait_for(lock, limit, [this] { return done_; })) return;
+        std::fprintf(stderr, "sound server test ran past its limit of %lld s\n",
+                     static_cast<long long>(limit.count()));
+        if (recorder_ > 0) kill(recorder_, SIGKILL);
+        if (daemon_ > 0) kill(daemon_, SIGKILL);
+        std::_Exit(1);
+    }
+
+    fs::path dir_;
+    std::atomic<pid_t> daemon_{-1};
+    std::atomic<pid_t> recorder_{-1};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread watchdog_;
+};
+
+struct QuietHost : OperationHost {
+    bool stop = false;
+    int pumps = 0;
+    std::function<void(int)> onPump;
+    void ProcessMessages() override {
+        if (onPump) onPump(pumps);
+        ++pumps;
+    }
+    bool stopRequested() const override { return stop; }
+    void setStopRequested(bool value) override { stop = value; }
+};
+
+TEST(PlaybackThroughSoundServer, CapturedAudioHoldsThePatternBitExactUpToItsEnd) {
+    for (const char* tool : {"pulseaudio", "parec", "pactl", "timeout"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+
+    SoundServer server(60s);
+    ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
+    const fs::path capture = server.dir() / "capture.raw";
+    ASSERT_TRUE(server.startRecorder(capture));
+
+    // Half a second of silence (the monitor misses the first moments of a
+    // stream), then one second of a pseudo-random stereo pattern that ends
+    // the recording, so its last block must be heard too.
+    const int32_t leadFrames = 22050;
+    const int32_t patternFrames = 44100;
+    std::vector<int16_t> pattern;
+    uint32_t x = 12345;
+    for (int32_t i = 0; i < 2 * patternFrames; ++i) {
+        x = x * 1103515245u + 12345u;
+        int16_t v = static_cast<int16_t>(x >> 16);
+        pattern.push_back(v == 0 ? 1 : v);
+    }
+    AudioDocument doc;
+    const size_t bytes = static_cast<size_t>(leadFrames + patternFrames) * 4;
+    SampleBlock block = allocateBlock(bytes);
+    std::memset(block.get(), 0, static_cast<size_t>(leadFrames) * 4);
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const auto v = static_cast<uint16_t>(pattern[i]);
+        block[static_cast<size_t>(leadFrames) * 4 + 2 * i] = static_cast<uint8_t>(v & 0xff);
+        block[static_cast<size_t>(leadFrames) * 4 + 2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
+
+    PortAudioSound device;
+    ASSERT_TRUE(device.open()) << "PortAudio found no default output";
+    QuietHost host;
+    PlaybackCallbacks cb;
+    cb.loopChecked = [] { return false; };
+    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
+    cb.view = [] { return ViewScroll{100, 0}; };
+    cb.drawCursor = [](int64_t) {};
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(runPlayback(device, host, cb), PlaybackEnd::finished);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    device.close();
+    std::this_thread::sleep_for(300ms);
+    server.stopRecorder();
+
+    // Played in real time: 1.5 s of recording after the leading silent block
+    // (the server may add a slow start of up to two seconds).
+    EXPECT_GT(seconds, 1.5);
+    EXPECT_LT(seconds, 10.0);
+
+    const std::string raw = readFile(capture);
+    std::vector<int16_t> captured(raw.size() / 2);
+    std::memcpy(captured.data(), raw.data(), captured.size() * 2);
+    ASSERT_GT(captured.size(), pattern.size()) << "captured only " << captured.size() / 2 << " frames";
+
+    const size_t probe = 128;
+    size_t found = captured.size();
+    for (size_t i = 0; i + pattern.size() <= captured.size(); i += 2) {
+        if (std::memcmp(&captured[i], pattern.data(), probe * 2) == 0) {
+            found = i;
+            break;
+        }
+    }
+    ASSERT_NE(found, captured.size()) << "the start of the pattern is not in the capture";
+    size_t mismatches = 0;
+    for (size_t i = 0; i < pattern.size(); ++i)
+        if (captured[found + i] != pattern[i]) ++mismatches;
+    EXPECT_EQ(mismatches, 0u) << "of " << pattern.size() << " values";
+}
+
+TEST(PlaybackThroughSoundServer, ServerThatStopsTakingAudioEndsPlaybackLikeStop) {
+    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+
+    SoundServer server(60s);
+    ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
+
+    AudioDocument doc;
+    const size_t bytes = 44100 * 4;
+    SampleBlock block = allocateBlock(bytes);
+    std::memset(block.get(), 0, bytes);
+    doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
+
+    PortAudioSound device;
+    ASSERT_TRUE(device.open()) << "PortAudio found no default output";
+    QuietHost host;
+    std::chrono::steady_clock::time_point frozenAt;
+    host.onPump = [&](int n) {
+        if (n == 12) {  // some three seconds into a looping playback
+            server.freeze(true);
+            frozenAt = std::chrono::steady_clock::now();
+        }
+    };
+    PlaybackCallbacks cb;
+    cb.loopChecked = [] { return true; };
+    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
+    cb.view = [] { return ViewScroll{100, 0}; };
+    cb.drawCursor = [](int64_t) {};
+    EXPECT_EQ(runPlayback(device, host, cb), PlaybackEnd::deviceFailed);
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - frozenAt).count();
+    EXPECT_TRUE(host.stop);
+    EXPECT_GE(host.pumps, 13);
+    // Two seconds without progress, plus what the buffers still took.
+    EXPECT_LT(waited, 5.0);
+    server.freeze(false);
+    device.close();
+}
+
+}  // namespace
+}  // namespace notavox

@@ -1,0 +1,113 @@
+#include "view/PlaybackLoop.h"
+
+#include <cmath>
+#include <vector>
+
+namespace notavox {
+
+PlaybackRange playbackRange(const AudioDocument& doc) {
+    PlaybackRange range;
+    if (!doc.hasSelection()) {
+        range.end = doc.frameCount();
+        return range;
+    }
+    range.start = doc.selectionLow();
+    range.end = doc.selectionHigh();
+    if (doc.stereo) {
+        range.start /= 2;
+        range.end /= 2;
+    }
+    return range;
+}
+
+int64_t roundHalfEven(double x) {
+    const double low = std::floor(x);
+    const double diff = x - low;
+    auto n = static_cast<int64_t>(low);
+    if (diff > 0.5) return n + 1;
+    if (diff < 0.5) return n;
+    return (n % 2 == 0) ? n : n + 1;
+}
+
+namespace {
+
+int16_t word(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
+
+}  // namespace
+
+void sourceFrame(const AudioDocument& doc, int32_t frame, int16_t& left, int16_t& right) {
+    const uint8_t* p = doc.sampleData.get() + static_cast<size_t>(frame) * static_cast<size_t>(doc.bytesPerFrame());
+    if (doc.sixteenBit) {
+        left = word(p);
+        right = doc.stereo ? word(p + 2) : left;
+    } else {
+        left = level8To16(p[0]);
+        right = doc.stereo ? level8To16(p[1]) : left;
+    }
+}
+
+int64_t fillBlock(const AudioDocument& doc, int32_t end, double& position, int16_t* block) {
+    const int64_t frames = doc.sampleData ? doc.frameCount() : 0;
+    int64_t p = 0;
+    for (int32_t k = 0; k < kBlockFrames; ++k) {
+        p = roundHalfEven(position);
+        int16_t left = 0;
+        int16_t right = 0;
+        if (p >= 0 && p < end && p < frames) sourceFrame(doc, static_cast<int32_t>(p), left, right);
+        block[2 * k] = left;
+        block[2 * k + 1] = right;
+        position += static_cast<double>(doc.sampleRate) / kPlaybackRate;
+    }
+    return p;
+}
+
+int64_t cursorColumn(int64_t sampleIndex, int32_t zoom, int32_t scroll) {
+    const int64_t z = zoom < 1 ? 1 : zoom;
+    return (sampleIndex - z * scroll) / z;
+}
+
+PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const PlaybackCallbacks& callbacks) {
+    const PlaybackRange range = playbackRange(callbacks.recording());
+    double position = range.start;
+    std::vector<int16_t> block(kBlockSamples, 0);
+    host.setStopRequested(false);
+
+    // The first block is silence: what is computed from here on is heard one
+    // block after it was computed.
+    if (!device.start() || device.write(block.data()) != SoundWrite::written) {
+        device.stop();
+        host.setStopRequested(true);
+        return PlaybackEnd::deviceFailed;
+    }
+
+    PlaybackEnd outcome = PlaybackEnd::finished;
+    for (;;) {
+        host.ProcessMessages();
+        const AudioDocument& doc = callbacks.recording();
+        const int64_t frames = doc.frameCount();
+        const int64_t last = fillBlock(doc, range.end, position, block.data());
+
+        const ViewScroll view = callbacks.view();
+        callbacks.drawCursor(cursorColumn(doc.stereo ? last * 2 : last, view.zoom, view.position));
+
+        if (device.write(block.data()) != SoundWrite::written) {
+            // A device that stops taking blocks ends playback like STOP.
+            host.setStopRequested(true);
+            outcome = PlaybackEnd::deviceFailed;
+            break;
+        }
+        const bool exhausted = position >= range.end || position >= static_cast<double>(frames);
+        if (exhausted && callbacks.loopChecked()) position = range.start;
+        if (host.stopRequested()) {
+            outcome = PlaybackEnd::stopped;
+            break;
+        }
+        if (position >= range.end || position >= static_cast<double>(frames)) break;
+    }
+
+    if (outcome == PlaybackEnd::finished) device.drain();
+    device.stop();
+    return outcome;
+}
+
+}  // namespace notavox

@@ -1,0 +1,77 @@
+// Playback of the recording through a sound device: the range from the
+// selection, the nearest-frame resampling to 44100 Hz stereo 16-bit, the
+// cursor position, and the loop that runs a whole playback on the caller's
+// thread, pumping the message queue once per block.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "audio/AudioDocument.h"
+#include "audio/OperationHost.h"
+#include "view/SoundDevice.h"
+
+namespace notavox {
+
+// Source frames [start, end) to be played.
+struct PlaybackRange {
+    int32_t start = 0;
+    int32_t end = 0;
+};
+
+// The whole recording when nothing is selected, otherwise the selection with
+// its larger end left out; stereo sample indices are halved into frames.
+PlaybackRange playbackRange(const AudioDocument& doc);
+
+// Rounds to the nearest integer, halves to the even neighbour.
+int64_t roundHalfEven(double x);
+
+// The source frame `frame` as one stereo 16-bit output frame. The caller
+// makes sure the frame lies inside the recording.
+void sourceFrame(const AudioDocument& doc, int32_t frame, int16_t& left, int16_t& right);
+
+// Fills one output block (kBlockSamples values) from the recording, starting
+// at play position `position` (in source frames) and advancing it by
+// sampleRate / 44100 per output frame. Frames at or past `end` or past the
+// recording are silence. Returns the source frame taken for the block's last
+// output frame (rounded position, whether or not it was inside).
+int64_t fillBlock(const AudioDocument& doc, int32_t end, double& position, int16_t* block);
+
+// The view column in which the cursor for sample index `sampleIndex` stands,
+// for zoom `zoom` (values below 1 count as 1) and scroll position `scroll`.
+int64_t cursorColumn(int64_t sampleIndex, int32_t zoom, int32_t scroll);
+
+// Zoom and scroll position of the waveform view at the moment of asking.
+struct ViewScroll {
+    int32_t zoom = 1;
+    int32_t position = 0;
+};
+
+struct PlaybackCallbacks {
+    // Whether "In einer Schleife kontinuierlich abspielen" is ticked now.
+    std::function<bool()> loopChecked;
+    // The recording as it is now; asked again after every turn of the
+    // message loop, because a handler that ran may have replaced it.
+    std::function<const AudioDocument&()> recording;
+    // The view's zoom and scroll position now.
+    std::function<ViewScroll()> view;
+    // Moves the cursor line to view column `column`.
+    std::function<void(int64_t column)> drawCursor;
+};
+
+enum class PlaybackEnd {
+    finished,     // the range was played to its end (and heard)
+    stopped,      // stopRequested was set
+    deviceFailed, // the device would not start or stopped taking blocks
+};
+
+// Plays the range of the recording as it is when called. Clears the host's
+// stop flag, starts the device with one block of silence, then per block:
+// pumps messages, reads the recording afresh, fills and positions the cursor,
+// writes the block, and restarts the range in loop mode. Ends when the range
+// is exhausted outside loop mode (after the device has played everything),
+// when the stop flag is set, or when the device fails (as if STOP had been
+// pressed). The device is stopped when this returns.
+PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const PlaybackCallbacks& callbacks);
+
+}  // namespace notavox

@@ -1,0 +1,55 @@
+// The sound output that playback writes to: one stream of 44100 Hz, two
+// channels, signed 16-bit, fed one block of 11025 frames (a quarter of a
+// second) at a time. The program uses the PortAudio implementation; tests put
+// a recording fake in its place.
+#pragma once
+
+#include <cstdint>
+
+namespace notavox {
+
+constexpr int32_t kPlaybackRate = 44100;
+constexpr int32_t kPlaybackChannels = 2;
+constexpr int32_t kBlockFrames = 11025;
+constexpr int32_t kBlockSamples = kBlockFrames * kPlaybackChannels;
+constexpr int32_t kBlockBytes = kBlockSamples * 2;  // 44100
+
+// How long the device may take no part of a block before playback gives up
+// on it (a sound server that went away must not hang the window).
+constexpr int32_t kBlockWriteLimitMs = 2000;
+
+enum class SoundWrite {
+    written,   // the whole block is with the device
+    timedOut,  // the device took no room for the block within the limit
+    failed,    // the device reported an error
+};
+
+class SoundDevice {
+public:
+    virtual ~SoundDevice() = default;
+
+    // Opens the default output in the playback format. False when there is
+    // no sound system or no default output. Opening an open device is a no-op.
+    virtual bool open() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Starts the stream; the blocks written from now on are played in order.
+    virtual bool start() = 0;
+
+    // Hands one block (kBlockSamples interleaved values, left first) to the
+    // device and returns once it has all been taken, or once the device has
+    // taken nothing for kBlockWriteLimitMs.
+    virtual SoundWrite write(const int16_t* block) = 0;
+
+    // Returns once everything written so far has been played (bounded by the
+    // same limit), so that the end of what was written is heard.
+    virtual void drain() = 0;
+
+    // Stops the stream at once; whatever is still buffered is dropped.
+    virtual void stop() = 0;
+
+    // Releases the device; a later open() may take it again.
+    virtual void close() = 0;
+};
+
+}  // namespace notavox
