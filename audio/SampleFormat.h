@@ -1,0 +1,52 @@
+// Sample format conversion of the recording: any combination of mono or
+// stereo, 8 or 16 bits and a new rate. A new frame takes the old frame at or
+// just before its time; stereo to mono keeps the left channel; the width
+// changes by shifting bytes.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/AudioDocument.h"
+
+namespace notavox {
+
+struct SampleFormatTarget {
+    bool stereo = false;
+    bool sixteenBit = false;
+    int32_t sampleRate = 44100;
+};
+
+enum class FormatResult {
+    Converted,    // the recording was replaced by the converted one
+    Unchanged,    // nothing to do: no recording, or already in the standard format
+    NoSampleRate, // the recording's rate is 0 (or not positive): cannot be converted
+    BadTarget,    // the target rate is not positive
+    TooLarge,     // the new byte count would exceed 2147483647
+    OutOfMemory,  // the new block could not be allocated
+};
+
+// The analysis format of the conversion to MIDI: 8-bit mono at 44100 Hz.
+constexpr SampleFormatTarget kStandardFormat{false, false, 44100};
+
+// The byte count a conversion to `target` gives, or -1 when the recording's
+// rate (or the target's) is not positive.
+int64_t ConvertedByteCount(const AudioDocument& doc, const SampleFormatTarget& target);
+
+// Converts the recording to `target` and replaces it (the selection ends
+// become 0). It also runs when the target equals the current format. With no
+// recording it returns Unchanged; on any failure the recording keeps all its
+// fields.
+FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& target);
+
+// True when the recording is 8-bit mono, whatever its rate: the conversion
+// to MIDI then takes it as it is.
+inline bool IsAnalysisFormat(const AudioDocument& doc) { return !doc.stereo && !doc.sixteenBit; }
+
+// The standard-format step of the conversion to MIDI: a recording that is
+// not 8-bit mono becomes 8-bit mono at 44100 Hz.
+FormatResult ChangeFormatToStandart(AudioDocument& doc);
+
+// The German message for a failed conversion; empty for success.
+const char* FormatResultMessage(FormatResult result);
+
+}  // namespace notavox

@@ -1,0 +1,46 @@
+// One job of the command-line converter: read a recording, write it as MIDI
+// (the conversion of "Speichern als MID...") or as WAV, with the program's
+// own code and messages.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "audio/AudioDocument.h"
+#include "audio/OperationHost.h"
+
+namespace notavox::cli {
+
+enum class OutputKind { Midi, Wav, Mp3, Unknown };
+
+// The kind of file a name asks for, by its extension in any case.
+OutputKind OutputKindOf(const std::string& fileName);
+bool IsMp3Name(const std::string& fileName);
+
+// Where the MP3 codecs plug in. Empty functions mean that the codec is not
+// there: an MP3 input then cannot be opened and an MP3 output not written.
+struct Mp3Codecs {
+    // Decodes an MP3 file into a PCM WAV file of the given name, as the open
+    // command does before it reads the recording.
+    std::function<void(const std::string& mp3Name, const std::string& wavName)> decodeToWav;
+    // Writes the recording as an MP3 file; false when that failed.
+    std::function<bool(const AudioDocument& doc, const std::string& mp3Name)> encode;
+};
+
+// Reads a WAV file, or an MP3 file through its decoder and a temporary WAV
+// file, into `doc`. False when the file cannot be opened.
+bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Codecs& codecs);
+
+struct JobResult {
+    bool ok = false;
+    std::string message;  // the German message when !ok, or a warning
+    int64_t notes = 0;
+};
+
+// Converts `input` to `output`; the output's extension chooses the job.
+// `threads` is the number of threads of the note detection (0: all cores).
+JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
+                      const Mp3Codecs& codecs, unsigned threads);
+
+}  // namespace notavox::cli

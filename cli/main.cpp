@@ -1,0 +1,212 @@
+// notavox-convert: converts recordings to MIDI (or WAV) without a window,
+// with the same code and the same bytes as the program's commands.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/ConvertJob.h"
+
+using namespace notavox;
+using namespace notavox::cli;
+
+namespace {
+
+const char* kHelp =
+    "Aufruf:\n"
+    "  notavox-convert EINGABE.wav AUSGABE.mid   Aufnahme in eine MIDI-Datei umwandeln\n"
+    "  notavox-convert EINGABE.wav AUSGABE.wav   Aufnahme als WAV-Datei speichern\n"
+    "  notavox-convert EINGABE... -o ORDNER      mehrere Aufnahmen parallel umwandeln,\n"
+    "                                            jede nach ORDNER/name.mid\n"
+    "\n"
+    "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav).\n"
+    "Die MIDI-Datei ist genau die, die \"Speichern als MID...\" im Programm schreibt:\n"
+    "die Aufnahme wird in 8 Bit Mono gebracht (44100 Hz, falls sie nicht schon 8 Bit\n"
+    "Mono ist), die Noten werden erkannt und als Datei mit 16 Spuren gespeichert.\n"
+    "\n"
+    "Optionen:\n"
+    "  -o, --output ORDNER   Zielordner für mehrere Eingaben\n"
+    "  -q, --quiet           keine Fortschrittsanzeige und keine Zusammenfassung\n"
+    "  -h, --help            diese Hilfe\n"
+    "\n"
+    "Rückgabewert: 0, wenn jede Datei umgewandelt wurde; 1, wenn eine Datei nicht\n"
+    "umgewandelt werden konnte; 2 bei falschem Aufruf.\n";
+
+// The progress of one job, read by the progress bar.
+struct JobHost : OperationHost {
+    std::atomic<int32_t> percent{0};
+    void SetProStatus(int32_t p) override {
+        if (p >= 0 && p <= 100 && p > percent.load()) percent.store(p);
+    }
+};
+
+struct Job {
+    std::string input;
+    std::string output;
+    JobHost host;
+    std::atomic<bool> done{false};
+    JobResult result;
+};
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+void drawBar(const std::vector<std::unique_ptr<Job>>& jobs, bool final) {
+    int64_t sum = 0;
+    int finished = 0;
+    for (const auto& j : jobs) {
+        if (j->done.load()) {
+            sum += 100;
+            ++finished;
+        } else {
+            sum += j->host.percent.load();
+        }
+    }
+    const int percent = int(sum / int64_t(jobs.size()));
+    const int width = 30;
+    const int filled = percent * width / 100;
+    std::string bar(size_t(filled), '#');
+    bar.append(size_t(width - filled), '-');
+    std::fprintf(stderr, "\r[%s] %3d %%  %d/%zu", bar.c_str(), percent, finished, jobs.size());
+    if (final) std::fprintf(stderr, "\r%*s\r", width + 24, "");
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> inputs;
+    std::string outDir;
+    bool haveOutDir = false;
+    bool quiet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "-h" || a == "--help") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
+        } else if (a == "-o" || a == "--output") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "notavox-convert: -o braucht einen Ordner\n");
+                return 2;
+            }
+            outDir = argv[++i];
+            haveOutDir = true;
+        } else if (a == "--") {
+            for (++i; i < argc; ++i) inputs.push_back(argv[i]);
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "notavox-convert: unbekannte Option %s (Hilfe: notavox-convert --help)\n", a.c_str());
+            return 2;
+        } else {
+            inputs.push_back(a);
+        }
+    }
+
+    std::vector<std::unique_ptr<Job>> jobs;
+    if (haveOutDir) {
+        if (inputs.empty()) {
+            std::fprintf(stderr, "notavox-convert: keine Eingabedatei (Hilfe: notavox-convert --help)\n");
+            return 2;
+        }
+        if (outDir.empty()) outDir = ".";
+        for (const std::string& in : inputs) {
+            auto job = std::make_unique<Job>();
+            job->input = in;
+            job->output = outDir + (outDir.back() == '/' ? "" : "/") + baseName(in) + ".mid";
+            jobs.push_back(std::move(job));
+        }
+    } else {
+        if (inputs.size() != 2) {
+            std::fprintf(stderr, "notavox-convert: erwartet EINGABE AUSGABE oder EINGABE... -o ORDNER"
+                                 " (Hilfe: notavox-convert --help)\n");
+            return 2;
+        }
+        if (OutputKindOf(inputs[1]) == OutputKind::Unknown) {
+            std::fprintf(stderr, "notavox-convert: %s: Unbekannte Dateiendung (erwartet .mid, .wav oder .mp3)\n",
+                         inputs[1].c_str());
+            return 2;
+        }
+        auto job = std::make_unique<Job>();
+        job->input = inputs[0];
+        job->output = inputs[1];
+        jobs.push_back(std::move(job));
+    }
+
+    // Two inputs of the same name would write the same output.
+    std::set<std::string> targets;
+    std::vector<Job*> runnable;
+    for (auto& j : jobs) {
+        if (!targets.insert(j->output).second) {
+            j->result.message = "Ziel wird schon von einer anderen Eingabe geschrieben";
+            j->done = true;
+        } else {
+            runnable.push_back(j.get());
+        }
+    }
+
+    const Mp3Codecs codecs;  // MP3 decoding and encoding plug in here
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned workers = std::max(1u, std::min<unsigned>(cores, unsigned(runnable.size())));
+    const unsigned detectionThreads = std::max(1u, cores / workers);
+    const bool showBar = !quiet && ::isatty(STDERR_FILENO);
+    const auto start = std::chrono::steady_clock::now();
+
+    std::atomic<size_t> next{0};
+    std::mutex printLock;
+    auto worker = [&] {
+        for (;;) {
+            const size_t k = next.fetch_add(1);
+            if (k >= runnable.size()) return;
+            Job& j = *runnable[k];
+            j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads);
+            j.done = true;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < workers; ++t) pool.emplace_back(worker);
+    if (showBar) {
+        for (;;) {
+            bool all = true;
+            for (auto& j : jobs) all = all && j->done.load();
+            if (all) break;
+            drawBar(jobs, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        drawBar(jobs, true);
+    }
+    for (auto& t : pool) t.join();
+
+    int failed = 0;
+    int64_t notes = 0;
+    for (auto& j : jobs) {
+        if (!j->result.ok) {
+            ++failed;
+            const std::string& name = j->result.message == "Konnte Datei nicht öffnen" ? j->input : j->output;
+            std::fprintf(stderr, "%s: %s\n", name.c_str(), j->result.message.c_str());
+        } else {
+            notes += j->result.notes;
+            if (!j->result.message.empty()) std::fprintf(stderr, "%s: %s\n", j->input.c_str(), j->result.message.c_str());
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!quiet) {
+        std::fprintf(stderr, "%zu von %zu Dateien umgewandelt, %d fehlgeschlagen, %lld Noten, %.2f s\n",
+                     jobs.size() - size_t(failed), jobs.size(), failed, static_cast<long long>(notes), seconds);
+    }
+    return failed == 0 ? 0 : 1;
+}

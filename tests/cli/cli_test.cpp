@@ -1,0 +1,202 @@
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "audio/WavFile.h"
+#include "transcription/MidiConversion.h"
+
+using namespace notavox;
+
+namespace {
+
+const std::string kTool = std::string(NOTAVOX_BINARY_DIR) + "/notavox-convert";
+
+struct ToolRun {
+    int status = -1;
+    std::string output;  // stdout and stderr together
+};
+
+ToolRun run(const std::string& args) {
+    ToolRun r;
+    const std::string cmd = "'" + kTool + "' " + args + " 2>&1";
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+        const int st = pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    return r;
+}
+
+std::string readFile(const std::string& path) {
+    std::string out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
+}
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+class ConvertTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = "/tmp/notavox-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    // A WAV file with a few tones in the given format.
+    std::string makeWav(const std::string& name, int32_t rate, bool stereo, bool sixteen, double seconds,
+                        double base) {
+        const int32_t frames = int32_t(rate * seconds);
+        const int32_t bpf = (stereo ? 2 : 1) * (sixteen ? 2 : 1);
+        std::vector<uint8_t> bytes(size_t(frames) * size_t(bpf));
+        for (int32_t i = 0; i < frames; ++i) {
+            const double f = base * (1 + (i / (rate / 4)) % 3 * 0.25);
+            const double v = 0.3 * std::sin(2 * M_PI * f * i / rate) + 0.2 * std::sin(2 * M_PI * 1.5 * f * i / rate);
+            for (int c = 0; c < (stereo ? 2 : 1); ++c) {
+                uint8_t* p = bytes.data() + size_t(i) * size_t(bpf) + size_t(c) * (sixteen ? 2 : 1);
+                if (sixteen) {
+                    const int16_t s = int16_t(v * 30000 * (c ? 0.5 : 1));
+                    std::memcpy(p, &s, 2);
+                } else {
+                    *p = uint8_t(128 + v * 120);
+                }
+            }
+        }
+        const std::string path = dir + "/" + name;
+        EXPECT_TRUE(WriteWAVFile(path, bytes.data(), stereo, sixteen, rate, int32_t(bytes.size())));
+        return path;
+    }
+
+    // What the command writes for the file: open, then "Speichern als MID...".
+    std::string commandBytes(const std::string& wav) {
+        WavData w;
+        EXPECT_TRUE(ReadWAVFile(wav, w));
+        AudioDocument doc;
+        doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+        Song song;
+        OperationHost host;
+        const std::string out = dir + "/reference.mid";
+        EXPECT_EQ(ConvertRecordingToMIDI(doc, song, out, host).result, MidiConversionResult::Written);
+        std::string bytes = readFile(out);
+        std::remove(out.c_str());
+        return bytes;
+    }
+
+    std::string dir;
+};
+
+}  // namespace
+
+TEST_F(ConvertTool, OneFileToMidiGivesTheCommandsBytes) {
+    const std::string example = std::string(NOTAVOX_SOURCE_DIR) + "/examples/melody.wav";
+    const ToolRun r = run("'" + example + "' '" + dir + "/melody.mid'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("1 von 1 Dateien umgewandelt"), std::string::npos) << r.output;
+    EXPECT_EQ(readFile(dir + "/melody.mid"), commandBytes(example));
+    for (auto [rate, stereo, sixteen] : {std::tuple{48000, true, true}, {22050, false, false}, {11025, true, false}}) {
+        const std::string in = makeWav("in.wav", rate, stereo, sixteen, 2.0, 330);
+        ASSERT_EQ(run("-q '" + in + "' '" + dir + "/out.MID'").status, 0);
+        EXPECT_EQ(readFile(dir + "/out.MID"), commandBytes(in)) << rate;
+    }
+}
+
+TEST_F(ConvertTool, WavOutputIsTheRecordingAsTheWriterWritesIt) {
+    const std::string in = makeWav("a.wav", 22050, true, true, 0.5, 440);
+    const ToolRun r = run("'" + in + "' '" + dir + "/b.wav'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readFile(dir + "/b.wav"), readFile(in));
+    if (std::system("command -v soxi >/dev/null 2>&1") == 0) {
+        FILE* p = popen(("soxi -r '" + dir + "/b.wav'").c_str(), "r");
+        char buf[64] = {};
+        ASSERT_NE(fgets(buf, sizeof buf, p), nullptr);
+        pclose(p);
+        EXPECT_EQ(std::string(buf), "22050\n");
+    }
+}
+
+TEST_F(ConvertTool, SeveralFilesInParallelIntoAFolder) {
+    std::vector<std::string> ins;
+    std::string args;
+    for (int i = 0; i < 5; ++i) {
+        ins.push_back(makeWav("f" + std::to_string(i) + ".wav", 44100, i % 2, i % 3 == 0, 1.5, 200 + 60 * i));
+        args += "'" + ins.back() + "' ";
+    }
+    const std::string bad = dir + "/broken.wav";
+    FILE* f = std::fopen(bad.c_str(), "wb");
+    std::fputs("RIFF....WAVEjunk", f);
+    std::fclose(f);
+    ASSERT_EQ(::mkdir((dir + "/out").c_str(), 0755), 0);
+    const ToolRun r = run(args + "'" + bad + "' '" + dir + "/missing.wav' -o '" + dir + "/out'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(bad + ": Konnte Datei nicht öffnen"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(dir + "/missing.wav: Konnte Datei nicht öffnen"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("5 von 7 Dateien umgewandelt, 2 fehlgeschlagen"), std::string::npos) << r.output;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(readFile(dir + "/out/f" + std::to_string(i) + ".mid"), commandBytes(ins[size_t(i)])) << i;
+    EXPECT_FALSE(exists(dir + "/out/broken.mid"));
+}
+
+TEST_F(ConvertTool, OutputThatCannotBeCreated) {
+    const std::string in = makeWav("a.wav", 8000, false, false, 0.5, 440);
+    const ToolRun r = run("'" + in + "' '" + dir + "/no/such/folder/a.mid'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(dir + "/no/such/folder/a.mid: Konnte die MIDI Datei nicht erstellen!"), std::string::npos)
+        << r.output;
+    const ToolRun w = run("'" + in + "' '" + dir + "/no/a.wav'");
+    EXPECT_EQ(w.status, 1);
+    EXPECT_NE(w.output.find("Konnte Datei nicht speichern"), std::string::npos) << w.output;
+    // An old file of the name survives a failed conversion: here the
+    // recording cannot be read, so nothing is written at all.
+    const std::string old = dir + "/old.mid";
+    FILE* f = std::fopen(old.c_str(), "wb");
+    std::fputs("old", f);
+    std::fclose(f);
+    EXPECT_EQ(run("'" + dir + "/nothing.wav' '" + old + "'").status, 1);
+    EXPECT_EQ(readFile(old), "old");
+}
+
+TEST_F(ConvertTool, HelpAndWrongUse) {
+    const ToolRun h = run("--help");
+    EXPECT_EQ(h.status, 0);
+    EXPECT_NE(h.output.find("Aufruf"), std::string::npos);
+    EXPECT_NE(h.output.find("-o"), std::string::npos);
+    EXPECT_EQ(run("").status, 2);
+    EXPECT_EQ(run("a.wav").status, 2);
+    EXPECT_EQ(run("a.wav b.txt").status, 2);
+    EXPECT_EQ(run("--bogus a.wav b.mid").status, 2);
+    EXPECT_EQ(run("-o").status, 2);
+    EXPECT_EQ(run("-o " + dir).status, 2);
+}
+
+TEST_F(ConvertTool, SameNameTwiceIsReported) {
+    ASSERT_EQ(::mkdir((dir + "/a").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((dir + "/b").c_str(), 0755), 0);
+    const std::string x = makeWav("a/x.wav", 8000, false, false, 0.3, 440);
+    const std::string y = makeWav("b/x.wav", 8000, false, false, 0.3, 660);
+    const ToolRun r = run("'" + x + "' '" + y + "' -o '" + dir + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(readFile(dir + "/x.mid"), commandBytes(x));
+}
+
+TEST_F(ConvertTool, Mp3InputWithoutDecoderCannotBeOpened) {
+    const std::string fake = dir + "/song.mp3";
+    FILE* f = std::fopen(fake.c_str(), "wb");
+    std::fputs("ID3", f);
+    std::fclose(f);
+    const ToolRun r = run("'" + fake + "' '" + dir + "/song.mid'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Konnte Datei nicht öffnen"), std::string::npos);
+}

@@ -1,0 +1,71 @@
+// Helpers shared by the transcription tests.
+#pragma once
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "transcription/NoteList.h"
+
+namespace notavox::testing {
+
+inline NoteEvent detection(int32_t window, uint8_t note, uint8_t velocity, uint32_t time, uint32_t duration) {
+    NoteEvent e;
+    std::memset(&e, 0, sizeof e);
+    e.kind = kNoteOn;
+    e.channel = uint8_t(note % 8);
+    e.dataLength = 2;
+    e.data.bytes[0] = note;
+    e.data.bytes[1] = velocity;
+    e.time = time;
+    e.duration = duration;
+    e.window = window;
+    return e;
+}
+
+inline void append(TDynaArray& list, const NoteEvent& e) { std::memcpy(list.Append(), &e, sizeof e); }
+
+inline std::vector<NoteEvent> events(const TDynaArray& list) {
+    std::vector<NoteEvent> v(size_t(list.count()));
+    if (list.count()) std::memcpy(v.data(), list.data(), v.size() * sizeof(NoteEvent));
+    return v;
+}
+
+// Compares the fields that make up an event (not the padding).
+inline bool sameEvent(const NoteEvent& a, const NoteEvent& b) {
+    if (a.kind != b.kind || a.metaType != b.metaType || a.channel != b.channel || a.dataLength != b.dataLength ||
+        a.time != b.time || a.window != b.window)
+        return false;
+    if (a.dataLength > 4) return std::memcmp(a.data.block, b.data.block, a.dataLength) == 0;
+    return std::memcmp(a.data.bytes, b.data.bytes, 4) == 0;
+}
+
+inline std::string describe(const NoteEvent& e) {
+    return "kind " + std::to_string(e.kind) + " ch " + std::to_string(e.channel) + " time " + std::to_string(e.time) +
+           " note " + std::to_string(e.data.bytes[0]) + " vel " + std::to_string(e.data.bytes[1]) + " win " +
+           std::to_string(e.window);
+}
+
+inline std::string readFile(const std::string& path) {
+    std::string out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
+}
+
+inline std::string tempDir() {
+    std::string tmpl = (std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") +
+                       "/notavox-test-XXXXXX";
+    return mkdtemp(tmpl.data()) ? tmpl : std::string();
+}
+
+inline bool haveTool(const char* name) {
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace notavox::testing

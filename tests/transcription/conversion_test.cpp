@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include "LiteralAssembly.h"
+#include "TestSupport.h"
+#include "audio/WavFile.h"
+#include "transcription/MidiConversion.h"
+#include "transcription/MidiFile.h"
+#include "transcription/NoteDetection.h"
+
+using namespace notavox;
+using namespace notavox::testing;
+
+namespace {
+
+const std::string kExample = std::string(NOTAVOX_SOURCE_DIR) + "/examples/melody.wav";
+
+struct RecordingHost : OperationHost {
+    std::vector<int32_t> progress;
+    void SetProStatus(int32_t p) override { progress.push_back(p); }
+};
+
+AudioDocument load(const std::string& path) {
+    WavData w;
+    EXPECT_TRUE(ReadWAVFile(path, w));
+    AudioDocument d;
+    d.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+    return d;
+}
+
+// The song's tracks in the form midi_dump.py prints.
+std::string dumpSong(const Song& song) {
+    std::string out = "type " + std::to_string(song.trackCount() > 1 ? 1 : 0) + " tracks " +
+                      std::to_string(song.trackCount()) + " division " + std::to_string(song.division) + "\n";
+    for (int32_t t = 0; t < song.trackCount(); ++t) {
+        for (const NoteEvent& e : events(*song.track(t))) {
+            out += std::to_string(t) + " " + std::to_string(e.time) + " ";
+            if (e.kind == kNoteOn || e.kind == kNoteOff) {
+                // mido reads a note-on with velocity 0 as it is written.
+                out += std::string(e.kind == kNoteOn ? "note_on " : "note_off ") + std::to_string(e.channel) + " " +
+                       std::to_string(e.data.bytes[0]) + " " + std::to_string(e.data.bytes[1]);
+            } else if (e.kind == kProgramChange) {
+                out += "program_change " + std::to_string(e.channel) + " " + std::to_string(e.data.bytes[0]);
+            } else {
+                out += "end_of_track";
+            }
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+std::string run(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(MidiConversion, ExampleFileReadsBackWithAnIndependentReader) {
+    if (!haveTool("/usr/bin/python3") || std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-mido is not installed";
+    AudioDocument doc = load(kExample);
+    ASSERT_EQ(ChangeFormatToStandart(doc), FormatResult::Converted);
+    Song song;
+    MakeEditable(song);
+    OperationHost host;
+    ASSERT_GT(DetectNotes(doc, *song.editList, host), 100);
+    KonvertEditedTrack(song);
+    ASSERT_GT(song.track(0)->count(), 20);
+    const std::string dir = tempDir();
+    const std::string path = dir + "/melody.mid";
+    ASSERT_TRUE(SaveAsMIDI(song, path));
+    const std::string theirs =
+        run("/usr/bin/python3 '" NOTAVOX_SOURCE_DIR "/tests/transcription/midi_dump.py' '" + path + "'");
+    EXPECT_EQ(theirs, dumpSong(song));
+    // Every note-on has its note-off, on the note's own channel.
+    int open = 0;
+    for (const NoteEvent& e : events(*song.track(0))) {
+        if (e.kind == kNoteOn || e.kind == kNoteOff) {
+            EXPECT_EQ(e.channel, e.data.bytes[0] % 8);
+        }
+        open += e.kind == kNoteOn ? 1 : e.kind == kNoteOff ? -1 : 0;
+        EXPECT_GE(open, 0);
+    }
+    EXPECT_EQ(open, 0);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(MidiConversion, WholeRoadWithItsHooks) {
+    AudioDocument doc = load(kExample);
+    doc.selectionStart = 10;
+    Song song;
+    RecordingHost host;
+    std::vector<std::string> steps;
+    MidiConversionHooks hooks;
+    hooks.formatStep = [&](FormatResult r) { steps.push_back(r == FormatResult::Converted ? "format" : "same"); };
+    hooks.detectionDone = [&] { steps.push_back("detected " + std::to_string(host.progress.back())); };
+    hooks.statusText = [&](const char* t) { steps.push_back(std::string("text:") + t); };
+    hooks.fileWritten = [&](bool ok) { steps.push_back(ok ? "written" : "failed"); };
+    const std::string dir = tempDir();
+    const MidiConversionOutcome out = ConvertRecordingToMIDI(doc, song, dir + "/a.mid", host, hooks);
+    EXPECT_EQ(out.result, MidiConversionResult::Written);
+    EXPECT_EQ(out.format, FormatResult::Converted);
+    EXPECT_EQ(steps, (std::vector<std::string>{"format", "detected 100", "text:Noten werden sortiert...",
+                                               "text:Noten werden gespeichert...", "written", "text:"}));
+    EXPECT_EQ(host.progress.back(), 0);
+    EXPECT_FALSE(doc.stereo);
+    EXPECT_FALSE(doc.sixteenBit);
+    EXPECT_EQ(doc.sampleRate, 44100);
+    EXPECT_EQ(doc.selectionStart, 0);
+    EXPECT_GT(out.notes, 10);
+    EXPECT_EQ(out.windows, doc.frameCount() / 1024 + 1);
+    // The song is fresh again, and a second run on the converted recording
+    // (now taken as it is) writes the same file.
+    EXPECT_EQ(song.track(0)->count(), 2);
+    const std::string first = readFile(dir + "/a.mid");
+    const MidiConversionOutcome again = ConvertRecordingToMIDI(doc, song, dir + "/b.mid", host);
+    EXPECT_EQ(again.format, FormatResult::Unchanged);
+    EXPECT_EQ(readFile(dir + "/b.mid"), first);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(MidiConversion, RateZeroWritesTheEmptySong) {
+    AudioDocument doc = load(kExample);
+    doc.sampleRate = 0;
+    Song song;
+    OperationHost host;
+    const std::string dir = tempDir();
+    const MidiConversionOutcome out = ConvertRecordingToMIDI(doc, song, dir + "/z.mid", host);
+    EXPECT_EQ(out.format, FormatResult::NoSampleRate);
+    EXPECT_TRUE(doc.sixteenBit);  // left unchanged
+    EXPECT_EQ(out.result, MidiConversionResult::Written);
+    Song fresh;
+    MakeEditable(fresh);
+    KonvertEditedTrack(fresh);
+    EXPECT_EQ(readFile(dir + "/z.mid"), BuildMIDIFile(fresh));
+    // 8-bit mono at 0 Hz is not converted at all; the same empty song.
+    AudioDocument mono;
+    mono.replace(allocateBlock(5000), 5000, 0, false, false);
+    std::memset(mono.sampleData.get(), 7, 5000);
+    EXPECT_EQ(ConvertRecordingToMIDI(mono, song, dir + "/y.mid", host).format, FormatResult::Unchanged);
+    EXPECT_EQ(readFile(dir + "/y.mid"), BuildMIDIFile(fresh));
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(MidiConversion, FailedFileAndEmptyRecording) {
+    AudioDocument doc = load(kExample);
+    Song song;
+    OperationHost host;
+    std::vector<std::string> texts;
+    MidiConversionHooks hooks;
+    hooks.statusText = [&](const char* t) { texts.push_back(t); };
+    const MidiConversionOutcome out = ConvertRecordingToMIDI(doc, song, "/nonexistent-folder/x.mid", host, hooks);
+    EXPECT_EQ(out.result, MidiConversionResult::FileError);
+    EXPECT_EQ(texts.back(), "");
+    EXPECT_EQ(song.track(0)->count(), 2);
+    EXPECT_EQ(song.trackCount(), 16);
+
+    AudioDocument empty;
+    const std::string dir = tempDir();
+    EXPECT_EQ(ConvertRecordingToMIDI(empty, song, dir + "/e.mid", host).result, MidiConversionResult::NoRecording);
+    EXPECT_TRUE(readFile(dir + "/e.mid").empty());
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(MidiConversion, AssemblyOfTheExampleMatchesTheStepByStepOne) {
+    AudioDocument doc = load(kExample);
+    ChangeFormatToStandart(doc);
+    Song a, b;
+    MakeEditable(a);
+    MakeEditable(b);
+    OperationHost host;
+    DetectNotes(doc, *a.editList, host);
+    DetectNotes(doc, *b.editList, host);
+    KonvertEditedTrack(a);
+    LiteralKonvertEditedTrack(b);
+    EXPECT_EQ(BuildMIDIFile(a), BuildMIDIFile(b));
+}
