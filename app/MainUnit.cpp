@@ -1,4 +1,478 @@
 #include "app/MainUnit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/AboutBoxUnit.h"
+#include "audio/WavFile.h"
+
 namespace notavox {
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {}
+
+namespace {
+const QColor kNavy(0, 0, 128);
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption, int left, int top,
+                        int width, int height = 25) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setGeometry(left, top, width, height);
+    return b;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& caption, int left, int top) {
+    auto* l = new QLabel(caption, parent);
+    l->move(left, top);
+    l->adjustSize();
+    return l;
+}
+}  // namespace
+
+std::string toFileName(const QString& name) { return QFile::encodeName(name).toStdString(); }
+
+// ---------------------------------------------------------------- status bar
+
+TStatusBar::TStatusBar(TMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {
+    setObjectName("StatusBar1");
+    setFixedHeight(19);
+}
+
+void TStatusBar::setPanelText(int panel, const QString& text) {
+    if (panel != 0) return;
+    text0_ = text;
+    update(QRect(0, 0, kPanel0Width, height()));
+}
+
+QString TStatusBar::panelText(int panel) const { return panel == 0 ? text0_ : QString(); }
+
+TRect TStatusBar::panel1Rect() const {
+    const int left = kPanel0Width + 2;
+    return TRect{left, 2, left + kPanel1Width, height() - 1};
+}
+
+void TStatusBar::paintMore(const TRect& r, const QColor& color) {
+    if (r.right <= r.left || r.bottom <= r.top) return;
+    paintingMore_ = true;
+    moreRect_ = r;
+    moreColor_ = color;
+    // A synchronous paint of just this rectangle: the bar grows on screen
+    // even while the caller keeps the message loop waiting.
+    repaint(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+    paintingMore_ = false;
+}
+
+void TStatusBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (paintingMore_) {
+        p.fillRect(QRect(moreRect_.left, moreRect_.top, moreRect_.right - moreRect_.left,
+                         moreRect_.bottom - moreRect_.top),
+                   moreColor_);
+        return;
+    }
+    const QColor face = palette().color(QPalette::Button);
+    p.fillRect(rect(), face);
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(0, 1, kPanel0Width - 1, height() - 2);
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(QRect(4, 1, kPanel0Width - 8, height() - 2), Qt::AlignVCenter | Qt::AlignLeft, text0_);
+    form_->StatusBar1DrawPanel(p, 1, panel1Rect());
+}
+
+// ---------------------------------------------------------------- paint box
+
+TPaintBox::TPaintBox(TMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {
+    setObjectName("PaintBox1");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+}
+
+void TPaintBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    form_->PaintBox1OnPaintEvent(p);
+}
+
+void TPaintBox::mousePressEvent(QMouseEvent* e) {
+    form_->PaintBox1MouseDown(e->button(), e->buttons(), e->position().toPoint().x(), e->position().toPoint().y());
+}
+
+void TPaintBox::mouseMoveEvent(QMouseEvent* e) {
+    form_->PaintBox1MouseMove(e->buttons(), e->position().toPoint().x(), e->position().toPoint().y());
+}
+
+void TPaintBox::mouseReleaseEvent(QMouseEvent* e) {
+    form_->PaintBox1MouseUp(e->button(), e->buttons(), e->position().toPoint().x(), e->position().toPoint().y());
+}
+
+// ---------------------------------------------------------------- main window
+
+TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
+    : QMainWindow(parent), services_(services) {
+    if (services_.prompts) {
+        prompts_ = services_.prompts;
+    } else {
+        ownPrompts_ = std::make_unique<QtPrompts>();
+        prompts_ = ownPrompts_.get();
+    }
+    setObjectName("MainForm");
+    setWindowTitle("Velmira Notavox 1.0");
+    QFont f = QApplication::font();
+    f.setFamily("Sans Serif");
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(11);
+    setFont(f);
+    move(228, 193);
+    resize(696, 480);
+    buildMenu();
+    buildControls();
+    AboutBox = new TAboutBox(this, prompts_);
+    FormCreate();
+}
+
+TMainForm::~TMainForm() { FormDestroy(); }
+
+void TMainForm::buildMenu() {
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName("MainMenu1");
+    MainMenu1->setNativeMenuBar(false);
+    auto menu = [this](const char* name, const QString& caption) {
+        QMenu* m = MainMenu1->addMenu(caption);
+        m->setObjectName(name);
+        return m;
+    };
+    auto item = [this](QMenu* m, const char* name, const QString& caption, void (TMainForm::*handler)()) {
+        QAction* a = m->addAction(caption);
+        a->setObjectName(name);
+        connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        return a;
+    };
+
+    Datei1 = menu("Datei1", "Datei");
+    ffnen1 = item(Datei1, "ffnen1", "Öffnen...", &TMainForm::OpenBtnClick);
+    Speichern1 = item(Datei1, "Speichern1", "Speichern als WAV/MP3...", &TMainForm::SaveBtnClick);
+    Datei1->addSeparator();
+    VonMusikCDeinlesen1 = item(Datei1, "VonMusikCDeinlesen1", "Von Musik-CD einlesen...", &TMainForm::MusikCDBtnClick);
+    Datei1->addSeparator();
+    Beenden1 = item(Datei1, "Beenden1", "Beenden", &TMainForm::Beenden1Click);
+
+    Bearbeiten1 = menu("Bearbeiten1", "Bearbeiten");
+    ZurAuswahlzurechtschneiden1 = item(Bearbeiten1, "ZurAuswahlzurechtschneiden1", "Zur Auswahl zurechtschneiden",
+                                       &TMainForm::CropToSelectionClick);
+    DieAuswahlwegschneiden1 =
+        item(Bearbeiten1, "DieAuswahlwegschneiden1", "Die Auswahl wegschneiden", &TMainForm::CutSelectionBtnClick);
+    Bearbeiten1->addSeparator();
+    Nichtsauswhlen1 = item(Bearbeiten1, "Nichtsauswhlen1", "Nichts auswählen", &TMainForm::SelectNothingBtnClick);
+    Bearbeiten1->addSeparator();
+    Sampleformatndern1 =
+        item(Bearbeiten1, "Sampleformatndern1", "Sampleformat ändern...", &TMainForm::ChangeFormatClick);
+
+    Ansicht1 = menu("Ansicht1", "Ansicht");
+    GanzeDatei1 = item(Ansicht1, "GanzeDatei1", "Ganze Datei", &TMainForm::ZoomOutFullClick);
+    VollerZoom1 = item(Ansicht1, "VollerZoom1", "Voller Zoom", &TMainForm::ZoomInFullClick);
+    ZoomaufAuswahl1 = item(Ansicht1, "ZoomaufAuswahl1", "Zoom auf Auswahl", &TMainForm::ZoomSelClick);
+    Ansicht1->addSeparator();
+    Kleiner1 = item(Ansicht1, "Kleiner1", "Kleiner", &TMainForm::ZoomKleinerBtnClick);
+    Grer1 = item(Ansicht1, "Grer1", "Größer", &TMainForm::ZoomGroesserBtnClick);
+
+    Effekte1 = menu("Effekte1", "Effekte");
+    // The menu's own click: it runs each time the menu opens.
+    connect(Effekte1, &QMenu::aboutToShow, this, [this] { BackBtnClick(); });
+    Echo1 = item(Effekte1, "Echo1", "Echo...", &TMainForm::Echo1Click);
+    Weicheinblenden1 = item(Effekte1, "Weicheinblenden1", "Weich einblenden", &TMainForm::Weicheinblenden1Click);
+    Weichausblenden1 = item(Effekte1, "Weichausblenden1", "Weich ausblenden", &TMainForm::Weichausblenden1Click);
+    EndeaufAnfangberblenden1 = item(Effekte1, "EndeaufAnfangberblenden1", "Ende auf Anfang überblenden",
+                                    &TMainForm::EndeaufAnfangberblenden1Click);
+    Effekte1->addSeparator();
+    MaximaleLautstrke1 =
+        item(Effekte1, "MaximaleLautstrke1", "Maximale Lautstärke", &TMainForm::MaximaleLautstrke1Click);
+    Lauter101 = item(Effekte1, "Lauter101", "Lauter 10%", &TMainForm::Lauter101Click);
+    Leiser101 = item(Effekte1, "Leiser101", "Leiser 10%", &TMainForm::Leiser101Click);
+    Effekte1->addSeparator();
+    Rckwrts1 = item(Effekte1, "Rckwrts1", "Rückwärts", &TMainForm::Rckwrts1Click);
+    Effekte1->addSeparator();
+    Schneller101 = item(Effekte1, "Schneller101", "Schneller 10%", &TMainForm::Schneller101Click);
+    Langsamer101 = item(Effekte1, "Langsamer101", "Langsamer 10%", &TMainForm::Langsamer101Click);
+
+    Hilfe1 = menu("Hilfe1", "Hilfe");
+    berdasProgramm1 = item(Hilfe1, "berdasProgramm1", "Über das Programm...", &TMainForm::berdasProgramm1Click);
+}
+
+void TMainForm::buildControls() {
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    setCentralWidget(central);
+
+    // Panel2: the file commands and the MP3 settings.
+    Panel2 = new QFrame(central);
+    Panel2->setObjectName("Panel2");
+    Panel2->setFixedHeight(105);
+    Panel2->setFrameShape(QFrame::StyledPanel);
+    column->addWidget(Panel2);
+    OpenBtn = makeButton(Panel2, "OpenBtn", "Öffnen...", 8, 8, 185);
+    SaveBtn = makeButton(Panel2, "SaveBtn", "Speichern als WAV/MP3...", 8, 40, 185);
+    Button1 = makeButton(Panel2, "Button1", "Speichern als MID...", 8, 72, 185);
+    MusikCDBtn = makeButton(Panel2, "MusikCDBtn", "Von Musik-CD einlesen...", 200, 8, 185);
+    connect(OpenBtn, &QPushButton::clicked, this, [this] { OpenBtnClick(); });
+    connect(SaveBtn, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(MusikCDBtn, &QPushButton::clicked, this, [this] { MusikCDBtnClick(); });
+
+    GroupBox1 = new QGroupBox("MP3 Ausgabe", Panel2);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(400, 4, 281, 95);
+    makeLabel(GroupBox1, "Samplefrequenz:", 8, 28);
+    mp3format = new QComboBox(GroupBox1);
+    mp3format->setObjectName("mp3format");
+    mp3format->setEditable(false);
+    mp3format->setGeometry(104, 24, 89, 21);
+    for (const char* s : {"48000", "44100", "32000", "24000", "22050", "16000", "11025"}) mp3format->addItem(s);
+    makeLabel(GroupBox1, "kHz", 200, 28);
+    makeLabel(GroupBox1, "Bitrate:", 8, 60);
+    BitRate = new QComboBox(GroupBox1);
+    BitRate->setObjectName("BitRate");
+    BitRate->setEditable(false);
+    BitRate->setGeometry(104, 56, 89, 21);
+    for (const char* s : {"8", "16", "24", "32", "40", "48", "56", "64", "80", "96", "112", "128", "144", "160"})
+        BitRate->addItem(s);
+    makeLabel(GroupBox1, "kBit/Sekunde", 200, 60);
+
+    // The page control with its one tab.
+    PageControl1 = new QTabWidget(central);
+    PageControl1->setObjectName("PageControl1");
+    column->addWidget(PageControl1, 1);
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName("TabSheet1");
+    PageControl1->addTab(TabSheet1, "Datei zurechtschneiden");
+    auto* tab = new QVBoxLayout(TabSheet1);
+    tab->setContentsMargins(0, 0, 0, 0);
+    tab->setSpacing(0);
+
+    Panel1 = new QFrame(TabSheet1);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFixedHeight(105);
+    Panel1->setFrameShape(QFrame::NoFrame);
+    tab->addWidget(Panel1);
+    ZoomKleinerBtn = makeButton(Panel1, "ZoomKleinerBtn", "Kleiner", 8, 8, 97);
+    ZoomGroesserBtn = makeButton(Panel1, "ZoomGroesserBtn", "Größer", 112, 8, 97);
+    ZoomOutFull = makeButton(Panel1, "ZoomOutFull", "Ganze Datei", 240, 8, 97);
+    ZoomInFull = makeButton(Panel1, "ZoomInFull", "Voller Zoom", 344, 8, 97);
+    ZoomSel = makeButton(Panel1, "ZoomSel", "Zoom auf Auswahl", 448, 8, 137);
+    Label1 = makeLabel(Panel1, "Verkleinerung:", 8, 44);
+    ZoomOutEd = new QSpinBox(Panel1);
+    ZoomOutEd->setObjectName("ZoomOutEd");
+    ZoomOutEd->setGeometry(88, 40, 97, 21);
+    ZoomOutEd->setRange(1, 1000000);
+    ZoomOutEd->setSingleStep(10);
+    ZoomOutEd->setValue(100);
+    PlayBtn = makeButton(Panel1, "PlayBtn", "PLAY", 240, 40, 75);
+    StopBTN = makeButton(Panel1, "StopBTN", "STOP", 320, 40, 75);
+    StopBTN->setEnabled(false);
+    SchleifeCheck = new QCheckBox("In einer Schleife kontinuierlich abspielen", Panel1);
+    SchleifeCheck->setObjectName("SchleifeCheck");
+    // The caption is wider than 225 pixels in the desktop's font: the box
+    // grows so that it can be read whole.
+    SchleifeCheck->setGeometry(400, 40, std::max(225, SchleifeCheck->sizeHint().width()), 25);
+    SchleifeCheck->setChecked(true);
+    CropToSelection = makeButton(Panel1, "CropToSelection", "Zur Auswahl zurechtschneiden", 8, 72, 201);
+    CutSelectionBtn = makeButton(Panel1, "CutSelectionBtn", "Die Auswahl wegschneiden", 216, 72, 201);
+    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sampleformat ändern...", 424, 72, 153);
+
+    connect(ZoomKleinerBtn, &QPushButton::clicked, this, [this] { ZoomKleinerBtnClick(); });
+    connect(ZoomGroesserBtn, &QPushButton::clicked, this, [this] { ZoomGroesserBtnClick(); });
+    connect(ZoomOutFull, &QPushButton::clicked, this, [this] { ZoomOutFullClick(); });
+    connect(ZoomInFull, &QPushButton::clicked, this, [this] { ZoomInFullClick(); });
+    connect(ZoomSel, &QPushButton::clicked, this, [this] { ZoomSelClick(); });
+    connect(ZoomOutEd, &QSpinBox::textChanged, this, [this] { ZoomOutEdChange(); });
+    connect(PlayBtn, &QPushButton::clicked, this, [this] { PlayBtnClick(); });
+    connect(StopBTN, &QPushButton::clicked, this, [this] { StopBTNClick(); });
+    connect(CropToSelection, &QPushButton::clicked, this, [this] { CropToSelectionClick(); });
+    connect(CutSelectionBtn, &QPushButton::clicked, this, [this] { CutSelectionBtnClick(); });
+    connect(ChangeFormat, &QPushButton::clicked, this, [this] { ChangeFormatClick(); });
+
+    ScrollBox1 = new QFrame(TabSheet1);
+    ScrollBox1->setObjectName("ScrollBox1");
+    ScrollBox1->setAutoFillBackground(true);
+    {
+        QPalette pal = ScrollBox1->palette();
+        pal.setColor(QPalette::Window, pal.color(QPalette::Dark));  // the application-workspace colour
+        ScrollBox1->setPalette(pal);
+    }
+    auto* box = new QVBoxLayout(ScrollBox1);
+    box->setContentsMargins(0, 0, 0, 0);
+    PaintBox1 = new TPaintBox(this, ScrollBox1);
+    box->addWidget(PaintBox1);
+    tab->addWidget(ScrollBox1, 1);
+
+    RxSlider1 = new QScrollBar(Qt::Horizontal, TabSheet1);
+    RxSlider1->setObjectName("RxSlider1");
+    RxSlider1->setFixedHeight(17);
+    RxSlider1->setRange(0, 100);
+    RxSlider1->setSingleStep(10);
+    RxSlider1->setPageStep(100);
+    tab->addWidget(RxSlider1);
+    connect(RxSlider1, &QScrollBar::valueChanged, this, [this] { RxSlider1Change(); });
+
+    StatusBar1 = new TStatusBar(this, central);
+    column->addWidget(StatusBar1);
+}
+
+QString TMainForm::executableFolder() const { return QCoreApplication::applicationDirPath(); }
+
+int TMainForm::ShowMessage(const QString& text, MsgIcon icon, int buttons, const QString& caption) {
+    return prompts_->messageBox(this, text, caption, icon, buttons);
+}
+
+void TMainForm::RequestTerminate() {
+    terminateRequested_ = true;
+    // Ends the message loop as soon as it runs; no closing question.
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+}
+
+void TMainForm::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+// ---------------------------------------------------------------- life cycle
+
+void TMainForm::FormCreate() {
+    mp3format->setCurrentIndex(1);  // 44100
+    BitRate->setCurrentIndex(11);   // 128
+    CreateViewBitmap();
+    if (!SetupSound()) RequestTerminate();
+    SetupCodecs();
+    // --- transcription: a fresh 16-track song ---
+}
+
+bool TMainForm::FormCloseQuery() {
+    return ShowMessage("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
+                       MsgIcon::Information, MB_OK | MB_CANCEL, "Programm beenden") == MB_OK;
+}
+
+void TMainForm::FormClose() { stopRequested_ = true; }
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+void TMainForm::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    stopRequested_ = true;
+    ReleaseSound();
+    document.sampleData.reset();
+    document.byteCount = 0;
+    FreeViewBitmap();
+    // --- transcription: release the song's tracks and the track list ---
+}
+
+void TMainForm::Beenden1Click() { close(); }
+
+void TMainForm::berdasProgramm1Click() { prompts_->showModal(*AboutBox); }
+
+// ---------------------------------------------------------------- progress display
+
+void TMainForm::SetProStatus(int32_t p) {
+    if (p < 0 || p > 100) return;
+    if (p < progressPercent) {
+        progressPercent = p;
+        StatusBar1->repaint();
+    } else {
+        progressPercent = p;
+        SBarPaintMore();
+    }
+}
+
+void TMainForm::StatusBar1DrawPanel(QPainter& canvas, int panel, const TRect& r) {
+    if (panel != 1) return;
+    const int32_t b = r.left + ((r.right - r.left) * progressPercent) / 100;
+    const QColor face = StatusBar1->palette().color(QPalette::Button);
+    canvas.fillRect(QRect(r.left, r.top, b - r.left, r.bottom - r.top), kNavy);
+    canvas.fillRect(QRect(b, r.top, r.right - b, r.bottom - r.top), face);
+    progressRect = r;
+}
+
+void TMainForm::SBarPaintMore() {
+    const TRect q = progressRect;
+    const int32_t b = q.left + ((q.right - q.left) * progressPercent) / 100;
+    StatusBar1->paintMore(TRect{q.left, q.top, b, q.bottom}, kNavy);
+}
+
+// ---------------------------------------------------------------- files
+
+void TMainForm::OpenBtnClick() {
+    FileDialogRequest request;
+    request.filter = "WAV und MP3-Dateien|*.WAV;*.MP3";
+    request.defaultExt = "WAV";
+    request.initialDir = executableFolder();
+    const FileDialogResult chosen = prompts_->openFile(this, request);
+    if (!chosen.accepted) return;
+
+    QString readName = chosen.fileName;
+    QString tempName;
+    const QString suffix = QFileInfo(chosen.fileName).suffix();
+    if (!suffix.isEmpty() && QString("." + suffix).toUpper() == ".MP3") {
+        tempName = QFile::decodeName(QByteArray::fromStdString(MakeTempFileName("tempwav", ".wav")));
+        ConvertMP3WAV(chosen.fileName, tempName);
+        readName = tempName;
+    }
+
+    WavData wav;
+    if (!readName.isEmpty() && ReadWAVFile(toFileName(readName), wav)) {
+        document.replace(std::move(wav.block), wav.byteCount, wav.sampleRate, wav.stereo, wav.sixteenBit);
+    } else {
+        ShowMessage("Konnte Datei nicht öffnen");
+    }
+    if (!tempName.isEmpty()) QFile::remove(tempName);
+
+    document.selectionStart = 0;
+    document.selectionEnd = 0;
+    ZoomOutFullClick();
+    PaintBox1Paint();
+}
+
+void TMainForm::SaveBtnClick() {
+    FileDialogRequest request;
+    request.filter = "MP3-Datei|*.MP3|WAV-Datei|*.WAV";
+    request.defaultExt = "WAV";
+    request.initialDir = executableFolder();
+    request.filterIndex = saveDialog1FilterIndex;
+    request.overwritePrompt = true;
+    const FileDialogResult chosen = prompts_->saveFile(this, request);
+    if (!chosen.accepted) return;
+    saveDialog1FilterIndex = chosen.filterIndex;
+
+    QString name = chosen.fileName;
+    const bool mp3 = chosen.filterIndex == 1;
+    if (QFileInfo(name).suffix().isEmpty()) name += mp3 ? ".mp3" : ".wav";
+    if (mp3) {
+        SaveAsMP3File(name);
+        return;
+    }
+    if (!WriteWAVFile(toFileName(name), document.sampleData.get(), document.stereo, document.sixteenBit,
+                      document.sampleRate, document.byteCount))
+        ShowMessage("Konnte Datei nicht speichern");
+}
+
 }  // namespace notavox

@@ -1,9 +1,285 @@
+// The main window: it owns the recording, the song of the transcription, the
+// sound output, the codec formats, the CD drive table and every dialog, and
+// binds each button and menu item to its handler.
+//
+// The handlers of one subsystem live in a source file of their own:
+//   app/MainUnit.cpp      life cycle, progress display, open/save, about box
+//   app/MidiCommands.cpp  "Speichern als MID...", the sample format dialog
+//   app/EditCommands.cpp  crop, cut, select nothing, the effects
+//   app/Mp3Commands.cpp   MP3 import and export
+//   app/CDCommands.cpp    reading a track from an audio CD
+//   view/WaveView.cpp     the waveform view, zoom, scrolling, the mouse
+//   view/Playback.cpp     playback through the sound device
 #pragma once
+
 #include <QMainWindow>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+#include "app/Prompts.h"
+#include "audio/AudioDocument.h"
+#include "audio/OperationHost.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QScrollBar;
+class QSpinBox;
+class QTabWidget;
+
 namespace notavox {
-class TMainForm : public QMainWindow {
+
+class TMainForm;
+class TAboutBox;
+
+// A rectangle as the owner-drawn status panel receives it: right and bottom
+// are exclusive.
+struct TRect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+};
+
+// The status bar: panel 0 shows a short text, panel 1 is drawn by the main
+// window (the progress bar).
+class TStatusBar : public QWidget {
     Q_OBJECT
 public:
-    explicit TMainForm(QWidget* parent = nullptr);
+    static constexpr int kPanel0Width = 400;
+    static constexpr int kPanel1Width = 50;
+    TStatusBar(TMainForm* form, QWidget* parent);
+    void setPanelText(int panel, const QString& text);
+    QString panelText(int panel) const;
+    // The rectangle of panel 1 as it is passed to the draw handler.
+    TRect panel1Rect() const;
+    // Fills a part of panel 1 at once, without a repaint of the whole bar.
+    void paintMore(const TRect& r, const QColor& color);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    TMainForm* form_;
+    QString text0_;
+    bool paintingMore_ = false;
+    TRect moreRect_;
+    QColor moreColor_;
 };
+
+// The paint box of the waveform view: its paint and mouse events go to the
+// main window's handlers.
+class TPaintBox : public QWidget {
+    Q_OBJECT
+public:
+    TPaintBox(TMainForm* form, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    TMainForm* form_;
+};
+
+// The platform pieces the main window uses. Null members mean the real ones;
+// tests put fakes in their place.
+struct MainFormServices {
+    UserPrompts* prompts = nullptr;
+    // --- playback: sound device ---
+    // --- MP3: decoder driver and encoder ---
+    // --- audio CD: SCSI transport ---
+};
+
+class TMainForm : public QMainWindow, public OperationHost {
+    Q_OBJECT
+public:
+    explicit TMainForm(const MainFormServices& services = MainFormServices(), QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    UserPrompts& prompts() { return *prompts_; }
+    // The message box of the program: empty caption = the default caption.
+    int ShowMessage(const QString& text, MsgIcon icon = MsgIcon::Error, int buttons = MB_OK,
+                    const QString& caption = QString());
+    // Ends the program once its message loop runs (or at once, if it runs).
+    void RequestTerminate();
+    bool terminateRequested() const { return terminateRequested_; }
+
+    // OperationHost
+    void SetProStatus(int32_t percent) override;
+    void ProcessMessages() override;
+    bool stopRequested() const override { return stopRequested_; }
+    void setStopRequested(bool value) override { stopRequested_ = value; }
+
+    // ---- the recording ----
+    AudioDocument document;
+
+    // ---- progress display ----
+    int32_t progressPercent = 0;
+    TRect progressRect;
+    void StatusBar1DrawPanel(QPainter& canvas, int panel, const TRect& rect);
+    void SBarPaintMore();
+
+    // ---- life cycle ----
+    void FormCreate();
+    bool FormCloseQuery();
+    void FormClose();
+    void FormDestroy();
+
+    // ---- commands: files (app/MainUnit.cpp) ----
+    void OpenBtnClick();
+    void SaveBtnClick();
+    void Beenden1Click();
+    void berdasProgramm1Click();
+    int saveDialog1FilterIndex = 1;  // the save dialog remembers the type chosen last
+
+    // ---- commands: transcription (app/MidiCommands.cpp) ----
+    void Button1Click();
+    void ChangeFormatClick();
+    bool ChangeFormatToStandart();
+    // --- transcription: fields ---
+
+    // ---- commands: edits and effects (app/EditCommands.cpp) ----
+    void CropToSelectionClick();
+    void CutSelectionBtnClick();
+    void SelectNothingBtnClick();
+    void Echo1Click();
+    void Weicheinblenden1Click();
+    void Weichausblenden1Click();
+    void EndeaufAnfangberblenden1Click();
+    void MaximaleLautstrke1Click();
+    void Lauter101Click();
+    void Leiser101Click();
+    void Rckwrts1Click();
+    void Schneller101Click();
+    void Langsamer101Click();
+
+    // ---- waveform view (view/WaveView.cpp) ----
+    void CreateViewBitmap();
+    void FreeViewBitmap();
+    void PaintBox1Paint();
+    void PaintBox1OnPaintEvent(QPainter& screen);  // TPaintBox's paint event
+    void PaintBox1MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
+    void PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int y);
+    void PaintBox1MouseUp(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
+    void ZoomOutEdChange();
+    void RxSlider1Change();
+    void ZoomOutFullClick();
+    void ZoomInFullClick();
+    void ZoomSelClick();
+    void ZoomKleinerBtnClick();
+    void ZoomGroesserBtnClick();
+    void BackBtnClick();
+    // --- view: fields ---
+
+    // ---- playback (view/Playback.cpp) ----
+    bool SetupSound();    // false: the message was shown and the program ends
+    void ReleaseSound();
+    void PlayBtnClick();
+    void StopBTNClick();
+    // --- playback: fields ---
+
+    // ---- MP3 (app/Mp3Commands.cpp) ----
+    void SetupCodecs();   // finds the MP3 decoding formats at start
+    void ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName);
+    void SaveAsMP3File(const QString& fileName);
+    // --- MP3: fields ---
+
+    // ---- audio CD (app/CDCommands.cpp) ----
+    void MusikCDBtnClick();
+    // --- audio CD: fields ---
+
+    // ---- controls ----
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* Datei1 = nullptr;
+    QMenu* Bearbeiten1 = nullptr;
+    QMenu* Ansicht1 = nullptr;
+    QMenu* Effekte1 = nullptr;
+    QMenu* Hilfe1 = nullptr;
+    QAction* ffnen1 = nullptr;
+    QAction* Speichern1 = nullptr;
+    QAction* VonMusikCDeinlesen1 = nullptr;
+    QAction* Beenden1 = nullptr;
+    QAction* ZurAuswahlzurechtschneiden1 = nullptr;
+    QAction* DieAuswahlwegschneiden1 = nullptr;
+    QAction* Nichtsauswhlen1 = nullptr;
+    QAction* Sampleformatndern1 = nullptr;
+    QAction* GanzeDatei1 = nullptr;
+    QAction* VollerZoom1 = nullptr;
+    QAction* ZoomaufAuswahl1 = nullptr;
+    QAction* Kleiner1 = nullptr;
+    QAction* Grer1 = nullptr;
+    QAction* Echo1 = nullptr;
+    QAction* Weicheinblenden1 = nullptr;
+    QAction* Weichausblenden1 = nullptr;
+    QAction* EndeaufAnfangberblenden1 = nullptr;
+    QAction* MaximaleLautstrke1 = nullptr;
+    QAction* Lauter101 = nullptr;
+    QAction* Leiser101 = nullptr;
+    QAction* Rckwrts1 = nullptr;
+    QAction* Schneller101 = nullptr;
+    QAction* Langsamer101 = nullptr;
+    QAction* berdasProgramm1 = nullptr;
+
+    QFrame* Panel2 = nullptr;
+    QPushButton* OpenBtn = nullptr;
+    QPushButton* SaveBtn = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* MusikCDBtn = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QComboBox* mp3format = nullptr;
+    QComboBox* BitRate = nullptr;
+
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QPushButton* ZoomKleinerBtn = nullptr;
+    QPushButton* ZoomGroesserBtn = nullptr;
+    QPushButton* ZoomOutFull = nullptr;
+    QPushButton* ZoomInFull = nullptr;
+    QPushButton* ZoomSel = nullptr;
+    QLabel* Label1 = nullptr;  // "Verkleinerung:"
+    QSpinBox* ZoomOutEd = nullptr;
+    QPushButton* PlayBtn = nullptr;
+    QPushButton* StopBTN = nullptr;
+    QCheckBox* SchleifeCheck = nullptr;
+    QPushButton* CropToSelection = nullptr;
+    QPushButton* CutSelectionBtn = nullptr;
+    QPushButton* ChangeFormat = nullptr;
+    QFrame* ScrollBox1 = nullptr;
+    TPaintBox* PaintBox1 = nullptr;
+    QScrollBar* RxSlider1 = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
+
+    TAboutBox* AboutBox = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    QString executableFolder() const;
+
+    MainFormServices services_;
+    std::unique_ptr<UserPrompts> ownPrompts_;
+    UserPrompts* prompts_ = nullptr;
+    bool stopRequested_ = false;
+    bool terminateRequested_ = false;
+    bool destroyed_ = false;
+};
+
+// std::string for the core from a file name the user chose.
+std::string toFileName(const QString& name);
+
 }  // namespace notavox

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QFile>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/MainUnit.h"
+#include "audio/WavFile.h"
+#include "support/FakePrompts.h"
+#include "support/TempDir.h"
+
+using namespace notavox;
+using notavox::testing::FakePrompts;
+using notavox::testing::TempDir;
+
+namespace {
+
+struct Form {
+    FakePrompts prompts;
+    std::unique_ptr<TMainForm> form;
+    Form() {
+        MainFormServices s;
+        s.prompts = &prompts;
+        form = std::make_unique<TMainForm>(s);
+    }
+};
+
+std::string slurp(const std::string& name) {
+    std::ifstream f(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+std::string writeTestWav(const std::string& name, bool stereo, bool sixteen, int rate, int bytes) {
+    std::vector<uint8_t> data(static_cast<size_t>(bytes));
+    for (int i = 0; i < bytes; ++i) data[size_t(i)] = uint8_t(i * 13);
+    EXPECT_TRUE(WriteWAVFile(name, data.data(), stereo, sixteen, rate, bytes));
+    return name;
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+TEST(OpenCommand, LoadsAWavFileAndClearsTheSelection) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    const std::string name = writeTestWav(dir.file("Überraschung.wav"), true, true, 22050, 1001);
+    m.document.selectionStart = 5;
+    m.document.selectionEnd = 9;
+    f.prompts.answerFile(q(name));
+    m.OpenBtn->click();
+    ASSERT_EQ(f.prompts.openRequests.size(), 1u);
+    const FileDialogRequest& r = f.prompts.openRequests[0];
+    EXPECT_EQ(r.filter, "WAV und MP3-Dateien|*.WAV;*.MP3");
+    EXPECT_EQ(r.defaultExt, "WAV");
+    EXPECT_EQ(r.initialDir, QCoreApplication::applicationDirPath());
+    EXPECT_TRUE(f.prompts.messages.empty());
+    EXPECT_EQ(m.document.byteCount, 1001);
+    EXPECT_EQ(m.document.sampleRate, 22050);
+    EXPECT_TRUE(m.document.stereo);
+    EXPECT_TRUE(m.document.sixteenBit);
+    EXPECT_EQ(m.document.selectionStart, 0);
+    EXPECT_EQ(m.document.selectionEnd, 0);
+
+    // Saved again as WAV (second type) it is the same file, byte for byte.
+    const std::string copy = dir.file("Kopie.wav");
+    f.prompts.answerFile(q(copy), 2);
+    m.SaveBtn->click();
+    EXPECT_TRUE(f.prompts.messages.empty());
+    EXPECT_EQ(slurp(copy), slurp(name));
+}
+
+TEST(OpenCommand, FailureKeepsTheRecordingButClearsTheSelection) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    f.prompts.answerFile(q(writeTestWav(dir.file("good.wav"), false, false, 8000, 100)));
+    m.ffnen1->trigger();
+    m.document.selectionStart = 3;
+    m.document.selectionEnd = 50;
+    const std::string bad = dir.file("bad.wav");
+    std::ofstream(bad) << "RIFF this is no wave";
+    for (const std::string& name : {bad, dir.file("missing.wav"), dir.path()}) {
+        f.prompts.messages.clear();
+        f.prompts.answerFile(q(name));
+        m.OpenBtn->click();
+        ASSERT_EQ(f.prompts.messages.size(), 1u) << name;
+        EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht öffnen");
+        EXPECT_EQ(f.prompts.messages[0].caption, "");
+        EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
+        EXPECT_EQ(f.prompts.messages[0].buttons, MB_OK);
+        EXPECT_EQ(m.document.byteCount, 100);
+        EXPECT_EQ(m.document.sampleRate, 8000);
+        EXPECT_FALSE(m.document.stereo);
+        EXPECT_EQ(m.document.selectionStart, 0);
+        EXPECT_EQ(m.document.selectionEnd, 0);
+    }
+}
+
+TEST(OpenCommand, CancelChangesNothing) {
+    Form f;
+    TMainForm& m = *f.form;
+    m.document.selectionStart = 3;
+    m.document.selectionEnd = 7;
+    f.prompts.cancelFile();
+    m.OpenBtnClick();
+    f.prompts.cancelFile();
+    m.SaveBtnClick();
+    EXPECT_EQ(m.document.selectionStart, 3);
+    EXPECT_EQ(m.document.selectionEnd, 7);
+    EXPECT_TRUE(f.prompts.messages.empty());
+    EXPECT_EQ(m.saveDialog1FilterIndex, 1);
+}
+
+TEST(OpenCommand, Mp3ExtensionInAnyCaseGoesThroughATemporaryFile) {
+    TempDir dir;
+    TempDir tmp;
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    Form f;
+    TMainForm& m = *f.form;
+    const std::string mp3 = dir.file("lied.Mp3");
+    std::ofstream(mp3) << "not really an mp3";
+    f.prompts.answerFile(q(mp3));
+    m.OpenBtnClick();
+    ASSERT_FALSE(f.prompts.messages.empty());
+    EXPECT_EQ(f.prompts.messages.back().text, "Konnte Datei nicht öffnen");
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));  // the temporary file is gone
+
+    // ".mp3" before a final ".wav" is a WAV file.
+    const std::string wav = writeTestWav(dir.file("lied.mp3.wav"), false, true, 11025, 40);
+    f.prompts.messages.clear();
+    f.prompts.answerFile(q(wav));
+    m.OpenBtnClick();
+    EXPECT_TRUE(f.prompts.messages.empty());
+    EXPECT_EQ(m.document.sampleRate, 11025);
+    if (old) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
+}
+
+TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    f.prompts.answerFile(q(dir.file("ohne")), 2);
+    m.SaveBtnClick();
+    ASSERT_EQ(f.prompts.saveRequests.size(), 1u);
+    const FileDialogRequest& r = f.prompts.saveRequests[0];
+    EXPECT_EQ(r.filter, "MP3-Datei|*.MP3|WAV-Datei|*.WAV");
+    EXPECT_EQ(r.defaultExt, "WAV");
+    EXPECT_EQ(r.filterIndex, 1);
+    EXPECT_TRUE(r.overwritePrompt);
+    // No recording: a WAV file with an empty data chunk, under the name with ".wav".
+    EXPECT_EQ(slurp(dir.file("ohne.wav")).size(), 44u);
+    EXPECT_EQ(m.saveDialog1FilterIndex, 2);
+    f.prompts.cancelFile();
+    m.SaveBtnClick();
+    EXPECT_EQ(f.prompts.saveRequests[1].filterIndex, 2);
+}
+
+TEST(SaveCommand, FailedSaveShowsTheMessageAndKeepsTheOldFile) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
+    m.OpenBtnClick();
+    f.prompts.answerFile(q(dir.file("nicht/da.wav")), 2);
+    m.SaveBtnClick();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern");
+    EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
+    EXPECT_EQ(m.document.byteCount, 10);
+}
