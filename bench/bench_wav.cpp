@@ -1,5 +1,6 @@
 // Reads and writes a 1 GB 16-bit stereo WAV file and compares both with a
 // plain copy of the same file (cp) on the same machine.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -41,22 +42,32 @@ int main(int argc, char** argv) {
     std::string cat = "cat '" + src + "' > /dev/null";
     if (std::system(cat.c_str()) != 0) return 1;
 
-    auto t0 = Clock::now();
-    std::string cp = "cp '" + src + "' '" + cpy + "'";
-    if (std::system(cp.c_str()) != 0) return 1;
-    auto t1 = Clock::now();
-    const double cpTime = seconds(t0, t1);
+    // Fresh memory is expensive on some machines the first time it is
+    // touched, so every contender runs three times, interleaved, and its best
+    // time counts. Each run starts with no dirty pages waiting.
+    double cpTime = 1e9, readTime = 1e9, writeTime = 1e9;
+    const std::string cp = "cp '" + src + "' '" + cpy + "'";
+    for (int round = 0; round < 3; ++round) {
+        std::remove(cpy.c_str());
+        ::sync();
+        auto t0 = Clock::now();
+        if (std::system(cp.c_str()) != 0) return 1;
+        cpTime = std::min(cpTime, seconds(t0, Clock::now()));
+        ::sync();
 
-    WavData wav;
-    t0 = Clock::now();
-    if (!ReadWAVFile(src, wav)) return 1;
-    t1 = Clock::now();
-    const double readTime = seconds(t0, t1);
+        WavData wav;
+        t0 = Clock::now();
+        if (!ReadWAVFile(src, wav)) return 1;
+        readTime = std::min(readTime, seconds(t0, Clock::now()));
+        ::sync();
 
-    t0 = Clock::now();
-    if (!WriteWAVFile(dst, wav.block.get(), wav.stereo, wav.sixteenBit, wav.sampleRate, wav.byteCount)) return 1;
-    t1 = Clock::now();
-    const double writeTime = seconds(t0, t1);
+        std::remove(dst.c_str());
+        ::sync();
+        t0 = Clock::now();
+        if (!WriteWAVFile(dst, wav.block.get(), wav.stereo, wav.sixteenBit, wav.sampleRate, wav.byteCount))
+            return 1;
+        writeTime = std::min(writeTime, seconds(t0, Clock::now()));
+    }
 
     const double mb = bytes / 1048576.0;
     std::printf("WAV 1 GB 16-bit stereo\n");
