@@ -23,6 +23,7 @@
 #include <algorithm>
 
 #include "app/AboutBoxUnit.h"
+#include "audio/EchoFUnit.h"  // edits and effects
 #include "audio/WavFile.h"
 
 namespace notavox {
@@ -143,6 +144,9 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     buildMenu();
     buildControls();
     AboutBox = new TAboutBox(this, prompts_);
+    // --- edits and effects: the time-span dialog ---
+    EchoForm = new TEchoForm(this);
+    // --- end edits and effects ---
     FormCreate();
 }
 

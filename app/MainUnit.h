@@ -181,6 +181,19 @@ public:
     void ZoomGroesserBtnClick();
     void BackBtnClick();
     // --- view: fields ---
+    // Off-screen bitmap of the waveform view; every repaint draws on it and
+    // the paint event copies it onto PaintBox1 in one operation.
+    QImage ViewBitmap;
+    // Column of the playback cursor, drawn by the paint event as a white XOR
+    // line over the bitmap's copy; -1: no cursor.
+    int playCursorColumn = -1;
+    // The time-span dialog of the effects, created with the window.
+    class TEchoForm* EchoForm = nullptr;
+    int32_t ViewZoom() const;           // the zoom edit's value, at least 1
+    void SetViewZoom(double value);     // clamped, rounded half to even, through the edit
+    void RenderViewBitmap();            // draws the view onto ViewBitmap
+    bool AskTimeSpan(double defaultSeconds, double& seconds);  // TEchoForm through the prompt seam
+    // --- end view: fields ---
 
     // ---- playback (view/Playback.cpp) ----
     bool SetupSound();    // false: the message was shown and the program ends

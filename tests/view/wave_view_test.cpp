@@ -1,0 +1,369 @@
+// The waveform view, the edit commands and the effects in the real main
+// window: selections made with mouse events on PaintBox1, the time-span
+// dialog answered through the prompt seam, pixels checked on the bitmap.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTest>
+#include <cstring>
+
+#include "app/MainUnit.h"
+#include "audio/EchoFUnit.h"
+#include "support/FakePrompts.h"
+
+using namespace notavox;
+using notavox::testing::FakePrompts;
+
+namespace {
+
+struct Form {
+    FakePrompts prompts;
+    std::unique_ptr<TMainForm> form;
+    Form() {
+        MainFormServices s;
+        s.prompts = &prompts;
+        form = std::make_unique<TMainForm>(s);
+        form->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    TMainForm& m() { return *form; }
+
+    // Puts a recording into the document and shows all of it, as opening a
+    // file does.
+    void load8(const std::vector<int>& v, bool stereo) {
+        SampleBlock b = allocateBlock(v.size());
+        for (size_t i = 0; i < v.size(); ++i) b[i] = uint8_t(v[i]);
+        m().document.replace(std::move(b), int32_t(v.size()), 8000, stereo, false);
+        m().ZoomOutFullClick();
+        m().PaintBox1Paint();
+    }
+    void load16(const std::vector<int>& v, bool stereo) {
+        SampleBlock b = allocateBlock(v.size() * 2);
+        for (size_t i = 0; i < v.size(); ++i) {
+            const int16_t s = int16_t(v[i]);
+            std::memcpy(b.get() + 2 * i, &s, 2);
+        }
+        m().document.replace(std::move(b), int32_t(v.size() * 2), 10, stereo, true);
+        m().ZoomOutFullClick();
+        m().PaintBox1Paint();
+    }
+    int value(int i) const {
+        const AudioDocument& d = form->document;
+        if (!d.sixteenBit) return d.sampleData[i];
+        int16_t s;
+        std::memcpy(&s, d.sampleData.get() + 2 * i, 2);
+        return s;
+    }
+    // A drag with the left button from x0 to x1 on the paint box.
+    void drag(int x0, int x1) {
+        QWidget* box = form->PaintBox1;
+        QTest::mousePress(box, Qt::LeftButton, Qt::NoModifier, QPoint(x0, 20));
+        QMouseEvent move(QEvent::MouseMove, QPointF(x1, 20), box->mapToGlobal(QPointF(x1, 20)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(box, &move);
+        QTest::mouseRelease(box, Qt::LeftButton, Qt::NoModifier, QPoint(x1, 20));
+    }
+    // Answers the next time-span dialog with `seconds` (or cancels it).
+    void answerSpan(double expectedDefault, double seconds, bool ok = true) {
+        prompts.dialogAnswers.push_back([=](QDialog& d) {
+            auto& echo = dynamic_cast<TEchoForm&>(d);
+            EXPECT_EQ(echo.windowTitle(), "Effekt");
+            EXPECT_DOUBLE_EQ(echo.ZeitEd->value(), expectedDefault);
+            echo.ZeitEd->setValue(seconds);
+            return ok ? QDialog::Accepted : QDialog::Rejected;
+        });
+    }
+    QColor pixel(int x, int y) const { return form->ViewBitmap.pixelColor(x, y); }
+};
+
+const QColor kBackground(96, 0, 0), kBand(128, 128, 255), kTrace(0, 255, 0), kMarker(0, 255, 255);
+
+}  // namespace
+
+TEST(WaveViewControls, RowsLeftEdgesWidthsAndRanges) {
+    Form f;
+    TMainForm& m = f.m();
+    struct G { QWidget* w; int left, top, width; };
+    for (const G& g : {G{m.ZoomKleinerBtn, 8, 8, 97}, G{m.ZoomGroesserBtn, 112, 8, 97},
+                       G{m.ZoomOutFull, 240, 8, 97}, G{m.ZoomInFull, 344, 8, 97}, G{m.ZoomSel, 448, 8, 137},
+                       G{m.ZoomOutEd, 88, 40, 97}, G{m.PlayBtn, 240, 40, 75}, G{m.StopBTN, 320, 40, 75},
+                       G{m.CropToSelection, 8, 72, 201}, G{m.CutSelectionBtn, 216, 72, 201},
+                       G{m.ChangeFormat, 424, 72, 153}}) {
+        EXPECT_EQ(g.w->x(), g.left) << g.w->objectName().toStdString();
+        EXPECT_EQ(g.w->y(), g.top) << g.w->objectName().toStdString();
+        EXPECT_EQ(g.w->width(), g.width) << g.w->objectName().toStdString();
+    }
+    EXPECT_EQ(m.SchleifeCheck->x(), 400);
+    EXPECT_EQ(m.Label1->x(), 8);
+    EXPECT_EQ(m.Panel1->height(), 105);
+    EXPECT_EQ(m.RxSlider1->height(), 17);
+    EXPECT_EQ(m.ZoomOutEd->minimum(), 1);
+    EXPECT_EQ(m.ZoomOutEd->maximum(), 1000000);
+    EXPECT_EQ(m.ZoomOutEd->singleStep(), 10);
+    EXPECT_EQ(m.ZoomOutEd->value(), 100);
+    EXPECT_EQ(m.RxSlider1->minimum(), 0);
+    EXPECT_EQ(m.RxSlider1->maximum(), 100);
+    EXPECT_EQ(m.RxSlider1->singleStep(), 10);
+    EXPECT_EQ(m.RxSlider1->pageStep(), 100);
+    EXPECT_EQ(m.playCursorColumn, -1);
+}
+
+TEST(WaveViewPaint, Mono8TraceBandAndMarkerPixels) {
+    Form f;
+    TMainForm& m = f.m();
+    const int w = m.PaintBox1->width(), h = m.PaintBox1->height();
+    ASSERT_GT(w, 200);
+    ASSERT_GT(h, 100);
+    // 255 in the first 100 values, 128 after them.
+    std::vector<int> v(size_t(w) * 4, 128);
+    for (int i = 0; i < 100; ++i) v[size_t(i)] = 255;
+    f.load8(v, false);
+    m.ZoomInFull->click();
+    ASSERT_EQ(m.ZoomOutEd->value(), 1);
+    ASSERT_EQ(m.ViewBitmap.size(), QSize(w, h));
+    EXPECT_EQ(f.pixel(50, h - 1), kTrace) << "8-bit 255 lies on the bottom row";
+    EXPECT_EQ(f.pixel(150, 128 * (h - 1) / 255), kTrace) << "128 lies on the middle line";
+    EXPECT_EQ(f.pixel(150, 5), kBackground);
+    EXPECT_EQ(f.pixel(0, 5), kMarker) << "anchor at index 0 without a selection";
+
+    f.drag(120, 160);
+    EXPECT_EQ(m.document.selectionStart, 120);
+    EXPECT_EQ(m.document.selectionEnd, 160);
+    EXPECT_EQ(f.pixel(140, 5), kBand);
+    EXPECT_EQ(f.pixel(159, 5), kBand);
+    EXPECT_EQ(f.pixel(160, 5), kBackground) << "the band stops before the larger end's column";
+    EXPECT_EQ(f.pixel(120, 5), kMarker);
+    EXPECT_EQ(f.pixel(140, 128 * (h - 1) / 255), kTrace) << "the trace is drawn over the band";
+
+    // Zoom 10: both ends inside one column give no band, only the marker.
+    m.ZoomOutEd->setValue(10);
+    f.drag(30, 30);
+    m.document.selectionEnd = m.document.selectionStart + 5;
+    m.PaintBox1Paint();
+    EXPECT_EQ(f.pixel(31, 5), kBackground);
+    EXPECT_EQ(f.pixel(30, 5), kMarker);
+}
+
+TEST(WaveViewPaint, Stereo16ZigzagAndUndrawnColumnsPastTheEnd) {
+    Form f;
+    TMainForm& m = f.m();
+    const int h = m.PaintBox1->height();
+    std::vector<int> v;
+    for (int k = 0; k < 20; ++k) v.insert(v.end(), {32767, 0});
+    f.load16(v, true);
+    EXPECT_EQ(m.ZoomOutEd->value(), 1) << "fewer sample indices than columns";
+    EXPECT_EQ(m.RxSlider1->maximum(), 1);
+    EXPECT_EQ(f.pixel(2, 32767 * (h - 1) / 65536 + h / 2), kTrace);
+    EXPECT_EQ(f.pixel(3, h / 2), kTrace);
+    EXPECT_EQ(f.pixel(4, 32767 * (h - 1) / 65536 + h / 2), kTrace);
+    for (int y = 0; y < h; ++y) ASSERT_EQ(f.pixel(100, y), kBackground) << y;
+}
+
+TEST(WaveViewPaint, PlaybackCursorIsAnXorLineOverTheCopy) {
+    Form f;
+    TMainForm& m = f.m();
+    f.load8(std::vector<int>(1000, 128), false);
+    m.playCursorColumn = 300;
+    const QImage shown = m.PaintBox1->grab().toImage();
+    EXPECT_EQ(shown.pixelColor(300, 3), QColor(96 ^ 255, 255, 255));
+    EXPECT_EQ(shown.pixelColor(301, 3), kBackground);
+    EXPECT_EQ(m.ViewBitmap.pixelColor(300, 3), kBackground) << "the bitmap itself stays clean";
+}
+
+TEST(WaveViewZoom, CommandsClampRoundAndRescaleTheScrollBar) {
+    Form f;
+    TMainForm& m = f.m();
+    const int w = m.PaintBox1->width();
+    f.load8(std::vector<int>(size_t(w) * 1000, 128), false);
+    EXPECT_EQ(m.ZoomOutEd->value(), 1000) << "Ganze Datei";
+    m.ZoomInFull->click();
+    EXPECT_EQ(m.RxSlider1->maximum(), (w * 1000 - w) / 1);
+    m.RxSlider1->setValue(m.RxSlider1->maximum() / 2);
+    m.ZoomOutEd->setValue(100);
+    EXPECT_EQ(m.RxSlider1->maximum(), (w * 1000 - w * 100) / 100);
+    EXPECT_EQ(m.RxSlider1->value(), int64_t((w * 1000 - w) / 2) * m.RxSlider1->maximum() / (w * 1000 - w));
+    m.ZoomKleinerBtn->click();
+    EXPECT_EQ(m.ZoomOutEd->value(), 150);
+    m.ZoomKleinerBtn->click();
+    m.ZoomKleinerBtn->click();
+    EXPECT_EQ(m.ZoomOutEd->value(), 338);
+    m.ZoomOutEd->setValue(100);
+    m.ZoomGroesserBtn->click();
+    EXPECT_EQ(m.ZoomOutEd->value(), 67);
+    m.ZoomOutEd->setValue(1);
+    m.Grer1->trigger();
+    EXPECT_EQ(m.ZoomOutEd->value(), 1);
+    m.ZoomOutEd->setValue(999999);
+    m.Kleiner1->trigger();
+    EXPECT_EQ(m.ZoomOutEd->value(), 1000000);
+
+    // Zoom auf Auswahl: the selection fills the width, its start at the left.
+    m.document.selectionStart = 40 * w;
+    m.document.selectionEnd = 10 * w;
+    m.ZoomSel->click();
+    EXPECT_EQ(m.ZoomOutEd->value(), 30);
+    EXPECT_EQ(m.RxSlider1->value(), 10 * w / 30);
+
+    // Opening the "Effekte" menu scrolls back by 10 columns, not below 0.
+    m.RxSlider1->setValue(25);
+    emit m.Effekte1->aboutToShow();
+    EXPECT_EQ(m.RxSlider1->value(), 15);
+    m.RxSlider1->setValue(5);
+    emit m.Effekte1->aboutToShow();
+    EXPECT_EQ(m.RxSlider1->value(), 0);
+}
+
+TEST(WaveViewMouse, MappingFollowsZoomAndScrollAndClampsToTheData) {
+    Form f;
+    TMainForm& m = f.m();
+    f.load8(std::vector<int>(100000, 128), false);
+    m.ZoomOutEd->setValue(10);
+    m.RxSlider1->setValue(20);
+    f.drag(30, 5);
+    EXPECT_EQ(m.document.selectionStart, 500);
+    EXPECT_EQ(m.document.selectionEnd, 250);
+    f.drag(10, -100);
+    EXPECT_EQ(m.document.selectionEnd, 0) << "left of the paint box down to index 0";
+    m.ZoomOutEd->setValue(1000);  // one screen: the scroll range is 1 and p goes to 0
+    ASSERT_EQ(m.RxSlider1->value(), 0);
+    f.drag(10, m.PaintBox1->width() - 1);
+    EXPECT_EQ(m.document.selectionStart, 10000);
+    EXPECT_EQ(m.document.selectionEnd, 99999) << "past the end stays at N - 1";
+    // A move without the left button changes nothing.
+    QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), m.PaintBox1->mapToGlobal(QPointF(3, 3)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(m.PaintBox1, &move);
+    EXPECT_EQ(m.document.selectionEnd, 99999);
+    // A click without dragging leaves no selection.
+    QTest::mouseClick(m.PaintBox1, Qt::LeftButton, Qt::NoModifier, QPoint(7, 7));
+    EXPECT_EQ(m.document.selectionStart, 7000);
+    EXPECT_EQ(m.document.selectionEnd, 7000);
+}
+
+TEST(EditCommands, CropCutAndSelectNothingThroughButtonsAndMenu) {
+    Form f;
+    TMainForm& m = f.m();
+    std::vector<int> v;
+    for (int i = 0; i < 400; ++i) v.push_back(i % 256);
+    f.load8(v, true);  // 200 frames
+    m.ZoomOutEd->setValue(1);
+    f.drag(11, 20);    // frames 5..9
+    m.CropToSelection->click();
+    ASSERT_EQ(m.document.byteCount, 10);
+    EXPECT_EQ(f.value(0), 10);
+    EXPECT_EQ(f.value(9), 19);
+    EXPECT_EQ(m.document.selectionStart, 0);
+    EXPECT_EQ(m.ZoomOutEd->value(), 1) << "Ganze Datei of a short recording";
+
+    f.load8(v, true);
+    m.ZoomOutEd->setValue(1);
+    f.drag(20, 11);
+    m.DieAuswahlwegschneiden1->trigger();
+    ASSERT_EQ(m.document.byteCount, 390);
+    EXPECT_EQ(f.value(9), 9);
+    EXPECT_EQ(f.value(10), 20);
+
+    f.drag(3, 9);
+    m.Nichtsauswhlen1->trigger();
+    EXPECT_EQ(m.document.selectionStart, 0);
+    EXPECT_EQ(m.document.selectionEnd, 0);
+    m.CutSelectionBtn->click();
+    EXPECT_EQ(m.document.byteCount, 390) << "nothing selected: no cut";
+}
+
+TEST(Effects, EchoAndFadesAskForTheSpanWithTheirDefaults) {
+    Form f;
+    TMainForm& m = f.m();
+    f.load16({1000, 0, 0, 0, 0, 0, 0}, false);  // 10 frames per second
+    f.answerSpan(0.5, 0.2);
+    m.Echo1->trigger();
+    EXPECT_EQ(f.value(2), 500);
+    EXPECT_EQ(f.value(4), 250);
+    EXPECT_EQ(f.prompts.dialogsShown.back(), "EchoForm");
+
+    f.answerSpan(2.0, 0.2, false);  // "Abbrechen"
+    m.Weicheinblenden1->trigger();
+    EXPECT_EQ(f.value(0), 1000);
+
+    f.answerSpan(2.0, 0.4);
+    m.Weicheinblenden1->trigger();
+    EXPECT_EQ(f.value(0), 0);
+    EXPECT_EQ(f.value(2), 250);
+
+    f.load16({1000, -1000, 1000, -1000, 1000, -1000, 1000, -1000}, true);
+    f.drag(0, 0);
+    m.document.selectionStart = 2;
+    m.document.selectionEnd = 6;  // frames 1..3
+    f.answerSpan(2.0, 0.2);
+    m.Weichausblenden1->trigger();
+    EXPECT_EQ(f.value(2), 1000);
+    EXPECT_EQ(f.value(4), 500);
+    EXPECT_EQ(f.value(5), -500);
+    EXPECT_EQ(f.value(6), 0);
+    EXPECT_EQ(m.document.selectionEnd, 6);
+}
+
+TEST(Effects, CrossfadeResetsSelectionAndZoom) {
+    Form f;
+    TMainForm& m = f.m();
+    f.load16({100, 200, 300, 400, 500, 600, 700, 800}, false);
+    m.ZoomOutEd->setValue(50);
+    m.document.selectionStart = 1;
+    m.document.selectionEnd = 3;
+    f.answerSpan(2.0, 0.2);
+    m.EndeaufAnfangberblenden1->trigger();
+    ASSERT_EQ(m.document.byteCount, 12);
+    EXPECT_EQ(f.value(0), 500);
+    EXPECT_EQ(f.value(5), 700);
+    EXPECT_EQ(m.document.selectionStart, 0);
+    EXPECT_EQ(m.ZoomOutEd->value(), 1);
+
+    f.answerSpan(2.0, 5.0);  // longer than the recording
+    m.EndeaufAnfangberblenden1->trigger();
+    EXPECT_EQ(m.document.byteCount, 12);
+    EXPECT_TRUE(f.prompts.messages.empty());
+}
+
+TEST(Effects, VolumeReverseAndSpeedFromTheMenu) {
+    Form f;
+    TMainForm& m = f.m();
+    f.load8({192, 64, 129, 128}, false);
+    m.MaximaleLautstrke1->trigger();
+    EXPECT_EQ(f.value(0), 255);
+    EXPECT_EQ(f.value(1), 0);
+    EXPECT_EQ(f.value(2), 130);
+    m.Leiser101->trigger();
+    EXPECT_EQ(f.value(0), 243);
+    m.Lauter101->trigger();
+    EXPECT_EQ(f.value(0), 254) << "115 * 110 div 100 = 126: not restored exactly";
+    m.Rckwrts1->trigger();
+    EXPECT_EQ(f.value(0), 128);
+    EXPECT_EQ(f.value(3), 254);
+    m.Schneller101->trigger();
+    EXPECT_EQ(m.document.sampleRate, 8800);
+    m.Langsamer101->trigger();
+    EXPECT_EQ(m.document.sampleRate, 8000);
+    EXPECT_TRUE(f.prompts.dialogsShown.empty());
+}
+
+TEST(EchoForm, ControlsAndTwoDecimalDisplay) {
+    TEchoForm d;
+    EXPECT_EQ(d.windowTitle(), "Effekt");
+    EXPECT_EQ(d.Label1->text(), "Zeitspanne:");
+    EXPECT_EQ(d.Label2->text(), "Sekunden");
+    EXPECT_EQ(d.CancelBtn->text(), "Abbrechen");
+    EXPECT_DOUBLE_EQ(d.ZeitEd->minimum(), 0.000001);
+    EXPECT_DOUBLE_EQ(d.ZeitEd->maximum(), 100.0);
+    d.ZeitEd->setValue(2.0);
+    EXPECT_EQ(d.ZeitEd->text(), d.ZeitEd->locale().toString(2.0, 'f', 2));
+    d.ZeitEd->setValue(0.000001);
+    EXPECT_DOUBLE_EQ(d.ZeitEd->value(), 0.000001);
+}
