@@ -362,6 +362,7 @@ void TMainForm::FormCreate() {
     if (!SetupSound()) RequestTerminate();
     SetupCodecs();
     // --- transcription: a fresh 16-track song ---
+    CreateTranscription();
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -389,6 +390,7 @@ void TMainForm::FormDestroy() {
     document.byteCount = 0;
     FreeViewBitmap();
     // --- transcription: release the song's tracks and the track list ---
+    ReleaseTranscription();
 }
 
 void TMainForm::Beenden1Click() { close(); }

@@ -148,6 +148,15 @@ public:
     void ChangeFormatClick();
     bool ChangeFormatToStandart();
     // --- transcription: fields ---
+    // The song of the transcription (16 tracks, rebuilt after every
+    // conversion) and the sample format dialog, both made in FormCreate.
+    struct Song* song = nullptr;
+    class TSampleFormat* SampleFormat = nullptr;
+    void CreateTranscription();   // FormCreate: a fresh song and the dialog
+    void ReleaseTranscription();  // FormDestroy: the song's tracks and track list
+    // The save dialog of "Speichern als MID...".
+    FileDialogRequest SaveDialog2() const;
+    // --- end transcription: fields ---
 
     // ---- commands: edits and effects (app/EditCommands.cpp) ----
     void CropToSelectionClick();

@@ -1,10 +1,95 @@
 // "Speichern als MID..." and the sample format dialog.
+#include <QFileInfo>
+
 #include "app/MainUnit.h"
+#include "audio/SampleFormat.h"
+#include "audio/SampleFormatFUnit.h"
+#include "transcription/MidiConversion.h"
+#include "transcription/NoteList.h"
 
 namespace notavox {
 
-void TMainForm::Button1Click() {}
-void TMainForm::ChangeFormatClick() {}
-bool TMainForm::ChangeFormatToStandart() { return false; }
+void TMainForm::CreateTranscription() {
+    song = new Song();  // a fresh 16-track song
+    SampleFormat = new TSampleFormat(this);
+}
+
+void TMainForm::ReleaseTranscription() {
+    delete song;  // DelAllTracks and the track list
+    song = nullptr;
+}
+
+FileDialogRequest TMainForm::SaveDialog2() const {
+    FileDialogRequest r;
+    r.filter = "MIDI Dateien (*.mid)|*.mid;*.midi";
+    r.defaultExt = "MID";
+    r.overwritePrompt = true;
+    return r;
+}
+
+namespace {
+
+// Puts the analysis format into the dialog's controls, as the standard-format
+// step does before it converts.
+void showStandardTarget(TSampleFormat& dialog) { dialog.setTarget(kStandardFormat); }
+
+}  // namespace
+
+void TMainForm::ChangeFormatClick() {
+    SampleFormat->setTarget(SampleFormatTarget{document.stereo, document.sixteenBit, document.sampleRate});
+    if (document.byteCount == 0) return;
+    if (prompts().showModal(*SampleFormat) != QDialog::Accepted) return;
+    const FormatResult r = ConvertSampleFormat(document, SampleFormat->target());
+    if (r != FormatResult::Converted) {
+        if (*FormatResultMessage(r)) ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
+        return;
+    }
+    ZoomOutFullClick();
+    PaintBox1Paint();
+}
+
+bool TMainForm::ChangeFormatToStandart() {
+    if (IsAnalysisFormat(document)) return true;
+    showStandardTarget(*SampleFormat);
+    if (document.byteCount == 0) return true;
+    const FormatResult r = ConvertSampleFormat(document, SampleFormat->target());
+    if (r != FormatResult::Converted) {
+        ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
+        return false;
+    }
+    ZoomOutFullClick();
+    PaintBox1Paint();
+    return true;
+}
+
+void TMainForm::Button1Click() {
+    if (document.byteCount == 0) return;
+    const FileDialogResult chosen = prompts().saveFile(this, SaveDialog2());
+    if (!chosen.accepted || chosen.fileName.isEmpty()) return;
+    QString name = chosen.fileName;
+    if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
+
+    // The same conversion as notavox-convert; the window shows its steps.
+    MidiConversionHooks hooks;
+    hooks.formatStep = [this](FormatResult r) {
+        if (r == FormatResult::Unchanged) return;  // already 8-bit mono
+        showStandardTarget(*SampleFormat);
+        if (r == FormatResult::Converted) {
+            ZoomOutFullClick();
+            PaintBox1Paint();
+        } else {
+            ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
+        }
+    };
+    hooks.detectionDone = [this] { PaintBox1Paint(); };
+    hooks.statusText = [this](const char* text) {
+        StatusBar1->setPanelText(0, QString::fromUtf8(text));
+        StatusBar1->repaint();
+    };
+    hooks.fileWritten = [this](bool written) {
+        if (!written) ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
+    };
+    ConvertRecordingToMIDI(document, *song, toFileName(name), *this, hooks);
+}
 
 }  // namespace notavox

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <fstream>
+#include <iterator>
+
+#include "app/MainUnit.h"
+#include "audio/SampleFormatFUnit.h"
+#include "audio/WavFile.h"
+#include "support/FakePrompts.h"
+#include "support/TempDir.h"
+#include "transcription/NoteList.h"
+
+using namespace notavox;
+using notavox::testing::FakePrompts;
+using notavox::testing::TempDir;
+
+namespace {
+
+// Also notes the status panel's text whenever a message box appears.
+struct WatchingPrompts : FakePrompts {
+    TMainForm* form = nullptr;
+    std::vector<QString> panelAtMessage;
+    int messageBox(QWidget* w, const QString& text, const QString& caption, MsgIcon icon, int buttons) override {
+        if (form) panelAtMessage.push_back(form->StatusBar1->panelText(0));
+        return FakePrompts::messageBox(w, text, caption, icon, buttons);
+    }
+};
+
+struct Form {
+    WatchingPrompts prompts;
+    std::unique_ptr<TMainForm> form;
+    Form() {
+        MainFormServices s;
+        s.prompts = &prompts;
+        form = std::make_unique<TMainForm>(s);
+        prompts.form = form.get();
+    }
+};
+
+const std::string kExample = std::string(NOTAVOX_SOURCE_DIR) + "/examples/melody.wav";
+
+std::string slurp(const std::string& name) {
+    std::ifstream f(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void load(TMainForm& m, const std::string& wav) {
+    WavData w;
+    ASSERT_TRUE(ReadWAVFile(wav, w));
+    m.document.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+}
+
+std::string writeWav(const std::string& name, int rate, bool stereo, bool sixteen, int frames) {
+    const int bpf = (stereo ? 2 : 1) * (sixteen ? 2 : 1);
+    std::vector<uint8_t> d(size_t(frames * bpf));
+    for (size_t i = 0; i < d.size(); ++i) d[i] = uint8_t((i * 37) ^ (i >> 7));
+    EXPECT_TRUE(WriteWAVFile(name, d.data(), stereo, sixteen, rate, int32_t(d.size())));
+    return name;
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+TEST(SaveAsMidCommand, WritesTheConvertersBytes) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    load(m, kExample);
+    m.document.selectionStart = 100;
+    f.prompts.answerFile(q(dir.file("gui.mid")));
+    m.Button1->click();
+    ASSERT_EQ(f.prompts.saveRequests.size(), 1u);
+    const FileDialogRequest& r = f.prompts.saveRequests[0];
+    EXPECT_EQ(r.filter, "MIDI Dateien (*.mid)|*.mid;*.midi");
+    EXPECT_EQ(r.defaultExt, "MID");
+    EXPECT_TRUE(r.overwritePrompt);
+    EXPECT_TRUE(f.prompts.messages.empty());
+    EXPECT_EQ(m.StatusBar1->panelText(0), "");
+    EXPECT_EQ(m.progressPercent, 0);
+    // The recording stays in the analysis format.
+    EXPECT_FALSE(m.document.stereo);
+    EXPECT_FALSE(m.document.sixteenBit);
+    EXPECT_EQ(m.document.sampleRate, 44100);
+    EXPECT_EQ(m.document.selectionStart, 0);
+    EXPECT_FALSE(m.SampleFormat->stereocheck->isChecked());
+    EXPECT_FALSE(m.SampleFormat->bit16check->isChecked());
+    EXPECT_EQ(m.SampleFormat->SamplesEd->value(), 44100);
+    // A fresh song for the next conversion.
+    EXPECT_EQ(m.song->trackCount(), 16);
+    EXPECT_EQ(m.song->track(0)->count(), 2);
+
+    const std::string cmd = "'" NOTAVOX_BINARY_DIR "/notavox-convert' -q '" + kExample + "' '" + dir.file("cli.mid") + "'";
+    const int st = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    const std::string gui = slurp(dir.file("gui.mid"));
+    EXPECT_GT(gui.size(), 300u);
+    EXPECT_EQ(gui, slurp(dir.file("cli.mid")));
+
+    // Again on the converted recording: the same file.
+    f.prompts.answerFile(q(dir.file("again")));
+    m.Button1->click();
+    EXPECT_EQ(slurp(dir.file("again.MID")), gui);
+}
+
+TEST(SaveAsMidCommand, NothingWithoutRecordingOrWhenCancelled) {
+    Form f;
+    TMainForm& m = *f.form;
+    m.Button1->click();
+    EXPECT_TRUE(f.prompts.saveRequests.empty());
+    TempDir dir;
+    load(m, writeWav(dir.file("a.wav"), 48000, true, true, 5000));
+    m.document.selectionEnd = 7;
+    f.prompts.cancelFile();
+    m.Button1->click();
+    EXPECT_EQ(f.prompts.saveRequests.size(), 1u);
+    EXPECT_TRUE(m.document.stereo);
+    EXPECT_TRUE(m.document.sixteenBit);
+    EXPECT_EQ(m.document.sampleRate, 48000);
+    EXPECT_EQ(m.document.selectionEnd, 7);
+}
+
+TEST(SaveAsMidCommand, FileThatCannotBeCreated) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    load(m, writeWav(dir.file("a.wav"), 22050, false, false, 30000));
+    f.prompts.answerFile(q(dir.file("no/such/folder/x.mid")));
+    m.Button1->click();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte die MIDI Datei nicht erstellen!");
+    EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
+    EXPECT_EQ(f.prompts.messages[0].caption, "");
+    EXPECT_EQ(f.prompts.panelAtMessage[0], "Noten werden gespeichert...");
+    EXPECT_EQ(m.StatusBar1->panelText(0), "");
+    EXPECT_EQ(m.song->track(0)->count(), 2);
+    EXPECT_EQ(m.document.sampleRate, 22050);  // 8-bit mono keeps its rate
+}
+
+TEST(SaveAsMidCommand, RateZeroIsToldAndWritesTheEmptySong) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    load(m, writeWav(dir.file("a.wav"), 44100, true, true, 3000));
+    m.document.sampleRate = 0;
+    f.prompts.answerFile(q(dir.file("z.mid")));
+    m.Button1->click();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_NE(f.prompts.messages[0].text.indexOf("Sampleformat"), -1);
+    EXPECT_TRUE(m.document.stereo);
+    const std::string z = slurp(dir.file("z.mid"));
+    EXPECT_EQ(z.size(), 14u + 12u + 15u * 15u);
+}
+
+TEST(SampleFormatDialog, Controls) {
+    Form f;
+    TSampleFormat& d = *f.form->SampleFormat;
+    EXPECT_EQ(d.windowTitle(), "Sampleformat ändern");
+    EXPECT_EQ(d.stereocheck->text(), "Stereo (ansonsten Mono)");
+    EXPECT_EQ(d.bit16check->text(), "16 Bit Samples (ansonsten 8 Bit)");
+    EXPECT_EQ(d.Label1->text(), "Samples pro Sekunde:");
+    EXPECT_EQ(d.SamplesEd->minimum(), 1);
+    EXPECT_EQ(d.SamplesEd->maximum(), 200000);
+    EXPECT_EQ(d.SamplesEd->value(), 44100);
+    EXPECT_EQ(d.BitBtnXP1->text(), "OK");
+    EXPECT_EQ(d.BitBtnXP2->text(), "Abbrechen");
+    const std::pair<QPushButton*, int> rates[] = {
+        {d.BitBtnXP3, 8000}, {d.BitBtnXP4, 11025}, {d.BitBtnXP5, 22050}, {d.BitBtnXP6, 44100}};
+    for (auto [b, rate] : rates) {
+        EXPECT_EQ(b->text(), QString("->%1 Hz").arg(rate));
+        b->click();
+        EXPECT_EQ(d.SamplesEd->value(), rate);
+        EXPECT_FALSE(d.isVisible());
+    }
+    EXPECT_EQ(f.form->ChangeFormat->text(), "Sampleformat ändern...");
+    EXPECT_EQ(f.form->Sampleformatndern1->text(), "Sampleformat ändern...");
+}
+
+TEST(SampleFormatDialog, ConvertsOnOkOnly) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    // No recording: the dialog does not open.
+    m.ChangeFormat->click();
+    EXPECT_TRUE(f.prompts.dialogsShown.empty());
+
+    load(m, writeWav(dir.file("a.wav"), 8000, false, false, 800));
+    const std::vector<uint8_t> before(m.document.sampleData.get(), m.document.sampleData.get() + 800);
+    bool shownStereo = true;
+    int shownRate = 0;
+    f.prompts.dialogAnswers.push_back([&](QDialog& dlg) {
+        auto& d = static_cast<TSampleFormat&>(dlg);
+        shownStereo = d.stereocheck->isChecked();
+        shownRate = d.SamplesEd->value();
+        d.stereocheck->setChecked(true);
+        d.BitBtnXP4->click();
+        return int(QDialog::Rejected);
+    });
+    m.ChangeFormat->click();
+    EXPECT_FALSE(shownStereo);
+    EXPECT_EQ(shownRate, 8000);
+    EXPECT_EQ(m.document.sampleRate, 8000);
+    EXPECT_FALSE(m.document.stereo);
+
+    f.prompts.dialogAnswers.push_back([&](QDialog& dlg) {
+        auto& d = static_cast<TSampleFormat&>(dlg);
+        EXPECT_FALSE(d.stereocheck->isChecked());  // put back from the recording
+        d.stereocheck->setChecked(true);
+        d.bit16check->setChecked(true);
+        d.BitBtnXP6->click();
+        return int(QDialog::Accepted);
+    });
+    m.Sampleformatndern1->trigger();
+    EXPECT_EQ(f.prompts.dialogsShown.size(), 2u);
+    EXPECT_TRUE(m.document.stereo);
+    EXPECT_TRUE(m.document.sixteenBit);
+    EXPECT_EQ(m.document.sampleRate, 44100);
+    EXPECT_EQ(m.document.byteCount, 800 * 4 * 44100 / 8000);
+    // New frame k holds old frame k * 8000 / 44100 on both channels.
+    for (int k = 0; k < 4410; k += 97) {
+        int16_t l, r;
+        std::memcpy(&l, m.document.sampleData.get() + 4 * k, 2);
+        std::memcpy(&r, m.document.sampleData.get() + 4 * k + 2, 2);
+        EXPECT_EQ(l, int16_t((before[size_t(k * 8000 / 44100)] - 128) * 256));
+        EXPECT_EQ(r, l);
+    }
+}
+
+TEST(SampleFormatDialog, RecordingWithoutRateIsLeftAndTheUserTold) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    load(m, writeWav(dir.file("a.wav"), 8000, false, true, 100));
+    m.document.sampleRate = 0;
+    f.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Accepted); });
+    m.ChangeFormat->click();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
+    EXPECT_EQ(m.document.byteCount, 200);
+    EXPECT_TRUE(m.document.sixteenBit);
+    // The standard step of the MIDI command refuses the same way.
+    EXPECT_FALSE(m.ChangeFormatToStandart());
+    EXPECT_EQ(f.prompts.messages.size(), 2u);
+    m.document.sampleRate = 11025;
+    EXPECT_TRUE(m.ChangeFormatToStandart());
+    EXPECT_FALSE(m.document.sixteenBit);
+    EXPECT_EQ(m.document.sampleRate, 44100);
+    m.document.sampleRate = 22050;
+    EXPECT_TRUE(m.ChangeFormatToStandart());  // 8-bit mono: kept as it is
+    EXPECT_EQ(m.document.sampleRate, 22050);
+}
