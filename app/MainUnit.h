@@ -97,6 +97,8 @@ private:
 struct MainFormServices {
     UserPrompts* prompts = nullptr;
     // --- playback: sound device ---
+    class SoundDevice* sound = nullptr;  // the sound output; null: PortAudio's default output
+    // --- end playback ---
     // --- MP3: decoder driver and encoder ---
     // --- audio CD: SCSI transport ---
 };
@@ -210,6 +212,11 @@ public:
     void PlayBtnClick();
     void StopBTNClick();
     // --- playback: fields ---
+    SoundDevice* soundDevice = nullptr;          // the sound output in use
+    std::shared_ptr<SoundDevice> ownSoundDevice; // the real one, when none was given
+    int32_t playCursorColumn = -1;               // the play cursor's view column; -1: none
+    bool playing = false;                        // PlayBtnClick is running
+    // --- end playback ---
 
     // ---- MP3 (app/Mp3Commands.cpp) ----
     void SetupCodecs();   // finds the MP3 decoding formats at start

@@ -19,6 +19,7 @@
 #include "app/AboutBoxUnit.h"
 #include "app/MainUnit.h"
 #include "support/FakePrompts.h"
+#include "support/FakeSoundDevice.h"
 
 using namespace notavox;
 using notavox::testing::FakePrompts;
@@ -27,10 +28,12 @@ namespace {
 
 struct Form {
     FakePrompts prompts;
+    notavox::testing::FakeSoundDevice sound;  // no sound system needed
     std::unique_ptr<TMainForm> form;
     Form() {
         MainFormServices s;
         s.prompts = &prompts;
+        s.sound = &sound;
         form = std::make_unique<TMainForm>(s);
     }
 };

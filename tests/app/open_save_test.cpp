@@ -12,6 +12,7 @@
 #include "app/MainUnit.h"
 #include "audio/WavFile.h"
 #include "support/FakePrompts.h"
+#include "support/FakeSoundDevice.h"
 #include "support/TempDir.h"
 
 using namespace notavox;
@@ -22,10 +23,12 @@ namespace {
 
 struct Form {
     FakePrompts prompts;
+    notavox::testing::FakeSoundDevice sound;  // no sound system needed
     std::unique_ptr<TMainForm> form;
     Form() {
         MainFormServices s;
         s.prompts = &prompts;
+        s.sound = &sound;
         form = std::make_unique<TMainForm>(s);
     }
 };

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "view/FakeSoundDevice.h"
+#include "support/FakeSoundDevice.h"
 #include "view/PlaybackLoop.h"
 
 namespace notavox {

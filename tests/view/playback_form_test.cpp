@@ -1,0 +1,170 @@
+// PLAY, STOP and the loop box of the real main window, with a recording fake
+// in place of the sound device.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "app/MainUnit.h"
+#include "support/FakePrompts.h"
+#include "support/FakeSoundDevice.h"
+
+using namespace notavox;
+using notavox::testing::FakePrompts;
+using notavox::testing::FakeSoundDevice;
+
+namespace {
+
+struct Form {
+    FakePrompts prompts;
+    FakeSoundDevice sound;
+    std::unique_ptr<TMainForm> form;
+    explicit Form(bool soundWorks = true) {
+        sound.openSucceeds = soundWorks;
+        MainFormServices s;
+        s.prompts = &prompts;
+        s.sound = &sound;
+        form = std::make_unique<TMainForm>(s);
+    }
+    // 16-bit mono at 44100 Hz whose frame k holds k + 1.
+    void load(int32_t frames) {
+        SampleBlock block = allocateBlock(size_t(frames) * 2);
+        for (int32_t k = 0; k < frames; ++k) {
+            const auto v = uint16_t(k + 1);
+            block[2 * size_t(k)] = uint8_t(v & 0xff);
+            block[2 * size_t(k) + 1] = uint8_t(v >> 8);
+        }
+        form->document.replace(std::move(block), frames * 2, 44100, false, true);
+    }
+    // Clicks STOP through the message queue, as the user would while the
+    // loop pumps messages.
+    void queueStopClick() {
+        QMetaObject::invokeMethod(form->StopBTN, [b = form->StopBTN] { b->click(); }, Qt::QueuedConnection);
+    }
+};
+
+TEST(PlaybackForm, ButtonsFollowThePlaybackAndTheRangeEndsItWithoutLoop) {
+    Form f;
+    TMainForm& m = *f.form;
+    f.load(15000);
+    EXPECT_TRUE(m.SchleifeCheck->isChecked());
+    EXPECT_TRUE(m.PlayBtn->isEnabled());
+    EXPECT_FALSE(m.StopBTN->isEnabled());
+    m.SchleifeCheck->setChecked(false);
+    std::vector<std::pair<bool, bool>> states;
+    std::vector<int32_t> cursor;
+    f.sound.onWrite = [&](int) {
+        states.emplace_back(m.PlayBtn->isEnabled(), m.StopBTN->isEnabled());
+        cursor.push_back(m.playCursorColumn);
+    };
+    m.PlayBtn->click();
+    ASSERT_EQ(f.sound.blocks.size(), 3u);
+    for (const auto& s : states) EXPECT_EQ(s, std::make_pair(false, true));
+    EXPECT_EQ(f.sound.calls.back(), "stop");
+    EXPECT_NE(std::find(f.sound.calls.begin(), f.sound.calls.end(), "drain"), f.sound.calls.end());
+    EXPECT_TRUE(m.PlayBtn->isEnabled());
+    EXPECT_FALSE(m.StopBTN->isEnabled());
+    EXPECT_EQ(m.playCursorColumn, -1);
+    // Zoom 100 at scroll position 0: the cursor stands at the last frame of each block.
+    EXPECT_EQ(cursor[1], std::min(110, m.PaintBox1->width()));
+    EXPECT_EQ(cursor[2], std::min(220, m.PaintBox1->width()));
+    EXPECT_EQ(f.sound.playedLeft()[14999], 15000);
+}
+
+TEST(PlaybackForm, LoopRepeatsUntilStopIsClicked) {
+    Form f;
+    TMainForm& m = *f.form;
+    f.load(5000);
+    f.sound.onWrite = [&](int index) {
+        if (index == 6) f.queueStopClick();
+    };
+    m.PlayBtn->click();
+    // The click is seen at the next pump; that block is still computed.
+    ASSERT_EQ(f.sound.blocks.size(), 8u);
+    for (size_t b = 1; b < 8; ++b) ASSERT_EQ(f.sound.blocks[b][0], 1) << b;
+    EXPECT_TRUE(m.stopRequested());
+    EXPECT_EQ(std::count(f.sound.calls.begin(), f.sound.calls.end(), "drain"), 0);
+    EXPECT_TRUE(m.PlayBtn->isEnabled());
+    EXPECT_FALSE(m.StopBTN->isEnabled());
+
+    // The next PLAY starts afresh: the stop flag is cleared.
+    f.sound.blocks.clear();
+    f.sound.onWrite = [&](int index) {
+        if (index == 2) m.SchleifeCheck->setChecked(false);
+    };
+    m.PlayBtn->click();
+    EXPECT_EQ(f.sound.blocks.size(), 3u);
+    EXPECT_FALSE(m.stopRequested());
+}
+
+TEST(PlaybackForm, UntickingTheLoopBoxWhilePlayingEndsAfterThePass) {
+    Form f;
+    TMainForm& m = *f.form;
+    f.load(15000);  // two blocks per pass
+    f.sound.onWrite = [&](int index) {
+        if (index == 3) m.SchleifeCheck->setChecked(false);  // first block of the second pass
+    };
+    m.PlayBtn->click();
+    ASSERT_EQ(f.sound.blocks.size(), 5u);
+    EXPECT_EQ(f.sound.blocks[3][0], 1);
+    EXPECT_EQ(f.sound.blocks[4][0], 11026);
+}
+
+TEST(PlaybackForm, RecordingReplacedWhilePlayingIsReadAfresh) {
+    Form f;
+    TMainForm& m = *f.form;
+    m.SchleifeCheck->setChecked(false);
+    f.load(40000);
+    f.sound.onWrite = [&](int index) {
+        if (index == 1) f.load(12000);  // as if a file had been opened meanwhile
+    };
+    m.PlayBtn->click();
+    ASSERT_EQ(f.sound.blocks.size(), 3u);
+    EXPECT_EQ(f.sound.blocks[2][0], 11026);
+    EXPECT_EQ(f.sound.blocks[2][2 * (12000 - 11025 - 1)], 12000);
+    EXPECT_EQ(f.sound.blocks[2][2 * (12000 - 11025)], 0);
+}
+
+TEST(PlaybackForm, ClosingTheWindowEndsPlayback) {
+    Form f;
+    TMainForm& m = *f.form;
+    f.load(5000);
+    f.sound.onWrite = [&](int index) {
+        if (index == 2) m.FormClose();
+    };
+    m.PlayBtn->click();
+    EXPECT_EQ(f.sound.blocks.size(), 3u);
+    EXPECT_TRUE(m.PlayBtn->isEnabled());
+}
+
+TEST(PlaybackForm, FailedSoundSetUpShowsTheMessageAndEndsTheProgram) {
+    Form f(false);
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte DirectSound (DirectX) nicht initialisieren...");
+    EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::None);
+    EXPECT_EQ(f.prompts.messages[0].buttons, MB_OK);
+    EXPECT_TRUE(f.prompts.messages[0].caption.isEmpty());
+    EXPECT_TRUE(f.form->terminateRequested());
+    // PLAY does nothing without a device.
+    f.load(100);
+    f.form->PlayBtn->click();
+    EXPECT_TRUE(f.sound.blocks.empty());
+    f.form.reset();
+    EXPECT_EQ(f.sound.calls.back(), "close");
+}
+
+TEST(PlaybackForm, WorkingSoundSetUpShowsNothingAndReleasesTheDeviceAtTheEnd) {
+    Form f;
+    EXPECT_TRUE(f.prompts.messages.empty());
+    EXPECT_FALSE(f.form->terminateRequested());
+    EXPECT_TRUE(f.sound.opened);
+    f.form.reset();
+    EXPECT_FALSE(f.sound.opened);
+}
+
+}  // namespace
