@@ -214,7 +214,6 @@ public:
     // --- playback: fields ---
     SoundDevice* soundDevice = nullptr;          // the sound output in use
     std::shared_ptr<SoundDevice> ownSoundDevice; // the real one, when none was given
-    int32_t playCursorColumn = -1;               // the play cursor's view column; -1: none
     bool playing = false;                        // PlayBtnClick is running
     // --- end playback ---
 

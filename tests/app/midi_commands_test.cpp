@@ -13,6 +13,7 @@
 #include "audio/SampleFormatFUnit.h"
 #include "audio/WavFile.h"
 #include "support/FakePrompts.h"
+#include "support/FakeSoundDevice.h"
 #include "support/TempDir.h"
 #include "transcription/NoteList.h"
 
@@ -34,10 +35,12 @@ struct WatchingPrompts : FakePrompts {
 
 struct Form {
     WatchingPrompts prompts;
+    notavox::testing::FakeSoundDevice sound;  // no sound system needed
     std::unique_ptr<TMainForm> form;
     Form() {
         MainFormServices s;
         s.prompts = &prompts;
+        s.sound = &sound;
         form = std::make_unique<TMainForm>(s);
         prompts.form = form.get();
     }

@@ -18,6 +18,7 @@
 #include "app/MainUnit.h"
 #include "audio/EchoFUnit.h"
 #include "support/FakePrompts.h"
+#include "support/FakeSoundDevice.h"
 
 using namespace notavox;
 using notavox::testing::FakePrompts;
@@ -26,10 +27,12 @@ namespace {
 
 struct Form {
     FakePrompts prompts;
+    notavox::testing::FakeSoundDevice sound;  // no sound system needed
     std::unique_ptr<TMainForm> form;
     Form() {
         MainFormServices s;
         s.prompts = &prompts;
+        s.sound = &sound;
         form = std::make_unique<TMainForm>(s);
         form->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
