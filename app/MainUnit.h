@@ -21,6 +21,7 @@
 #include "app/Prompts.h"
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
+#include "codecs/Mp3Import.h"  // MP3: the codec stream component and the format list
 
 class QAction;
 class QCheckBox;
@@ -100,6 +101,8 @@ struct MainFormServices {
     class SoundDevice* sound = nullptr;  // the sound output; null: PortAudio's default output
     // --- end playback ---
     // --- MP3: decoder driver and encoder ---
+    AcmDriver* acmDriver = nullptr;
+    class Mp3EncoderStream* mp3Encoder = nullptr;
     // --- audio CD: SCSI transport ---
 };
 
@@ -222,6 +225,8 @@ public:
     void ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName);
     void SaveAsMP3File(const QString& fileName);
     // --- MP3: fields ---
+    std::unique_ptr<TACMConvertor> mp3wav;  // the one conversion stream, made at start
+    Mp3FormatList mp3Formats;               // the MPEG Layer-3 formats found at start
 
     // ---- audio CD (app/CDCommands.cpp) ----
     void MusikCDBtnClick();

@@ -1,10 +1,40 @@
-// MP3 import and export.
+// MP3 import and export: the handlers read the controls, call the codec core
+// and turn its outcome into the program's messages.
+#include <QComboBox>
+
 #include "app/MainUnit.h"
+#include "codecs/Mp3Export.h"
 
 namespace notavox {
 
-void TMainForm::SetupCodecs() {}
-void TMainForm::ConvertMP3WAV(const QString&, const QString&) {}
-void TMainForm::SaveAsMP3File(const QString&) {}
+void TMainForm::SetupCodecs() {
+    AcmDriver& driver = services_.acmDriver ? *services_.acmDriver : SystemAcmDriver();
+    mp3wav = std::make_unique<TACMConvertor>(driver);
+    LoadStoredMp3wavProperties(*mp3wav);  // the values stored with the window
+    EnumerateMP3Formats(driver, mp3Formats, *this);
+}
+
+void TMainForm::ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName) {
+    if (!mp3wav) return;
+    const Mp3ImportResult r =
+        notavox::ConvertMP3WAV(toFileName(mp3FileName), toFileName(wavFileName), mp3Formats, *mp3wav, *this);
+    if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::Error);
+}
+
+void TMainForm::SaveAsMP3File(const QString& fileName) {
+    Mp3EncoderStream& encoder = services_.mp3Encoder ? *services_.mp3Encoder : SystemMp3Encoder();
+    const int32_t outputRate = mp3format->currentText().toInt();
+    const int32_t bitRate = BitRate->currentText().toInt();
+    try {
+        const Mp3ExportResult r =
+            notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, *this, encoder);
+        if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::None);
+    } catch (const EMp3Encoding& e) {
+        // The encoder failed in mid-stream: the exception's text, as the
+        // application shows an exception.
+        SetProStatus(0);
+        ShowMessage(QString::fromUtf8(e.what()), MsgIcon::Error);
+    }
+}
 
 }  // namespace notavox
