@@ -13,6 +13,7 @@
 #include "codecs/LameEncoder.h"
 #include "codecs/Mp3Frame.h"
 #include "support/FakePrompts.h"
+#include "support/FakeSoundDevice.h"
 #include "support/TempDir.h"
 
 using namespace notavox;
@@ -53,6 +54,7 @@ protected:
     std::unique_ptr<TMainForm> makeForm(AcmDriver* driver = nullptr, Mp3EncoderStream* encoder = nullptr) {
         MainFormServices s;
         s.prompts = &prompts;
+        s.sound = &sound;  // no sound system needed
         s.acmDriver = driver;
         s.mp3Encoder = encoder;
         return std::make_unique<TMainForm>(s);
@@ -80,6 +82,7 @@ protected:
 
     TempDir dir, tmp;
     FakePrompts prompts;
+    notavox::testing::FakeSoundDevice sound;
     std::string oldTmp;
     bool hadTmp = false;
 };
