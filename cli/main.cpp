@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/ConvertJob.h"
+#include "cli/Mp3Codecs.h"
 
 using namespace notavox;
 using namespace notavox::cli;
@@ -25,10 +26,12 @@ const char* kHelp =
     "Aufruf:\n"
     "  notavox-convert EINGABE.wav AUSGABE.mid   Aufnahme in eine MIDI-Datei umwandeln\n"
     "  notavox-convert EINGABE.wav AUSGABE.wav   Aufnahme als WAV-Datei speichern\n"
+    "  notavox-convert EINGABE.wav AUSGABE.mp3   Aufnahme als MP3-Datei speichern\n"
     "  notavox-convert EINGABE... -o ORDNER      mehrere Aufnahmen parallel umwandeln,\n"
     "                                            jede nach ORDNER/name.mid\n"
     "\n"
-    "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav).\n"
+    "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav, .mp3).\n"
+    "Eingaben sind WAV- oder MP3-Dateien (.mp3 in beliebiger Schreibweise).\n"
     "Die MIDI-Datei ist genau die, die \"Speichern als MID...\" im Programm schreibt:\n"
     "die Aufnahme wird in 8 Bit Mono gebracht (44100 Hz, falls sie nicht schon 8 Bit\n"
     "Mono ist), die Noten werden erkannt und als Datei mit 16 Spuren gespeichert.\n"
@@ -36,6 +39,10 @@ const char* kHelp =
     "Optionen:\n"
     "  -o, --output ORDNER   Zielordner für mehrere Eingaben\n"
     "  -q, --quiet           keine Fortschrittsanzeige und keine Zusammenfassung\n"
+    "  --rate HZ             Samplefrequenz der MP3-Ausgabe (Vorgabe 44100):\n"
+    "                        48000, 44100, 32000, 24000, 22050, 16000, 11025\n"
+    "  --bitrate KBIT        Bitrate der MP3-Ausgabe in kBit/Sekunde (Vorgabe 128):\n"
+    "                        8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160\n"
     "  -h, --help            diese Hilfe\n"
     "\n"
     "Rückgabewert: 0, wenn jede Datei umgewandelt wurde; 1, wenn eine Datei nicht\n"
@@ -93,6 +100,7 @@ int main(int argc, char** argv) {
     std::string outDir;
     bool haveOutDir = false;
     bool quiet = false;
+    Mp3Settings mp3;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-h" || a == "--help") {
@@ -107,6 +115,16 @@ int main(int argc, char** argv) {
             }
             outDir = argv[++i];
             haveOutDir = true;
+        } else if (a == "--rate" || a == "--bitrate") {
+            // The values of the "MP3 Ausgabe" lists, nothing else.
+            const bool rate = a == "--rate";
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            const bool ok = rate ? ParseMp3OutputRate(value, mp3.outputRate) : ParseMp3BitRate(value, mp3.bitRate);
+            if (!ok) {
+                std::fprintf(stderr, "notavox-convert: %s %s: erlaubt sind %s\n", a.c_str(), value.c_str(),
+                             rate ? AllowedMp3OutputRates().c_str() : AllowedMp3BitRates().c_str());
+                return 2;
+            }
         } else if (a == "--") {
             for (++i; i < argc; ++i) inputs.push_back(argv[i]);
         } else if (a.size() > 1 && a[0] == '-') {
@@ -159,7 +177,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    const Mp3Codecs codecs;  // MP3 decoding and encoding plug in here
+    std::mutex reportLock;
+    const Mp3Codecs codecs = MakeMp3Codecs(mp3, [&](const std::string& name, const std::string& message) {
+        std::lock_guard<std::mutex> lock(reportLock);
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
+    });
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = std::max(1u, std::min<unsigned>(cores, unsigned(runnable.size())));
     const unsigned detectionThreads = std::max(1u, cores / workers);

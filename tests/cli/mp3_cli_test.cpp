@@ -1,0 +1,146 @@
+// notavox-convert with MP3 inputs and outputs, checked against mpg123.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "audio/WavFile.h"
+#include "codecs/Mp3Frame.h"
+
+using namespace notavox;
+
+namespace {
+
+const std::string kTool = std::string(NOTAVOX_BINARY_DIR) + "/notavox-convert";
+
+struct ToolRun {
+    int status = -1;
+    std::string output;
+};
+
+ToolRun tool(const std::string& args) {
+    ToolRun r;
+    if (FILE* p = popen(("'" + kTool + "' " + args + " 2>&1").c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+        const int st = pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    return r;
+}
+
+bool sh(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::string readFile(const std::string& path) {
+    std::string out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
+}
+
+class ConvertToolMp3 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!sh("command -v lame") || !sh("command -v mpg123") || !sh("command -v sox"))
+            GTEST_SKIP() << "lame, mpg123 or sox missing";
+        std::string tmpl = "/tmp/notavox-cli-mp3-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        dir = tmpl;
+        wav = dir + "/tone.wav";
+        ASSERT_TRUE(sh("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 2 sine 440 sine 554 vol 0.5"));
+    }
+    void TearDown() override {
+        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    Mp3FrameHeader firstFrame(const std::string& mp3) {
+        const std::string b = readFile(mp3);
+        EXPECT_GT(b.size(), 4u);
+        const uint8_t* h = reinterpret_cast<const uint8_t*>(b.data());
+        EXPECT_TRUE(b.size() > 4 && IsValidMp3FrameHeader(h));
+        return b.size() > 4 ? ParseMp3FrameHeader(h) : Mp3FrameHeader();
+    }
+
+    std::string dir, wav;
+};
+
+}  // namespace
+
+TEST_F(ConvertToolMp3, Mp3InputDecodesLikeMpg123) {
+    const std::string mp3 = dir + "/tone.MP3";
+    ASSERT_TRUE(sh("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'"));
+    const ToolRun r = tool("'" + mp3 + "' '" + dir + "/out.wav'");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(sh("mpg123 -q -w '" + dir + "/ref.wav' '" + mp3 + "'"));
+    WavData got, ref;
+    ASSERT_TRUE(ReadWAVFile(dir + "/out.wav", got));
+    ASSERT_TRUE(ReadWAVFile(dir + "/ref.wav", ref));
+    EXPECT_EQ(got.sampleRate, 44100);
+    EXPECT_TRUE(got.stereo);
+    ASSERT_EQ(got.byteCount, ref.byteCount);
+    EXPECT_EQ(std::memcmp(got.block.get(), ref.block.get(), size_t(got.byteCount)), 0);
+
+    const ToolRun m = tool("-q '" + mp3 + "' '" + dir + "/out.mid'");
+    ASSERT_EQ(m.status, 0) << m.output;
+    EXPECT_EQ(readFile(dir + "/out.mid").substr(0, 4), "MThd");
+}
+
+TEST_F(ConvertToolMp3, Mp3OutputWithTheDefaultsAndTheListValues) {
+    ASSERT_EQ(tool("-q '" + wav + "' '" + dir + "/a.mp3'").status, 0);
+    Mp3FrameHeader f = firstFrame(dir + "/a.mp3");
+    EXPECT_EQ(Mp3SampleRate(f.version, f.sampleRateIndex), 44100);
+    EXPECT_EQ(Mp3BitRate(f.version, f.layer, f.bitrateIndex), 128);
+    EXPECT_EQ(f.channelMode, 0);
+    EXPECT_TRUE(f.copyright);
+    EXPECT_TRUE(f.original);
+
+    ASSERT_EQ(tool("-q --rate 22050 --bitrate 64 '" + wav + "' '" + dir + "/b.Mp3'").status, 0);
+    f = firstFrame(dir + "/b.Mp3");
+    EXPECT_EQ(Mp3SampleRate(f.version, f.sampleRateIndex), 22050);
+    EXPECT_EQ(Mp3BitRate(f.version, f.layer, f.bitrateIndex), 64);
+    ASSERT_TRUE(sh("mpg123 -q -w '" + dir + "/b.wav' '" + dir + "/b.Mp3'"));
+    WavData dec;
+    ASSERT_TRUE(ReadWAVFile(dir + "/b.wav", dec));
+    EXPECT_EQ(dec.sampleRate, 22050);
+    EXPECT_NEAR(dec.byteCount / 4, 2 * 22050, 4 * 576);
+
+    // MP3 to MP3: decoded by the import, encoded again.
+    ASSERT_EQ(tool("-q --rate 11025 --bitrate 16 '" + dir + "/b.Mp3' '" + dir + "/c.mp3'").status, 0);
+    f = firstFrame(dir + "/c.mp3");
+    EXPECT_EQ(Mp3SampleRate(f.version, f.sampleRateIndex), 11025);
+    EXPECT_EQ(Mp3BitRate(f.version, f.layer, f.bitrateIndex), 16);
+}
+
+TEST_F(ConvertToolMp3, OtherValuesAreRefusedWithTheAllowedOnes) {
+    ToolRun r = tool("--rate 12345 '" + wav + "' '" + dir + "/x.mp3'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("--rate 12345: erlaubt sind 48000, 44100, 32000, 24000, 22050, 16000, 11025"),
+              std::string::npos)
+        << r.output;
+    r = tool("--bitrate 320 '" + wav + "' '" + dir + "/x.mp3'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("--bitrate 320: erlaubt sind 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(tool("--bitrate 128k '" + wav + "' '" + dir + "/x.mp3'").status, 2);
+    EXPECT_EQ(tool("'" + wav + "' '" + dir + "/x.mp3' --rate").status, 2);
+    EXPECT_EQ(readFile(dir + "/x.mp3"), "");
+    EXPECT_NE(tool("--help").output.find("--bitrate"), std::string::npos);
+}
+
+TEST_F(ConvertToolMp3, UnreadableMp3InputIsReported) {
+    const ToolRun r = tool("'" + dir + "/fehlt.mp3' '" + dir + "/x.wav'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(dir + "/fehlt.mp3: Konnte Datei nicht öffnen!"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(dir + "/fehlt.mp3: Konnte Datei nicht öffnen\n"), std::string::npos) << r.output;
+}
