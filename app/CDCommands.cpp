@@ -1,8 +1,36 @@
 // Reading a track from an audio CD.
+#include <QComboBox>
+#include <QString>
+
 #include "app/MainUnit.h"
+#include "cdrom/MusikCDFUnit.h"
+#include "cdrom/SgTransport.h"
 
 namespace notavox {
 
-void TMainForm::MusikCDBtnClick() {}
+void TMainForm::SetupCD() {
+    if (services_.cdTransport) {
+        cdTransport = services_.cdTransport;
+    } else {
+        ownCdTransport = std::make_unique<SgTransport>();
+        cdTransport = ownCdTransport.get();
+    }
+    MusikCDForm = new TMusikCDForm(*cdTransport, cdDrives, document, this);
+}
+
+void TMainForm::MusikCDBtnClick() {
+    if (!drivesScanned) {
+        drivesScanned = true;
+        FindAllCDDrives(*cdTransport, cdDrives, [this](const std::string& line) { MusikCDForm->AddLogLine(line); });
+        MusikCDForm->DriveBox->clear();
+        for (const std::string& item : DriveListItems(cdDrives))
+            MusikCDForm->DriveBox->addItem(QString::fromStdString(item));
+        if (MusikCDForm->DriveBox->count() > 0) MusikCDForm->DriveBox->setCurrentIndex(0);
+    }
+    prompts().showModal(*MusikCDForm);
+    // Whatever the dialog did, the view shows the whole recording afresh.
+    ZoomOutFullClick();
+    PaintBox1Paint();
+}
 
 }  // namespace notavox

@@ -363,6 +363,8 @@ void TMainForm::FormCreate() {
     SetupCodecs();
     // --- transcription: a fresh 16-track song ---
     CreateTranscription();
+    // --- audio CD: the transport and the dialog ---
+    SetupCD();
 }
 
 bool TMainForm::FormCloseQuery() {

@@ -21,6 +21,7 @@
 #include "app/Prompts.h"
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
+#include "cdrom/DriveDiscovery.h"  // audio CD: the drive table and the transport
 #include "codecs/Mp3Import.h"  // MP3: the codec stream component and the format list
 
 class QAction;
@@ -104,6 +105,8 @@ struct MainFormServices {
     AcmDriver* acmDriver = nullptr;
     class Mp3EncoderStream* mp3Encoder = nullptr;
     // --- audio CD: SCSI transport ---
+    ScsiTransport* cdTransport = nullptr;  // the CD drives; null: SG_IO on the machine's devices
+    // --- end audio CD ---
 };
 
 class TMainForm : public QMainWindow, public OperationHost {
@@ -230,7 +233,16 @@ public:
 
     // ---- audio CD (app/CDCommands.cpp) ----
     void MusikCDBtnClick();
+    void SetupCD();  // FormCreate: the transport and the dialog
     // --- audio CD: fields ---
+    // Discovery runs on the first use of the dialog only; the table and the
+    // transport chosen then stay for the whole run.
+    bool drivesScanned = false;
+    CdDriveTable cdDrives;
+    class TMusikCDForm* MusikCDForm = nullptr;
+    ScsiTransport* cdTransport = nullptr;             // the one in use
+    std::unique_ptr<ScsiTransport> ownCdTransport;    // the real one, when none was given
+    // --- end audio CD: fields ---
 
     // ---- controls ----
     QMenuBar* MainMenu1 = nullptr;
