@@ -1,10 +1,19 @@
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "app/MainUnit.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Notavox");
+    // The desktop's own dialogs (file dialogs, message box buttons) speak
+    // German like the rest of the program, whatever the system language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::German, QLocale::Germany), "qtbase", "_",
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     notavox::TMainForm form;
     // A failed sound set-up has asked the program to end: it does so as soon
     // as the message loop starts.
