@@ -1,0 +1,18 @@
+// Options the sanitizer runtimes read at start-up, built into every test
+// binary so that they hold however the binary is started (CTest, by hand,
+// under a debugger). Without a sanitizer nobody calls these.
+
+extern "C" {
+
+// Allocations that the system's font, display and message-bus libraries keep
+// for the life of the process are not leaks of ours.
+const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n"
+           "leak:libglib-2.0\n"
+           "leak:libdbus-1\n";
+}
+
+// Undefined behaviour stops the test with a stack trace.
+const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+
+}
