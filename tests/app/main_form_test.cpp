@@ -19,6 +19,7 @@
 #include "app/AboutBoxUnit.h"
 #include "app/MainUnit.h"
 #include "support/FakePrompts.h"
+#include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
 
 using namespace notavox;
@@ -26,17 +27,7 @@ using notavox::testing::FakePrompts;
 
 namespace {
 
-struct Form {
-    FakePrompts prompts;
-    notavox::testing::FakeSoundDevice sound;  // no sound system needed
-    std::unique_ptr<TMainForm> form;
-    Form() {
-        MainFormServices s;
-        s.prompts = &prompts;
-        s.sound = &sound;
-        form = std::make_unique<TMainForm>(s);
-    }
-};
+using Form = notavox::testing::TestForm<>;
 
 QStringList menuLayout(QMenu* menu) {
     QStringList l;

@@ -13,6 +13,7 @@
 #include "audio/SampleFormatFUnit.h"
 #include "audio/WavFile.h"
 #include "support/FakePrompts.h"
+#include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
 #include "support/TempDir.h"
 #include "transcription/NoteList.h"
@@ -33,17 +34,8 @@ struct WatchingPrompts : FakePrompts {
     }
 };
 
-struct Form {
-    WatchingPrompts prompts;
-    notavox::testing::FakeSoundDevice sound;  // no sound system needed
-    std::unique_ptr<TMainForm> form;
-    Form() {
-        MainFormServices s;
-        s.prompts = &prompts;
-        s.sound = &sound;
-        form = std::make_unique<TMainForm>(s);
-        prompts.form = form.get();
-    }
+struct Form : notavox::testing::TestForm<WatchingPrompts> {
+    Form() { prompts.form = form.get(); }
 };
 
 const std::string kExample = std::string(NOTAVOX_SOURCE_DIR) + "/examples/melody.wav";

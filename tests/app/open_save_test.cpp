@@ -12,6 +12,7 @@
 #include "app/MainUnit.h"
 #include "audio/WavFile.h"
 #include "support/FakePrompts.h"
+#include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
 #include "support/TempDir.h"
 
@@ -21,17 +22,7 @@ using notavox::testing::TempDir;
 
 namespace {
 
-struct Form {
-    FakePrompts prompts;
-    notavox::testing::FakeSoundDevice sound;  // no sound system needed
-    std::unique_ptr<TMainForm> form;
-    Form() {
-        MainFormServices s;
-        s.prompts = &prompts;
-        s.sound = &sound;
-        form = std::make_unique<TMainForm>(s);
-    }
-};
+using Form = notavox::testing::TestForm<>;
 
 std::string slurp(const std::string& name) {
     std::ifstream f(name, std::ios::binary);

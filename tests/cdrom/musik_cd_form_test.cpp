@@ -22,6 +22,7 @@
 #include "cdrom/MusikCDFUnit.h"
 #include "cdrom/SimulatedDrive.h"
 #include "support/FakePrompts.h"
+#include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
 #include "view/WaveGeometry.h"
 
@@ -34,19 +35,12 @@ namespace {
 // Four tracks: 100, 101, 900 and 149 blocks.
 const std::vector<uint32_t> kDisc = {150, 250, 351, 1251, 1400};
 
-struct CdForm {
-    FakePrompts prompts;
-    FakeSoundDevice sound;
+struct CdSystem {
     SimulatedScsiSystem sys;
-    std::unique_ptr<TMainForm> form;
+};
 
-    CdForm() {
-        MainFormServices s;
-        s.prompts = &prompts;
-        s.sound = &sound;
-        s.cdTransport = &sys;
-        form = std::make_unique<TMainForm>(s);
-    }
+struct CdForm : CdSystem, notavox::testing::TestForm<> {
+    CdForm() : TestForm([this](MainFormServices& s) { s.cdTransport = &sys; }) {}
     std::shared_ptr<SimulatedDrive> addDrive(const std::string& path, const std::string& product) {
         auto d = sys.addBlockDrive(path);
         d->setDisc(kDisc);

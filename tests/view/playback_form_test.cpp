@@ -12,6 +12,7 @@
 
 #include "app/MainUnit.h"
 #include "support/FakePrompts.h"
+#include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
 
 using namespace notavox;
@@ -20,17 +21,9 @@ using notavox::testing::FakeSoundDevice;
 
 namespace {
 
-struct Form {
-    FakePrompts prompts;
-    FakeSoundDevice sound;
-    std::unique_ptr<TMainForm> form;
-    explicit Form(bool soundWorks = true) {
-        sound.openSucceeds = soundWorks;
-        MainFormServices s;
-        s.prompts = &prompts;
-        s.sound = &sound;
-        form = std::make_unique<TMainForm>(s);
-    }
+struct Form : notavox::testing::TestForm<> {
+    explicit Form(bool soundWorks = true)
+        : TestForm([this, soundWorks](MainFormServices&) { sound.openSucceeds = soundWorks; }) {}
     // 16-bit mono at 44100 Hz whose frame k holds k + 1.
     void load(int32_t frames) {
         SampleBlock block = allocateBlock(size_t(frames) * 2);

@@ -18,6 +18,7 @@
 #include "app/MainUnit.h"
 #include "audio/EchoFUnit.h"
 #include "support/FakePrompts.h"
+#include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
 
 using namespace notavox;
@@ -25,19 +26,11 @@ using notavox::testing::FakePrompts;
 
 namespace {
 
-struct Form {
-    FakePrompts prompts;
-    notavox::testing::FakeSoundDevice sound;  // no sound system needed
-    std::unique_ptr<TMainForm> form;
+struct Form : notavox::testing::TestForm<> {
     Form() {
-        MainFormServices s;
-        s.prompts = &prompts;
-        s.sound = &sound;
-        form = std::make_unique<TMainForm>(s);
         form->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
-    TMainForm& m() { return *form; }
 
     // Puts a recording into the document and shows all of it, as opening a
     // file does.
