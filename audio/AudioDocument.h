@@ -17,8 +17,12 @@ struct FreeDeleter {
 using SampleBlock = std::unique_ptr<uint8_t[], FreeDeleter>;
 
 // Allocates `size` uninitialised bytes; returns an empty block when size is 0
-// or the memory is not there.
+// or the memory is not there. Blocks of kPrefaultedBlockSize bytes and more
+// have all their pages mapped before they are returned, so that filling them
+// costs no page faults. The block is a plain heap block either way: free()
+// and realloc() take it.
 SampleBlock allocateBlock(size_t size);
+inline constexpr size_t kPrefaultedBlockSize = size_t(4) << 20;
 
 struct AudioDocument {
     SampleBlock sampleData;
