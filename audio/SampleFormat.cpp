@@ -1,6 +1,6 @@
 #include "audio/SampleFormat.h"
 
-#include <sys/mman.h>
+#include <cstdlib>
 
 #include <algorithm>
 #include <cstring>
@@ -69,12 +69,13 @@ constexpr int bytesOf(int fmt) { return ((fmt & 2) ? 2 : 1) * ((fmt & 1) ? 2 : 1
 // divided: s grows by P / Q per frame and by one more whenever the running
 // remainder reaches Q. Bytes after the last whole old frame (an odd byte
 // count) can make the new recording reach one frame past the old one; those
-// new frames repeat the last whole frame, or are silent when there is none.
+// new frames repeat the last whole frame `last`, or are silent when there is
+// none. `out` receives new frame `begin` and those after it.
 template <int Src, int Dst>
-void convertFrames(const uint8_t* src, int64_t oldFrames, uint8_t* dst, int64_t begin, int64_t end, int64_t inside,
-                   int64_t p, int64_t q) {
-    constexpr int v = bytesOf(Src);
+void convertFrames(const uint8_t* src, const uint8_t* last, uint8_t* out, int64_t begin, int64_t end,
+                   int64_t inside, int64_t p, int64_t q) {
     constexpr int u = bytesOf(Dst);
+    constexpr int v = bytesOf(Src);
     const int64_t step = p / q;
     const int64_t extra = p % q;
     int64_t s = begin * p / q;  // once per part, not per frame
@@ -83,7 +84,7 @@ void convertFrames(const uint8_t* src, int64_t oldFrames, uint8_t* dst, int64_t 
     int64_t k = begin;
     for (const int64_t stop = std::min(end, inside); k < stop; ++k) {
         readFrame<Src>(src + s * v, l, r);
-        writeFrame<Dst>(dst + k * u, l, r);
+        writeFrame<Dst>(out + (k - begin) * u, l, r);
         s += step;
         rem += extra;
         if (rem >= q) {
@@ -93,40 +94,51 @@ void convertFrames(const uint8_t* src, int64_t oldFrames, uint8_t* dst, int64_t 
     }
     if (k < end) {
         l = r = 0;
-        if (oldFrames > 0) readFrame<Src>(src + (oldFrames - 1) * v, l, r);
+        if (last) readFrame<Src>(last, l, r);
     }
-    for (; k < end; ++k) writeFrame<Dst>(dst + k * u, l, r);
+    for (; k < end; ++k) writeFrame<Dst>(out + (k - begin) * u, l, r);
 }
 
 template <int Src>
-void convertFrom(int dst, const uint8_t* s, int64_t oldFrames, uint8_t* d, int64_t begin, int64_t end,
+void convertFrom(int dst, const uint8_t* s, const uint8_t* last, uint8_t* out, int64_t begin, int64_t end,
                  int64_t inside, int64_t p, int64_t q) {
     switch (dst) {
-        case 0: convertFrames<Src, 0>(s, oldFrames, d, begin, end, inside, p, q); break;
-        case 1: convertFrames<Src, 1>(s, oldFrames, d, begin, end, inside, p, q); break;
-        case 2: convertFrames<Src, 2>(s, oldFrames, d, begin, end, inside, p, q); break;
-        default: convertFrames<Src, 3>(s, oldFrames, d, begin, end, inside, p, q); break;
+        case 0: convertFrames<Src, 0>(s, last, out, begin, end, inside, p, q); break;
+        case 1: convertFrames<Src, 1>(s, last, out, begin, end, inside, p, q); break;
+        case 2: convertFrames<Src, 2>(s, last, out, begin, end, inside, p, q); break;
+        default: convertFrames<Src, 3>(s, last, out, begin, end, inside, p, q); break;
     }
 }
 
-void convertPart(int src, int dst, const uint8_t* s, int64_t oldFrames, uint8_t* d, int64_t begin, int64_t end,
+void convertPart(int src, int dst, const uint8_t* s, const uint8_t* last, uint8_t* out, int64_t begin, int64_t end,
                  int64_t inside, int64_t p, int64_t q) {
     switch (src) {
-        case 0: convertFrom<0>(dst, s, oldFrames, d, begin, end, inside, p, q); break;
-        case 1: convertFrom<1>(dst, s, oldFrames, d, begin, end, inside, p, q); break;
-        case 2: convertFrom<2>(dst, s, oldFrames, d, begin, end, inside, p, q); break;
-        default: convertFrom<3>(dst, s, oldFrames, d, begin, end, inside, p, q); break;
+        case 0: convertFrom<0>(dst, s, last, out, begin, end, inside, p, q); break;
+        case 1: convertFrom<1>(dst, s, last, out, begin, end, inside, p, q); break;
+        case 2: convertFrom<2>(dst, s, last, out, begin, end, inside, p, q); break;
+        default: convertFrom<3>(dst, s, last, out, begin, end, inside, p, q); break;
     }
 }
 
-// A large new block is filled in one pass: large pages save most of the
-// page faults of its first touch. Only a hint; nothing depends on it.
-void adviseLargePages(void* p, size_t size) {
-    constexpr size_t kPage = 4096;
-    if (!p || size < (size_t(64) << 20)) return;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kPage - 1) & ~uintptr_t(kPage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + size) & ~uintptr_t(kPage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+// Converts within the old block when the new recording is no wider per frame
+// and no faster than the old one: new frame k then lies at or before the
+// bytes of old frame k, which no later new frame reads. Each run of new
+// frames is converted into a small buffer first and copied down afterwards,
+// so that no write reaches bytes the same run still reads. The last whole
+// old frame is kept aside for the frames past its end.
+void convertInPlace(int src, int dst, uint8_t* data, int64_t oldFrames, int64_t frames, int64_t inside, int64_t p,
+                    int64_t q) {
+    const int v = bytesOf(src);
+    const int u = bytesOf(dst);
+    uint8_t last[4] = {0, 0, 0, 0};
+    if (oldFrames > 0) std::memcpy(last, data + (oldFrames - 1) * v, size_t(v));
+    constexpr int64_t kRun = 4096;
+    alignas(64) uint8_t buffer[kRun * 4];
+    for (int64_t begin = 0; begin < frames; begin += kRun) {
+        const int64_t end = std::min(frames, begin + kRun);
+        convertPart(src, dst, data, oldFrames > 0 ? last : nullptr, buffer, begin, end, inside, p, q);
+        std::memcpy(data + begin * u, buffer, size_t((end - begin) * u));
+    }
 }
 
 }  // namespace
@@ -138,22 +150,41 @@ FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& t
     const int64_t n = ConvertedByteCount(doc, target);
     if (n > std::numeric_limits<int32_t>::max()) return FormatResult::TooLarge;
 
-    SampleBlock block = allocateBlock(size_t(n));
-    if (n > 0 && !block) return FormatResult::OutOfMemory;
-    adviseLargePages(block.get(), size_t(n));
     const int src = (doc.stereo ? 1 : 0) | (doc.sixteenBit ? 2 : 0);
     const int dst = (target.stereo ? 1 : 0) | (target.sixteenBit ? 2 : 0);
     const int u = bytesOf(dst);
     const int64_t frames = n / u;
+    const int64_t oldFrames = doc.frameCount();
+    const int64_t p = doc.sampleRate;
+    const int64_t q = target.sampleRate;
+    // New frame k reads old frame (k * P) / Q; frames from `inside` on
+    // would lie past the last whole old frame.
+    const int64_t inside = std::min(frames, (oldFrames * q + p - 1) / p);
+
+    if (n > 0 && u <= bytesOf(src) && q <= p) {
+        // A conversion that shrinks the recording (the standard format, for
+        // one) needs no second block: the old one is converted from its
+        // start and then cut to the new length.
+        uint8_t* d = doc.sampleData.get();
+        convertInPlace(src, dst, d, oldFrames, frames, inside, p, q);
+        std::memset(d + frames * u, 0, size_t(n - frames * u));
+        SampleBlock block(doc.sampleData.release());
+        if (n < doc.byteCount) {
+            if (void* shorter = std::realloc(block.get(), size_t(n))) {
+                (void)block.release();
+                block.reset(static_cast<uint8_t*>(shorter));
+            }
+        }
+        doc.replace(std::move(block), int32_t(n), target.sampleRate, target.stereo, target.sixteenBit);
+        return FormatResult::Converted;
+    }
+
+    SampleBlock block = allocateBlock(size_t(n));
+    if (n > 0 && !block) return FormatResult::OutOfMemory;
     if (n > 0) {
         const uint8_t* s = doc.sampleData.get();
-        const int64_t oldFrames = doc.frameCount();
+        const uint8_t* last = oldFrames > 0 ? s + (oldFrames - 1) * bytesOf(src) : nullptr;
         uint8_t* d = block.get();
-        const int64_t p = doc.sampleRate;
-        const int64_t q = target.sampleRate;
-        // New frame k reads old frame (k * P) / Q; frames from `inside` on
-        // would lie past the last whole old frame.
-        const int64_t inside = std::min(frames, (oldFrames * q + p - 1) / p);
         // Large recordings are converted in parts on every core; each part
         // starts its source index with one division.
         unsigned parts = frames >= (int64_t(1) << 22) ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
@@ -161,9 +192,9 @@ FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& t
         std::vector<std::thread> helpers;
         for (unsigned t = 1; t < parts; ++t) {
             const int64_t begin = frames * t / parts, end = frames * (t + 1) / parts;
-            helpers.emplace_back([=] { convertPart(src, dst, s, oldFrames, d, begin, end, inside, p, q); });
+            helpers.emplace_back([=] { convertPart(src, dst, s, last, d + begin * u, begin, end, inside, p, q); });
         }
-        convertPart(src, dst, s, oldFrames, d, 0, frames / parts, inside, p, q);
+        convertPart(src, dst, s, last, d, 0, frames / parts, inside, p, q);
         for (auto& h : helpers) h.join();
         // The bytes after the last whole frame are zero.
         std::memset(d + frames * u, 0, size_t(n - frames * u));

@@ -213,10 +213,43 @@ TEST(ConvertSampleFormat, LargeRecordingConvertedInPartsGivesTheSameBytes) {
     std::vector<uint8_t> bytes(size_t(4800000) * 4 + 3);
     uint32_t x = 1;
     for (auto& b : bytes) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
-    for (SampleFormatTarget t : {SampleFormatTarget{false, false, 44100}, SampleFormatTarget{true, true, 47999}}) {
+    for (SampleFormatTarget t : {SampleFormatTarget{false, false, 44100}, SampleFormatTarget{true, true, 47999},
+                                 SampleFormatTarget{true, true, 48001}}) {
         AudioDocument d = doc(bytes, 48000, true, true);
         const AudioDocument ref = doc(bytes, 48000, true, true);
         ASSERT_EQ(ConvertSampleFormat(d, t), FormatResult::Converted);
         ASSERT_TRUE(bytesOf(d) == plainConvert(ref, t));
     }
+}
+
+TEST(ConvertSampleFormat, ShrinkingConversionsReuseTheBlockAndGiveTheSameBytes) {
+    // Narrower or slower targets are converted within the old block; the
+    // bytes must be those of a conversion into a new one, for every pair of
+    // formats, with stray bytes after the last frame and runs of new frames
+    // past the last whole old frame.
+    std::vector<uint8_t> bytes(size_t(3) * 4096 * 4 + 3);
+    uint32_t x = 7;
+    for (auto& b : bytes) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+    for (int src = 0; src < 4; ++src) {
+        for (int dst = 0; dst < 4; ++dst) {
+            for (int32_t rate : {48000, 44100, 8000, 1}) {
+                for (size_t len : {bytes.size(), bytes.size() - 1, size_t(5), size_t(1)}) {
+                    const std::vector<uint8_t> in(bytes.begin(), bytes.begin() + std::ptrdiff_t(len));
+                    AudioDocument d = doc(in, 48000, src & 1, src & 2);
+                    const AudioDocument ref = doc(in, 48000, src & 1, src & 2);
+                    const SampleFormatTarget t{bool(dst & 1), bool(dst & 2), rate};
+                    ASSERT_EQ(ConvertSampleFormat(d, t), FormatResult::Converted);
+                    ASSERT_TRUE(bytesOf(d) == plainConvert(ref, t))
+                        << src << " -> " << dst << " at " << rate << " Hz from " << len << " bytes";
+                    EXPECT_EQ(d.selectionStart, 0);
+                    EXPECT_EQ(d.selectionEnd, 0);
+                }
+            }
+        }
+    }
+    // A 16-bit mono frame and a stray byte at 1 Hz to 1 Hz 8-bit mono: the
+    // new recording is one frame and keeps that frame's high byte.
+    AudioDocument e = doc({0x34, 0x92, 0x77}, 1, false, true);
+    ASSERT_EQ(ConvertSampleFormat(e, {false, false, 1}), FormatResult::Converted);
+    EXPECT_EQ(bytesOf(e), std::vector<uint8_t>({0x12}));
 }
