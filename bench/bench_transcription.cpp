@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <unistd.h>
 
 #include "audio/WavFile.h"
 #include "transcription/MidiConversion.h"
@@ -100,6 +101,11 @@ int main(int argc, char** argv) {
         }
     }
     if (std::system(("cat '" + wav + "' > /dev/null").c_str()) != 0) return 1;  // warm the page cache
+    // A guest system can hand the pages of the synthesized recording, freed
+    // only just now, straight back to the reader; a few seconds later they
+    // are gone and the reader gets fresh memory as a program that opens a file
+    // does.
+    ::sleep(3);
     resetPeak();
     const long baseKb = statusKb("VmHWM:");
 
