@@ -301,3 +301,19 @@ TEST(TempFile, FirstFreeNameInTmpdirIsCreatedExclusively) {
     EXPECT_EQ(TempFolder(), "/tmp/");
     if (old) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
 }
+
+TEST(WavRead, BigDataChunkReadInPartsKeepsEveryByte) {
+    // Over 128 MB with an odd size: the read is split at a page boundary
+    // that is no multiple of the frame size.
+    TempDir dir;
+    const std::string a = dir.file("big.wav");
+    const int32_t count = (int32_t(128) << 20) + 4097;
+    Bytes data(size_t(count), 0);
+    uint32_t x = 99;
+    for (auto& v : data) v = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    ASSERT_TRUE(WriteWAVFile(a, data.data(), true, true, 44100, count));
+    WavData wav;
+    ASSERT_TRUE(ReadWAVFile(a, wav));
+    ASSERT_EQ(wav.byteCount, count);
+    EXPECT_EQ(std::memcmp(wav.block.get(), data.data(), size_t(count)), 0);
+}
