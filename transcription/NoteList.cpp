@@ -1,6 +1,7 @@
 #include "transcription/NoteList.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -193,6 +194,37 @@ private:
     size_t mask_ = 0;
 };
 
+// The same map for a list whose windows never decrease, as the detection
+// makes it: per note number the last index of the latest window that had the
+// note and of the window before that one. No hashing and no big table.
+class RecentWindows {
+public:
+    int32_t find(int64_t window, uint8_t note) const {
+        const Slot& s = slots_[note];
+        if (s.latestWindow == window) return s.latestIndex;
+        if (s.earlierWindow == window) return s.earlierIndex;
+        return -1;
+    }
+    void put(int64_t window, uint8_t note, int32_t index) {
+        Slot& s = slots_[note];
+        if (s.latestWindow != window) {
+            s.earlierWindow = s.latestWindow;
+            s.earlierIndex = s.latestIndex;
+            s.latestWindow = window;
+        }
+        s.latestIndex = index;
+    }
+
+private:
+    struct Slot {
+        int64_t latestWindow = INT64_MIN;
+        int64_t earlierWindow = INT64_MIN;
+        int32_t latestIndex = -1;
+        int32_t earlierIndex = -1;
+    };
+    std::array<Slot, 256> slots_{};
+};
+
 // Records whose data lies in the record itself take part in the join; the
 // key is the window and data byte 0 (the note number of a note).
 inline bool joinable(const NoteEvent& e) { return e.dataLength <= 4; }
@@ -211,7 +243,20 @@ void KonvertEditedTrack(Song& song) {
     //    Going from the end, a run collapses into its first record with the
     //    summed duration and the largest velocity.
     std::vector<int32_t> target(size_t(n > 0 ? n : 0), -1);
-    {
+    bool windowsInOrder = true;
+    for (int32_t i = 1, prev = -1; i <= n && windowsInOrder; ++i) {
+        if (!joinable(ev[i - 1])) continue;
+        if (prev >= 0 && ev[i - 1].window < ev[prev].window) windowsInOrder = false;
+        prev = i - 1;
+    }
+    if (windowsInOrder) {
+        RecentWindows last;
+        for (int32_t i = 0; i < n; ++i) {
+            if (!joinable(ev[i])) continue;
+            target[size_t(i)] = last.find(int64_t(ev[i].window) - 1, ev[i].data.bytes[0]);
+            last.put(ev[i].window, ev[i].data.bytes[0], i);
+        }
+    } else {
         LastIndexMap last(size_t(n > 0 ? n : 0));
         for (int32_t i = 0; i < n; ++i) {
             if (!joinable(ev[i])) continue;
