@@ -15,10 +15,12 @@
 #include "support/FakePrompts.h"
 #include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 #include "transcription/NoteList.h"
 
 using namespace notavox;
+using notavox::testing::readFile;
 using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
 
@@ -40,10 +42,6 @@ struct Form : notavox::testing::TestForm<WatchingPrompts> {
 
 const std::string kExample = std::string(NOTAVOX_SOURCE_DIR) + "/examples/melody.wav";
 
-std::string slurp(const std::string& name) {
-    std::ifstream f(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 void load(TMainForm& m, const std::string& wav) {
     WavData w;
@@ -94,14 +92,14 @@ TEST(SaveAsMidCommand, WritesTheConvertersBytes) {
     const std::string cmd = "'" NOTAVOX_BINARY_DIR "/notavox-convert' -q '" + kExample + "' '" + dir.file("cli.mid") + "'";
     const int st = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-    const std::string gui = slurp(dir.file("gui.mid"));
+    const std::string gui = readFile(dir.file("gui.mid"));
     EXPECT_GT(gui.size(), 300u);
-    EXPECT_EQ(gui, slurp(dir.file("cli.mid")));
+    EXPECT_EQ(gui, readFile(dir.file("cli.mid")));
 
     // Again on the converted recording: the same file.
     f.prompts.answerFile(q(dir.file("again")));
     m.Button1->click();
-    EXPECT_EQ(slurp(dir.file("again.MID")), gui);
+    EXPECT_EQ(readFile(dir.file("again.MID")), gui);
 }
 
 TEST(SaveAsMidCommand, NothingWithoutRecordingOrWhenCancelled) {
@@ -149,7 +147,7 @@ TEST(SaveAsMidCommand, RateZeroIsToldAndWritesTheEmptySong) {
     ASSERT_EQ(f.prompts.messages.size(), 1u);
     EXPECT_NE(f.prompts.messages[0].text.indexOf("Sampleformat"), -1);
     EXPECT_TRUE(m.document.stereo);
-    const std::string z = slurp(dir.file("z.mid"));
+    const std::string z = readFile(dir.file("z.mid"));
     EXPECT_EQ(z.size(), 14u + 12u + 15u * 15u);
 }
 

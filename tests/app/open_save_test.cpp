@@ -14,9 +14,11 @@
 #include "support/FakePrompts.h"
 #include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using namespace notavox;
+using notavox::testing::readFile;
 using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
 
@@ -24,10 +26,6 @@ namespace {
 
 using Form = notavox::testing::TestForm<>;
 
-std::string slurp(const std::string& name) {
-    std::ifstream f(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 std::string writeTestWav(const std::string& name, bool stereo, bool sixteen, int rate, int bytes) {
     std::vector<uint8_t> data(static_cast<size_t>(bytes));
@@ -67,7 +65,7 @@ TEST(OpenCommand, LoadsAWavFileAndClearsTheSelection) {
     f.prompts.answerFile(q(copy), 2);
     m.SaveBtn->click();
     EXPECT_TRUE(f.prompts.messages.empty());
-    EXPECT_EQ(slurp(copy), slurp(name));
+    EXPECT_EQ(readFile(copy), readFile(name));
 }
 
 TEST(OpenCommand, FailureKeepsTheRecordingButClearsTheSelection) {
@@ -151,7 +149,7 @@ TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
     EXPECT_EQ(r.filterIndex, 1);
     EXPECT_TRUE(r.overwritePrompt);
     // No recording: a WAV file with an empty data chunk, under the name with ".wav".
-    EXPECT_EQ(slurp(dir.file("ohne.wav")).size(), 44u);
+    EXPECT_EQ(readFile(dir.file("ohne.wav")).size(), 44u);
     EXPECT_EQ(m.saveDialog1FilterIndex, 2);
     f.prompts.cancelFile();
     m.SaveBtnClick();

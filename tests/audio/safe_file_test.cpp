@@ -6,16 +6,14 @@
 #include <sys/stat.h>
 
 #include "audio/SafeFile.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using namespace notavox;
+using notavox::testing::readFile;
 using notavox::testing::TempDir;
 
 namespace {
-std::string slurp(const std::string& name) {
-    std::ifstream f(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 size_t entries(const std::string& dir) {
     return size_t(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
@@ -29,9 +27,9 @@ TEST(SafeFile, ReplacesOnlyOnCommit) {
         SafeFile f;
         ASSERT_TRUE(f.open(name));
         ASSERT_TRUE(f.write("new contents", 12));
-        EXPECT_EQ(slurp(name), "old");  // still the old file while writing
+        EXPECT_EQ(readFile(name), "old");  // still the old file while writing
     }  // abandoned: discarded
-    EXPECT_EQ(slurp(name), "old");
+    EXPECT_EQ(readFile(name), "old");
     EXPECT_EQ(entries(dir.path()), 1u);
 
     SafeFile f;
@@ -40,7 +38,7 @@ TEST(SafeFile, ReplacesOnlyOnCommit) {
     ASSERT_TRUE(f.write("x", 1));
     ASSERT_TRUE(f.write(big.data(), big.size()));
     ASSERT_TRUE(f.commit());
-    EXPECT_EQ(slurp(name), "x" + big);
+    EXPECT_EQ(readFile(name), "x" + big);
     EXPECT_EQ(entries(dir.path()), 1u);
 }
 

@@ -10,43 +10,21 @@
 #include <gtest/gtest.h>
 
 #include "audio/WavFile.h"
+#include "cli/ToolRun.h"
+#include "support/Files.h"
 #include "codecs/Mp3Frame.h"
 
 using namespace notavox;
 
 namespace {
 
-const std::string kTool = std::string(NOTAVOX_BINARY_DIR) + "/notavox-convert";
+using notavox::testing::readFile;
+using notavox::testing::ToolRun;
 
-struct ToolRun {
-    int status = -1;
-    std::string output;
-};
-
-ToolRun tool(const std::string& args) {
-    ToolRun r;
-    if (FILE* p = popen(("'" + kTool + "' " + args + " 2>&1").c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    return r;
-}
+ToolRun tool(const std::string& args) { return notavox::testing::runConvertTool(args); }
 
 bool sh(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
 
-std::string readFile(const std::string& path) {
-    std::string out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        std::fclose(f);
-    }
-    return out;
-}
 
 class ConvertToolMp3 : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Files.h"
 #include "transcription/NoteList.h"
 
 namespace notavox::testing {
@@ -45,17 +46,6 @@ inline std::string describe(const NoteEvent& e) {
     return "kind " + std::to_string(e.kind) + " ch " + std::to_string(e.channel) + " time " + std::to_string(e.time) +
            " note " + std::to_string(e.data.bytes[0]) + " vel " + std::to_string(e.data.bytes[1]) + " win " +
            std::to_string(e.window);
-}
-
-inline std::string readFile(const std::string& path) {
-    std::string out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        std::fclose(f);
-    }
-    return out;
 }
 
 inline std::string tempDir() {

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Files.h"
 #include "view/PlaybackLoop.h"
 #include "view/PortAudioSound.h"
 
@@ -74,10 +75,7 @@ pid_t spawnProgram(const std::vector<std::string>& args, const std::string& stdo
     return rc == 0 ? pid : -1;
 }
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using notavox::testing::readFile;
 
 // A daemonised process is not our child; it is gone when /proc no longer
 // lists it or lists it as a zombie.
