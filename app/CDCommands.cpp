@@ -3,7 +3,7 @@
 #include <QString>
 
 #include "app/MainUnit.h"
-#include "cdrom/MusikCDFUnit.h"
+#include "app/MusikCDFUnit.h"
 #include "cdrom/SgTransport.h"
 
 namespace notavox {

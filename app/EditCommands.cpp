@@ -2,7 +2,7 @@
 // by audio/EditOps and audio/Effects; here the time span is asked for and
 // the view is refreshed.
 #include "app/MainUnit.h"
-#include "audio/EchoFUnit.h"
+#include "app/EchoFUnit.h"
 #include "audio/EditOps.h"
 #include "audio/Effects.h"
 

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
@@ -23,7 +22,7 @@
 #include <algorithm>
 
 #include "app/AboutBoxUnit.h"
-#include "audio/EchoFUnit.h"  // edits and effects
+#include "app/EchoFUnit.h"
 #include "audio/WavFile.h"
 
 namespace notavox {
@@ -97,31 +96,6 @@ void TStatusBar::paintEvent(QPaintEvent*) {
     form_->StatusBar1DrawPanel(p, 1, panel1Rect());
 }
 
-// ---------------------------------------------------------------- paint box
-
-TPaintBox::TPaintBox(TMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {
-    setObjectName("PaintBox1");
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(true);
-}
-
-void TPaintBox::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    form_->PaintBox1OnPaintEvent(p);
-}
-
-void TPaintBox::mousePressEvent(QMouseEvent* e) {
-    form_->PaintBox1MouseDown(e->button(), e->buttons(), e->position().toPoint().x(), e->position().toPoint().y());
-}
-
-void TPaintBox::mouseMoveEvent(QMouseEvent* e) {
-    form_->PaintBox1MouseMove(e->buttons(), e->position().toPoint().x(), e->position().toPoint().y());
-}
-
-void TPaintBox::mouseReleaseEvent(QMouseEvent* e) {
-    form_->PaintBox1MouseUp(e->button(), e->buttons(), e->position().toPoint().x(), e->position().toPoint().y());
-}
-
 // ---------------------------------------------------------------- main window
 
 TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
@@ -144,9 +118,7 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     buildMenu();
     buildControls();
     AboutBox = new TAboutBox(this, prompts_);
-    // --- edits and effects: the time-span dialog ---
     EchoForm = new TEchoForm(this);
-    // --- end edits and effects ---
     FormCreate();
 }
 
@@ -322,8 +294,6 @@ void TMainForm::buildControls() {
     }
     auto* box = new QVBoxLayout(ScrollBox1);
     box->setContentsMargins(0, 0, 0, 0);
-    PaintBox1 = new TPaintBox(this, ScrollBox1);
-    box->addWidget(PaintBox1);
     tab->addWidget(ScrollBox1, 1);
 
     RxSlider1 = new QScrollBar(Qt::Horizontal, TabSheet1);
@@ -334,6 +304,9 @@ void TMainForm::buildControls() {
     RxSlider1->setPageStep(100);
     tab->addWidget(RxSlider1);
     connect(RxSlider1, &QScrollBar::valueChanged, this, [this] { RxSlider1Change(); });
+
+    PaintBox1 = new TWaveView(document, ZoomOutEd, RxSlider1, ScrollBox1);
+    box->addWidget(PaintBox1);
 
     StatusBar1 = new TStatusBar(this, central);
     column->addWidget(StatusBar1);
@@ -361,9 +334,7 @@ void TMainForm::FormCreate() {
     CreateViewBitmap();
     if (!SetupSound()) RequestTerminate();
     SetupCodecs();
-    // --- transcription: a fresh 16-track song ---
     CreateTranscription();
-    // --- audio CD: the transport and the dialog ---
     SetupCD();
 }
 
@@ -391,7 +362,6 @@ void TMainForm::FormDestroy() {
     document.sampleData.reset();
     document.byteCount = 0;
     FreeViewBitmap();
-    // --- transcription: release the song's tracks and the track list ---
     ReleaseTranscription();
 }
 
@@ -426,6 +396,23 @@ void TMainForm::SBarPaintMore() {
     const int32_t b = q.left + ((q.right - q.left) * progressPercent) / 100;
     StatusBar1->paintMore(TRect{q.left, q.top, b, q.bottom}, kNavy);
 }
+
+// ---------------------------------------------------------------- waveform view
+
+void TMainForm::CreateViewBitmap() { PaintBox1->createBitmap(); }
+void TMainForm::FreeViewBitmap() { PaintBox1->freeBitmap(); }
+void TMainForm::PaintBox1Paint() { PaintBox1->refresh(); }
+void TMainForm::PaintBox1MouseDown(Qt::MouseButton, Qt::MouseButtons, int x, int) { PaintBox1->mouseDown(x); }
+void TMainForm::PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int) { PaintBox1->mouseMove(buttons, x); }
+void TMainForm::PaintBox1MouseUp(Qt::MouseButton, Qt::MouseButtons, int x, int) { PaintBox1->mouseUp(x); }
+void TMainForm::ZoomOutEdChange() { PaintBox1->zoomChanged(); }
+void TMainForm::RxSlider1Change() { PaintBox1->refresh(); }
+void TMainForm::ZoomOutFullClick() { PaintBox1->zoomOutFull(); }
+void TMainForm::ZoomInFullClick() { PaintBox1->zoomInFull(); }
+void TMainForm::ZoomSelClick() { PaintBox1->zoomToSelection(); }
+void TMainForm::ZoomKleinerBtnClick() { PaintBox1->zoomSmaller(); }
+void TMainForm::ZoomGroesserBtnClick() { PaintBox1->zoomLarger(); }
+void TMainForm::BackBtnClick() { PaintBox1->back(); }
 
 // ---------------------------------------------------------------- files
 

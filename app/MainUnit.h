@@ -8,8 +8,9 @@
 //   app/EditCommands.cpp  crop, cut, select nothing, the effects
 //   app/Mp3Commands.cpp   MP3 import and export
 //   app/CDCommands.cpp    reading a track from an audio CD
-//   view/WaveView.cpp     the waveform view, zoom, scrolling, the mouse
-//   view/Playback.cpp     playback through the sound device
+//   app/PlaybackCommands.cpp  playback through the sound device
+// The waveform view is a widget of its own (view/WaveView), PaintBox1; the
+// window's view handlers hand each event to it.
 #pragma once
 
 #include <QMainWindow>
@@ -21,8 +22,9 @@
 #include "app/Prompts.h"
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
-#include "cdrom/DriveDiscovery.h"  // audio CD: the drive table and the transport
-#include "codecs/Mp3Import.h"  // MP3: the codec stream component and the format list
+#include "cdrom/DriveDiscovery.h"
+#include "codecs/Mp3Import.h"
+#include "view/WaveView.h"
 
 class QAction;
 class QCheckBox;
@@ -77,36 +79,14 @@ private:
     QColor moreColor_;
 };
 
-// The paint box of the waveform view: its paint and mouse events go to the
-// main window's handlers.
-class TPaintBox : public QWidget {
-    Q_OBJECT
-public:
-    TPaintBox(TMainForm* form, QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    TMainForm* form_;
-};
-
 // The platform pieces the main window uses. Null members mean the real ones;
 // tests put fakes in their place.
 struct MainFormServices {
     UserPrompts* prompts = nullptr;
-    // --- playback: sound device ---
     class SoundDevice* sound = nullptr;  // the sound output; null: PortAudio's default output
-    // --- end playback ---
-    // --- MP3: decoder driver and encoder ---
     AcmDriver* acmDriver = nullptr;
     class Mp3EncoderStream* mp3Encoder = nullptr;
-    // --- audio CD: SCSI transport ---
     ScsiTransport* cdTransport = nullptr;  // the CD drives; null: SG_IO on the machine's devices
-    // --- end audio CD ---
 };
 
 class TMainForm : public QMainWindow, public OperationHost {
@@ -155,7 +135,6 @@ public:
     void Button1Click();
     void ChangeFormatClick();
     bool ChangeFormatToStandart();
-    // --- transcription: fields ---
     // The song of the transcription (16 tracks, rebuilt after every
     // conversion) and the sample format dialog, both made in FormCreate.
     struct Song* song = nullptr;
@@ -164,7 +143,6 @@ public:
     void ReleaseTranscription();  // FormDestroy: the song's tracks and track list
     // The save dialog of "Speichern als MID...".
     FileDialogRequest SaveDialog2() const;
-    // --- end transcription: fields ---
 
     // ---- commands: edits and effects (app/EditCommands.cpp) ----
     void CropToSelectionClick();
@@ -181,11 +159,10 @@ public:
     void Schneller101Click();
     void Langsamer101Click();
 
-    // ---- waveform view (view/WaveView.cpp) ----
+    // ---- waveform view: delegations to PaintBox1 (view/WaveView) ----
     void CreateViewBitmap();
     void FreeViewBitmap();
     void PaintBox1Paint();
-    void PaintBox1OnPaintEvent(QPainter& screen);  // TPaintBox's paint event
     void PaintBox1MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
     void PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int y);
     void PaintBox1MouseUp(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
@@ -197,44 +174,29 @@ public:
     void ZoomKleinerBtnClick();
     void ZoomGroesserBtnClick();
     void BackBtnClick();
-    // --- view: fields ---
-    // Off-screen bitmap of the waveform view; every repaint draws on it and
-    // the paint event copies it onto PaintBox1 in one operation.
-    QImage ViewBitmap;
-    // Column of the playback cursor, drawn by the paint event as a white XOR
-    // line over the bitmap's copy; -1: no cursor.
-    int playCursorColumn = -1;
     // The time-span dialog of the effects, created with the window.
     class TEchoForm* EchoForm = nullptr;
-    int32_t ViewZoom() const;           // the zoom edit's value, at least 1
-    void SetViewZoom(double value);     // clamped, rounded half to even, through the edit
-    void RenderViewBitmap();            // draws the view onto ViewBitmap
     bool AskTimeSpan(double defaultSeconds, double& seconds);  // TEchoForm through the prompt seam
-    // --- end view: fields ---
 
-    // ---- playback (view/Playback.cpp) ----
+    // ---- playback (app/PlaybackCommands.cpp) ----
     bool SetupSound();    // false: the message was shown and the program ends
     void ReleaseSound();
     void PlayBtnClick();
     void StopBTNClick();
-    // --- playback: fields ---
     SoundDevice* soundDevice = nullptr;          // the sound output in use
     std::shared_ptr<SoundDevice> ownSoundDevice; // the real one, when none was given
     bool playing = false;                        // PlayBtnClick is running
-    // --- end playback ---
 
     // ---- MP3 (app/Mp3Commands.cpp) ----
     void SetupCodecs();   // finds the MP3 decoding formats at start
     void ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName);
     void SaveAsMP3File(const QString& fileName);
-    // --- MP3: fields ---
     std::unique_ptr<TACMConvertor> mp3wav;  // the one conversion stream, made at start
     Mp3FormatList mp3Formats;               // the MPEG Layer-3 formats found at start
 
     // ---- audio CD (app/CDCommands.cpp) ----
     void MusikCDBtnClick();
     void SetupCD();  // FormCreate: the transport and the dialog
-    // --- audio CD: fields ---
     // Discovery runs on the first use of the dialog only; the table and the
     // transport chosen then stay for the whole run.
     bool drivesScanned = false;
@@ -242,7 +204,6 @@ public:
     class TMusikCDForm* MusikCDForm = nullptr;
     ScsiTransport* cdTransport = nullptr;             // the one in use
     std::unique_ptr<ScsiTransport> ownCdTransport;    // the real one, when none was given
-    // --- end audio CD: fields ---
 
     // ---- controls ----
     QMenuBar* MainMenu1 = nullptr;
@@ -302,7 +263,7 @@ public:
     QPushButton* CutSelectionBtn = nullptr;
     QPushButton* ChangeFormat = nullptr;
     QFrame* ScrollBox1 = nullptr;
-    TPaintBox* PaintBox1 = nullptr;
+    TWaveView* PaintBox1 = nullptr;
     QScrollBar* RxSlider1 = nullptr;
     TStatusBar* StatusBar1 = nullptr;
 

@@ -3,7 +3,7 @@
 
 #include "app/MainUnit.h"
 #include "audio/SampleFormat.h"
-#include "audio/SampleFormatFUnit.h"
+#include "app/SampleFormatFUnit.h"
 #include "transcription/MidiConversion.h"
 #include "transcription/NoteList.h"
 

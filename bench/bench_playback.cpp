@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "audio/AudioDocument.h"
-#include "view/PlaybackLoop.h"
+#include "sound/PlaybackLoop.h"
 
 using namespace notavox;
 using Clock = std::chrono::steady_clock;

@@ -1,13 +1,12 @@
-// The waveform view: repaint, zoom, scrolling and the mouse selection. The
-// arithmetic lives in view/WaveGeometry; here the controls are read and the
-// picture is drawn onto the off-screen bitmap, which the paint event copies
-// onto the paint box in one operation.
+#include "view/WaveView.h"
+
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <algorithm>
+#include <vector>
 
-#include "app/MainUnit.h"
 #include "view/WaveGeometry.h"
 
 namespace notavox {
@@ -21,24 +20,38 @@ const QColor kMarkerColor(0, 255, 255);
 
 }  // namespace
 
-int32_t TMainForm::ViewZoom() const { return EffectiveZoom(ZoomOutEd->value()); }
+TWaveView::TWaveView(AudioDocument& document, QSpinBox* zoomEdit, QScrollBar* scrollBar, QWidget* parent)
+    : QWidget(parent), document_(document), zoomEdit_(zoomEdit), scrollBar_(scrollBar) {
+    setObjectName("PaintBox1");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+}
 
-void TMainForm::SetViewZoom(double value) { ZoomOutEd->setValue(ZoomValueFor(value)); }
+void TWaveView::createBitmap() { bitmap_ = QImage(1, 1, QImage::Format_RGB32); }
 
-void TMainForm::CreateViewBitmap() { ViewBitmap = QImage(1, 1, QImage::Format_RGB32); }
+void TWaveView::freeBitmap() { bitmap_ = QImage(); }
 
-void TMainForm::FreeViewBitmap() { ViewBitmap = QImage(); }
+int32_t TWaveView::zoom() const { return EffectiveZoom(zoomEdit_->value()); }
 
-void TMainForm::RenderViewBitmap() {
-    const int w = PaintBox1->width();
-    const int h = PaintBox1->height();
+void TWaveView::setZoom(double value) { zoomEdit_->setValue(ZoomValueFor(value)); }
+
+int32_t TWaveView::position() const { return scrollBar_->value(); }
+
+void TWaveView::showCursor(int64_t column) {
+    cursorColumn_ = static_cast<int32_t>(std::clamp<int64_t>(column, -1, width()));
+    repaint();
+}
+
+void TWaveView::render() {
+    const int w = width();
+    const int h = height();
     if (w <= 0 || h <= 0) return;
-    if (ViewBitmap.size() != QSize(w, h)) ViewBitmap = QImage(w, h, QImage::Format_RGB32);
+    if (bitmap_.size() != QSize(w, h)) bitmap_ = QImage(w, h, QImage::Format_RGB32);
 
     WaveViewPicture pic;
-    ComputeWaveView(document, ViewZoom(), RxSlider1->value(), w, h, pic);
+    ComputeWaveView(document_, zoom(), position(), w, h, pic);
 
-    QPainter g(&ViewBitmap);
+    QPainter g(&bitmap_);
     g.setRenderHint(QPainter::Antialiasing, false);
     g.fillRect(QRect(0, 0, w, h), kBackgroundColor);
     if (pic.band) {
@@ -60,66 +73,75 @@ void TMainForm::RenderViewBitmap() {
     g.drawLine(pic.markerColumn, 0, pic.markerColumn, h - 1);
 }
 
-void TMainForm::PaintBox1Paint() {
-    RenderViewBitmap();
-    PaintBox1->update();
+void TWaveView::refresh() {
+    render();
+    update();
 }
 
-void TMainForm::PaintBox1OnPaintEvent(QPainter& screen) {
-    RenderViewBitmap();
-    screen.drawImage(0, 0, ViewBitmap);
-    if (playCursorColumn >= 0) {
-        // The playback cursor: a white XOR line over the full height, so
-        // that drawing it twice leaves the picture as it was.
+void TWaveView::paintEvent(QPaintEvent*) {
+    QPainter screen(this);
+    render();
+    screen.drawImage(0, 0, bitmap_);
+    if (cursorColumn_ >= 0) {
+        // A white XOR line over the full height, so that drawing it twice
+        // leaves the picture as it was.
         screen.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         screen.setPen(QPen(Qt::white, 0));
-        screen.drawLine(playCursorColumn, 0, playCursorColumn, PaintBox1->height() - 1);
+        screen.drawLine(cursorColumn_, 0, cursorColumn_, height() - 1);
         screen.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
 }
 
-void TMainForm::PaintBox1MouseDown(Qt::MouseButton, Qt::MouseButtons, int x, int) {
-    const int32_t i = MouseSampleIndex(ViewZoom(), RxSlider1->value(), x, document.sampleCount());
-    document.selectionStart = i;
-    document.selectionEnd = i;
-    PaintBox1Paint();
+int32_t TWaveView::mouseIndex(int x) const {
+    return MouseSampleIndex(zoom(), position(), x, document_.sampleCount());
 }
 
-void TMainForm::PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int) {
+void TWaveView::mouseDown(int x) {
+    const int32_t i = mouseIndex(x);
+    document_.selectionStart = i;
+    document_.selectionEnd = i;
+    refresh();
+}
+
+void TWaveView::mouseMove(Qt::MouseButtons buttons, int x) {
     if (!(buttons & Qt::LeftButton)) return;
-    document.selectionEnd = MouseSampleIndex(ViewZoom(), RxSlider1->value(), x, document.sampleCount());
-    PaintBox1Paint();
+    document_.selectionEnd = mouseIndex(x);
+    refresh();
 }
 
-void TMainForm::PaintBox1MouseUp(Qt::MouseButton, Qt::MouseButtons, int x, int) {
-    document.selectionEnd = MouseSampleIndex(ViewZoom(), RxSlider1->value(), x, document.sampleCount());
-    PaintBox1Paint();
+void TWaveView::mouseUp(int x) {
+    document_.selectionEnd = mouseIndex(x);
+    refresh();
 }
 
-void TMainForm::ZoomOutEdChange() {
-    const int32_t newMax = ScrollMaximum(document.sampleCount(), PaintBox1->width(), ViewZoom());
-    const int32_t oldPosition = RxSlider1->value();
-    const int32_t oldMax = RxSlider1->maximum();
-    RxSlider1->setMaximum(newMax);
-    RxSlider1->setValue(RescaledPosition(oldPosition, oldMax, newMax));
-    PaintBox1Paint();
+void TWaveView::mousePressEvent(QMouseEvent* e) { mouseDown(e->position().toPoint().x()); }
+
+void TWaveView::mouseMoveEvent(QMouseEvent* e) { mouseMove(e->buttons(), e->position().toPoint().x()); }
+
+void TWaveView::mouseReleaseEvent(QMouseEvent* e) { mouseUp(e->position().toPoint().x()); }
+
+void TWaveView::zoomChanged() {
+    const int32_t newMax = ScrollMaximum(document_.sampleCount(), width(), zoom());
+    const int32_t oldPosition = scrollBar_->value();
+    const int32_t oldMax = scrollBar_->maximum();
+    scrollBar_->setMaximum(newMax);
+    scrollBar_->setValue(RescaledPosition(oldPosition, oldMax, newMax));
+    refresh();
 }
 
-void TMainForm::RxSlider1Change() { PaintBox1Paint(); }
+void TWaveView::zoomOutFull() { setZoom(ZoomOutFullValue(document_.sampleCount(), width())); }
 
-void TMainForm::ZoomOutFullClick() { SetViewZoom(ZoomOutFullValue(document.sampleCount(), PaintBox1->width())); }
+void TWaveView::zoomInFull() { setZoom(1); }
 
-void TMainForm::ZoomInFullClick() { SetViewZoom(1); }
-
-void TMainForm::ZoomSelClick() {
-    SetViewZoom(ZoomSelValue(document.selectionStart, document.selectionEnd, PaintBox1->width()));
-    RxSlider1->setValue(ZoomSelPosition(document.selectionStart, document.selectionEnd, ViewZoom()));
+void TWaveView::zoomToSelection() {
+    setZoom(ZoomSelValue(document_.selectionStart, document_.selectionEnd, width()));
+    scrollBar_->setValue(ZoomSelPosition(document_.selectionStart, document_.selectionEnd, zoom()));
 }
 
-void TMainForm::ZoomKleinerBtnClick() { SetViewZoom(ZoomKleinerValue(ViewZoom())); }
+void TWaveView::zoomSmaller() { setZoom(ZoomKleinerValue(zoom())); }
 
-void TMainForm::ZoomGroesserBtnClick() { SetViewZoom(ZoomGroesserValue(ViewZoom())); }
+void TWaveView::zoomLarger() { setZoom(ZoomGroesserValue(zoom())); }
 
-void TMainForm::BackBtnClick() { RxSlider1->setValue(RxSlider1->value() - kBackStep); }
+void TWaveView::back() { scrollBar_->setValue(scrollBar_->value() - kBackStep); }
 
 }  // namespace notavox

@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "app/MainUnit.h"
-#include "audio/SampleFormatFUnit.h"
+#include "app/SampleFormatFUnit.h"
 #include "audio/WavFile.h"
 #include "support/FakePrompts.h"
 #include "support/FormFixture.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/MainUnit.h"
-#include "cdrom/MusikCDFUnit.h"
+#include "app/MusikCDFUnit.h"
 #include "cdrom/SimulatedDrive.h"
 #include "support/FakePrompts.h"
 #include "support/FormFixture.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "view/SoundDevice.h"
+#include "sound/SoundDevice.h"
 
 namespace notavox::testing {
 

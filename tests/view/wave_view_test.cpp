@@ -16,7 +16,7 @@
 #include <cstring>
 
 #include "app/MainUnit.h"
-#include "audio/EchoFUnit.h"
+#include "app/EchoFUnit.h"
 #include "support/FakePrompts.h"
 #include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
@@ -77,7 +77,7 @@ struct Form : notavox::testing::TestForm<> {
             return ok ? QDialog::Accepted : QDialog::Rejected;
         });
     }
-    QColor pixel(int x, int y) const { return form->ViewBitmap.pixelColor(x, y); }
+    QColor pixel(int x, int y) const { return form->PaintBox1->bitmap().pixelColor(x, y); }
 };
 
 const QColor kBackground(96, 0, 0), kBand(128, 128, 255), kTrace(0, 255, 0), kMarker(0, 255, 255);
@@ -109,7 +109,7 @@ TEST(WaveViewControls, RowsLeftEdgesWidthsAndRanges) {
     EXPECT_EQ(m.RxSlider1->maximum(), 100);
     EXPECT_EQ(m.RxSlider1->singleStep(), 10);
     EXPECT_EQ(m.RxSlider1->pageStep(), 100);
-    EXPECT_EQ(m.playCursorColumn, -1);
+    EXPECT_EQ(m.PaintBox1->cursorColumn(), -1);
 }
 
 TEST(WaveViewPaint, Mono8TraceBandAndMarkerPixels) {
@@ -124,7 +124,7 @@ TEST(WaveViewPaint, Mono8TraceBandAndMarkerPixels) {
     f.load8(v, false);
     m.ZoomInFull->click();
     ASSERT_EQ(m.ZoomOutEd->value(), 1);
-    ASSERT_EQ(m.ViewBitmap.size(), QSize(w, h));
+    ASSERT_EQ(m.PaintBox1->bitmap().size(), QSize(w, h));
     EXPECT_EQ(f.pixel(50, h - 1), kTrace) << "8-bit 255 lies on the bottom row";
     EXPECT_EQ(f.pixel(150, 128 * (h - 1) / 255), kTrace) << "128 lies on the middle line";
     EXPECT_EQ(f.pixel(150, 5), kBackground);
@@ -167,11 +167,11 @@ TEST(WaveViewPaint, PlaybackCursorIsAnXorLineOverTheCopy) {
     Form f;
     TMainForm& m = f.m();
     f.load8(std::vector<int>(1000, 128), false);
-    m.playCursorColumn = 300;
+    m.PaintBox1->showCursor(300);
     const QImage shown = m.PaintBox1->grab().toImage();
     EXPECT_EQ(shown.pixelColor(300, 3), QColor(96 ^ 255, 255, 255));
     EXPECT_EQ(shown.pixelColor(301, 3), kBackground);
-    EXPECT_EQ(m.ViewBitmap.pixelColor(300, 3), kBackground) << "the bitmap itself stays clean";
+    EXPECT_EQ(m.PaintBox1->bitmap().pixelColor(300, 3), kBackground) << "the bitmap itself stays clean";
 }
 
 TEST(WaveViewZoom, CommandsClampRoundAndRescaleTheScrollBar) {

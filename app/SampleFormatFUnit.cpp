@@ -1,4 +1,4 @@
-#include "audio/SampleFormatFUnit.h"
+#include "app/SampleFormatFUnit.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "view/PlaybackLoop.h"
+#include "sound/PlaybackLoop.h"
 
 #include <cmath>
 #include <vector>

@@ -53,7 +53,7 @@ TEST(PlaybackForm, ButtonsFollowThePlaybackAndTheRangeEndsItWithoutLoop) {
     std::vector<int32_t> cursor;
     f.sound.onWrite = [&](int) {
         states.emplace_back(m.PlayBtn->isEnabled(), m.StopBTN->isEnabled());
-        cursor.push_back(m.playCursorColumn);
+        cursor.push_back(m.PaintBox1->cursorColumn());
     };
     m.PlayBtn->click();
     ASSERT_EQ(f.sound.blocks.size(), 3u);
@@ -62,7 +62,7 @@ TEST(PlaybackForm, ButtonsFollowThePlaybackAndTheRangeEndsItWithoutLoop) {
     EXPECT_NE(std::find(f.sound.calls.begin(), f.sound.calls.end(), "drain"), f.sound.calls.end());
     EXPECT_TRUE(m.PlayBtn->isEnabled());
     EXPECT_FALSE(m.StopBTN->isEnabled());
-    EXPECT_EQ(m.playCursorColumn, -1);
+    EXPECT_EQ(m.PaintBox1->cursorColumn(), -1);
     // Zoom 100 at scroll position 0: the cursor stands at the last frame of each block.
     EXPECT_EQ(cursor[1], std::min(110, m.PaintBox1->width()));
     EXPECT_EQ(cursor[2], std::min(220, m.PaintBox1->width()));

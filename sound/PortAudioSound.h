@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-#include "view/SoundDevice.h"
+#include "sound/SoundDevice.h"
 
 namespace notavox {
 

@@ -9,7 +9,7 @@
 
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
-#include "view/SoundDevice.h"
+#include "sound/SoundDevice.h"
 
 namespace notavox {
 

@@ -1,4 +1,4 @@
-#include "view/PortAudioSound.h"
+#include "sound/PortAudioSound.h"
 
 #include <portaudio.h>
 

@@ -1,15 +1,11 @@
 // Playback through the sound device: the Qt side. The loop itself, the
-// resampling and the cursor position are in view/PlaybackLoop.
+// resampling and the cursor position are in sound/PlaybackLoop.
 #include <QCheckBox>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QSpinBox>
-
-#include <algorithm>
 
 #include "app/MainUnit.h"
-#include "view/PlaybackLoop.h"
-#include "view/PortAudioSound.h"
+#include "sound/PlaybackLoop.h"
+#include "sound/PortAudioSound.h"
 
 namespace notavox {
 
@@ -41,15 +37,11 @@ void TMainForm::PlayBtnClick() {
     PlaybackCallbacks callbacks;
     callbacks.loopChecked = [this] { return SchleifeCheck->isChecked(); };
     callbacks.recording = [this]() -> const AudioDocument& { return document; };
-    callbacks.view = [this] { return ViewScroll{std::max(1, ZoomOutEd->value()), RxSlider1->value()}; };
-    callbacks.drawCursor = [this](int64_t column) {
-        // Columns far outside the view are all equally invisible.
-        playCursorColumn = static_cast<int32_t>(std::clamp<int64_t>(column, -1, PaintBox1->width()));
-        PaintBox1->repaint();
-    };
+    callbacks.view = [this] { return ViewScroll{PaintBox1->zoom(), PaintBox1->position()}; };
+    callbacks.drawCursor = [this](int64_t column) { PaintBox1->showCursor(column); };
     runPlayback(*soundDevice, *this, callbacks);
 
-    playCursorColumn = -1;
+    PaintBox1->hideCursor();
     PlayBtn->setEnabled(true);
     StopBTN->setEnabled(false);
     playing = false;

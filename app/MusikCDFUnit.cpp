@@ -1,4 +1,4 @@
-#include "cdrom/MusikCDFUnit.h"
+#include "app/MusikCDFUnit.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "support/Files.h"
-#include "view/PlaybackLoop.h"
-#include "view/PortAudioSound.h"
+#include "sound/PlaybackLoop.h"
+#include "sound/PortAudioSound.h"
 
 extern char** environ;
 

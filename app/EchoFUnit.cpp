@@ -1,4 +1,4 @@
-#include "audio/EchoFUnit.h"
+#include "app/EchoFUnit.h"
 
 #include <QLabel>
 #include <QLocale>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/FakeSoundDevice.h"
-#include "view/PlaybackLoop.h"
+#include "sound/PlaybackLoop.h"
 
 namespace notavox {
 namespace {

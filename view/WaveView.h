@@ -1,0 +1,75 @@
+// The waveform view: a widget that shows the recording and lets the user
+// select a part of it with the mouse. It owns the off-screen bitmap that every
+// repaint draws on, the zoom (read from and written to the window's zoom edit),
+// the scroll position (the window's scroll bar), the playback cursor column
+// and the mouse selection. The arithmetic is in view/WaveGeometry.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <cstdint>
+
+#include "audio/AudioDocument.h"
+
+class QScrollBar;
+class QSpinBox;
+
+namespace notavox {
+
+class TWaveView : public QWidget {
+    Q_OBJECT
+public:
+    // `zoomEdit` holds the zoom ("Verkleinerung"), `scrollBar` the position;
+    // both belong to the window, which wires their signals to the view.
+    TWaveView(AudioDocument& document, QSpinBox* zoomEdit, QScrollBar* scrollBar, QWidget* parent);
+
+    // Off-screen bitmap; the paint event copies it onto the widget in one go.
+    const QImage& bitmap() const { return bitmap_; }
+    void createBitmap();  // a 1 x 1 bitmap, as made at start
+    void freeBitmap();
+
+    int32_t zoom() const;           // the zoom edit's value, at least 1
+    void setZoom(double value);     // clamped, rounded half to even, through the edit
+    int32_t position() const;       // the scroll bar's value
+
+    // Column of the playback cursor, drawn as a white XOR line over the
+    // bitmap's copy; -1: no cursor. Columns far outside the view are all
+    // equally invisible, so the column is limited to -1..width.
+    int32_t cursorColumn() const { return cursorColumn_; }
+    void showCursor(int64_t column);  // moves the cursor and repaints at once
+    void hideCursor() { cursorColumn_ = -1; }
+
+    void render();   // draws the view onto the bitmap
+    void refresh();  // render, then schedule the widget's repaint
+
+    // The commands of the view.
+    void zoomChanged();  // the zoom edit changed: new scroll range, repaint
+    void zoomOutFull();  // "Ganze Datei"
+    void zoomInFull();   // "Voller Zoom"
+    void zoomToSelection();  // "Zoom auf Auswahl"
+    void zoomSmaller();  // "Kleiner"
+    void zoomLarger();   // "Größer"
+    void back();         // the scroll position kBackStep to the left
+
+    // The mouse selection, x in widget coordinates.
+    void mouseDown(int x);
+    void mouseMove(Qt::MouseButtons buttons, int x);
+    void mouseUp(int x);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    int32_t mouseIndex(int x) const;
+
+    AudioDocument& document_;
+    QSpinBox* zoomEdit_;
+    QScrollBar* scrollBar_;
+    QImage bitmap_;
+    int32_t cursorColumn_ = -1;
+};
+
+}  // namespace notavox
