@@ -1,4 +1,5 @@
 #include "audio/AudioDocument.h"
+#include "audio/Parallel.h"
 
 #include <sys/mman.h>
 
@@ -7,8 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #ifndef MADV_POPULATE_WRITE
@@ -43,23 +42,15 @@ bool prefault(void* p, size_t size) {
 
     constexpr size_t kLeastPart = size_t(32) << 20;
     constexpr size_t kLargePage = size_t(2) << 20;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t parts = std::min<size_t>({length / kLeastPart, cores, 4});
+    const size_t parts = std::min<size_t>({length / kLeastPart, CoreCount(), 4});
     if (parts <= 1) return populate(start, length);
     const size_t step = (length / parts) & ~(kLargePage - 1);
-    std::vector<std::thread> helpers;
     std::vector<char> ok(parts, 1);
-    for (size_t i = 1; i < parts; ++i) {
+    RunInParts(parts, [&](size_t i) {
         const size_t from = i * step;
         const size_t to = i + 1 == parts ? length : from + step;
-        try {
-            helpers.emplace_back([&ok, i, start, from, to] { ok[i] = populate(start + from, to - from); });
-        } catch (const std::system_error&) {
-            ok[i] = populate(start + from, to - from);  // no thread to spare: this one does it
-        }
-    }
-    ok[0] = populate(start, step);
-    for (auto& h : helpers) h.join();
+        ok[i] = populate(start + from, to - from);
+    });
     return std::all_of(ok.begin(), ok.end(), [](char c) { return c != 0; });
 }
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <thread>
+#include "audio/Parallel.h"
 #include <vector>
 
 namespace notavox {
@@ -187,15 +187,11 @@ FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& t
         uint8_t* d = block.get();
         // Large recordings are converted in parts on every core; each part
         // starts its source index with one division.
-        unsigned parts = frames >= (int64_t(1) << 22) ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
-        parts = std::min(parts, 8u);
-        std::vector<std::thread> helpers;
-        for (unsigned t = 1; t < parts; ++t) {
-            const int64_t begin = frames * t / parts, end = frames * (t + 1) / parts;
-            helpers.emplace_back([=] { convertPart(src, dst, s, last, d + begin * u, begin, end, inside, p, q); });
-        }
-        convertPart(src, dst, s, last, d, 0, frames / parts, inside, p, q);
-        for (auto& h : helpers) h.join();
+        const int64_t parts = frames >= (int64_t(1) << 22) ? std::min(CoreCount(), 8u) : 1;
+        RunInParts(size_t(parts), [&](size_t t) {
+            const int64_t begin = frames * int64_t(t) / parts, end = frames * int64_t(t + 1) / parts;
+            convertPart(src, dst, s, last, d + begin * u, begin, end, inside, p, q);
+        });
         // The bytes after the last whole frame are zero.
         std::memset(d + frames * u, 0, size_t(n - frames * u));
     }

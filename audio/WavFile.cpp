@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include <system_error>
-#include <thread>
+#include "audio/Parallel.h"
 #include <vector>
 
 #include "audio/SafeFile.h"
@@ -66,25 +66,15 @@ bool readAt(int fd, uint64_t offset, void* dst, size_t n) {
 // cores, each copying its own part of the file into its part of the block.
 bool readAtInParts(int fd, uint64_t offset, uint8_t* dst, size_t n) {
     constexpr size_t kLeastPart = size_t(64) << 20;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t parts = std::min<size_t>({n / kLeastPart, cores, 4});
+    const size_t parts = std::min<size_t>({n / kLeastPart, CoreCount(), 4});
     if (parts <= 1) return readAt(fd, offset, dst, n);
     const size_t step = (n / parts) & ~size_t(4095);
     std::vector<char> ok(parts, 0);
-    std::vector<std::thread> helpers;
-    for (size_t i = 1; i < parts; ++i) {
+    RunInParts(parts, [&](size_t i) {
         const size_t from = i * step;
         const size_t length = i + 1 == parts ? n - from : step;
-        try {
-            helpers.emplace_back([&ok, i, fd, offset, dst, from, length] {
-                ok[i] = readAt(fd, offset + from, dst + from, length);
-            });
-        } catch (const std::system_error&) {
-            ok[i] = readAt(fd, offset + from, dst + from, length);
-        }
-    }
-    ok[0] = readAt(fd, offset, dst, step);
-    for (auto& h : helpers) h.join();
+        ok[i] = readAt(fd, offset + from, dst + from, length);
+    });
     return std::all_of(ok.begin(), ok.end(), [](char c) { return c != 0; });
 }
 

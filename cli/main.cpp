@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/Parallel.h"
 #include "cli/ConvertJob.h"
 #include "cli/Mp3Codecs.h"
 
@@ -182,7 +183,7 @@ int main(int argc, char** argv) {
         std::lock_guard<std::mutex> lock(reportLock);
         std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
     });
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = CoreCount();
     const unsigned workers = std::max(1u, std::min<unsigned>(cores, unsigned(runnable.size())));
     const unsigned detectionThreads = std::max(1u, cores / workers);
     const bool showBar = !quiet && ::isatty(STDERR_FILENO);
@@ -199,8 +200,9 @@ int main(int argc, char** argv) {
             j.done = true;
         }
     };
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < workers; ++t) pool.emplace_back(worker);
+    // Without a single worker thread the jobs run here, one after the other.
+    WorkerGroup pool;
+    if (pool.start(workers, worker) == 0) worker();
     if (showBar) {
         for (;;) {
             bool all = true;
@@ -211,7 +213,7 @@ int main(int argc, char** argv) {
         }
         drawBar(jobs, true);
     }
-    for (auto& t : pool) t.join();
+    pool.join();
 
     int failed = 0;
     int64_t notes = 0;

@@ -11,7 +11,10 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
+
+#include "audio/Parallel.h"
 
 namespace notavox {
 
@@ -47,6 +50,9 @@ struct PortAudioSound::Worker {
     std::set<uint64_t> abandoned;     // running jobs whose caller gave up
     bool quit = false;
     bool exited = false;
+    // No thread could be started: every call runs on the caller's thread,
+    // without the protection against a hanging sound system.
+    bool onCaller = false;
     std::atomic<int64_t> progress{0};  // when the device last took audio
     std::vector<int16_t> block = std::vector<int16_t>(kBlockSamples, 0);
 
@@ -218,6 +224,7 @@ namespace {
 // it is bounded by `limit`. Returns -1 when the caller gave up: a job not yet
 // begun is withdrawn, a running one finishes unobserved.
 int call(PortAudioSound::Worker& w, Op op, milliseconds limit, bool progressive) {
+    if (w.onCaller) return w.execute(op);
     std::unique_lock<std::mutex> lock(w.mutex);
     if (w.exited) return -1;
     const uint64_t id = ++w.lastId;
@@ -253,10 +260,14 @@ int call(PortAudioSound::Worker& w, Op op, milliseconds limit, bool progressive)
 PortAudioSound::PortAudioSound() : worker_(std::make_shared<Worker>()) {
     // The thread holds the shared state itself, so that a thread stuck in
     // the sound system can be left behind safely (see the destructor).
-    thread_ = std::thread([w = worker_] { w->run(); });
+    if (!StartThread(thread_, [w = worker_] { w->run(); })) worker_->onCaller = true;
 }
 
 PortAudioSound::~PortAudioSound() {
+    if (worker_->onCaller) {
+        worker_->closeStream();
+        return;
+    }
     std::unique_lock<std::mutex> lock(worker_->mutex);
     worker_->quit = true;
     worker_->changed.notify_all();
@@ -299,6 +310,10 @@ void PortAudioSound::drain() {
 
 void PortAudioSound::stop() {
     if (!open_) return;
+    if (worker_->onCaller) {
+        worker_->stopStream();
+        return;
+    }
     std::lock_guard<std::mutex> lock(worker_->mutex);
     worker_->jobs.push_back({Op::stop, ++worker_->lastId});
     worker_->abandoned.insert(worker_->lastId);

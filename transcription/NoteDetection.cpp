@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
+#include "audio/Parallel.h"
 
 namespace notavox {
 
@@ -130,7 +130,7 @@ int64_t DetectNotes(const AudioDocument& doc, TDynaArray& editList, OperationHos
     const int32_t frameCount = doc.frameCount();
     const int32_t windows = WindowCount(frameCount);
     const int32_t batches = (windows + kWindowsPerBatch - 1) / kWindowsPerBatch;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    if (threads == 0) threads = CoreCount();
     threads = std::min<unsigned>(threads, unsigned(std::max(batches, 1)));
 
     std::vector<std::vector<NoteEvent>> results(static_cast<size_t>(batches));
@@ -155,13 +155,12 @@ int64_t DetectNotes(const AudioDocument& doc, TDynaArray& editList, OperationHos
         return true;
     };
 
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads; ++t) {
-        helpers.emplace_back([&] {
-            while (work(false)) {
-            }
-        });
-    }
+    // Helpers that cannot be started leave their batches to the caller.
+    WorkerGroup helpers;
+    helpers.start(threads - 1, [&] {
+        while (work(false)) {
+        }
+    });
 
     // The calling thread works too, and between its batches moves finished
     // batches into the list in window order and reports the progress.
@@ -188,7 +187,7 @@ int64_t DetectNotes(const AudioDocument& doc, TDynaArray& editList, OperationHos
     };
     while (work(true)) flush(false);
     flush(true);
-    for (auto& t : helpers) t.join();
+    helpers.join();
     return detections;
 }
 

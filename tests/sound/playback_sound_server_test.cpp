@@ -21,11 +21,13 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/Files.h"
+#include "support/NoThreads.h"
 #include "sound/PlaybackLoop.h"
 #include "sound/PortAudioSound.h"
 
@@ -203,7 +205,10 @@ struct QuietHost : OperationHost {
     void setStopRequested(bool value) override { stop = value; }
 };
 
-TEST(PlaybackThroughSoundServer, CapturedAudioHoldsThePatternBitExactUpToItsEnd) {
+// Plays a pattern through a private sound server and finds it bit-exact in
+// what the server captured. `noThread`: the device could start no worker
+// thread and makes every call on the caller's thread.
+void playPatternBitExact(bool noThread) {
     for (const char* tool : {"pulseaudio", "parec", "pactl", "timeout"})
         if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
 
@@ -235,7 +240,10 @@ TEST(PlaybackThroughSoundServer, CapturedAudioHoldsThePatternBitExactUpToItsEnd)
     }
     doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
 
+    std::optional<testing::NoThreads> limit;
+    if (noThread) limit.emplace();
     PortAudioSound device;
+    limit.reset();
     ASSERT_TRUE(device.open()) << "PortAudio found no default output";
     QuietHost host;
     PlaybackCallbacks cb;
@@ -274,6 +282,10 @@ TEST(PlaybackThroughSoundServer, CapturedAudioHoldsThePatternBitExactUpToItsEnd)
         if (captured[found + i] != pattern[i]) ++mismatches;
     EXPECT_EQ(mismatches, 0u) << "of " << pattern.size() << " values";
 }
+
+TEST(PlaybackThroughSoundServer, CapturedAudioHoldsThePatternBitExactUpToItsEnd) { playPatternBitExact(false); }
+
+TEST(PlaybackThroughSoundServer, WithoutAWorkerThreadTheCallerPlaysTheSamePattern) { playPatternBitExact(true); }
 
 TEST(PlaybackThroughSoundServer, ServerThatStopsTakingAudioEndsPlaybackLikeStop) {
     for (const char* tool : {"pulseaudio", "pactl", "timeout"})

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "support/NoThreads.h"
 #include "transcription/NoteDetection.h"
 
 using namespace notavox;
@@ -253,6 +254,9 @@ TEST(NoteDetection, ThreadCountDoesNotChangeTheList) {
     EXPECT_FALSE(one.empty());
     expectSame(detect(d, 2), one);
     expectSame(detect(d, 7), one);
+    // Where no helper thread can be started the caller does every batch.
+    notavox::testing::NoThreads none;
+    expectSame(detect(d, 4), one);
 }
 
 TEST(NoteDetection, ProgressRisesToHundred) {

@@ -1,0 +1,50 @@
+// Splitting work over the cores. Every place of the program that starts a
+// thread does it through here, so that where no further thread can be
+// started (a process limit such as `ulimit -u`, or no memory for a stack)
+// the work still gets done: whatever no thread could be started for runs on
+// the calling thread, with the same results.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace notavox {
+
+// The number of cores, at least 1.
+unsigned CoreCount();
+
+// Starts a thread running `body`. False when no thread could be started:
+// then `body` has not run and `thread` is untouched.
+bool StartThread(std::thread& thread, std::function<void()> body);
+
+// Runs part(0) .. part(parts - 1): part 0 on the calling thread, each other
+// part on a thread of its own, and a part whose thread could not be started
+// on the calling thread after part 0. Returns when every part is done.
+void RunInParts(size_t parts, const std::function<void(size_t part)>& part);
+
+// Threads that all run the same body, joined when the group ends.
+class WorkerGroup {
+public:
+    WorkerGroup() = default;
+    WorkerGroup(const WorkerGroup&) = delete;
+    WorkerGroup& operator=(const WorkerGroup&) = delete;
+    ~WorkerGroup() { join(); }
+
+    // Starts up to `count` threads running `body`; returns how many run.
+    // With none the caller must do the work itself.
+    size_t start(size_t count, const std::function<void()>& body);
+    void join();
+
+private:
+    std::vector<std::thread> threads_;
+};
+
+// How threads are started; the seam through which the tests make thread
+// creation fail. Throws std::system_error when no thread can be started.
+using ThreadStarter = std::thread (*)(std::function<void()> body);
+// Installs `starter` (null: the standard one) and returns the one before.
+ThreadStarter SetThreadStarter(ThreadStarter starter);
+
+}  // namespace notavox
