@@ -4,24 +4,17 @@
 
 #include "app/MainUnit.h"
 #include "app/MusikCDFUnit.h"
-#include "cdrom/SgTransport.h"
 
 namespace notavox {
 
 void TMainForm::SetupCD() {
-    if (services_.cdTransport) {
-        cdTransport = services_.cdTransport;
-    } else {
-        ownCdTransport = std::make_unique<SgTransport>();
-        cdTransport = ownCdTransport.get();
-    }
-    MusikCDForm = new TMusikCDForm(*cdTransport, cdDrives, document, this);
+    MusikCDForm = new TMusikCDForm(*services_.cdTransport, cdDrives, document, this);
 }
 
 void TMainForm::MusikCDBtnClick() {
     if (!drivesScanned) {
         drivesScanned = true;
-        FindAllCDDrives(*cdTransport, cdDrives, [this](const std::string& line) { MusikCDForm->AddLogLine(line); });
+        FindAllCDDrives(*services_.cdTransport, cdDrives, [this](const std::string& line) { MusikCDForm->AddLogLine(line); });
         MusikCDForm->DriveBox->clear();
         for (const std::string& item : DriveListItems(cdDrives))
             MusikCDForm->DriveBox->addItem(QString::fromStdString(item));

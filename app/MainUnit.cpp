@@ -23,7 +23,9 @@
 
 #include "app/AboutBoxUnit.h"
 #include "app/EchoFUnit.h"
+#include "audio/Recording.h"
 #include "audio/WavFile.h"
+#include "codecs/Mp3Frame.h"
 
 namespace notavox {
 
@@ -99,13 +101,7 @@ void TStatusBar::paintEvent(QPaintEvent*) {
 // ---------------------------------------------------------------- main window
 
 TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
-    : QMainWindow(parent), services_(services) {
-    if (services_.prompts) {
-        prompts_ = services_.prompts;
-    } else {
-        ownPrompts_ = std::make_unique<QtPrompts>();
-        prompts_ = ownPrompts_.get();
-    }
+    : QMainWindow(parent), services_(services), prompts_(services.prompts) {
     setObjectName("MainForm");
     setWindowTitle("Velmira Notavox 1.0");
     QFont f = QApplication::font();
@@ -220,15 +216,14 @@ void TMainForm::buildControls() {
     mp3format->setObjectName("mp3format");
     mp3format->setEditable(false);
     mp3format->setGeometry(104, 24, 89, 21);
-    for (const char* s : {"48000", "44100", "32000", "24000", "22050", "16000", "11025"}) mp3format->addItem(s);
+    for (int32_t rate : kMp3OutputRates) mp3format->addItem(QString::number(rate));
     makeLabel(GroupBox1, "kHz", 200, 28);
     makeLabel(GroupBox1, "Bitrate:", 8, 60);
     BitRate = new QComboBox(GroupBox1);
     BitRate->setObjectName("BitRate");
     BitRate->setEditable(false);
     BitRate->setGeometry(104, 56, 89, 21);
-    for (const char* s : {"8", "16", "24", "32", "40", "48", "56", "64", "80", "96", "112", "128", "144", "160"})
-        BitRate->addItem(s);
+    for (int32_t kbits : kMp3BitRates) BitRate->addItem(QString::number(kbits));
     makeLabel(GroupBox1, "kBit/Sekunde", 200, 60);
 
     // The page control with its one tab.
@@ -329,8 +324,8 @@ void TMainForm::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::
 // ---------------------------------------------------------------- life cycle
 
 void TMainForm::FormCreate() {
-    mp3format->setCurrentIndex(1);  // 44100
-    BitRate->setCurrentIndex(11);   // 128
+    mp3format->setCurrentText(QString::number(kDefaultMp3OutputRate));
+    BitRate->setCurrentText(QString::number(kDefaultMp3BitRate));
     CreateViewBitmap();
     if (!SetupSound()) RequestTerminate();
     SetupCodecs();
@@ -424,22 +419,11 @@ void TMainForm::OpenBtnClick() {
     const FileDialogResult chosen = prompts_->openFile(this, request);
     if (!chosen.accepted) return;
 
-    QString readName = chosen.fileName;
-    QString tempName;
-    const QString suffix = QFileInfo(chosen.fileName).suffix();
-    if (!suffix.isEmpty() && QString("." + suffix).toUpper() == ".MP3") {
-        tempName = QFile::decodeName(QByteArray::fromStdString(MakeTempFileName("tempwav", ".wav")));
-        ConvertMP3WAV(chosen.fileName, tempName);
-        readName = tempName;
-    }
-
-    WavData wav;
-    if (!readName.isEmpty() && ReadWAVFile(toFileName(readName), wav)) {
-        document.replace(std::move(wav.block), wav.byteCount, wav.sampleRate, wav.stereo, wav.sixteenBit);
-    } else {
-        ShowMessage("Konnte Datei nicht öffnen");
-    }
-    if (!tempName.isEmpty()) QFile::remove(tempName);
+    const auto decode = [this](const std::string& mp3, const std::string& wav) {
+        ConvertMP3WAV(QFile::decodeName(QByteArray::fromStdString(mp3)),
+                      QFile::decodeName(QByteArray::fromStdString(wav)));
+    };
+    if (!LoadRecording(toFileName(chosen.fileName), document, decode)) ShowMessage("Konnte Datei nicht öffnen");
 
     document.selectionStart = 0;
     document.selectionEnd = 0;

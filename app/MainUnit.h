@@ -79,20 +79,21 @@ private:
     QColor moreColor_;
 };
 
-// The platform pieces the main window uses. Null members mean the real ones;
-// tests put fakes in their place.
+// The platform pieces the main window uses, every one required. Whoever makes
+// the window owns them and keeps them alive longer than the window: main.cpp
+// the real ones, the GUI tests their fakes (tests/support/FormFixture.h).
 struct MainFormServices {
-    UserPrompts* prompts = nullptr;
-    class SoundDevice* sound = nullptr;  // the sound output; null: PortAudio's default output
-    AcmDriver* acmDriver = nullptr;
-    class Mp3EncoderStream* mp3Encoder = nullptr;
-    ScsiTransport* cdTransport = nullptr;  // the CD drives; null: SG_IO on the machine's devices
+    UserPrompts* prompts = nullptr;         // dialogs and message boxes
+    class SoundDevice* sound = nullptr;     // the sound output
+    Decoder* decoder = nullptr;             // MP3 decoding
+    class Mp3EncoderStream* mp3Encoder = nullptr;  // MP3 encoding
+    ScsiTransport* cdTransport = nullptr;   // the CD drives
 };
 
 class TMainForm : public QMainWindow, public OperationHost {
     Q_OBJECT
 public:
-    explicit TMainForm(const MainFormServices& services = MainFormServices(), QWidget* parent = nullptr);
+    explicit TMainForm(const MainFormServices& services, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     UserPrompts& prompts() { return *prompts_; }
@@ -183,8 +184,7 @@ public:
     void ReleaseSound();
     void PlayBtnClick();
     void StopBTNClick();
-    SoundDevice* soundDevice = nullptr;          // the sound output in use
-    std::shared_ptr<SoundDevice> ownSoundDevice; // the real one, when none was given
+    SoundDevice* soundDevice = nullptr;          // the sound output, while it is set up
     bool playing = false;                        // PlayBtnClick is running
 
     // ---- MP3 (app/Mp3Commands.cpp) ----
@@ -202,8 +202,6 @@ public:
     bool drivesScanned = false;
     CdDriveTable cdDrives;
     class TMusikCDForm* MusikCDForm = nullptr;
-    ScsiTransport* cdTransport = nullptr;             // the one in use
-    std::unique_ptr<ScsiTransport> ownCdTransport;    // the real one, when none was given
 
     // ---- controls ----
     QMenuBar* MainMenu1 = nullptr;
@@ -278,7 +276,6 @@ private:
     QString executableFolder() const;
 
     MainFormServices services_;
-    std::unique_ptr<UserPrompts> ownPrompts_;
     UserPrompts* prompts_ = nullptr;
     bool stopRequested_ = false;
     bool terminateRequested_ = false;

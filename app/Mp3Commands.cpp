@@ -8,10 +8,9 @@
 namespace notavox {
 
 void TMainForm::SetupCodecs() {
-    AcmDriver& driver = services_.acmDriver ? *services_.acmDriver : SystemAcmDriver();
-    mp3wav = std::make_unique<TACMConvertor>(driver);
+    mp3wav = std::make_unique<TACMConvertor>(*services_.decoder);
     LoadStoredMp3wavProperties(*mp3wav);  // the values stored with the window
-    EnumerateMP3Formats(driver, mp3Formats, *this);
+    EnumerateMP3Formats(*services_.decoder, mp3Formats, *this);
 }
 
 void TMainForm::ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName) {
@@ -22,12 +21,11 @@ void TMainForm::ConvertMP3WAV(const QString& mp3FileName, const QString& wavFile
 }
 
 void TMainForm::SaveAsMP3File(const QString& fileName) {
-    Mp3EncoderStream& encoder = services_.mp3Encoder ? *services_.mp3Encoder : SystemMp3Encoder();
     const int32_t outputRate = mp3format->currentText().toInt();
     const int32_t bitRate = BitRate->currentText().toInt();
     try {
         const Mp3ExportResult r =
-            notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, *this, encoder);
+            notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, *this, *services_.mp3Encoder);
         if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::None);
     } catch (const EMp3Encoding& e) {
         // The encoder failed in mid-stream: the exception's text, as the

@@ -5,16 +5,11 @@
 
 #include "app/MainUnit.h"
 #include "sound/PlaybackLoop.h"
-#include "sound/PortAudioSound.h"
 
 namespace notavox {
 
 bool TMainForm::SetupSound() {
     soundDevice = services_.sound;
-    if (!soundDevice) {
-        ownSoundDevice = std::make_shared<PortAudioSound>();
-        soundDevice = ownSoundDevice.get();
-    }
     if (soundDevice->open()) return true;
     ShowMessage("Konnte DirectSound (DirectX) nicht initialisieren...", MsgIcon::None, MB_OK);
     return false;
@@ -23,7 +18,6 @@ bool TMainForm::SetupSound() {
 void TMainForm::ReleaseSound() {
     if (soundDevice) soundDevice->close();
     soundDevice = nullptr;
-    ownSoundDevice.reset();
 }
 
 void TMainForm::PlayBtnClick() {

@@ -4,6 +4,9 @@
 #include <QTranslator>
 
 #include "app/MainUnit.h"
+#include "cdrom/SgTransport.h"
+#include "codecs/Mp3Encoder.h"
+#include "sound/PortAudioSound.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -14,7 +17,13 @@ int main(int argc, char** argv) {
     if (qtTexts.load(QLocale(QLocale::German, QLocale::Germany), "qtbase", "_",
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
-    notavox::TMainForm form;
+    // The real platform pieces; they outlive the window.
+    notavox::QtPrompts prompts;
+    notavox::PortAudioSound sound;
+    const auto decoder = notavox::MakeMpg123Decoder();
+    const auto encoder = notavox::MakeLameEncoder();
+    notavox::SgTransport drives;
+    notavox::TMainForm form({&prompts, &sound, decoder.get(), encoder.get(), &drives});
     // A failed sound set-up has asked the program to end: it does so as soon
     // as the message loop starts.
     form.show();

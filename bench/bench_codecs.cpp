@@ -72,11 +72,12 @@ int main(int argc, char** argv) {
     OperationHost host;
     const auto [lameTime, encTime] = bestOfAlternating(
         [&] { return sh("lame --quiet -b 128 -q 2 -m s '" + src + "' '" + lameOut + "'"); },
-        [&] { return SaveAsMP3File(ourMp3, doc, 44100, 128, host).status == Mp3ExportStatus::Ok; });
+        [&] { return SaveAsMP3File(ourMp3, doc, 44100, 128, host, *MakeLameEncoder()).status == Mp3ExportStatus::Ok; });
 
+    const std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
     Mp3FormatList formats;
-    EnumerateMP3Formats(SystemAcmDriver(), formats, host);
-    TACMConvertor mp3wav;
+    EnumerateMP3Formats(*decoder, formats, host);
+    TACMConvertor mp3wav(*decoder);
     LoadStoredMp3wavProperties(mp3wav);
     const auto [mpgTime, decTime] = bestOfAlternating(
         [&] { return sh("mpg123 -q -w '" + mpgOut + "' '" + lameOut + "'"); },

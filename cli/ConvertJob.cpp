@@ -1,9 +1,7 @@
 #include "cli/ConvertJob.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
 
+#include "audio/Recording.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
 #include "transcription/MidiConversion.h"
@@ -12,47 +10,19 @@ namespace notavox::cli {
 
 namespace {
 
-std::string upperExtension(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
-    std::string ext = name.substr(dot);
-    for (char& c : ext) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return ext;
-}
-
 constexpr const char* kOpenFailed = "Konnte Datei nicht öffnen";
 constexpr const char* kSaveFailed = "Konnte Datei nicht speichern";
 
 }  // namespace
 
 OutputKind OutputKindOf(const std::string& fileName) {
-    const std::string ext = upperExtension(fileName);
+    const std::string ext = UpperExtension(fileName);
     if (ext == ".MID" || ext == ".MIDI") return OutputKind::Midi;
     if (ext == ".WAV") return OutputKind::Wav;
     if (ext == ".MP3") return OutputKind::Mp3;
     return OutputKind::Unknown;
 }
 
-bool IsMp3Name(const std::string& fileName) { return upperExtension(fileName) == ".MP3"; }
-
-bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Codecs& codecs) {
-    WavData wav;
-    bool ok;
-    if (IsMp3Name(fileName)) {
-        if (!codecs.decodeToWav) return false;
-        const std::string temp = MakeTempFileName("tempwav", ".wav");
-        if (temp.empty()) return false;
-        codecs.decodeToWav(fileName, temp);
-        ok = ReadWAVFile(temp, wav);
-        std::remove(temp.c_str());
-    } else {
-        ok = ReadWAVFile(fileName, wav);
-    }
-    if (!ok) return false;
-    doc.replace(std::move(wav.block), wav.byteCount, wav.sampleRate, wav.stereo, wav.sixteenBit);
-    return true;
-}
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads) {
@@ -63,7 +33,7 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
         return result;
     }
     AudioDocument doc;
-    if (!LoadRecording(input, doc, codecs)) {
+    if (!LoadRecording(input, doc, codecs.decodeToWav)) {
         result.message = kOpenFailed;
         return result;
     }

@@ -9,6 +9,7 @@
 
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
+#include "audio/Recording.h"
 
 namespace notavox::cli {
 
@@ -16,21 +17,16 @@ enum class OutputKind { Midi, Wav, Mp3, Unknown };
 
 // The kind of file a name asks for, by its extension in any case.
 OutputKind OutputKindOf(const std::string& fileName);
-bool IsMp3Name(const std::string& fileName);
 
 // Where the MP3 codecs plug in. Empty functions mean that the codec is not
 // there: an MP3 input then cannot be opened and an MP3 output not written.
 struct Mp3Codecs {
     // Decodes an MP3 file into a PCM WAV file of the given name, as the open
     // command does before it reads the recording.
-    std::function<void(const std::string& mp3Name, const std::string& wavName)> decodeToWav;
+    Mp3ToWav decodeToWav;
     // Writes the recording as an MP3 file; false when that failed.
     std::function<bool(const AudioDocument& doc, const std::string& mp3Name)> encode;
 };
-
-// Reads a WAV file, or an MP3 file through its decoder and a temporary WAV
-// file, into `doc`. False when the file cannot be opened.
-bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Codecs& codecs);
 
 struct JobResult {
     bool ok = false;

@@ -39,11 +39,13 @@ Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings,
     // by the jobs afterwards.
     auto formats = std::make_shared<Mp3FormatList>();
     OperationHost quiet;
-    EnumerateMP3Formats(SystemAcmDriver(), *formats, quiet);
+    EnumerateMP3Formats(*MakeMpg123Decoder(), *formats, quiet);
 
     Mp3Codecs codecs;
     codecs.decodeToWav = [formats, report](const std::string& mp3Name, const std::string& wavName) {
-        TACMConvertor mp3wav;  // one per job: a stream belongs to one decoding
+        // One decoder per job: a stream belongs to one decoding.
+        const std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
+        TACMConvertor mp3wav(*decoder);
         LoadStoredMp3wavProperties(mp3wav);
         OperationHost host;
         const Mp3ImportResult r = ConvertMP3WAV(mp3Name, wavName, *formats, mp3wav, host);
@@ -52,7 +54,8 @@ Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings,
     codecs.encode = [settings, report](const AudioDocument& doc, const std::string& mp3Name) {
         OperationHost host;
         try {
-            const Mp3ExportResult r = SaveAsMP3File(mp3Name, doc, settings.outputRate, settings.bitRate, host);
+            const Mp3ExportResult r =
+                SaveAsMP3File(mp3Name, doc, settings.outputRate, settings.bitRate, host, *MakeLameEncoder());
             if (r.status == Mp3ExportStatus::Ok) return true;
             if (report) report(mp3Name, r.message);
         } catch (const EMp3Encoding& e) {

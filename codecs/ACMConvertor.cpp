@@ -1,6 +1,7 @@
 #include "codecs/ACMConvertor.h"
 
 #include <cstdio>
+#include <new>
 
 namespace notavox {
 
@@ -46,22 +47,20 @@ void CheckACMResult(const std::string& label, MMRESULT code) {
 
 std::vector<uint8_t> WriteFormatProperty(const FormatArea& area) {
     std::vector<uint8_t> out(4 + kFormatAreaSize);
-    const uint32_t length = kFormatAreaSize;
-    for (int i = 0; i < 4; ++i) out[size_t(i)] = uint8_t(length >> (8 * i));
+    PutLE32(out.data(), kFormatAreaSize);
     std::copy(area.begin(), area.end(), out.begin() + 4);
     return out;
 }
 
-bool ReadFormatProperty(const uint8_t* data, size_t size, FormatArea& area) {
-    if (!data || size < 4) return false;
-    const uint32_t length = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
-                            uint32_t(data[3]) << 24;
-    if (length > kFormatAreaSize || size - 4 < length) return false;
-    std::copy(data + 4, data + 4 + length, area.begin());
+bool ReadFormatProperty(const std::vector<uint8_t>& data, FormatArea& area) {
+    if (data.size() < 4) return false;
+    const uint32_t length = GetLE32(data.data());
+    if (length > kFormatAreaSize || data.size() - 4 < length) return false;
+    std::copy(data.begin() + 4, data.begin() + 4 + length, area.begin());
     return true;
 }
 
-TACMConvertor::TACMConvertor(AcmDriver& driver) : driver_(driver) {
+TACMConvertor::TACMConvertor(Decoder& decoder) : decoder_(decoder) {
     initialFormat(formatIn_);
     initialFormat(formatOut_);
 }
@@ -95,55 +94,38 @@ void TACMConvertor::SetActive(bool value) {
 void TACMConvertor::releaseBuffers() {
     std::vector<uint8_t>().swap(sourceBuffer_);
     std::vector<uint8_t>().swap(destinationBuffer_);
-    header_ = ACMSTREAMHEADER{};
+    header_ = StreamHeader{};
+    destinationBufferSize_ = 0;
 }
 
 void TACMConvertor::open() {
-    HACMSTREAM handle = 0;
-    CheckACMResult("acmStreamOpen:",
-                   driver_.acmStreamOpen(&handle, formatIn_, formatOut_,
-                                         useRealTime_ ? 0u : ACM_STREAMOPENF_NONREALTIME));
-    stream_ = handle;
+    CheckACMResult("acmStreamOpen:", decoder_.open(formatIn_, formatOut_, useRealTime_));
     // From here on a failure closes the stream again, so that no open stream
     // is left behind an inactive component.
     try {
         uint32_t size = 0;
-        CheckACMResult("acmStreamSize:", driver_.acmStreamSize(stream_, inputBufferSize_, &size,
-                                                               ACM_STREAMSIZEF_SOURCE));
+        CheckACMResult("acmStreamSize:", decoder_.size(inputBufferSize_, size));
         destinationBufferSize_ = size;
         try {
             sourceBuffer_.assign(inputBufferSize_ == 0 ? 1 : inputBufferSize_, 0);
             destinationBuffer_.assign(size == 0 ? 1 : size, 0);
-            header_ = ACMSTREAMHEADER{};
-            header_.cbStruct = kAcmStreamHeaderSize;
-            header_.pbSrc = sourceBuffer_.data();
-            header_.cbSrcLength = inputBufferSize_;
-            header_.pbDst = destinationBuffer_.data();
-            header_.cbDstLength = destinationBufferSize_;
         } catch (const std::bad_alloc&) {
             throw EACMConvertor(ACMResultText("acmStreamPrepareHeader:", MMSYSERR_NOMEM));
         }
-        CheckACMResult("acmStreamPrepareHeader:", driver_.acmStreamPrepareHeader(stream_, header_, 0));
+        header_ = StreamHeader{sourceBuffer_.data(), inputBufferSize_, 0, destinationBuffer_.data(), size, 0};
     } catch (...) {
         releaseBuffers();
-        driver_.acmStreamClose(stream_, 0);
-        stream_ = 0;
-        destinationBufferSize_ = 0;
+        decoder_.close();
         throw;
     }
     active_ = true;
 }
 
 void TACMConvertor::close() {
-    // The component is inactive afterwards whatever the driver says; the
-    // first failure is reported once everything is released.
-    const MMRESULT unprepared = driver_.acmStreamUnprepareHeader(stream_, header_, 0);
-    const MMRESULT closed = driver_.acmStreamClose(stream_, 0);
+    // The component is inactive afterwards whatever the decoder says.
+    const MMRESULT closed = decoder_.close();
     releaseBuffers();
-    stream_ = 0;
-    destinationBufferSize_ = 0;
     active_ = false;
-    CheckACMResult("acmStreamUnPrepareHeader:", unprepared);
     CheckACMResult("acmStreamClose:", closed);
 }
 

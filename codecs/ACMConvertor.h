@@ -1,8 +1,8 @@
-// TACMConvertor: one conversion stream of the decoder driver with its source
-// and destination format areas, its two buffers and the stream header that
-// every conversion call reuses. The owner makes the conversion calls itself
-// through the handle, the header and the buffers. Failures of the driver
-// become EACMConvertor exceptions with fixed English texts.
+// TACMConvertor: one conversion stream of the decoder with its source and
+// destination format areas, its two buffers and the stream header that every
+// conversion call reuses. The owner makes the conversion calls itself through
+// the decoder, the header and the buffers. Failures of the decoder become
+// EACMConvertor exceptions with fixed English texts.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/AcmDriver.h"
+#include "codecs/Decoder.h"
 
 namespace notavox {
 
@@ -31,11 +31,11 @@ std::vector<uint8_t> WriteFormatProperty(const FormatArea& area);
 // Reads a stored format area: the length, then that many bytes. A length
 // above 129 or data shorter than it says is refused (false) and the area
 // keeps its contents.
-bool ReadFormatProperty(const uint8_t* data, size_t size, FormatArea& area);
+bool ReadFormatProperty(const std::vector<uint8_t>& data, FormatArea& area);
 
 class TACMConvertor {
 public:
-    explicit TACMConvertor(AcmDriver& driver = SystemAcmDriver());
+    explicit TACMConvertor(Decoder& decoder);
     ~TACMConvertor();  // closes an open stream first
     TACMConvertor(const TACMConvertor&) = delete;
     TACMConvertor& operator=(const TACMConvertor&) = delete;
@@ -52,9 +52,8 @@ public:
     uint8_t* SourceBuffer() { return sourceBuffer_.empty() ? nullptr : sourceBuffer_.data(); }
     uint8_t* DestinationBuffer() { return destinationBuffer_.empty() ? nullptr : destinationBuffer_.data(); }
     uint32_t DestinationBufferSize() const { return destinationBufferSize_; }
-    HACMSTREAM StreamHandle() const { return stream_; }
-    ACMSTREAMHEADER& StreamHeader() { return header_; }
-    AcmDriver& Driver() { return driver_; }
+    StreamHeader& Header() { return header_; }
+    Decoder& Codec() { return decoder_; }
 
     FormatArea& ACMFormatIn() { return formatIn_; }
     FormatArea& ACMFormatOut() { return formatOut_; }
@@ -64,27 +63,22 @@ public:
     // The binary properties of the form data.
     std::vector<uint8_t> WriteACMFormatIn() const { return WriteFormatProperty(formatIn_); }
     std::vector<uint8_t> WriteACMFormatOut() const { return WriteFormatProperty(formatOut_); }
-    bool ReadACMFormatIn(const std::vector<uint8_t>& data) {
-        return ReadFormatProperty(data.data(), data.size(), formatIn_);
-    }
-    bool ReadACMFormatOut(const std::vector<uint8_t>& data) {
-        return ReadFormatProperty(data.data(), data.size(), formatOut_);
-    }
+    bool ReadACMFormatIn(const std::vector<uint8_t>& data) { return ReadFormatProperty(data, formatIn_); }
+    bool ReadACMFormatOut(const std::vector<uint8_t>& data) { return ReadFormatProperty(data, formatOut_); }
 
 private:
     void open();
     void close();
     void releaseBuffers();
 
-    AcmDriver& driver_;
+    Decoder& decoder_;
     bool active_ = false;
     bool useRealTime_ = false;
     std::vector<uint8_t> sourceBuffer_;
     std::vector<uint8_t> destinationBuffer_;
     uint32_t inputBufferSize_ = 2048;
     uint32_t destinationBufferSize_ = 0;
-    HACMSTREAM stream_ = 0;
-    ACMSTREAMHEADER header_{};
+    StreamHeader header_{};
     FormatArea formatIn_{};
     FormatArea formatOut_{};
 };

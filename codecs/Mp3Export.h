@@ -8,7 +8,8 @@
 
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
-#include "codecs/LameEncoder.h"
+#include "codecs/Mp3Encoder.h"
+#include "codecs/Mp3Frame.h"
 
 namespace notavox {
 
@@ -18,12 +19,6 @@ inline constexpr const char* kMsgCannotInitEncoder = "Konnte LAME Encoder nicht 
 // Texts of the two exceptions that end an encoding in mid-stream.
 inline constexpr const char* kMsgEncodeFailed = "Fehler beim MP3 Codieren";
 inline constexpr const char* kMsgFlushFailed = "Echec à la sortie";
-
-// The entries of the "MP3 Ausgabe" lists and their start-up choices.
-inline constexpr int32_t kMp3OutputRates[] = {48000, 44100, 32000, 24000, 22050, 16000, 11025};
-inline constexpr int32_t kMp3BitRates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-inline constexpr int32_t kDefaultMp3OutputRate = 44100;
-inline constexpr int32_t kDefaultMp3BitRate = 128;
 
 // Raised when the encoder fails in mid-stream; what() is one of the two texts.
 class EMp3Encoding : public std::runtime_error {
@@ -49,7 +44,6 @@ struct Mp3ExportResult {
 // replaces the destination only when it is complete. Throws EMp3Encoding when
 // a chunk or the final flush fails (the destination is then untouched).
 Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc, int32_t outputRate,
-                              int32_t bitRate, OperationHost& host,
-                              Mp3EncoderStream& encoder = SystemMp3Encoder());
+                              int32_t bitRate, OperationHost& host, Mp3EncoderStream& encoder);
 
 }  // namespace notavox

@@ -4,17 +4,12 @@ namespace notavox {
 
 namespace {
 
-// kbit/s; index 0 (free format) and 15 (bad) are never looked up.
-constexpr int32_t kMpeg1[3][16] = {
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},  // Layer I
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},     // Layer II
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},      // Layer III
+// kbit/s of Layers I and II, indices 1 to 14 (Layer III is in the header).
+constexpr int32_t kMpeg1[2][14] = {
+    {32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // Layer I
+    {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // Layer II
 };
-constexpr int32_t kMpeg2[3][16] = {
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},  // Layer I
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},       // Layer II
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},       // Layer III
-};
+constexpr int32_t kMpeg2LayerI[14] = {32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256};
 
 }  // namespace
 
@@ -54,9 +49,10 @@ int32_t Mp3SampleRate(int version, int sampleRateIndex) {
 int32_t Mp3BitRate(int version, int layer, int bitrateIndex) {
     if (layer < 1 || layer > 3) return 8;
     const int index = (bitrateIndex == 0 || bitrateIndex >= 15) ? 1 : bitrateIndex;
-    const int row = 3 - layer;  // layer field 3 is Layer I
     const bool mpeg1 = version == 3 || version == 1;
-    return mpeg1 ? kMpeg1[row][index] : kMpeg2[row][index];
+    if (layer == 1) return (mpeg1 ? kMpeg1LayerIIIBitRates : kMpeg2LayerIIIBitRates)[index - 1];
+    if (mpeg1) return kMpeg1[3 - layer][index - 1];  // layer field 3 is Layer I
+    return layer == 3 ? kMpeg2LayerI[index - 1] : kMpeg2LayerIIIBitRates[index - 1];  // MPEG-2 Layer II = III
 }
 
 }  // namespace notavox

@@ -6,6 +6,19 @@
 
 namespace notavox {
 
+// The rates of MPEG audio, in one place for the frame parser, the decoder's
+// formats, the "MP3 Ausgabe" lists of the window and the converter's options.
+// Layer III bit rates in kbit/s, indices 1 to 14 of the standard's tables.
+inline constexpr int32_t kMpeg1LayerIIIBitRates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+inline constexpr int32_t kMpeg2LayerIIIBitRates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+// Every sample rate of MPEG-1, MPEG-2 and MPEG-2.5.
+inline constexpr int32_t kMp3StreamRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+// The entries of the "MP3 Ausgabe" lists and their start-up choices.
+inline constexpr int32_t kMp3OutputRates[] = {48000, 44100, 32000, 24000, 22050, 16000, 11025};
+inline constexpr const auto& kMp3BitRates = kMpeg2LayerIIIBitRates;
+inline constexpr int32_t kDefaultMp3OutputRate = 44100;
+inline constexpr int32_t kDefaultMp3BitRate = 128;
+
 struct Mp3FrameHeader {
     int version = 0;         // b1 bits 4..3: 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
     int layer = 0;           // b1 bits 2..1: 1 Layer III, 2 Layer II, 3 Layer I, 0 reserved

@@ -8,13 +8,12 @@
 #include <unistd.h>
 
 #include "audio/SafeFile.h"
+#include "audio/WavFile.h"
 #include "codecs/Mp3Frame.h"
 
 namespace notavox {
 
 namespace {
-
-constexpr uint32_t kMp3Tag = WAVE_FORMAT_MPEGLAYER3;
 
 // Reads through a window of the file so that the byte-by-byte searches of
 // the analysis do not turn into one system call per byte.
@@ -62,14 +61,6 @@ private:
     size_t len_ = 0;
 };
 
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
 // H at pos: the four bytes there; bytes past the end keep their old values.
 void readHeader(WindowReader& r, int64_t pos, uint8_t h[4]) {
     uint8_t tmp[4];
@@ -86,13 +77,13 @@ bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
     if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0 ||
         std::memcmp(head + 12, "fmt ", 4) != 0)
         return false;
-    const uint32_t fmtSize = le32(head + 16);
+    const uint32_t fmtSize = GetLE32(head + 16);
     uint8_t fmt[18] = {};
     r.read(20, fmt, std::min<uint32_t>(fmtSize, 18));
     info.riffWrapped = true;
-    info.channels = le16(fmt + 2) == 2 ? 2 : 1;
-    info.sampleRate = int32_t(le32(fmt + 4));
-    info.bitRate = int32_t(le32(fmt + 8) * 8u / 1000u);
+    info.channels = GetLE16(fmt + 2) == 2 ? 2 : 1;
+    info.sampleRate = int32_t(GetLE32(fmt + 4));
+    info.bitRate = int32_t(GetLE32(fmt + 8) * 8u / 1000u);
 
     // Find the data chunk; without one the data is taken from offset 66 on.
     info.dataStart = 66;
@@ -101,7 +92,7 @@ bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
     while (pos + 8 <= fileSize) {
         uint8_t ch[8];
         if (r.read(pos, ch, 8) != 8) break;
-        const uint32_t size = le32(ch + 4);
+        const uint32_t size = GetLE32(ch + 4);
         if (std::memcmp(ch, "data", 4) == 0) {
             info.dataStart = pos + 8;
             info.dataEnd = std::min<int64_t>(pos + 8 + int64_t(size), fileSize);
@@ -114,38 +105,14 @@ bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
 
 }  // namespace
 
-bool ACMEnumFmtMethod(HACMDRIVERID /*driverId*/, const ACMFORMATDETAILS& details, Mp3FormatList& formats) {
-    if (details.pwfx && details.cbwfx >= 2 && le16(details.pwfx) == kMp3Tag) {
-        FormatArea record{};
-        std::memcpy(record.data(), details.pwfx, std::min<size_t>(details.cbwfx, kFormatAreaSize));
-        formats.push_back(record);
-    }
+bool ACMEnumFmtMethod(const FormatArea& format, Mp3FormatList& formats) {
+    if (wfx::tag(format) == WAVE_FORMAT_MPEGLAYER3) formats.push_back(format);
     return true;
 }
 
-bool ACMEnumDrvrMethod(AcmDriver& driver, HACMDRIVERID driverId, Mp3FormatList& formats, OperationHost& host) {
-    HACMDRIVER had = 0;
-    if (driver.acmDriverOpen(&had, driverId, 0) == MMSYSERR_NOERROR) {
-        FormatArea buffer{};
-        wfx::set16(buffer, wfx::kTag, uint16_t(kMp3Tag));
-        wfx::set16(buffer, wfx::kExtraSize, uint16_t(kFormatAreaSize));
-        ACMFORMATDETAILS details{};
-        details.cbStruct = kAcmFormatDetailsSize;
-        details.dwFormatTag = kMp3Tag;
-        details.pwfx = buffer.data();
-        details.cbwfx = kFormatAreaSize;
-        driver.acmFormatEnum(
-            had, details,
-            [&formats](HACMDRIVERID id, const ACMFORMATDETAILS& d) { return ACMEnumFmtMethod(id, d, formats); }, 0);
-        driver.acmDriverClose(had, 0);
-    }
+void EnumerateMP3Formats(Decoder& decoder, Mp3FormatList& formats, OperationHost& host) {
+    for (const FormatArea& f : decoder.formats()) ACMEnumFmtMethod(f, formats);
     host.ProcessMessages();
-    return true;
-}
-
-void EnumerateMP3Formats(AcmDriver& driver, Mp3FormatList& formats, OperationHost& host) {
-    driver.acmDriverEnum([&](HACMDRIVERID id) { return ACMEnumDrvrMethod(driver, id, formats, host); },
-                         ACM_DRIVERENUMF_DISABLED);
 }
 
 Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize) {
@@ -227,8 +194,7 @@ private:
 };
 
 int openReadOnly(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // one retry
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -249,14 +215,12 @@ size_t readFully(int fd, int64_t pos, uint8_t* dst, size_t n) {
     return got;
 }
 
-void makeFinalHeader(uint8_t h[44], const FormatArea& destination, uint64_t fileSize) {
-    std::memcpy(h, "RIFF", 4);
-    put32(h + 4, fileSize >= 8 ? uint32_t(fileSize - 8) : 0);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, 16);
-    std::memcpy(h + 20, destination.data(), 16);
-    std::memcpy(h + 36, "data", 4);
-    put32(h + 40, fileSize >= 44 ? uint32_t(fileSize - 44) : 0);
+// The WAV header for `dataBytes` bytes of 16-bit PCM in the destination
+// format; the RIFF size counts no pad byte, as none is written.
+void makeHeader(uint8_t h[44], const FormatArea& destination, uint64_t dataBytes) {
+    MakeWAVHeader(h, wfx::channels(destination) == 2, true, int32_t(wfx::samplesPerSec(destination)),
+                  int32_t(uint32_t(dataBytes)));
+    PutLE32(h + 4, uint32_t(36 + dataBytes));
 }
 
 }  // namespace
@@ -301,10 +265,10 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
     const Mp3StreamInfo info = AnalyseMp3Stream(fd, size);
     ChooseMp3Formats(info, formats, mp3wav.ACMFormatIn(), mp3wav.ACMFormatOut());
 
+    // The provisional header says nothing of the sizes yet.
     uint8_t header[44] = {};
-    makeFinalHeader(header, mp3wav.ACMFormatOut(), 0);
-    put32(header + 4, 0);
-    put32(header + 40, 0);
+    makeHeader(header, mp3wav.ACMFormatOut(), 0);
+    PutLE32(header + 4, 0);
     wav.write(header, sizeof header);
     uint64_t written = sizeof header;
 
@@ -314,8 +278,8 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
         mp3wav.SetInputBufferSize(align * 1024u);
         mp3wav.SetActive(true);
 
-        AcmDriver& driver = mp3wav.Driver();
-        ACMSTREAMHEADER& hdr = mp3wav.StreamHeader();
+        Decoder& decoder = mp3wav.Codec();
+        StreamHeader& hdr = mp3wav.Header();
         int64_t remaining = info.dataEnd - info.dataStart;
         int64_t pos = info.dataStart;
         for (int pass = 0; remaining > 0 && !host.stopRequested(); ++pass) {
@@ -338,7 +302,7 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
             hdr.cbSrcLength = n;
             host.SetProStatus(remaining > size ? 100 : int32_t((size - remaining) * 100 / size));
             try {
-                CheckACMResult("acmStreamConvert:", driver.acmStreamConvert(mp3wav.StreamHandle(), hdr, flag));
+                CheckACMResult("acmStreamConvert:", decoder.convert(hdr, flag));
             } catch (const EACMConvertor&) {
                 // A chunk the codec refuses is skipped.
             }
@@ -357,7 +321,7 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
         result.stopped = remaining > 0 && host.stopRequested();
 
         host.SetProStatus(0);
-        CheckACMResult("acmStreamReset", driver.acmStreamReset(mp3wav.StreamHandle(), 0));
+        CheckACMResult("acmStreamReset", decoder.reset());
         mp3wav.SetActive(false);
     } catch (const EACMConvertor& e) {
         try {
@@ -373,7 +337,7 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
         return result;
     }
 
-    makeFinalHeader(header, mp3wav.ACMFormatOut(), written);
+    makeHeader(header, mp3wav.ACMFormatOut(), written - sizeof header);
     wav.writeAt(0, header, sizeof header);
     const bool committed = wav.commit();
     host.SetProStatus(0);

@@ -1,5 +1,5 @@
 // MP3 import: the start-up discovery of the MPEG Layer-3 formats that the
-// installed driver decodes, the analysis of an MP3 file (leading zeros, an
+// decoder offers, the analysis of an MP3 file (leading zeros, an
 // ID3v2 tag, a RIFF-wrapped stream, the first frame header) and the chunked
 // decoding through the codec stream component into a 16-bit PCM WAV file.
 #pragma once
@@ -22,16 +22,12 @@ inline constexpr const char* kMsgCannotCreateWav = "Konnte Ausgabedatei nicht er
 // in enumeration order.
 using Mp3FormatList = std::vector<FormatArea>;
 
-// Called for each driver: opens it, enumerates every format it has into
-// ACMEnumFmtMethod, closes it and pumps the message queue once. Returns true
-// (go on with the next driver).
-bool ACMEnumDrvrMethod(AcmDriver& driver, HACMDRIVERID driverId, Mp3FormatList& formats, OperationHost& host);
-// Appends an enumerated format with the MPEG Layer-3 tag; others are ignored.
+// Appends an offered format with the MPEG Layer-3 tag; others are ignored.
 // Returns true (go on).
-bool ACMEnumFmtMethod(HACMDRIVERID driverId, const ACMFORMATDETAILS& details, Mp3FormatList& formats);
-// The discovery run once while the main window is created: every driver,
-// disabled ones included.
-void EnumerateMP3Formats(AcmDriver& driver, Mp3FormatList& formats, OperationHost& host);
+bool ACMEnumFmtMethod(const FormatArea& format, Mp3FormatList& formats);
+// The discovery run once while the main window is created: every format of
+// the decoder through ACMEnumFmtMethod, then one turn of the message queue.
+void EnumerateMP3Formats(Decoder& decoder, Mp3FormatList& formats, OperationHost& host);
 
 // What the analysis of an MP3 file found.
 struct Mp3StreamInfo {

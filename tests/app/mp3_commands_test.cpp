@@ -9,29 +9,24 @@
 
 #include "app/MainUnit.h"
 #include "audio/WavFile.h"
-#include "codecs/FakeAcmDriver.h"
-#include "codecs/LameEncoder.h"
+#include "cdrom/SgTransport.h"
+#include "codecs/Mp3Encoder.h"
 #include "codecs/Mp3Frame.h"
+#include "support/FakeDecoder.h"
+#include "support/FakeEncoder.h"
 #include "support/FakePrompts.h"
 #include "support/FakeSoundDevice.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using namespace notavox;
 using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
+using namespace notavox::testing;
 
 namespace {
 
-bool haveTools() {
-    return std::system("command -v lame >/dev/null && command -v mpg123 >/dev/null && command -v sox >/dev/null") ==
-           0;
-}
-bool run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::vector<uint8_t> slurp(const std::string& name) {
-    std::ifstream f(name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
+bool haveTools() { return haveTool("lame") && haveTool("mpg123") && haveTool("sox"); }
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -51,12 +46,14 @@ protected:
             unsetenv("TMPDIR");
     }
 
-    std::unique_ptr<TMainForm> makeForm(AcmDriver* driver = nullptr, Mp3EncoderStream* encoder = nullptr) {
+    // The form with the real decoder and encoder unless others are given.
+    std::unique_ptr<TMainForm> makeForm(Decoder* decoder = nullptr, Mp3EncoderStream* encoder = nullptr) {
         MainFormServices s;
         s.prompts = &prompts;
         s.sound = &sound;  // no sound system needed
-        s.acmDriver = driver;
-        s.mp3Encoder = encoder;
+        s.decoder = decoder ? decoder : realDecoder.get();
+        s.mp3Encoder = encoder ? encoder : realEncoder.get();
+        s.cdTransport = &drives;
         return std::make_unique<TMainForm>(s);
     }
 
@@ -65,8 +62,8 @@ protected:
     std::string makeMp3(const std::string& name, const std::string& lameArgs) {
         const std::string wav = dir.file(name + ".src.wav");
         const std::string mp3 = dir.file(name);
-        EXPECT_TRUE(run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.2 sine 440 sine 550 vol 0.5"));
-        EXPECT_TRUE(run("lame --quiet " + lameArgs + " '" + wav + "' '" + mp3 + "'"));
+        EXPECT_TRUE(runQuietly("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.2 sine 440 sine 550 vol 0.5"));
+        EXPECT_TRUE(runQuietly("lame --quiet " + lameArgs + " '" + wav + "' '" + mp3 + "'"));
         return mp3;
     }
 
@@ -83,28 +80,11 @@ protected:
     TempDir dir, tmp;
     FakePrompts prompts;
     notavox::testing::FakeSoundDevice sound;
+    std::unique_ptr<Decoder> realDecoder = MakeMpg123Decoder();
+    std::unique_ptr<Mp3EncoderStream> realEncoder = MakeLameEncoder();
+    SgTransport drives;
     std::string oldTmp;
     bool hadTmp = false;
-};
-
-class FailingEncoder : public Mp3EncoderStream {
-public:
-    BE_ERR initResult = 0, encodeResult = 0;
-    BE_ERR beInitStream(const BE_CONFIG&, uint32_t& s, uint32_t& b, HBE_STREAM& h) override {
-        s = 2304;
-        b = 16;
-        h = 1;
-        return initResult;
-    }
-    BE_ERR beEncodeChunk(HBE_STREAM, uint32_t, const int16_t*, uint8_t*, uint32_t& n) override {
-        n = 0;
-        return encodeResult;
-    }
-    BE_ERR beDeinitStream(HBE_STREAM, uint8_t*, uint32_t& n) override {
-        n = 0;
-        return 0;
-    }
-    BE_ERR beCloseStream(HBE_STREAM) override { return 0; }
 };
 
 }  // namespace
@@ -123,7 +103,7 @@ TEST_F(Mp3Commands, StartUpLoadsTheStoredFormatsAndFindsTheCodecFormats) {
 TEST_F(Mp3Commands, OpeningAnMp3FileInAnyCaseDecodesIt) {
     if (!haveTools()) GTEST_SKIP() << "lame, mpg123 or sox missing";
     const std::string mp3 = makeMp3("Lied mit Ümlaut.Mp3", "-b 128 --id3v2-only --tt Lied");
-    ASSERT_TRUE(run("mpg123 -q -w '" + dir.file("ref.wav") + "' '" + mp3 + "'"));
+    ASSERT_TRUE(runQuietly("mpg123 -q -w '" + dir.file("ref.wav") + "' '" + mp3 + "'"));
     WavData ref;
     ASSERT_TRUE(ReadWAVFile(dir.file("ref.wav"), ref));
 
@@ -147,7 +127,7 @@ TEST_F(Mp3Commands, OpeningAnMp3FileInAnyCaseDecodesIt) {
 }
 
 TEST_F(Mp3Commands, OpenFailuresShowTheDecodingMessageThenTheOpenMessage) {
-    test::FakeAcmDriver noCodecs;
+    notavox::testing::FakeDecoder noCodecs;
     {
         auto form = makeForm(&noCodecs);
         EXPECT_TRUE(form->mp3Formats.empty());
@@ -196,7 +176,7 @@ TEST_F(Mp3Commands, SavingAsMp3UsesTheMp3AusgabeSettings) {
     m.SaveBtn->click();
     EXPECT_TRUE(prompts.messages.empty());
     const std::string out = dir.file("Ausgabe.mp3");
-    const std::vector<uint8_t> bytes = slurp(out);
+    const std::vector<uint8_t> bytes = readBytes(out);
     ASSERT_GT(bytes.size(), 4u);
     ASSERT_TRUE(IsValidMp3FrameHeader(bytes.data()));
     const Mp3FrameHeader f = ParseMp3FrameHeader(bytes.data());
@@ -205,7 +185,7 @@ TEST_F(Mp3Commands, SavingAsMp3UsesTheMp3AusgabeSettings) {
     EXPECT_EQ(f.channelMode, 0);
     EXPECT_EQ(m.progressPercent, 0);
 
-    ASSERT_TRUE(run("mpg123 -q -w '" + dir.file("dec.wav") + "' '" + out + "'"));
+    ASSERT_TRUE(runQuietly("mpg123 -q -w '" + dir.file("dec.wav") + "' '" + out + "'"));
     WavData dec;
     ASSERT_TRUE(ReadWAVFile(dir.file("dec.wav"), dec));
     EXPECT_EQ(dec.sampleRate, 22050);
@@ -221,7 +201,7 @@ TEST_F(Mp3Commands, SavingAsMp3UsesTheMp3AusgabeSettings) {
 }
 
 TEST_F(Mp3Commands, EncoderFailuresShowTheirTexts) {
-    FailingEncoder enc;
+    notavox::testing::FakeEncoder enc;
     enc.initResult = 2;
     auto form = makeForm(nullptr, &enc);
     TMainForm& m = *form;
@@ -237,6 +217,7 @@ TEST_F(Mp3Commands, EncoderFailuresShowTheirTexts) {
 
     prompts.messages.clear();
     enc.initResult = 0;
+    enc.failAtChunk = 0;
     enc.encodeResult = 1;
     prompts.answerFile(q(out), 1);
     m.SaveBtn->click();

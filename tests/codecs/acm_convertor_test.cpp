@@ -2,10 +2,10 @@
 
 #include "codecs/ACMConvertor.h"
 #include "codecs/Mp3Import.h"
-#include "FakeAcmDriver.h"
+#include "support/FakeDecoder.h"
 
 using namespace notavox;
-using notavox::test::FakeAcmDriver;
+using notavox::testing::FakeDecoder;
 
 namespace {
 
@@ -21,12 +21,11 @@ std::string raised(const std::function<void()>& f) {
 }  // namespace
 
 TEST(ACMConvertor, ConstructorValues) {
-    FakeAcmDriver d;
+    FakeDecoder d;
     TACMConvertor c(d);
     EXPECT_FALSE(c.Active());
     EXPECT_FALSE(c.UseRealTime());
     EXPECT_EQ(c.InputBufferSize(), 2048u);
-    EXPECT_EQ(c.StreamHandle(), 0u);
     for (const FormatArea* a : {&c.ACMFormatIn(), &c.ACMFormatOut()}) {
         EXPECT_EQ(wfx::tag(*a), 1);
         EXPECT_EQ(wfx::channels(*a), 1);
@@ -38,21 +37,18 @@ TEST(ACMConvertor, ConstructorValues) {
     }
 }
 
-TEST(ACMConvertor, OpeningPreparesTheHeaderAndBuffersOnce) {
-    FakeAcmDriver d;
+TEST(ACMConvertor, OpeningFillsTheHeaderAndBuffersOnce) {
+    FakeDecoder d;
     d.destinationSize = 9000;
     TACMConvertor c(d);
     c.SetInputBufferSize(1024);
     c.SetActive(true);
     c.SetActive(true);
-    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "size", "prepare"}));
-    EXPECT_EQ(d.openFlags, ACM_STREAMOPENF_NONREALTIME);
+    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "size"}));
+    EXPECT_FALSE(d.openedRealTime);
     ASSERT_TRUE(c.Active());
-    EXPECT_EQ(c.StreamHandle(), 77u);
     EXPECT_EQ(c.DestinationBufferSize(), 9000u);
-    const ACMSTREAMHEADER& h = d.preparedHeader;
-    EXPECT_EQ(h.cbStruct, 84u);
-    EXPECT_EQ(h.fdwStatus, 0u);
+    const StreamHeader& h = c.Header();
     EXPECT_EQ(h.pbSrc, c.SourceBuffer());
     EXPECT_EQ(h.cbSrcLength, 1024u);
     EXPECT_EQ(h.cbSrcLengthUsed, 0u);
@@ -62,21 +58,21 @@ TEST(ACMConvertor, OpeningPreparesTheHeaderAndBuffersOnce) {
 
     c.SetActive(false);
     c.SetActive(false);
-    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "size", "prepare", "unprepare", "close"}));
+    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "size", "close"}));
     EXPECT_FALSE(c.Active());
     EXPECT_EQ(c.SourceBuffer(), nullptr);
     EXPECT_EQ(c.DestinationBuffer(), nullptr);
 }
 
 TEST(ACMConvertor, InactiveComponentClosesNothingAndRealTimeOpensWithoutFlag) {
-    FakeAcmDriver d;
+    FakeDecoder d;
     {
         TACMConvertor c(d);
         c.SetActive(false);
         EXPECT_TRUE(d.calls.empty());
         c.SetUseRealTime(true);
         c.SetActive(true);
-        EXPECT_EQ(d.openFlags, 0u);
+        EXPECT_TRUE(d.openedRealTime);
     }
     // Destroying an active component closes its stream.
     EXPECT_EQ(d.calls.back(), "close");
@@ -84,7 +80,7 @@ TEST(ACMConvertor, InactiveComponentClosesNothingAndRealTimeOpensWithoutFlag) {
 }
 
 TEST(ACMConvertor, PropertiesCannotChangeWhileActive) {
-    FakeAcmDriver d;
+    FakeDecoder d;
     TACMConvertor c(d);
     c.SetActive(true);
     EXPECT_EQ(raised([&] { c.SetInputBufferSize(10); }), "You cannot change the buffer size while active.");
@@ -113,7 +109,7 @@ TEST(ACMConvertor, ResultTexts) {
 
 TEST(ACMConvertor, FailuresOfEachOpeningStepRaiseTheirLabel) {
     {
-        FakeAcmDriver d;
+        FakeDecoder d;
         d.openResult = 512;
         TACMConvertor c(d);
         EXPECT_EQ(raised([&] { c.SetActive(true); }), "acmStreamOpen: The requested operation cannot be performed.");
@@ -121,35 +117,20 @@ TEST(ACMConvertor, FailuresOfEachOpeningStepRaiseTheirLabel) {
         EXPECT_EQ(d.calls, std::vector<std::string>{"open"});
     }
     {
-        FakeAcmDriver d;
+        FakeDecoder d;
         d.sizeResult = 11;
         TACMConvertor c(d);
         EXPECT_EQ(raised([&] { c.SetActive(true); }), "acmStreamSize: At least one parameter is invalid.");
         EXPECT_FALSE(c.Active());
         EXPECT_EQ(d.openStreams, 0);  // the opened stream is not left behind
-    }
-    {
-        FakeAcmDriver d;
-        d.prepareResult = 7;
-        TACMConvertor c(d);
-        EXPECT_EQ(raised([&] { c.SetActive(true); }),
-                  "acmStreamPrepareHeader: The system is unable to allocate resources.");
-        EXPECT_FALSE(c.Active());
         EXPECT_EQ(c.SourceBuffer(), nullptr);
         EXPECT_EQ(c.DestinationBuffer(), nullptr);
-        EXPECT_EQ(d.openStreams, 0);
     }
 }
 
-TEST(ACMConvertor, FailuresOfClosingRaiseButLeaveTheComponentInactive) {
-    FakeAcmDriver d;
-    d.unprepareResult = 514;
+TEST(ACMConvertor, FailureOfClosingRaisesButLeavesTheComponentInactive) {
+    FakeDecoder d;
     TACMConvertor c(d);
-    c.SetActive(true);
-    EXPECT_EQ(raised([&] { c.SetActive(false); }),
-              "acmStreamUnPrepareHeader: Cannot perform this action on a header that has not been prepared.");
-    EXPECT_FALSE(c.Active());
-    d.unprepareResult = 0;
     d.closeResult = 5;
     c.SetActive(true);
     EXPECT_EQ(raised([&] { c.SetActive(false); }), "acmStreamClose: The specified handle is invalid.");
@@ -157,7 +138,7 @@ TEST(ACMConvertor, FailuresOfClosingRaiseButLeaveTheComponentInactive) {
 }
 
 TEST(ACMConvertor, BinaryPropertyRoundTrip) {
-    FakeAcmDriver d;
+    FakeDecoder d;
     TACMConvertor a(d), b(d);
     for (size_t i = 0; i < kFormatAreaSize; ++i) a.ACMFormatIn()[i] = uint8_t(i * 7 + 3);
     const std::vector<uint8_t> stored = a.WriteACMFormatIn();
@@ -170,7 +151,7 @@ TEST(ACMConvertor, BinaryPropertyRoundTrip) {
 }
 
 TEST(ACMConvertor, StoredLengthBeyondTheAreaIsRefused) {
-    FakeAcmDriver d;
+    FakeDecoder d;
     TACMConvertor c(d);
     const FormatArea before = c.ACMFormatOut();
     std::vector<uint8_t> data(4 + 200, 0xAA);
@@ -189,7 +170,7 @@ TEST(ACMConvertor, StoredLengthBeyondTheAreaIsRefused) {
 }
 
 TEST(ACMConvertor, StoredMainWindowValues) {
-    FakeAcmDriver d;
+    FakeDecoder d;
     TACMConvertor c(d);
     LoadStoredMp3wavProperties(c);
     EXPECT_EQ(c.InputBufferSize(), 2048u);

@@ -4,11 +4,12 @@
 #include <cstring>
 
 #include "CodecTestUtil.h"
+#include "support/FakeEncoder.h"
 #include "codecs/Mp3Export.h"
 #include "codecs/Mp3Frame.h"
 
 using namespace notavox;
-using namespace notavox::test;
+using namespace notavox::testing;
 
 namespace {
 
@@ -34,45 +35,6 @@ AudioDocument makeDocument(int32_t rate, bool stereo, bool sixteenBit, double se
     return doc;
 }
 
-// Records every call; results and output can be scripted.
-class FakeEncoder : public Mp3EncoderStream {
-public:
-    BE_ERR initResult = 0, encodeResult = 0, deinitResult = 0;
-    int failAtChunk = -1;
-    BE_CONFIG config{};
-    std::vector<uint32_t> counts;
-    std::vector<int16_t> values;
-    std::vector<std::string> calls;
-
-    BE_ERR beInitStream(const BE_CONFIG& c, uint32_t& samples, uint32_t& size, HBE_STREAM& h) override {
-        calls.push_back("init");
-        config = c;
-        samples = 2304;
-        size = 100;
-        h = 5;
-        return initResult;
-    }
-    BE_ERR beEncodeChunk(HBE_STREAM, uint32_t count, const int16_t* v, uint8_t* out, uint32_t& n) override {
-        calls.push_back("encode");
-        if (int(counts.size()) == failAtChunk) return encodeResult;
-        counts.push_back(count);
-        values.insert(values.end(), v, v + count);
-        out[0] = 'c';
-        n = 1;
-        return 0;
-    }
-    BE_ERR beDeinitStream(HBE_STREAM, uint8_t* out, uint32_t& n) override {
-        calls.push_back("deinit");
-        std::memcpy(out, "END", 3);
-        n = 3;
-        return deinitResult;
-    }
-    BE_ERR beCloseStream(HBE_STREAM) override {
-        calls.push_back("close");
-        return 0;
-    }
-};
-
 uint32_t at32(const BE_CONFIG& c, size_t off) {
     uint32_t v;
     std::memcpy(&v, reinterpret_cast<const uint8_t*>(&c) + off, 4);
@@ -91,7 +53,7 @@ TEST(Mp3Export, ConfigurationRecordLayout) {
 }
 
 TEST(Mp3Export, ChunksOf2500ValuesWithProgress) {
-    ScratchDir dir;
+    TempDir dir;
     AudioDocument doc = makeDocument(44100, true, true, 0);
     SampleBlock block = allocateBlock(12000);
     for (int i = 0; i < 6000; ++i) {
@@ -119,7 +81,7 @@ TEST(Mp3Export, ChunksOf2500ValuesWithProgress) {
 }
 
 TEST(Mp3Export, EightBitValuesAreWidened) {
-    ScratchDir dir;
+    TempDir dir;
     AudioDocument doc;
     SampleBlock block = allocateBlock(2600);
     for (int i = 0; i < 2600; ++i) block[size_t(i)] = uint8_t(i % 3 == 0 ? 0 : i % 3 == 1 ? 128 : 255);
@@ -138,7 +100,7 @@ TEST(Mp3Export, EightBitValuesAreWidened) {
 }
 
 TEST(Mp3Export, EmptyRecordingWritesOnlyTheFlush) {
-    ScratchDir dir;
+    TempDir dir;
     AudioDocument doc;
     FakeEncoder enc;
     RecordingHost host;
@@ -149,7 +111,7 @@ TEST(Mp3Export, EmptyRecordingWritesOnlyTheFlush) {
 }
 
 TEST(Mp3Export, FailuresLeaveTheDestinationUntouched) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string out = dir.file("keep.mp3");
     writeBytes(out, {'o', 'l', 'd'});
     AudioDocument doc = makeDocument(44100, false, true, 0.5);
@@ -198,11 +160,11 @@ TEST(Mp3Export, FailuresLeaveTheDestinationUntouched) {
 }
 
 TEST(Mp3Export, RealEncoderRefusesARateOfZero) {
-    ScratchDir dir;
+    TempDir dir;
     AudioDocument doc = makeDocument(44100, false, true, 0.1);
     doc.sampleRate = 0;
     RecordingHost host;
-    EXPECT_EQ(SaveAsMP3File(dir.file("z.mp3"), doc, 44100, 128, host).status, Mp3ExportStatus::CannotInitEncoder);
+    EXPECT_EQ(SaveAsMP3File(dir.file("z.mp3"), doc, 44100, 128, host, *MakeLameEncoder()).status, Mp3ExportStatus::CannotInitEncoder);
     EXPECT_FALSE(std::filesystem::exists(dir.file("z.mp3")));
 }
 
@@ -210,7 +172,7 @@ TEST(Mp3Export, RealEncoderRefusesARateOfZero) {
 // headers are read with our own parser and the file is decoded by mpg123.
 TEST(Mp3ExportTools, OutputFramesAndDecodedLength) {
     if (!haveTool("mpg123")) GTEST_SKIP() << "mpg123 missing";
-    ScratchDir dir;
+    TempDir dir;
     struct Case {
         int32_t inRate;
         bool stereo, sixteenBit;
@@ -232,7 +194,7 @@ TEST(Mp3ExportTools, OutputFramesAndDecodedLength) {
         AudioDocument doc = makeDocument(c.inRate, c.stereo, c.sixteenBit, seconds);
         const std::string mp3 = dir.file("t" + std::to_string(n++) + ".mp3");
         RecordingHost host;
-        ASSERT_EQ(SaveAsMP3File(mp3, doc, c.outRate, c.bitRate, host).status, Mp3ExportStatus::Ok);
+        ASSERT_EQ(SaveAsMP3File(mp3, doc, c.outRate, c.bitRate, host, *MakeLameEncoder()).status, Mp3ExportStatus::Ok);
         const std::vector<uint8_t> bytes = readBytes(mp3);
         ASSERT_GT(bytes.size(), 4u);
         ASSERT_TRUE(IsValidMp3FrameHeader(bytes.data()));
@@ -250,7 +212,7 @@ TEST(Mp3ExportTools, OutputFramesAndDecodedLength) {
         EXPECT_EQ(text.find("Xing"), std::string::npos);
         EXPECT_EQ(text.find("Info"), std::string::npos);
         const std::string wav = mp3 + ".wav";
-        ASSERT_TRUE(run("mpg123 -q -w '" + wav + "' '" + mp3 + "'"));
+        ASSERT_TRUE(runQuietly("mpg123 -q -w '" + wav + "' '" + mp3 + "'"));
         WavData dec;
         ASSERT_TRUE(ReadWAVFile(wav, dec));
         EXPECT_EQ(dec.sampleRate, c.outRate);
@@ -264,11 +226,11 @@ TEST(Mp3ExportTools, OutputFramesAndDecodedLength) {
 }
 
 TEST(Mp3ExportTools, EveryFrameHasTheChosenBitRate) {
-    ScratchDir dir;
+    TempDir dir;
     AudioDocument doc = makeDocument(44100, true, true, 2.0);
     RecordingHost host;
     const std::string mp3 = dir.file("cbr.mp3");
-    ASSERT_EQ(SaveAsMP3File(mp3, doc, 44100, 96, host).status, Mp3ExportStatus::Ok);
+    ASSERT_EQ(SaveAsMP3File(mp3, doc, 44100, 96, host, *MakeLameEncoder()).status, Mp3ExportStatus::Ok);
     const std::vector<uint8_t> b = readBytes(mp3);
     size_t pos = 0;
     int frames = 0;

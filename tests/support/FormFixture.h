@@ -1,13 +1,16 @@
 // The main window as the GUI tests drive it: a scripted user in place of the
-// dialogs and a fake sound device, so that no display dialog ever blocks and
-// no sound system is needed. Further fakes go in through `more`, which sees
-// the services before the window is made.
+// dialogs and a fake sound device, so that no dialog ever blocks and no sound
+// system is needed, with the program's own decoder, encoder and CD transport.
+// Further fakes go in through `more`, which sees the services before the
+// window is made. The fixture owns every piece and outlives the window.
 #pragma once
 
 #include <functional>
 #include <memory>
 
 #include "app/MainUnit.h"
+#include "cdrom/SgTransport.h"
+#include "codecs/Mp3Encoder.h"
 #include "support/FakePrompts.h"
 #include "support/FakeSoundDevice.h"
 
@@ -17,12 +20,13 @@ template <class Prompts = FakePrompts>
 struct TestForm {
     Prompts prompts;
     FakeSoundDevice sound;
+    std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
+    std::unique_ptr<Mp3EncoderStream> encoder = MakeLameEncoder();
+    SgTransport drives;
     std::unique_ptr<TMainForm> form;
 
     explicit TestForm(const std::function<void(MainFormServices&)>& more = nullptr) {
-        MainFormServices s;
-        s.prompts = &prompts;
-        s.sound = &sound;
+        MainFormServices s{&prompts, &sound, decoder.get(), encoder.get(), &drives};
         if (more) more(s);
         form = std::make_unique<TMainForm>(s);
     }

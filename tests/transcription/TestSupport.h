@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/Files.h"
+#include "support/TempDir.h"
 #include "transcription/NoteList.h"
 
 namespace notavox::testing {
@@ -46,16 +47,6 @@ inline std::string describe(const NoteEvent& e) {
     return "kind " + std::to_string(e.kind) + " ch " + std::to_string(e.channel) + " time " + std::to_string(e.time) +
            " note " + std::to_string(e.data.bytes[0]) + " vel " + std::to_string(e.data.bytes[1]) + " win " +
            std::to_string(e.window);
-}
-
-inline std::string tempDir() {
-    std::string tmpl = (std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") +
-                       "/notavox-test-XXXXXX";
-    return mkdtemp(tmpl.data()) ? tmpl : std::string();
-}
-
-inline bool haveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 }  // namespace notavox::testing

@@ -73,7 +73,8 @@ TEST(MidiConversion, ExampleFileReadsBackWithAnIndependentReader) {
     ASSERT_GT(DetectNotes(doc, *song.editList, host), 100);
     KonvertEditedTrack(song);
     ASSERT_GT(song.track(0)->count(), 20);
-    const std::string dir = tempDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string path = dir + "/melody.mid";
     ASSERT_TRUE(SaveAsMIDI(song, path));
     const std::string theirs =
@@ -89,7 +90,6 @@ TEST(MidiConversion, ExampleFileReadsBackWithAnIndependentReader) {
         EXPECT_GE(open, 0);
     }
     EXPECT_EQ(open, 0);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(MidiConversion, WholeRoadWithItsHooks) {
@@ -103,7 +103,8 @@ TEST(MidiConversion, WholeRoadWithItsHooks) {
     hooks.detectionDone = [&] { steps.push_back("detected " + std::to_string(host.progress.back())); };
     hooks.statusText = [&](const char* t) { steps.push_back(std::string("text:") + t); };
     hooks.fileWritten = [&](bool ok) { steps.push_back(ok ? "written" : "failed"); };
-    const std::string dir = tempDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const MidiConversionOutcome out = ConvertRecordingToMIDI(doc, song, dir + "/a.mid", host, hooks);
     EXPECT_EQ(out.result, MidiConversionResult::Written);
     EXPECT_EQ(out.format, FormatResult::Converted);
@@ -123,7 +124,6 @@ TEST(MidiConversion, WholeRoadWithItsHooks) {
     const MidiConversionOutcome again = ConvertRecordingToMIDI(doc, song, dir + "/b.mid", host);
     EXPECT_EQ(again.format, FormatResult::Unchanged);
     EXPECT_EQ(readFile(dir + "/b.mid"), first);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(MidiConversion, RateZeroWritesTheEmptySong) {
@@ -131,7 +131,8 @@ TEST(MidiConversion, RateZeroWritesTheEmptySong) {
     doc.sampleRate = 0;
     Song song;
     OperationHost host;
-    const std::string dir = tempDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const MidiConversionOutcome out = ConvertRecordingToMIDI(doc, song, dir + "/z.mid", host);
     EXPECT_EQ(out.format, FormatResult::NoSampleRate);
     EXPECT_TRUE(doc.sixteenBit);  // left unchanged
@@ -146,7 +147,6 @@ TEST(MidiConversion, RateZeroWritesTheEmptySong) {
     std::memset(mono.sampleData.get(), 7, 5000);
     EXPECT_EQ(ConvertRecordingToMIDI(mono, song, dir + "/y.mid", host).format, FormatResult::Unchanged);
     EXPECT_EQ(readFile(dir + "/y.mid"), BuildMIDIFile(fresh));
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(MidiConversion, FailedFileAndEmptyRecording) {
@@ -163,10 +163,10 @@ TEST(MidiConversion, FailedFileAndEmptyRecording) {
     EXPECT_EQ(song.trackCount(), 16);
 
     AudioDocument empty;
-    const std::string dir = tempDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     EXPECT_EQ(ConvertRecordingToMIDI(empty, song, dir + "/e.mid", host).result, MidiConversionResult::NoRecording);
     EXPECT_TRUE(readFile(dir + "/e.mid").empty());
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(MidiConversion, AssemblyOfTheExampleMatchesTheStepByStepOne) {

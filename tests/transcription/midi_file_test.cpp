@@ -109,7 +109,8 @@ TEST(SaveAsMIDI, LongTrackHasAllFourLengthBytes) {
 }
 
 TEST(SaveAsMIDI, FailedWriteLeavesTheOldFile) {
-    const std::string dir = tempDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     ASSERT_FALSE(dir.empty());
     Song song;
     EXPECT_FALSE(SaveAsMIDI(song, dir + "/missing/out.mid"));
@@ -126,5 +127,4 @@ TEST(SaveAsMIDI, FailedWriteLeavesTheOldFile) {
         ::chmod(dir.c_str(), 0700);
         EXPECT_EQ(readFile(path), BuildMIDIFile(song));
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
 }

@@ -1,9 +1,10 @@
 // The four-call MP3 encoder stream and its 332-byte configuration record.
-// The real stream runs on libmp3lame and applies every setting of the
-// record; tests put a fake of their own in its place.
+// The program's stream runs on libmp3lame (codecs/Mp3Lame.cpp) and applies
+// every setting of the record; tests use tests/support/FakeEncoder.h.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace notavox {
 
@@ -65,7 +66,7 @@ public:
     virtual BE_ERR beCloseStream(HBE_STREAM stream) = 0;
 };
 
-// The program's encoder: libmp3lame.
-Mp3EncoderStream& SystemMp3Encoder();
+// A new encoder on libmp3lame; it holds one stream at a time.
+std::unique_ptr<Mp3EncoderStream> MakeLameEncoder();
 
 }  // namespace notavox
