@@ -24,6 +24,8 @@
 
 #include "app/AboutBoxUnit.h"
 #include "audio/EchoFUnit.h"  // edits and effects
+#include "audio/Interrupt.h"
+#include "audio/SafeFile.h"
 #include "audio/WavFile.h"
 
 namespace notavox {
@@ -442,9 +444,11 @@ void TMainForm::OpenBtnClick() {
     const QString suffix = QFileInfo(chosen.fileName).suffix();
     if (!suffix.isEmpty() && QString("." + suffix).toUpper() == ".MP3") {
         tempName = QFile::decodeName(QByteArray::fromStdString(MakeTempFileName("tempwav", ".wav")));
-        ConvertMP3WAV(chosen.fileName, tempName);
         readName = tempName;
     }
+    // An interrupt during the import removes the temporary file.
+    TempFileGuard tempGuard(toFileName(tempName));
+    if (!tempName.isEmpty()) ConvertMP3WAV(chosen.fileName, tempName);
 
     WavData wav;
     if (!readName.isEmpty() && ReadWAVFile(toFileName(readName), wav)) {
@@ -461,6 +465,10 @@ void TMainForm::OpenBtnClick() {
 }
 
 void TMainForm::SaveBtnClick() {
+    if (document.byteCount == 0) {
+        ShowMessage(QString::fromUtf8(kNoRecordingToSaveText), MsgIcon::Information);
+        return;
+    }
     FileDialogRequest request;
     request.filter = "MP3-Datei|*.MP3|WAV-Datei|*.WAV";
     request.defaultExt = "WAV";
@@ -471,16 +479,25 @@ void TMainForm::SaveBtnClick() {
     if (!chosen.accepted) return;
     saveDialog1FilterIndex = chosen.filterIndex;
 
+    // A typed ".wav" or ".mp3" decides the format; without one the chosen
+    // type does, and its extension is appended.
     QString name = chosen.fileName;
-    const bool mp3 = chosen.filterIndex == 1;
-    if (QFileInfo(name).suffix().isEmpty()) name += mp3 ? ".mp3" : ".wav";
+    const QString suffix = QFileInfo(name).suffix().toUpper();
+    bool mp3 = chosen.filterIndex == 1;
+    if (suffix == "MP3") mp3 = true;
+    else if (suffix == "WAV") mp3 = false;
+    else if (suffix.isEmpty()) name += mp3 ? ".mp3" : ".wav";
     if (mp3) {
         SaveAsMP3File(name);
         return;
     }
+    int error = 0;
     if (!WriteWAVFile(toFileName(name), document.sampleData.get(), document.stereo, document.sixteenBit,
-                      document.sampleRate, document.byteCount))
-        ShowMessage("Konnte Datei nicht speichern");
+                      document.sampleRate, document.byteCount, &error)) {
+        const QString cause = QString::fromUtf8(SaveErrorText(error));
+        ShowMessage(cause.isEmpty() ? QString("Konnte Datei nicht speichern")
+                                    : QString("Konnte Datei nicht speichern\n") + cause);
+    }
 }
 
 }  // namespace notavox

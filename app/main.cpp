@@ -4,8 +4,11 @@
 #include <QTranslator>
 
 #include "app/MainUnit.h"
+#include "audio/Interrupt.h"
 
 int main(int argc, char** argv) {
+    // Ctrl+C, SIGTERM and SIGHUP remove the temporary file of an MP3 import.
+    notavox::InstallInterruptCleanup();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Notavox");
     // The desktop's own dialogs (file dialogs, message box buttons) speak

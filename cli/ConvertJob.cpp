@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "audio/Interrupt.h"
+#include "audio/SafeFile.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
 #include "transcription/MidiConversion.h"
@@ -36,23 +38,39 @@ OutputKind OutputKindOf(const std::string& fileName) {
 
 bool IsMp3Name(const std::string& fileName) { return upperExtension(fileName) == ".MP3"; }
 
-bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Codecs& codecs) {
+bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Codecs& codecs, std::string* cause) {
     WavData wav;
+    WavReadFailure why;
     bool ok;
     if (IsMp3Name(fileName)) {
-        if (!codecs.decodeToWav) return false;
+        if (!codecs.decodeToWav) {
+            if (cause) *cause = "MP3-Eingabe ist nicht verfügbar";
+            return false;
+        }
         const std::string temp = MakeTempFileName("tempwav", ".wav");
-        if (temp.empty()) return false;
-        codecs.decodeToWav(fileName, temp);
-        ok = ReadWAVFile(temp, wav);
+        if (temp.empty()) {
+            if (cause) *cause = "Konnte die temporäre Datei nicht erstellen";
+            return false;
+        }
+        TempFileGuard guard(temp);  // an interrupt removes it
+        const std::string decoderMessage = codecs.decodeToWav(fileName, temp);
+        ok = decoderMessage.empty() && ReadWAVFile(temp, wav, &why);
         std::remove(temp.c_str());
+        if (!ok && cause) *cause = decoderMessage.empty() ? WavReadErrorText(why) : decoderMessage;
     } else {
-        ok = ReadWAVFile(fileName, wav);
+        ok = ReadWAVFile(fileName, wav, &why);
+        if (!ok && cause) *cause = WavReadErrorText(why);
     }
     if (!ok) return false;
     doc.replace(std::move(wav.block), wav.byteCount, wav.sampleRate, wav.stereo, wav.sixteenBit);
     return true;
 }
+
+namespace {
+std::string withCause(const char* text, const std::string& cause) {
+    return cause.empty() ? std::string(text) : std::string(text) + ": " + cause;
+}
+}  // namespace
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads) {
@@ -63,28 +81,45 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
         return result;
     }
     AudioDocument doc;
-    if (!LoadRecording(input, doc, codecs)) {
-        result.message = kOpenFailed;
+    std::string cause;
+    if (!LoadRecording(input, doc, codecs, &cause)) {
+        result.message = withCause(kOpenFailed, cause);
+        result.aboutInput = true;
         return result;
     }
     switch (kind) {
         case OutputKind::Midi: {
             Song song;
-            const MidiConversionOutcome outcome = ConvertRecordingToMIDI(doc, song, output, host, {}, threads);
+            MidiConversionHooks hooks;
+            hooks.keepRecording = false;       // the recording is dropped afterwards
+            hooks.stopOnFormatFailure = true;  // no MIDI file from a recording that could not be converted
+            const MidiConversionOutcome outcome = ConvertRecordingToMIDI(doc, song, output, host, hooks, threads);
             result.ok = outcome.result == MidiConversionResult::Written;
             result.notes = outcome.notes;
-            if (!result.ok) result.message = kMidiFileErrorText;
-            else result.message = FormatResultMessage(outcome.format);
+            if (outcome.result == MidiConversionResult::FormatFailed) {
+                result.message = FormatResultMessage(outcome.format);
+                result.aboutInput = true;
+            } else if (!result.ok) {
+                result.message = kMidiFileErrorText;
+            } else {
+                result.message = FormatResultMessage(outcome.format);
+            }
             break;
         }
-        case OutputKind::Wav:
+        case OutputKind::Wav: {
+            int error = 0;
             result.ok = WriteWAVFile(output, doc.sampleData.get(), doc.stereo, doc.sixteenBit, doc.sampleRate,
-                                     doc.byteCount);
-            if (!result.ok) result.message = kSaveFailed;
+                                     doc.byteCount, &error);
+            if (!result.ok) result.message = withCause(kSaveFailed, SaveErrorText(error));
             break;
+        }
         case OutputKind::Mp3:
-            result.ok = codecs.encode && codecs.encode(doc, output);
-            if (!result.ok) result.message = codecs.encode ? kSaveFailed : "MP3-Ausgabe ist nicht verfügbar";
+            if (!codecs.encode) {
+                result.message = "MP3-Ausgabe ist nicht verfügbar";
+            } else {
+                result.message = codecs.encode(doc, output);
+                result.ok = result.message.empty();
+            }
             break;
         case OutputKind::Unknown:
             break;

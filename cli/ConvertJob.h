@@ -22,19 +22,24 @@ bool IsMp3Name(const std::string& fileName);
 // there: an MP3 input then cannot be opened and an MP3 output not written.
 struct Mp3Codecs {
     // Decodes an MP3 file into a PCM WAV file of the given name, as the open
-    // command does before it reads the recording.
-    std::function<void(const std::string& mp3Name, const std::string& wavName)> decodeToWav;
-    // Writes the recording as an MP3 file; false when that failed.
-    std::function<bool(const AudioDocument& doc, const std::string& mp3Name)> encode;
+    // command does before it reads the recording. Returns the decoder's
+    // message when it failed, else an empty string.
+    std::function<std::string(const std::string& mp3Name, const std::string& wavName)> decodeToWav;
+    // Writes the recording as an MP3 file. Returns the encoder's message when
+    // that failed, else an empty string.
+    std::function<std::string(const AudioDocument& doc, const std::string& mp3Name)> encode;
 };
 
 // Reads a WAV file, or an MP3 file through its decoder and a temporary WAV
-// file, into `doc`. False when the file cannot be opened.
-bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Codecs& codecs);
+// file, into `doc`. False when the file cannot be opened; `cause` (optional)
+// then says why, in German ("keine WAV-Datei", the decoder's message, ...).
+bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Codecs& codecs,
+                   std::string* cause = nullptr);
 
 struct JobResult {
     bool ok = false;
     std::string message;  // the German message when !ok, or a warning
+    bool aboutInput = false;  // the message concerns the input, not the output
     int64_t notes = 0;
 };
 

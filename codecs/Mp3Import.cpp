@@ -226,9 +226,11 @@ private:
     int fd_;
 };
 
+// Only regular files: a pipe or device is refused without waiting on it.
 int openReadOnly(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // one retry
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno != ENXIO) fd = ::open(path.c_str(), kFlags);  // one retry
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

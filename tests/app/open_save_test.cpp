@@ -102,8 +102,6 @@ TEST(OpenCommand, CancelChangesNothing) {
     m.document.selectionEnd = 7;
     f.prompts.cancelFile();
     m.OpenBtnClick();
-    f.prompts.cancelFile();
-    m.SaveBtnClick();
     EXPECT_EQ(m.document.selectionStart, 3);
     EXPECT_EQ(m.document.selectionEnd, 7);
     EXPECT_TRUE(f.prompts.messages.empty());
@@ -140,6 +138,12 @@ TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
     TempDir dir;
     Form f;
     TMainForm& m = *f.form;
+    f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
+    m.OpenBtnClick();
+    f.prompts.cancelFile();
+    m.SaveBtnClick();  // cancelled: nothing written, the type unchanged
+    EXPECT_EQ(m.saveDialog1FilterIndex, 1);
+    f.prompts.saveRequests.clear();
     f.prompts.answerFile(q(dir.file("ohne")), 2);
     m.SaveBtnClick();
     ASSERT_EQ(f.prompts.saveRequests.size(), 1u);
@@ -148,8 +152,8 @@ TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
     EXPECT_EQ(r.defaultExt, "WAV");
     EXPECT_EQ(r.filterIndex, 1);
     EXPECT_TRUE(r.overwritePrompt);
-    // No recording: a WAV file with an empty data chunk, under the name with ".wav".
-    EXPECT_EQ(readFile(dir.file("ohne.wav")).size(), 44u);
+    // No extension: the chosen type's one is appended.
+    EXPECT_EQ(readFile(dir.file("ohne.wav")).size(), 44u + 10u);
     EXPECT_EQ(m.saveDialog1FilterIndex, 2);
     f.prompts.cancelFile();
     m.SaveBtnClick();
