@@ -2,7 +2,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
+#include <vector>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -123,4 +128,49 @@ TEST_F(ConvertToolMp3, UnreadableMp3InputIsReported) {
     EXPECT_EQ(r.output.find(dir + "/fehlt.mp3: Konnte Datei nicht öffnen: die Datei gibt es nicht\n"), 0u)
         << r.output;
     EXPECT_EQ(r.output.find("fehlt.mp3", r.output.find("fehlt.mp3") + 1), std::string::npos) << r.output;
+}
+
+// Ctrl+C, SIGTERM or SIGHUP during an MP3 import removes the temporary WAV
+// file, leaves no output and ends with a failure status.
+TEST_F(ConvertToolMp3, InterruptedImportLeavesNothingBehind) {
+    // Ten minutes of MP3: frames of a short encoding, one after the other.
+    const std::string piece = dir + "/piece.mp3";
+    ASSERT_TRUE(sh("lame --quiet -b 128 '" + wav + "' '" + piece + "'"));
+    const std::string song = dir + "/lang.mp3";
+    ASSERT_TRUE(sh("for i in $(seq 300); do cat '" + piece + "'; done > '" + song + "'"));
+    const std::string tmp = dir + "/tmp";
+    const std::string out = dir + "/out";
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
+    const std::string old = out + "/lang.wav";
+    FILE* f = std::fopen(old.c_str(), "wb");
+    std::fputs("old", f);
+    std::fclose(f);
+    auto entries = [](const std::string& d) {
+        std::vector<std::string> v;
+        for (const auto& e : std::filesystem::directory_iterator(d)) v.push_back(e.path().filename().string());
+        return v;
+    };
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("TMPDIR", tmp.c_str(), 1);
+            ::execl(notavox::testing::kConvertTool.c_str(), "notavox-convert", "-q", song.c_str(), old.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Interrupt while the decoding runs.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (entries(tmp).empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ASSERT_FALSE(entries(tmp).empty()) << "the import did not start";
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) << sig;
+        EXPECT_TRUE(entries(tmp).empty()) << sig << ": " << entries(tmp).front();
+        EXPECT_EQ(entries(out), std::vector<std::string>{"lang.wav"}) << sig;
+        EXPECT_EQ(readFile(old), "old") << sig;
+    }
 }
