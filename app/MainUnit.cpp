@@ -23,7 +23,9 @@
 
 #include "app/AboutBoxUnit.h"
 #include "app/EchoFUnit.h"
+#include "audio/Interrupt.h"
 #include "audio/Recording.h"
+#include "audio/SafeFile.h"
 #include "audio/WavFile.h"
 #include "codecs/Mp3Frame.h"
 
@@ -420,8 +422,11 @@ void TMainForm::OpenBtnClick() {
     if (!chosen.accepted) return;
 
     const auto decode = [this](const std::string& mp3, const std::string& wav) {
+        // The import shows its own messages; the reader then tells whether a
+        // recording came out of it.
         ConvertMP3WAV(QFile::decodeName(QByteArray::fromStdString(mp3)),
                       QFile::decodeName(QByteArray::fromStdString(wav)));
+        return std::string();
     };
     if (!LoadRecording(toFileName(chosen.fileName), document, decode)) ShowMessage("Konnte Datei nicht öffnen");
 
@@ -432,6 +437,10 @@ void TMainForm::OpenBtnClick() {
 }
 
 void TMainForm::SaveBtnClick() {
+    if (document.byteCount == 0) {
+        ShowMessage(QString::fromUtf8(kNoRecordingToSaveText), MsgIcon::Information);
+        return;
+    }
     FileDialogRequest request;
     request.filter = "MP3-Datei|*.MP3|WAV-Datei|*.WAV";
     request.defaultExt = "WAV";
@@ -442,16 +451,25 @@ void TMainForm::SaveBtnClick() {
     if (!chosen.accepted) return;
     saveDialog1FilterIndex = chosen.filterIndex;
 
+    // A typed ".wav" or ".mp3" decides the format; without one the chosen
+    // type does, and its extension is appended.
     QString name = chosen.fileName;
-    const bool mp3 = chosen.filterIndex == 1;
-    if (QFileInfo(name).suffix().isEmpty()) name += mp3 ? ".mp3" : ".wav";
+    const QString suffix = QFileInfo(name).suffix().toUpper();
+    bool mp3 = chosen.filterIndex == 1;
+    if (suffix == "MP3") mp3 = true;
+    else if (suffix == "WAV") mp3 = false;
+    else if (suffix.isEmpty()) name += mp3 ? ".mp3" : ".wav";
     if (mp3) {
         SaveAsMP3File(name);
         return;
     }
+    int error = 0;
     if (!WriteWAVFile(toFileName(name), document.sampleData.get(), document.stereo, document.sixteenBit,
-                      document.sampleRate, document.byteCount))
-        ShowMessage("Konnte Datei nicht speichern");
+                      document.sampleRate, document.byteCount, &error)) {
+        const QString cause = QString::fromUtf8(SaveErrorText(error));
+        ShowMessage(cause.isEmpty() ? QString("Konnte Datei nicht speichern")
+                                    : QString("Konnte Datei nicht speichern\n") + cause);
+    }
 }
 
 }  // namespace notavox

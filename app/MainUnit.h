@@ -44,6 +44,9 @@ namespace notavox {
 class TMainForm;
 class TAboutBox;
 
+// "Speichern als WAV/MP3..." with no recording loaded.
+inline constexpr const char* kNoRecordingToSaveText = "Es ist keine Aufnahme geladen, die gespeichert werden kann.";
+
 // A rectangle as the owner-drawn status panel receives it: right and bottom
 // are exclusive.
 struct TRect {

@@ -71,15 +71,12 @@ void TMainForm::Button1Click() {
 
     // The same conversion as notavox-convert; the window shows its steps.
     MidiConversionHooks hooks;
+    // The analysis works on a converted copy: the recording in the window
+    // keeps its format and samples.
     hooks.formatStep = [this](FormatResult r) {
         if (r == FormatResult::Unchanged) return;  // already 8-bit mono
         showStandardTarget(*SampleFormat);
-        if (r == FormatResult::Converted) {
-            ZoomOutFullClick();
-            PaintBox1Paint();
-        } else {
-            ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
-        }
+        if (r != FormatResult::Converted) ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
     };
     hooks.detectionDone = [this] { PaintBox1Paint(); };
     hooks.statusText = [this](const char* text) {

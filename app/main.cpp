@@ -4,11 +4,14 @@
 #include <QTranslator>
 
 #include "app/MainUnit.h"
+#include "audio/Interrupt.h"
 #include "cdrom/SgTransport.h"
 #include "codecs/Mp3Encoder.h"
 #include "sound/PortAudioSound.h"
 
 int main(int argc, char** argv) {
+    // Ctrl+C, SIGTERM and SIGHUP remove the temporary file of an MP3 import.
+    notavox::InstallInterruptCleanup();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Notavox");
     // The desktop's own dialogs (file dialogs, message box buttons) speak

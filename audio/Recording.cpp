@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "audio/Interrupt.h"
 #include "audio/WavFile.h"
 
 namespace notavox {
@@ -18,19 +19,29 @@ std::string UpperExtension(const std::string& name) {
 
 bool IsMp3Name(const std::string& fileName) { return UpperExtension(fileName) == ".MP3"; }
 
-bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToWav& decodeToWav) {
+bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToWav& decodeToWav,
+                   std::string* cause) {
     WavData wav;
+    WavReadFailure why;
     bool ok;
     if (IsMp3Name(fileName)) {
-        if (!decodeToWav) return false;
-        // The decoder is asked even without a temporary name: it says why it
-        // cannot write one.
+        if (!decodeToWav) {
+            if (cause) *cause = "MP3-Eingabe ist nicht verfügbar";
+            return false;
+        }
         const std::string temp = MakeTempFileName("tempwav", ".wav");
-        decodeToWav(fileName, temp);
-        ok = !temp.empty() && ReadWAVFile(temp, wav);
-        if (!temp.empty()) std::remove(temp.c_str());
+        if (temp.empty()) {
+            if (cause) *cause = "Konnte die temporäre Datei nicht erstellen";
+            return false;
+        }
+        TempFileGuard tempGuard(temp);  // an interrupt during the import removes it
+        const std::string decoderMessage = decodeToWav(fileName, temp);
+        ok = decoderMessage.empty() && ReadWAVFile(temp, wav, &why);
+        std::remove(temp.c_str());
+        if (!ok && cause) *cause = decoderMessage.empty() ? WavReadErrorText(why) : decoderMessage;
     } else {
-        ok = ReadWAVFile(fileName, wav);
+        ok = ReadWAVFile(fileName, wav, &why);
+        if (!ok && cause) *cause = WavReadErrorText(why);
     }
     if (!ok) return false;
     doc.replace(std::move(wav.block), wav.byteCount, wav.sampleRate, wav.stereo, wav.sixteenBit);

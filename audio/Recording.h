@@ -16,13 +16,15 @@ namespace notavox {
 std::string UpperExtension(const std::string& fileName);
 bool IsMp3Name(const std::string& fileName);
 
-// Decodes an MP3 file into a PCM WAV file of the given name and reports its
-// own failures.
-using Mp3ToWav = std::function<void(const std::string& mp3Name, const std::string& wavName)>;
+// Decodes an MP3 file into a PCM WAV file of the given name. Returns the
+// decoder's message when that failed, else an empty string.
+using Mp3ToWav = std::function<std::string(const std::string& mp3Name, const std::string& wavName)>;
 
 // Reads `fileName` into `doc` (selection at 0). False when it cannot be
 // opened or, for an MP3 file, when there is no decoder; `doc` is then
-// unchanged.
-bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToWav& decodeToWav);
+// unchanged and `cause` (optional) says why, in German ("keine WAV-Datei",
+// the decoder's message, ...).
+bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToWav& decodeToWav,
+                   std::string* cause = nullptr);
 
 }  // namespace notavox

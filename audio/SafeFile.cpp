@@ -1,10 +1,14 @@
 #include "audio/SafeFile.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
 
 namespace notavox {
 
@@ -18,46 +22,143 @@ bool writeAll(int fd, const char* p, size_t n) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (w == 0) return false;
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
         p += w;
         n -= static_cast<size_t>(w);
     }
     return true;
 }
-}  // namespace
 
-SafeFile::~SafeFile() { discard(); }
-
-bool SafeFile::open(const std::string& path) {
-    discard();
-    if (path.empty()) return false;
-    path_ = path;
-    std::string dir = ".";
-    std::string base = path;
-    size_t slash = path.rfind('/');
+void splitPath(const std::string& path, std::string& dir, std::string& base) {
+    dir = ".";
+    base = path;
+    const size_t slash = path.rfind('/');
     if (slash != std::string::npos) {
         dir = slash == 0 ? "/" : path.substr(0, slash);
         base = path.substr(slash + 1);
     }
-    if (base.empty()) return false;
-    // The destination must not be a folder: renaming over it would fail late.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-    std::string tmpl = (dir == "/" ? std::string("/") : dir + "/") + "." + base + ".XXXXXX";
-    fd_ = ::mkstemp(tmpl.data());
-    if (fd_ < 0) return false;
-    tempPath_ = tmpl;
-    // A new file gets the usual permissions (mkstemp makes it private); a
-    // replaced file keeps its own.
-    mode_t mode;
-    if (::stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+}
+
+std::string joinPath(const std::string& dir, const std::string& name) {
+    return (dir == "/" ? std::string("/") : dir + "/") + name;
+}
+
+// Follows symbolic links to the name that is finally written; a link to a
+// file that does not exist yet gives that file's name.
+bool resolveLinks(std::string& path) {
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+        if (n <= 0) return false;
+        target[n] = '\0';
+        if (target[0] == '/') {
+            path = target;
+        } else {
+            std::string dir, base;
+            splitPath(path, dir, base);
+            path = joinPath(dir, target);
+        }
     }
-    ::fchmod(fd_, mode);
+    errno = ELOOP;
+    return false;
+}
+
+void syncFolder(const std::string& dir) {
+    const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (d >= 0) {
+        ::fsync(d);
+        ::close(d);
+    }
+}
+
+std::string hiddenName(const std::string& dir, const std::string& base) {
+    static std::atomic<unsigned> counter{0};
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".%d.%u", int(::getpid()), counter.fetch_add(1));
+    return joinPath(dir, "." + base + suffix);
+}
+}  // namespace
+
+const char* SaveErrorText(int error) {
+    switch (error) {
+        case ENAMETOOLONG:
+            return "Der Dateiname ist zu lang.";
+        case ENOSPC:
+        case EDQUOT:
+            return "Der Datenträger ist voll.";
+        case EROFS:
+            return "Der Datenträger ist schreibgeschützt.";
+        case ENXIO:
+            return "Niemand liest von diesem Gerät.";
+        default:
+            return "";
+    }
+}
+
+SafeFile::~SafeFile() { discard(); }
+
+bool SafeFile::fail(int err) {
+    if (error_ == 0) error_ = err;
+    failed_ = true;
+    return false;
+}
+
+bool SafeFile::open(const std::string& path) {
+    discard();
+    error_ = 0;
+    mode_ = Mode::Replace;
+    unnamed_ = false;
+    if (path.empty()) return fail(ENOENT);
+    path_ = path;
+    if (!resolveLinks(path_)) return fail(errno);
+    splitPath(path_, dir_, base_);
+    if (base_.empty()) return fail(EISDIR);
+    if (path_.size() >= PATH_MAX) return fail(ENAMETOOLONG);
+    const long nameMax = ::pathconf(dir_.c_str(), _PC_NAME_MAX);
+    if (nameMax > 0 && base_.size() > size_t(nameMax)) return fail(ENAMETOOLONG);
+
+    struct stat st {};
+    const bool exists = ::stat(path_.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or pipe: its name stays what it is, the bytes go into it.
+        // Opening never waits for a reader.
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd_ < 0) return fail(errno);
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+        mode_ = Mode::Direct;
+    } else {
+        if (exists && st.st_nlink > 1) mode_ = Mode::InPlace;
+        fd_ = ::open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ >= 0 && ::access("/proc/self/fd", X_OK) == 0) {
+            unnamed_ = true;
+        } else {
+            if (fd_ >= 0) ::close(fd_);
+            // The file system has no unnamed files: a hidden name beside the
+            // destination, removed by an interrupt.
+            std::string tmpl = joinPath(dir_, "." + base_ + ".XXXXXX");
+            if (tmpl.size() >= PATH_MAX) return fail(ENAMETOOLONG);
+            fd_ = ::mkostemp(tmpl.data(), O_CLOEXEC);
+            if (fd_ < 0) return fail(errno);
+            tempPath_ = tmpl;
+            guard_.set(tempPath_);
+        }
+        // A new file gets the usual permissions; a replaced file keeps its own.
+        mode_t mode;
+        if (exists) {
+            mode = st.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        ::fchmod(fd_, mode);
+    }
     failed_ = false;
     buffer_.clear();
     buffer_.reserve(kBufferSize);
@@ -66,7 +167,7 @@ bool SafeFile::open(const std::string& path) {
 
 bool SafeFile::flush() {
     if (!buffer_.empty()) {
-        if (!writeAll(fd_, buffer_.data(), buffer_.size())) failed_ = true;
+        if (!writeAll(fd_, buffer_.data(), buffer_.size())) fail(errno);
         buffer_.clear();
     }
     return !failed_;
@@ -81,8 +182,8 @@ bool SafeFile::write(const void* data, size_t size) {
     }
     if (!flush()) return false;
     if (size >= kBufferSize) {
-        if (!writeAll(fd_, p, size)) failed_ = true;
-        return !failed_;
+        if (!writeAll(fd_, p, size)) return fail(errno);
+        return true;
     }
     buffer_.append(p, size);
     return true;
@@ -94,15 +195,72 @@ bool SafeFile::writeAt(uint64_t offset, const void* data, size_t size) {
     while (size > 0) {
         ssize_t w = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            failed_ = true;
-            return false;
-        }
+        if (w <= 0) return fail(w < 0 ? errno : ENOSPC);
         p += w;
         offset += static_cast<uint64_t>(w);
         size -= static_cast<size_t>(w);
     }
     return true;
+}
+
+// Gives the complete temporary file the destination's name.
+bool SafeFile::publish() {
+    if (!unnamed_) {
+        if (::rename(tempPath_.c_str(), path_.c_str()) != 0) return fail(errno);
+        guard_.clear();
+        tempPath_.clear();
+        return true;
+    }
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) return fail(errno);
+    // The destination exists: a hidden name first, then one rename over it.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string hidden = hiddenName(dir_, base_);
+        guard_.set(hidden);
+        if (::linkat(AT_FDCWD, self, AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            guard_.clear();
+            if (errno == EEXIST) continue;
+            return fail(errno);
+        }
+        if (::rename(hidden.c_str(), path_.c_str()) != 0) {
+            const int err = errno;
+            ::unlink(hidden.c_str());
+            guard_.clear();
+            return fail(err);
+        }
+        guard_.clear();
+        return true;
+    }
+    return fail(EEXIST);
+}
+
+// Writes the complete copy over the contents of the destination itself, so
+// that every hard link to it sees the new file.
+bool SafeFile::copyIntoDestination() {
+    const int out = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+    if (out < 0) return fail(errno);
+    std::string chunk(kBufferSize, '\0');
+    off_t pos = 0;
+    bool good = true;
+    for (;;) {
+        const ssize_t r = ::pread(fd_, chunk.data(), chunk.size(), pos);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            good = fail(errno);
+            break;
+        }
+        if (r == 0) break;
+        if (!writeAll(out, chunk.data(), size_t(r))) {
+            good = fail(errno);
+            break;
+        }
+        pos += r;
+    }
+    if (good && ::fsync(out) != 0) good = fail(errno);
+    if (::close(out) != 0 && good) good = fail(errno);
+    return good;
 }
 
 bool SafeFile::commit() {
@@ -111,13 +269,19 @@ bool SafeFile::commit() {
         return false;
     }
     bool good = flush();
-    if (::close(fd_) != 0) good = false;
-    fd_ = -1;
-    if (good && ::rename(tempPath_.c_str(), path_.c_str()) != 0) good = false;
-    if (!good) {
-        ::unlink(tempPath_.c_str());
+    if (mode_ == Mode::Direct) {
+        // Devices and pipes may not sync; that is no failure.
+        if (good && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP) good = fail(errno);
+        if (::close(fd_) != 0 && good) good = fail(errno);
+        fd_ = -1;
+        return good;
     }
-    tempPath_.clear();
+    if (good && ::fsync(fd_) != 0) good = fail(errno);
+    if (good) good = mode_ == Mode::InPlace ? copyIntoDestination() : publish();
+    if (good) syncFolder(dir_);
+    const int err = error_;
+    discard();
+    error_ = err;
     return good;
 }
 
@@ -130,6 +294,7 @@ void SafeFile::discard() {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
     }
+    guard_.clear();
     buffer_.clear();
     failed_ = false;
 }

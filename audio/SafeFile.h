@@ -1,12 +1,21 @@
 // Writing a file without ever destroying the one it replaces: the bytes go to
-// a new file in the destination's folder, which is moved over the destination
-// only once everything was written. A failed or abandoned write leaves the
-// old file untouched and no partial file behind.
+// a new file in the destination's folder that has no name until everything
+// was written and synced (or, where the file system cannot do that, a hidden
+// named file that an interrupt removes); only then does it take the
+// destination's name. A failed, abandoned or interrupted write leaves the old
+// file untouched and no partial file behind.
+//
+// What the name stands for is kept: a symbolic link keeps pointing to the
+// file it names, which is the one replaced; a device or pipe is written into
+// directly; a file with further hard links is rewritten in place once the
+// complete copy exists, so every link sees the new contents.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "audio/Interrupt.h"
 
 namespace notavox {
 
@@ -17,25 +26,45 @@ public:
     SafeFile(const SafeFile&) = delete;
     SafeFile& operator=(const SafeFile&) = delete;
 
-    // Creates the new file beside `path`. False when the folder cannot take it.
+    // Creates the new file for `path`. False when the folder cannot take it;
+    // error() says why.
     bool open(const std::string& path);
     // Buffered write; false once any write has failed.
     bool write(const void* data, size_t size);
     // Overwrites bytes already written (a header completed at the end).
     bool writeAt(uint64_t offset, const void* data, size_t size);
     bool ok() const { return fd_ >= 0 && !failed_; }
-    // Flushes, closes and moves the new file over the destination.
+    // Flushes, syncs the file and its folder and gives it the destination's
+    // name.
     bool commit();
     // Closes and removes the new file; the destination stays as it was.
     void discard();
+    // The errno of the first failure (0: none). ENAMETOOLONG for a name the
+    // file system cannot hold, EISDIR for a folder.
+    int error() const { return error_; }
 
 private:
+    enum class Mode { Replace, InPlace, Direct };
     bool flush();
+    bool fail(int err);
+    bool publish();
+    bool copyIntoDestination();
     int fd_ = -1;
     bool failed_ = false;
-    std::string path_;
-    std::string tempPath_;
+    int error_ = 0;
+    Mode mode_ = Mode::Replace;
+    bool unnamed_ = false;
+    std::string path_;      // the file that is replaced (links resolved)
+    std::string dir_;
+    std::string base_;
+    std::string tempPath_;  // the named temporary file, when there is one
+    TempFileGuard guard_;
     std::string buffer_;
 };
+
+// The German cause for a SafeFile error, for the messages of failed saves:
+// "Der Dateiname ist zu lang." and the like; empty when nothing fits better
+// than the program's own text.
+const char* SaveErrorText(int error);
 
 }  // namespace notavox

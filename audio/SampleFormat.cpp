@@ -1,12 +1,15 @@
 #include "audio/SampleFormat.h"
 
+#include "audio/MemoryBudget.h"
+
 #include <cstdlib>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include "audio/Parallel.h"
 #include <vector>
+
+#include "audio/Parallel.h"
 
 namespace notavox {
 
@@ -143,6 +146,47 @@ void convertInPlace(int src, int dst, uint8_t* data, int64_t oldFrames, int64_t 
 
 }  // namespace
 
+FormatResult ConvertSampleFormatInto(const AudioDocument& doc, const SampleFormatTarget& target,
+                                     AudioDocument& out) {
+    if (doc.byteCount <= 0) return FormatResult::Unchanged;
+    if (doc.sampleRate <= 0) return FormatResult::NoSampleRate;
+    if (target.sampleRate <= 0) return FormatResult::BadTarget;
+    const int64_t n = ConvertedByteCount(doc, target);
+    if (n > std::numeric_limits<int32_t>::max()) return FormatResult::TooLarge;
+
+    const int src = (doc.stereo ? 1 : 0) | (doc.sixteenBit ? 2 : 0);
+    const int dst = (target.stereo ? 1 : 0) | (target.sixteenBit ? 2 : 0);
+    const int u = bytesOf(dst);
+    const int64_t frames = n / u;
+    const int64_t oldFrames = doc.frameCount();
+    const int64_t p = doc.sampleRate;
+    const int64_t q = target.sampleRate;
+    const int64_t inside = std::min(frames, (oldFrames * q + p - 1) / p);
+
+    // Refused before it allocates when the machine has not got the memory;
+    // the reservation ends once the block is filled.
+    MemoryReservation reservation(ProcessMemoryBudget(), uint64_t(n));
+    if (!reservation.ok()) return FormatResult::OutOfMemory;
+    SampleBlock block = allocateBlock(size_t(n));
+    if (n > 0 && !block) return FormatResult::OutOfMemory;
+    if (n > 0) {
+        const uint8_t* s = doc.sampleData.get();
+        const uint8_t* last = oldFrames > 0 ? s + (oldFrames - 1) * bytesOf(src) : nullptr;
+        uint8_t* d = block.get();
+        // Large recordings are converted in parts on every core; each part
+        // starts its source index with one division.
+        const int64_t parts = frames >= (int64_t(1) << 22) ? std::min(CoreCount(), 8u) : 1;
+        RunInParts(size_t(parts), [&](size_t t) {
+            const int64_t begin = frames * int64_t(t) / parts, end = frames * int64_t(t + 1) / parts;
+            convertPart(src, dst, s, last, d + begin * u, begin, end, inside, p, q);
+        });
+        // The bytes after the last whole frame are zero.
+        std::memset(d + frames * u, 0, size_t(n - frames * u));
+    }
+    out.replace(std::move(block), int32_t(n), target.sampleRate, target.stereo, target.sixteenBit);
+    return FormatResult::Converted;
+}
+
 FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& target) {
     if (doc.byteCount <= 0) return FormatResult::Unchanged;
     if (doc.sampleRate <= 0) return FormatResult::NoSampleRate;
@@ -178,25 +222,7 @@ FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& t
         doc.replace(std::move(block), int32_t(n), target.sampleRate, target.stereo, target.sixteenBit);
         return FormatResult::Converted;
     }
-
-    SampleBlock block = allocateBlock(size_t(n));
-    if (n > 0 && !block) return FormatResult::OutOfMemory;
-    if (n > 0) {
-        const uint8_t* s = doc.sampleData.get();
-        const uint8_t* last = oldFrames > 0 ? s + (oldFrames - 1) * bytesOf(src) : nullptr;
-        uint8_t* d = block.get();
-        // Large recordings are converted in parts on every core; each part
-        // starts its source index with one division.
-        const int64_t parts = frames >= (int64_t(1) << 22) ? std::min(CoreCount(), 8u) : 1;
-        RunInParts(size_t(parts), [&](size_t t) {
-            const int64_t begin = frames * int64_t(t) / parts, end = frames * int64_t(t + 1) / parts;
-            convertPart(src, dst, s, last, d + begin * u, begin, end, inside, p, q);
-        });
-        // The bytes after the last whole frame are zero.
-        std::memset(d + frames * u, 0, size_t(n - frames * u));
-    }
-    doc.replace(std::move(block), int32_t(n), target.sampleRate, target.stereo, target.sixteenBit);
-    return FormatResult::Converted;
+    return ConvertSampleFormatInto(doc, target, doc);
 }
 
 FormatResult ChangeFormatToStandart(AudioDocument& doc) {

@@ -38,6 +38,11 @@ int64_t ConvertedByteCount(const AudioDocument& doc, const SampleFormatTarget& t
 // fields.
 FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& target);
 
+// Converts the recording to `target` into `out` (replaced as a whole) and
+// leaves `doc` as it is. The same bytes as ConvertSampleFormat.
+FormatResult ConvertSampleFormatInto(const AudioDocument& doc, const SampleFormatTarget& target,
+                                     AudioDocument& out);
+
 // True when the recording is 8-bit mono, whatever its rate: the conversion
 // to MIDI then takes it as it is.
 inline bool IsAnalysisFormat(const AudioDocument& doc) { return !doc.stereo && !doc.sixteenBit; }

@@ -12,6 +12,7 @@
 #include "audio/Parallel.h"
 #include <vector>
 
+#include "audio/MemoryBudget.h"
 #include "audio/SafeFile.h"
 
 namespace notavox {
@@ -114,38 +115,59 @@ bool findChunk(int fd, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, C
 
 }  // namespace
 
-bool ReadWAVFile(const std::string& fileName, WavData& out) {
+bool ReadWAVFile(const std::string& fileName, WavData& out, WavReadFailure* why) {
     out = WavData();
-    Fd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return false;
+    WavReadFailure local;
+    WavReadFailure& f = why ? *why : local;
+    f = WavReadFailure();
+    auto failed = [&f](WavReadError e) {
+        f.error = e;
+        return false;
+    };
+    // O_NONBLOCK: a named pipe or a device must not keep the open waiting.
+    Fd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        f.systemError = errno;
+        return failed(errno == ENXIO || errno == EWOULDBLOCK ? WavReadError::NotRegular : WavReadError::CannotOpen);
+    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::fstat(fd.get(), &st) != 0) return failed(WavReadError::CannotOpen);
+    if (!S_ISREG(st.st_mode)) return failed(WavReadError::NotRegular);
     const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
 
     Chunk riff;
-    if (!findChunk(fd.get(), 0, fileSize, fourcc("RIFF"), fourcc("WAVE"), riff)) return false;
+    if (!findChunk(fd.get(), 0, fileSize, fourcc("RIFF"), fourcc("WAVE"), riff)) return failed(WavReadError::NotWav);
     const uint64_t riffEnd = std::min<uint64_t>(riff.dataOffset + riff.size, fileSize);
     Chunk fmt;
-    if (!findChunk(fd.get(), riff.dataOffset + 4, riffEnd, fourcc("fmt "), 0, fmt)) return false;
-    if (fmt.size < 16) return false;
+    if (!findChunk(fd.get(), riff.dataOffset + 4, riffEnd, fourcc("fmt "), 0, fmt)) return failed(WavReadError::NotWav);
+    if (fmt.size < 16) return failed(WavReadError::NotWav);
     uint8_t rec[16];
-    if (!readAt(fd.get(), fmt.dataOffset, rec, 16)) return false;
+    if (!readAt(fd.get(), fmt.dataOffset, rec, 16)) return failed(WavReadError::Truncated);
     const uint16_t tag = le16(rec);
     const uint16_t channels = le16(rec + 2);
     const uint32_t rate = le32(rec + 4);
     const uint16_t bits = le16(rec + 14);
-    if (tag != 1 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16)) return false;
+    if (tag != 1 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16)) {
+        f.formatTag = tag;
+        f.channels = channels;
+        f.bits = bits;
+        return failed(WavReadError::Unsupported);
+    }
 
     Chunk data;
     const uint64_t afterFmt = fmt.dataOffset + fmt.size + (fmt.size & 1u);
-    if (!findChunk(fd.get(), afterFmt, riffEnd, fourcc("data"), 0, data)) return false;
+    if (!findChunk(fd.get(), afterFmt, riffEnd, fourcc("data"), 0, data)) return failed(WavReadError::NotWav);
     // Refuse before allocating: an empty chunk, one too big for the byte
     // count, or one that claims more bytes than the file holds.
-    if (data.size == 0 || data.size > 2147483647u || data.dataOffset + data.size > fileSize) return false;
+    if (data.size == 0) return failed(WavReadError::Empty);
+    if (data.size > 2147483647u) return failed(WavReadError::TooLarge);
+    if (data.dataOffset + data.size > fileSize) return failed(WavReadError::Truncated);
 
+    MemoryReservation reservation(ProcessMemoryBudget(), data.size);
+    if (!reservation.ok()) return failed(WavReadError::OutOfMemory);
     SampleBlock block = allocateBlock(data.size);
-    if (!block) return false;
-    if (!readAtInParts(fd.get(), data.dataOffset, block.get(), data.size)) return false;
+    if (!block) return failed(WavReadError::OutOfMemory);
+    if (!readAtInParts(fd.get(), data.dataOffset, block.get(), data.size)) return failed(WavReadError::Truncated);
 
     out.block = std::move(block);
     out.byteCount = static_cast<int32_t>(data.size);
@@ -153,6 +175,38 @@ bool ReadWAVFile(const std::string& fileName, WavData& out) {
     out.sixteenBit = bits == 16;
     out.stereo = channels == 2;
     return true;
+}
+
+std::string WavReadErrorText(const WavReadFailure& why) {
+    switch (why.error) {
+        case WavReadError::None:
+            return std::string();
+        case WavReadError::CannotOpen:
+            if (why.systemError == ENOENT) return "die Datei gibt es nicht";
+            if (why.systemError == EACCES || why.systemError == EPERM) return "keine Berechtigung";
+            return "die Datei kann nicht gelesen werden";
+        case WavReadError::NotRegular:
+            return "keine gewöhnliche Datei (Ordner, Pipe oder Gerät)";
+        case WavReadError::NotWav:
+            return "keine WAV-Datei";
+        case WavReadError::Unsupported:
+            if (why.formatTag == 3) return "nicht unterstütztes Format: Gleitkomma";
+            if (why.formatTag != 1 && why.formatTag != 0xFFFE) return "nicht unterstütztes Format: kein PCM";
+            if (why.bits != 8 && why.bits != 16)
+                return "nicht unterstütztes Format: " + std::to_string(why.bits) + " Bit";
+            if (why.channels != 1 && why.channels != 2)
+                return "nicht unterstütztes Format: " + std::to_string(why.channels) + " Kanäle";
+            return "nicht unterstütztes Format";
+        case WavReadError::Empty:
+            return "die Aufnahme ist leer";
+        case WavReadError::Truncated:
+            return "die Datei ist abgeschnitten";
+        case WavReadError::TooLarge:
+            return "die Aufnahme ist zu groß (über 2 GB)";
+        case WavReadError::OutOfMemory:
+            return "nicht genug Speicher";
+    }
+    return std::string();
 }
 
 void MakeWAVHeader(uint8_t h[44], bool stereo, bool sixteenBit, int32_t sampleRate, int32_t byteCount) {
@@ -175,19 +229,24 @@ void MakeWAVHeader(uint8_t h[44], bool stereo, bool sixteenBit, int32_t sampleRa
 }
 
 bool WriteWAVFile(const std::string& fileName, const uint8_t* sampleData, bool stereo, bool sixteenBit,
-                  int32_t sampleRate, int32_t byteCount) {
+                  int32_t sampleRate, int32_t byteCount, int* error) {
+    if (error) *error = 0;
     if (byteCount < 0 || (byteCount > 0 && sampleData == nullptr)) return false;
     uint8_t header[44];
     MakeWAVHeader(header, stereo, sixteenBit, sampleRate, byteCount);
     SafeFile file;
-    if (!file.open(fileName)) return false;
-    file.write(header, sizeof header);
-    if (byteCount > 0) file.write(sampleData, static_cast<size_t>(byteCount));
-    if (byteCount & 1) {
-        const uint8_t zero = 0;
-        file.write(&zero, 1);
+    bool ok = file.open(fileName);
+    if (ok) {
+        file.write(header, sizeof header);
+        if (byteCount > 0) file.write(sampleData, static_cast<size_t>(byteCount));
+        if (byteCount & 1) {
+            const uint8_t zero = 0;
+            file.write(&zero, 1);
+        }
+        ok = file.commit();
     }
-    return file.commit();
+    if (!ok && error) *error = file.error();
+    return ok;
 }
 
 std::string TempFolder() {

@@ -17,13 +17,40 @@ struct WavData {
     bool stereo = false;
 };
 
-// Reads a WAV file. On failure returns false and `out` holds nothing.
-bool ReadWAVFile(const std::string& fileName, WavData& out);
+// Why a WAV file could not be read.
+enum class WavReadError {
+    None,
+    CannotOpen,    // missing, no permission (errno in WavReadFailure)
+    NotRegular,    // a folder, pipe, device or socket: never waited on
+    NotWav,        // no RIFF WAVE, no fmt or no data chunk
+    Unsupported,   // not 8/16-bit PCM with 1 or 2 channels
+    Empty,         // the data chunk holds nothing
+    Truncated,     // shorter than its data chunk says
+    TooLarge,      // more than 2147483647 bytes of samples
+    OutOfMemory,   // the block could not be allocated
+};
+
+struct WavReadFailure {
+    WavReadError error = WavReadError::None;
+    int systemError = 0;    // errno for CannotOpen
+    uint16_t formatTag = 0; // for Unsupported
+    uint16_t channels = 0;
+    uint16_t bits = 0;
+};
+
+// Reads a WAV file. On failure returns false and `out` holds nothing. Only
+// regular files are read; anything else is refused at once without waiting.
+bool ReadWAVFile(const std::string& fileName, WavData& out, WavReadFailure* why = nullptr);
+
+// The German cause of a failed read ("nicht unterstütztes Format: 24 Bit",
+// "die Datei ist abgeschnitten", ...).
+std::string WavReadErrorText(const WavReadFailure& why);
 
 // Writes the 44-byte header, the samples and a pad byte for an odd count.
 // The destination is replaced only when the whole file was written.
+// `error` (optional) receives the errno of a failure, see SafeFile.
 bool WriteWAVFile(const std::string& fileName, const uint8_t* sampleData, bool stereo, bool sixteenBit,
-                  int32_t sampleRate, int32_t byteCount);
+                  int32_t sampleRate, int32_t byteCount, int* error = nullptr);
 
 // The 44-byte header that WriteWAVFile writes.
 void MakeWAVHeader(uint8_t header[44], bool stereo, bool sixteenBit, int32_t sampleRate, int32_t byteCount);

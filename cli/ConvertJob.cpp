@@ -1,7 +1,9 @@
 #include "cli/ConvertJob.h"
 
 
+#include "audio/Interrupt.h"
 #include "audio/Recording.h"
+#include "audio/SafeFile.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
 #include "transcription/MidiConversion.h"
@@ -24,6 +26,12 @@ OutputKind OutputKindOf(const std::string& fileName) {
 }
 
 
+namespace {
+std::string withCause(const char* text, const std::string& cause) {
+    return cause.empty() ? std::string(text) : std::string(text) + ": " + cause;
+}
+}  // namespace
+
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads) {
     JobResult result;
@@ -33,28 +41,45 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
         return result;
     }
     AudioDocument doc;
-    if (!LoadRecording(input, doc, codecs.decodeToWav)) {
-        result.message = kOpenFailed;
+    std::string cause;
+    if (!LoadRecording(input, doc, codecs.decodeToWav, &cause)) {
+        result.message = withCause(kOpenFailed, cause);
+        result.aboutInput = true;
         return result;
     }
     switch (kind) {
         case OutputKind::Midi: {
             Song song;
-            const MidiConversionOutcome outcome = ConvertRecordingToMIDI(doc, song, output, host, {}, threads);
+            MidiConversionHooks hooks;
+            hooks.keepRecording = false;       // the recording is dropped afterwards
+            hooks.stopOnFormatFailure = true;  // no MIDI file from a recording that could not be converted
+            const MidiConversionOutcome outcome = ConvertRecordingToMIDI(doc, song, output, host, hooks, threads);
             result.ok = outcome.result == MidiConversionResult::Written;
             result.notes = outcome.notes;
-            if (!result.ok) result.message = kMidiFileErrorText;
-            else result.message = FormatResultMessage(outcome.format);
+            if (outcome.result == MidiConversionResult::FormatFailed) {
+                result.message = FormatResultMessage(outcome.format);
+                result.aboutInput = true;
+            } else if (!result.ok) {
+                result.message = kMidiFileErrorText;
+            } else {
+                result.message = FormatResultMessage(outcome.format);
+            }
             break;
         }
-        case OutputKind::Wav:
+        case OutputKind::Wav: {
+            int error = 0;
             result.ok = WriteWAVFile(output, doc.sampleData.get(), doc.stereo, doc.sixteenBit, doc.sampleRate,
-                                     doc.byteCount);
-            if (!result.ok) result.message = kSaveFailed;
+                                     doc.byteCount, &error);
+            if (!result.ok) result.message = withCause(kSaveFailed, SaveErrorText(error));
             break;
+        }
         case OutputKind::Mp3:
-            result.ok = codecs.encode && codecs.encode(doc, output);
-            if (!result.ok) result.message = codecs.encode ? kSaveFailed : "MP3-Ausgabe ist nicht verfügbar";
+            if (!codecs.encode) {
+                result.message = "MP3-Ausgabe ist nicht verfügbar";
+            } else {
+                result.message = codecs.encode(doc, output);
+                result.ok = result.message.empty();
+            }
             break;
         case OutputKind::Unknown:
             break;

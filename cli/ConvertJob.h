@@ -22,15 +22,18 @@ OutputKind OutputKindOf(const std::string& fileName);
 // there: an MP3 input then cannot be opened and an MP3 output not written.
 struct Mp3Codecs {
     // Decodes an MP3 file into a PCM WAV file of the given name, as the open
-    // command does before it reads the recording.
+    // command does before it reads the recording. Returns the decoder's
+    // message when it failed, else an empty string.
     Mp3ToWav decodeToWav;
-    // Writes the recording as an MP3 file; false when that failed.
-    std::function<bool(const AudioDocument& doc, const std::string& mp3Name)> encode;
+    // Writes the recording as an MP3 file. Returns the encoder's message when
+    // that failed, else an empty string.
+    std::function<std::string(const AudioDocument& doc, const std::string& mp3Name)> encode;
 };
 
 struct JobResult {
     bool ok = false;
     std::string message;  // the German message when !ok, or a warning
+    bool aboutInput = false;  // the message concerns the input, not the output
     int64_t notes = 0;
 };
 

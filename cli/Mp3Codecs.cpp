@@ -1,5 +1,10 @@
 #include "cli/Mp3Codecs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 
 #include "codecs/Mp3Import.h"
@@ -28,13 +33,27 @@ std::string joined(const int32_t (&entries)[N]) {
 
 }  // namespace
 
+std::string InputFileCause(const std::string& fileName) {
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT) return "die Datei gibt es nicht";
+        if (errno == EACCES || errno == EPERM) return "keine Berechtigung";
+        if (errno == ENXIO) return "keine gewöhnliche Datei (Ordner, Pipe oder Gerät)";
+        return "die Datei kann nicht gelesen werden";
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!regular) return "keine gewöhnliche Datei (Ordner, Pipe oder Gerät)";
+    return "keine MP3-Daten";
+}
+
 bool ParseMp3OutputRate(const std::string& text, int32_t& rate) { return parseEntry(text, kMp3OutputRates, rate); }
 bool ParseMp3BitRate(const std::string& text, int32_t& bitRate) { return parseEntry(text, kMp3BitRates, bitRate); }
 std::string AllowedMp3OutputRates() { return joined(kMp3OutputRates); }
 std::string AllowedMp3BitRates() { return joined(kMp3BitRates); }
 
-Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings,
-                        std::function<void(const std::string&, const std::string&)> report) {
+Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings) {
     // The formats are found once, as at the program's start, and only read
     // by the jobs afterwards.
     auto formats = std::make_shared<Mp3FormatList>();
@@ -42,26 +61,26 @@ Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings,
     EnumerateMP3Formats(*MakeMpg123Decoder(), *formats, quiet);
 
     Mp3Codecs codecs;
-    codecs.decodeToWav = [formats, report](const std::string& mp3Name, const std::string& wavName) {
+    codecs.decodeToWav = [formats](const std::string& mp3Name, const std::string& wavName) {
         // One decoder per job: a stream belongs to one decoding.
         const std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
         TACMConvertor mp3wav(*decoder);
         LoadStoredMp3wavProperties(mp3wav);
         OperationHost host;
         const Mp3ImportResult r = ConvertMP3WAV(mp3Name, wavName, *formats, mp3wav, host);
-        if (!r.message.empty() && report) report(mp3Name, r.message);
+        if (r.status == Mp3ImportStatus::CannotOpenInput) return InputFileCause(mp3Name);
+        return r.message;
     };
-    codecs.encode = [settings, report](const AudioDocument& doc, const std::string& mp3Name) {
+    codecs.encode = [settings](const AudioDocument& doc, const std::string& mp3Name) -> std::string {
         OperationHost host;
         try {
             const Mp3ExportResult r =
                 SaveAsMP3File(mp3Name, doc, settings.outputRate, settings.bitRate, host, *MakeLameEncoder());
-            if (r.status == Mp3ExportStatus::Ok) return true;
-            if (report) report(mp3Name, r.message);
+            if (r.status == Mp3ExportStatus::Ok) return std::string();
+            return r.message.empty() ? std::string("Konnte Datei nicht speichern") : r.message;
         } catch (const EMp3Encoding& e) {
-            if (report) report(mp3Name, e.what());
+            return e.what();
         }
-        return false;
     };
     return codecs;
 }

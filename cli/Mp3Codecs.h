@@ -24,10 +24,12 @@ bool ParseMp3BitRate(const std::string& text, int32_t& bitRate);
 std::string AllowedMp3OutputRates();
 std::string AllowedMp3BitRates();
 
-// The codecs for ConvertFile. `report` receives the messages of a failed
-// decoding or encoding with the file name they concern. Safe to use from
-// several jobs at once.
-Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings,
-                        std::function<void(const std::string& fileName, const std::string& message)> report);
+// Why an input that the MP3 import could not open was refused, in German:
+// missing, no permission, not a regular file, or no MP3 data in it.
+std::string InputFileCause(const std::string& fileName);
+
+// The codecs for ConvertFile; a failed decoding or encoding returns its
+// message. Safe to use from several jobs at once.
+Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings);
 
 }  // namespace notavox::cli

@@ -7,13 +7,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "audio/Interrupt.h"
 #include "audio/Parallel.h"
 #include "cli/ConvertJob.h"
 #include "cli/Mp3Codecs.h"
@@ -96,7 +98,16 @@ void drawBar(const std::vector<std::unique_ptr<Job>>& jobs, bool final) {
 
 }  // namespace
 
+// Creates the folder and the folders above it that are missing.
+bool makeFolders(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    return std::filesystem::is_directory(path, ec);
+}
+
 int main(int argc, char** argv) {
+    // Ctrl+C, SIGTERM and SIGHUP remove the temporary files of the jobs.
+    InstallInterruptCleanup();
     std::vector<std::string> inputs;
     std::string outDir;
     bool haveOutDir = false;
@@ -143,6 +154,10 @@ int main(int argc, char** argv) {
             return 2;
         }
         if (outDir.empty()) outDir = ".";
+        if (!makeFolders(outDir)) {
+            std::fprintf(stderr, "notavox-convert: %s: Konnte den Ordner nicht anlegen\n", outDir.c_str());
+            return 1;
+        }
         for (const std::string& in : inputs) {
             auto job = std::make_unique<Job>();
             job->input = in;
@@ -167,22 +182,20 @@ int main(int argc, char** argv) {
     }
 
     // Two inputs of the same name would write the same output.
-    std::set<std::string> targets;
+    std::map<std::string, const Job*> targets;
     std::vector<Job*> runnable;
     for (auto& j : jobs) {
-        if (!targets.insert(j->output).second) {
-            j->result.message = "Ziel wird schon von einer anderen Eingabe geschrieben";
+        const auto [first, fresh] = targets.emplace(j->output, j.get());
+        if (!fresh) {
+            j->result.message = "Ziel " + j->output + " wird schon von " + first->second->input + " geschrieben";
+            j->result.aboutInput = true;
             j->done = true;
         } else {
             runnable.push_back(j.get());
         }
     }
 
-    std::mutex reportLock;
-    const Mp3Codecs codecs = MakeMp3Codecs(mp3, [&](const std::string& name, const std::string& message) {
-        std::lock_guard<std::mutex> lock(reportLock);
-        std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
-    });
+    const Mp3Codecs codecs = MakeMp3Codecs(mp3);
     const unsigned cores = CoreCount();
     const unsigned workers = std::max(1u, std::min<unsigned>(cores, unsigned(runnable.size())));
     const unsigned detectionThreads = std::max(1u, cores / workers);
@@ -220,7 +233,7 @@ int main(int argc, char** argv) {
     for (auto& j : jobs) {
         if (!j->result.ok) {
             ++failed;
-            const std::string& name = j->result.message == "Konnte Datei nicht öffnen" ? j->input : j->output;
+            const std::string& name = j->result.aboutInput ? j->input : j->output;
             std::fprintf(stderr, "%s: %s\n", name.c_str(), j->result.message.c_str());
         } else {
             notes += j->result.notes;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "audio/SafeFile.h"
@@ -37,9 +38,48 @@ BE_CONFIG MakeMp3Config(int32_t inputRate, bool stereo, int32_t outputRate, int3
     return c;
 }
 
+std::vector<int32_t> AllowedMp3BitRatesFor(int32_t outputRate) {
+    // The bit rates of MPEG Layer III for each version.
+    static constexpr int32_t kMpeg1[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static constexpr int32_t kMpeg2[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static constexpr int32_t kMpeg25[] = {8, 16, 24, 32, 40, 48, 56, 64};
+    const int32_t* begin;
+    const int32_t* end;
+    if (outputRate >= 32000) {
+        begin = std::begin(kMpeg1);
+        end = std::end(kMpeg1);
+    } else if (outputRate >= 16000) {
+        begin = std::begin(kMpeg2);
+        end = std::end(kMpeg2);
+    } else {
+        begin = std::begin(kMpeg25);
+        end = std::end(kMpeg25);
+    }
+    std::vector<int32_t> allowed;
+    for (int32_t b : kMp3BitRates)
+        if (std::find(begin, end, b) != end) allowed.push_back(b);
+    return allowed;
+}
+
+bool Mp3BitRateAllowed(int32_t outputRate, int32_t bitRate) {
+    const std::vector<int32_t> allowed = AllowedMp3BitRatesFor(outputRate);
+    return std::find(allowed.begin(), allowed.end(), bitRate) != allowed.end();
+}
+
+std::string Mp3BitRateMessage(int32_t outputRate) {
+    std::string list;
+    for (int32_t b : AllowedMp3BitRatesFor(outputRate)) list += (list.empty() ? "" : ", ") + std::to_string(b);
+    return "Bei " + std::to_string(outputRate) + " Hz sind nur diese Bitraten möglich: " + list + " kBit/s.";
+}
+
 Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc, int32_t outputRate,
                               int32_t bitRate, OperationHost& host, Mp3EncoderStream& encoder) {
     Mp3ExportResult result;
+    if (!Mp3BitRateAllowed(outputRate, bitRate)) {
+        result.status = Mp3ExportStatus::BitRateNotAllowed;
+        result.message = Mp3BitRateMessage(outputRate);
+        return result;
+    }
     SafeFile file;
     if (!file.open(path)) {
         result.status = Mp3ExportStatus::CannotCreate;

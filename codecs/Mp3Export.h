@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
@@ -33,14 +34,23 @@ enum class Mp3ExportStatus {
     Ok,
     CannotCreate,   // kMsgCannotCreateMp3
     CannotInitEncoder,  // kMsgCannotInitEncoder; the destination is untouched
+    BitRateNotAllowed,  // Mp3BitRateMessage(); nothing was written
 };
+
+// The entries of the bit rate list that an MP3 stream of `outputRate` can
+// have (MPEG-1 above 24000 Hz, MPEG-2 from 16000 Hz, MPEG-2.5 below).
+std::vector<int32_t> AllowedMp3BitRatesFor(int32_t outputRate);
+bool Mp3BitRateAllowed(int32_t outputRate, int32_t bitRate);
+// "Bei 48000 Hz sind nur diese Bitraten möglich: 32, 40, ... kBit/s."
+std::string Mp3BitRateMessage(int32_t outputRate);
 
 struct Mp3ExportResult {
     Mp3ExportStatus status = Mp3ExportStatus::Ok;
     std::string message;  // empty for Ok
 };
 
-// Encodes the whole recording into `path` in chunks of 5000 bytes. The file
+// Encodes the whole recording into `path` in chunks of 5000 bytes. A bit
+// rate the output rate does not allow is refused, never changed silently. The file
 // replaces the destination only when it is complete. Throws EMp3Encoding when
 // a chunk or the final flush fails (the destination is then untouched).
 Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc, int32_t outputRate,

@@ -55,4 +55,18 @@ int32_t Mp3BitRate(int version, int layer, int bitrateIndex) {
     return layer == 3 ? kMpeg2LayerI[index - 1] : kMpeg2LayerIIIBitRates[index - 1];  // MPEG-2 Layer II = III
 }
 
+int32_t Mp3FrameLength(const uint8_t h[4]) {
+    if (!IsValidMp3FrameHeader(h)) return 0;
+    const Mp3FrameHeader f = ParseMp3FrameHeader(h);
+    if (f.version == 1 || f.bitrateIndex == 0) return 0;
+    const int32_t bitRate = Mp3BitRate(f.version, f.layer, f.bitrateIndex) * 1000;
+    const int32_t rate = Mp3SampleRate(f.version, f.sampleRateIndex);
+    if (rate <= 0) return 0;
+    const int32_t pad = f.padding ? 1 : 0;
+    if (f.layer == 3) return (12 * bitRate / rate + pad) * 4;  // Layer I
+    const bool mpeg1 = f.version == 3;
+    const int32_t perBit = (f.layer == 1 && !mpeg1) ? 72 : 144;  // Layer III of MPEG-2 and 2.5: half the samples
+    return perBit * bitRate / rate + pad;
+}
+
 }  // namespace notavox

@@ -50,6 +50,10 @@ int32_t Mp3SampleRate(int version, int sampleRateIndex);
 // 0 gives 8.
 int32_t Mp3BitRate(int version, int layer, int bitrateIndex);
 
+// The length in bytes of the frame that starts with this header, padding
+// included; 0 when it cannot be told (free format, reserved values).
+int32_t Mp3FrameLength(const uint8_t h[4]);
+
 // 1 when the channel mode is 3 (single channel), else 2.
 inline int Mp3Channels(int channelMode) { return channelMode == 3 ? 1 : 2; }
 

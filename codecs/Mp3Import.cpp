@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,6 +69,75 @@ void readHeader(WindowReader& r, int64_t pos, uint8_t h[4]) {
     std::memcpy(h, tmp, got);
 }
 
+// Frames that follow one another must agree in these header fields.
+bool sameStream(const uint8_t a[4], const uint8_t b[4]) {
+    return (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C);
+}
+
+constexpr int kFramesForSync = 3;
+
+// Counts the consecutive frames from `pos` that agree with its header, up to
+// `enough`; `reachesEnd` tells whether the last one counted ends at or runs
+// past `end`, `next` where the frame after the last counted one would start.
+int chainFrom(WindowReader& r, int64_t pos, int64_t end, int enough, bool& reachesEnd, int64_t& next) {
+    uint8_t first[4];
+    reachesEnd = false;
+    next = pos;
+    if (r.read(pos, first, 4) != 4 || Mp3FrameLength(first) <= 0) return 0;
+    int count = 0;
+    uint8_t h[4];
+    std::memcpy(h, first, 4);
+    for (;;) {
+        const int32_t length = Mp3FrameLength(h);
+        if (length <= 0 || !sameStream(first, h)) break;
+        ++count;
+        next = pos + length;
+        if (next >= end - 3) {
+            reachesEnd = true;
+            break;
+        }
+        if (count >= enough) break;
+        pos = next;
+        if (r.read(pos, h, 4) != 4) break;
+    }
+    return count;
+}
+
+// True when a stream starts at `pos`: several agreeing frames, or a short
+// stream of whole frames up to the end of the data.
+bool streamStartsAt(WindowReader& r, int64_t pos, int64_t end) {
+    bool reachesEnd = false;
+    int64_t next = 0;
+    const int count = chainFrom(r, pos, end, kFramesForSync, reachesEnd, next);
+    if (count >= kFramesForSync) return true;
+    return reachesEnd && (count >= 2 || (count == 1 && next == end));
+}
+
+// The first position from `pos` where a stream starts, or -1.
+int64_t findStream(WindowReader& r, int64_t pos, int64_t end) {
+    uint8_t h[4];
+    for (; pos + 4 <= end; ++pos) {
+        if (r.byteAt(pos) != 0xFF) continue;
+        if (r.read(pos, h, 4) == 4 && IsValidMp3FrameHeader(h) && streamStartsAt(r, pos, end)) return pos;
+    }
+    return -1;
+}
+
+// Where the stream that starts at `pos` ends: after its last frame, or where
+// sync was lost for good. Damage inside is passed over when agreeing frames
+// follow it.
+int64_t streamEnd(WindowReader& r, int64_t pos, int64_t end) {
+    for (;;) {
+        bool reachesEnd = false;
+        int64_t next = pos;
+        chainFrom(r, pos, end, INT32_MAX, reachesEnd, next);
+        if (reachesEnd) return next >= end ? end : next;
+        const int64_t again = findStream(r, next, end);
+        if (again < 0) return next;
+        pos = again;
+    }
+}
+
 // The RIFF-wrapped form: "RIFF", size, "WAVE", then a "fmt " chunk whose
 // first bytes are a WAVEFORMATEX. The MP3 data is the contents of the
 // "data" chunk after it.
@@ -81,6 +151,8 @@ bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
     uint8_t fmt[18] = {};
     r.read(20, fmt, std::min<uint32_t>(fmtSize, 18));
     info.riffWrapped = true;
+    // Only MPEG Layer-3 data: a PCM WAV file named .mp3 is no stream.
+    info.found = GetLE16(fmt) == WAVE_FORMAT_MPEGLAYER3;
     info.channels = GetLE16(fmt + 2) == 2 ? 2 : 1;
     info.sampleRate = int32_t(GetLE32(fmt + 4));
     info.bitRate = int32_t(GetLE32(fmt + 8) * 8u / 1000u);
@@ -99,6 +171,11 @@ bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
             break;
         }
         pos += 8 + int64_t(size) + (size & 1u);
+    }
+    if (info.found) {
+        const int64_t start = findStream(r, info.dataStart, info.dataEnd);
+        info.found = start >= 0;
+        if (info.found) info.dataEnd = streamEnd(r, start, info.dataEnd);
     }
     return true;
 }
@@ -140,10 +217,18 @@ Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize) {
         }
         readHeader(r, p, h);
     }
-    // The frame search ends at the last position where four bytes remain.
-    while (!IsValidMp3FrameHeader(h) && p + 4 < fileSize) {
-        ++p;
+    // The frame search ends at the last position where four bytes remain;
+    // a header counts only where a stream of agreeing frames starts.
+    const int64_t start = findStream(r, p, fileSize);
+    if (start >= 0) {
+        p = start;
         readHeader(r, p, h);
+        info.found = true;
+    } else {
+        while (!IsValidMp3FrameHeader(h) && p + 4 < fileSize) {
+            ++p;
+            readHeader(r, p, h);
+        }
     }
 
     const Mp3FrameHeader f = ParseMp3FrameHeader(h);
@@ -151,7 +236,7 @@ Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize) {
     info.sampleRate = Mp3SampleRate(f.version, f.sampleRateIndex);
     info.bitRate = Mp3BitRate(f.version, f.layer, f.bitrateIndex);
     info.dataStart = p;
-    info.dataEnd = fileSize;
+    info.dataEnd = info.found ? streamEnd(r, p, fileSize) : fileSize;
     return info;
 }
 
@@ -193,8 +278,11 @@ private:
     int fd_;
 };
 
+// Only regular files: a pipe or device is refused without waiting on it.
 int openReadOnly(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno != ENXIO) fd = ::open(path.c_str(), kFlags);  // one retry
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -263,6 +351,14 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
     const int64_t size = int64_t(st.st_size);
 
     const Mp3StreamInfo info = AnalyseMp3Stream(fd, size);
+    if (!info.found) {
+        // Garbage, or a WAV file named .mp3: refused before anything is decoded.
+        wav.discard();
+        host.SetProStatus(0);
+        result.status = Mp3ImportStatus::CannotOpenInput;
+        result.message = kMsgCannotOpenMp3;
+        return result;
+    }
     ChooseMp3Formats(info, formats, mp3wav.ACMFormatIn(), mp3wav.ACMFormatOut());
 
     // The provisional header says nothing of the sizes yet.

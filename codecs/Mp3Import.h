@@ -31,6 +31,7 @@ void EnumerateMP3Formats(Decoder& decoder, Mp3FormatList& formats, OperationHost
 
 // What the analysis of an MP3 file found.
 struct Mp3StreamInfo {
+    bool found = false;      // a stream of consecutive frames was found
     bool riffWrapped = false;
     uint8_t header[4] = {};  // the frame header taken (plain streams)
     int64_t dataStart = 0;   // first byte offered to the decoder
@@ -40,7 +41,11 @@ struct Mp3StreamInfo {
     int32_t bitRate = 0;     // kbit/s
 };
 
-// Analyses an open MP3 file (a read-only descriptor) of `fileSize` bytes.
+// Analyses an open MP3 file (a read-only descriptor) of `fileSize` bytes. A
+// stream is taken only where several consecutive frames agree (or a short
+// one fills the file to its end); it ends where the frames lose their sync
+// for good, so trailing bytes that are no frames are not offered to the
+// decoder. Without such a stream `found` is false.
 Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize);
 
 // The source and destination format areas for a stream: the destination

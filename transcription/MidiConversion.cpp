@@ -24,13 +24,27 @@ MidiConversionOutcome ConvertRecordingToMIDI(AudioDocument& doc, Song& song, con
     if (doc.byteCount == 0) return outcome;
     Clock::time_point t = Clock::now();
 
-    outcome.format = ChangeFormatToStandart(doc);
+    AudioDocument copy;
+    const AudioDocument* analysed = &doc;
+    if (!hooks.keepRecording) {
+        outcome.format = ChangeFormatToStandart(doc);
+    } else if (IsAnalysisFormat(doc)) {
+        outcome.format = FormatResult::Unchanged;
+    } else {
+        outcome.format = ConvertSampleFormatInto(doc, kStandardFormat, copy);
+        if (outcome.format == FormatResult::Converted) analysed = &copy;
+    }
     if (hooks.formatStep) hooks.formatStep(outcome.format);
     outcome.formatSeconds = since(t);
+    if (hooks.stopOnFormatFailure && outcome.format != FormatResult::Converted &&
+        outcome.format != FormatResult::Unchanged) {
+        outcome.result = MidiConversionResult::FormatFailed;
+        return outcome;
+    }
 
     MakeEditable(song);
-    outcome.windows = WindowCount(doc.frameCount());
-    outcome.detections = DetectNotes(doc, *song.editList, host, threads);
+    outcome.windows = WindowCount(analysed->frameCount());
+    outcome.detections = DetectNotes(*analysed, *song.editList, host, threads);
     if (hooks.detectionDone) hooks.detectionDone();
     host.SetProStatus(0);
     outcome.detectionSeconds = since(t);

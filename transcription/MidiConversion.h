@@ -32,9 +32,16 @@ struct MidiConversionHooks {
     // After the file was written (true) or could not be (false), before the
     // song is renewed.
     std::function<void(bool)> fileWritten;
+    // The recording keeps its format and samples: the analysis works on a
+    // converted copy. When false the recording itself is converted, which
+    // saves the second block (for callers that drop the recording anyway).
+    bool keepRecording = true;
+    // A failed standard-format step ends the conversion (FormatFailed, no
+    // file written) instead of analysing the recording as it is.
+    bool stopOnFormatFailure = false;
 };
 
-enum class MidiConversionResult { NoRecording, Written, FileError };
+enum class MidiConversionResult { NoRecording, Written, FileError, FormatFailed };
 
 struct MidiConversionOutcome {
     MidiConversionResult result = MidiConversionResult::NoRecording;
@@ -49,8 +56,9 @@ struct MidiConversionOutcome {
     double writeSeconds = 0;
 };
 
-// Converts the recording to `fileName`. The recording stays in the analysis
-// format; the song is fresh afterwards. With no recording nothing happens.
+// Converts the recording to `fileName`. The recording is left as it is unless
+// hooks.keepRecording is false; the song is fresh afterwards. With no
+// recording nothing happens.
 MidiConversionOutcome ConvertRecordingToMIDI(AudioDocument& doc, Song& song, const std::string& fileName,
                                              OperationHost& host, const MidiConversionHooks& hooks = {},
                                              unsigned threads = 0);

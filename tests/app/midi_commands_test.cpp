@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -77,11 +78,16 @@ TEST(SaveAsMidCommand, WritesTheConvertersBytes) {
     EXPECT_TRUE(f.prompts.messages.empty());
     EXPECT_EQ(m.StatusBar1->panelText(0), "");
     EXPECT_EQ(m.progressPercent, 0);
-    // The recording stays in the analysis format.
-    EXPECT_FALSE(m.document.stereo);
-    EXPECT_FALSE(m.document.sixteenBit);
-    EXPECT_EQ(m.document.sampleRate, 44100);
-    EXPECT_EQ(m.document.selectionStart, 0);
+    // The recording keeps its format and samples; the dialog shows the
+    // analysis format.
+    WavData original;
+    ASSERT_TRUE(ReadWAVFile(kExample, original));
+    EXPECT_EQ(m.document.stereo, original.stereo);
+    EXPECT_EQ(m.document.sixteenBit, original.sixteenBit);
+    EXPECT_EQ(m.document.sampleRate, original.sampleRate);
+    ASSERT_EQ(m.document.byteCount, original.byteCount);
+    EXPECT_EQ(std::memcmp(m.document.sampleData.get(), original.block.get(), size_t(original.byteCount)), 0);
+    EXPECT_EQ(m.document.selectionStart, 100);
     EXPECT_FALSE(m.SampleFormat->stereocheck->isChecked());
     EXPECT_FALSE(m.SampleFormat->bit16check->isChecked());
     EXPECT_EQ(m.SampleFormat->SamplesEd->value(), 44100);
@@ -96,7 +102,7 @@ TEST(SaveAsMidCommand, WritesTheConvertersBytes) {
     EXPECT_GT(gui.size(), 300u);
     EXPECT_EQ(gui, readFile(dir.file("cli.mid")));
 
-    // Again on the converted recording: the same file.
+    // Again: the same file.
     f.prompts.answerFile(q(dir.file("again")));
     m.Button1->click();
     EXPECT_EQ(readFile(dir.file("again.MID")), gui);

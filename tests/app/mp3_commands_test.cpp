@@ -11,6 +11,7 @@
 #include "audio/WavFile.h"
 #include "cdrom/SgTransport.h"
 #include "codecs/Mp3Encoder.h"
+#include "codecs/Mp3Export.h"
 #include "codecs/Mp3Frame.h"
 #include "support/FakeDecoder.h"
 #include "support/FakeEncoder.h"
@@ -234,4 +235,24 @@ TEST_F(Mp3Commands, EncoderFailuresShowTheirTexts) {
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].text, "Konnte Datei nicht erstellen...");
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::None);
+}
+
+// 48000 Hz at 8 kbit/s cannot be encoded: the window says which bit rates
+// that rate allows instead of writing another one.
+TEST_F(Mp3Commands, BitRateTheOutputRateDoesNotAllowIsTold) {
+    auto form = makeForm();
+    TMainForm& m = *form;
+    loadRecording(m, 44100, false, 10000);
+    m.mp3format->setCurrentIndex(m.mp3format->findText("48000"));
+    m.BitRate->setCurrentIndex(m.BitRate->findText("8"));
+    const std::string out = dir.file("x.mp3");
+    prompts.answerFile(q(out), 1);
+    m.SaveBtn->click();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text,
+              "Bei 48000 Hz sind nur diese Bitraten möglich: 32, 40, 48, 56, 64, 80, 96, 112, 128, 160 kBit/s.");
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(Mp3BitRateMessage(11025), "Bei 11025 Hz sind nur diese Bitraten möglich: 8, 16, 24, 32, 40, 48, 56, 64 kBit/s.");
+    EXPECT_TRUE(Mp3BitRateAllowed(22050, 144));
+    EXPECT_FALSE(Mp3BitRateAllowed(44100, 144));
 }

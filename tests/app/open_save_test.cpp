@@ -102,8 +102,6 @@ TEST(OpenCommand, CancelChangesNothing) {
     m.document.selectionEnd = 7;
     f.prompts.cancelFile();
     m.OpenBtnClick();
-    f.prompts.cancelFile();
-    m.SaveBtnClick();
     EXPECT_EQ(m.document.selectionStart, 3);
     EXPECT_EQ(m.document.selectionEnd, 7);
     EXPECT_TRUE(f.prompts.messages.empty());
@@ -140,6 +138,12 @@ TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
     TempDir dir;
     Form f;
     TMainForm& m = *f.form;
+    f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
+    m.OpenBtnClick();
+    f.prompts.cancelFile();
+    m.SaveBtnClick();  // cancelled: nothing written, the type unchanged
+    EXPECT_EQ(m.saveDialog1FilterIndex, 1);
+    f.prompts.saveRequests.clear();
     f.prompts.answerFile(q(dir.file("ohne")), 2);
     m.SaveBtnClick();
     ASSERT_EQ(f.prompts.saveRequests.size(), 1u);
@@ -148,8 +152,8 @@ TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
     EXPECT_EQ(r.defaultExt, "WAV");
     EXPECT_EQ(r.filterIndex, 1);
     EXPECT_TRUE(r.overwritePrompt);
-    // No recording: a WAV file with an empty data chunk, under the name with ".wav".
-    EXPECT_EQ(readFile(dir.file("ohne.wav")).size(), 44u);
+    // No extension: the chosen type's one is appended.
+    EXPECT_EQ(readFile(dir.file("ohne.wav")).size(), 44u + 10u);
     EXPECT_EQ(m.saveDialog1FilterIndex, 2);
     f.prompts.cancelFile();
     m.SaveBtnClick();
@@ -168,4 +172,54 @@ TEST(SaveCommand, FailedSaveShowsTheMessageAndKeepsTheOldFile) {
     EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern");
     EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
     EXPECT_EQ(m.document.byteCount, 10);
+}
+
+// A typed ".wav" or ".mp3" decides the format, whatever type the list shows;
+// without one the list decides and its extension is appended.
+TEST(SaveCommand, TypedExtensionDecidesTheFormat) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    f.prompts.answerFile(q(writeTestWav(dir.file("in.wav"), true, true, 44100, 40000)));
+    m.OpenBtnClick();
+    f.prompts.answerFile(q(dir.file("x.wav")), 1);  // MP3 chosen in the list
+    m.SaveBtnClick();
+    EXPECT_TRUE(f.prompts.messages.empty()) << f.prompts.messages[0].text.toStdString();
+    EXPECT_EQ(readFile(dir.file("x.wav")), readFile(dir.file("in.wav")));
+    f.prompts.answerFile(q(dir.file("y.MP3")), 2);  // WAV chosen in the list
+    m.SaveBtnClick();
+    const std::string mp3 = readFile(dir.file("y.MP3"));
+    ASSERT_GT(mp3.size(), 4u);
+    EXPECT_NE(mp3.substr(0, 4), "RIFF");
+    EXPECT_EQ(uint8_t(mp3[0]), 0xFF);  // an MP3 frame
+    EXPECT_EQ(m.saveDialog1FilterIndex, 2);
+}
+
+// With no recording the save says so: no 44-byte file, no encoder message.
+TEST(SaveCommand, NoRecordingIsTold) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    for (int type : {1, 2}) {
+        f.prompts.messages.clear();
+        f.prompts.answerFile(q(dir.file("leer")), type);
+        m.SaveBtnClick();
+        ASSERT_EQ(f.prompts.messages.size(), 1u);
+        EXPECT_EQ(f.prompts.messages[0].text, "Es ist keine Aufnahme geladen, die gespeichert werden kann.");
+        EXPECT_TRUE(f.prompts.saveRequests.empty());
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(SaveCommand, NameTooLongIsTold) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
+    m.OpenBtnClick();
+    f.prompts.answerFile(q(dir.file(std::string(300, 'n') + ".wav")), 2);
+    m.SaveBtnClick();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern\nDer Dateiname ist zu lang.");
+    EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
 }

@@ -3,8 +3,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <vector>
+
+#include "audio/Interrupt.h"
 #include "audio/SafeFile.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -59,4 +67,148 @@ TEST(SafeFile, KeepsModeOfReplacedFileAndRefusesFolders) {
     EXPECT_FALSE(g.open(dir.path()));
     EXPECT_FALSE(g.open(dir.file("missing/x.bin")));
     EXPECT_FALSE(g.commit());
+}
+
+namespace {
+std::vector<std::string> names(const std::string& dir) {
+    std::vector<std::string> v;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) v.push_back(e.path().filename().string());
+    std::sort(v.begin(), v.end());
+    return v;
+}
+}  // namespace
+
+// Until commit the new file has no name: neither an interrupt nor SIGKILL
+// can leave a partial file in the folder.
+TEST(SafeFile, NoPartialFileEvenWhenKilled) {
+    TempDir dir;
+    const std::string name = dir.file("x.bin");
+    std::ofstream(name) << "old";
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            InstallInterruptCleanup();
+            SafeFile f;
+            if (!f.open(name)) ::_exit(3);
+            std::string big(3 << 20, 'n');
+            f.write(big.data(), big.size());
+            ::raise(sig);
+            ::_exit(4);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
+        EXPECT_EQ(names(dir.path()), std::vector<std::string>{"x.bin"}) << sig;
+        EXPECT_EQ(readFile(name), "old");
+    }
+    // While writing, the folder shows only the old file.
+    SafeFile f;
+    ASSERT_TRUE(f.open(name));
+    f.write("new", 3);
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"x.bin"});
+    ASSERT_TRUE(f.commit());
+    EXPECT_EQ(readFile(name), "new");
+}
+
+// A named temporary file (where the file system has no unnamed ones) is
+// removed by an interrupt, and the program still ends through the signal.
+TEST(SafeFile, InterruptRemovesRegisteredTemporaryFiles) {
+    TempDir dir;
+    const std::string temp = dir.file("tempwav0.wav");
+    std::ofstream(temp) << "partial";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        InstallInterruptCleanup();
+        TempFileGuard guard(temp);
+        ::raise(SIGTERM);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    // A guard that ended no longer removes anything.
+    std::ofstream(temp) << "kept";
+    { TempFileGuard guard(temp); }
+    EXPECT_EQ(readFile(temp), "kept");
+}
+
+TEST(SafeFile, SymbolicLinkKeepsPointingToTheReplacedFile) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0755), 0);
+    const std::string target = dir.file("real/song.wav");
+    std::ofstream(target) << "old";
+    const std::string link = dir.file("link.wav");
+    ASSERT_EQ(::symlink("real/song.wav", link.c_str()), 0);
+    SafeFile f;
+    ASSERT_TRUE(f.open(link));
+    f.write("new", 3);
+    ASSERT_TRUE(f.commit());
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readFile(target), "new");
+    EXPECT_EQ(names(dir.file("real")), std::vector<std::string>{"song.wav"});
+    // A link to a file that is not there yet creates that file.
+    const std::string dangling = dir.file("later.wav");
+    ASSERT_EQ(::symlink("real/later.wav", dangling.c_str()), 0);
+    SafeFile g;
+    ASSERT_TRUE(g.open(dangling));
+    g.write("made", 4);
+    ASSERT_TRUE(g.commit());
+    EXPECT_EQ(readFile(dir.file("real/later.wav")), "made");
+}
+
+TEST(SafeFile, HardLinksSeeTheNewContents) {
+    TempDir dir;
+    const std::string a = dir.file("a.mid");
+    const std::string b = dir.file("b.mid");
+    std::ofstream(a) << "old contents";
+    ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+    struct stat before {};
+    ::stat(a.c_str(), &before);
+    SafeFile f;
+    ASSERT_TRUE(f.open(a));
+    f.write("new", 3);
+    ASSERT_TRUE(f.commit());
+    struct stat after {};
+    ::stat(a.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_EQ(readFile(a), "new");
+    EXPECT_EQ(readFile(b), "new");
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"a.mid", "b.mid"}));
+}
+
+// A pipe (like a device) is written into; it is not replaced by a file.
+TEST(SafeFile, PipeIsWrittenIntoNotReplaced) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    SafeFile f;
+    ASSERT_TRUE(f.open(fifo));
+    f.write("through the pipe", 16);
+    EXPECT_TRUE(f.commit());
+    char buf[64] = {};
+    EXPECT_EQ(::read(reader, buf, sizeof buf), 16);
+    EXPECT_STREQ(buf, "through the pipe");
+    ::close(reader);
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    // Without a reader the save fails at once instead of waiting.
+    SafeFile g;
+    EXPECT_FALSE(g.open(fifo));
+    EXPECT_EQ(g.error(), ENXIO);
+}
+
+TEST(SafeFile, NameLongerThanTheFileSystemAllows) {
+    TempDir dir;
+    SafeFile f;
+    EXPECT_FALSE(f.open(dir.file(std::string(300, 'n') + ".wav")));
+    EXPECT_EQ(f.error(), ENAMETOOLONG);
+    EXPECT_STREQ(SaveErrorText(f.error()), "Der Dateiname ist zu lang.");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }

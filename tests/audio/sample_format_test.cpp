@@ -1,9 +1,13 @@
 #include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 #include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
 
+#include "audio/MemoryBudget.h"
 #include "audio/SampleFormat.h"
 
 using namespace notavox;
@@ -252,4 +256,53 @@ TEST(ConvertSampleFormat, ShrinkingConversionsReuseTheBlockAndGiveTheSameBytes) 
     AudioDocument e = doc({0x34, 0x92, 0x77}, 1, false, true);
     ASSERT_EQ(ConvertSampleFormat(e, {false, false, 1}), FormatResult::Converted);
     EXPECT_EQ(bytesOf(e), std::vector<uint8_t>({0x12}));
+}
+
+// A header that claims 1 Hz makes the standard format 44100 times as long:
+// when that does not fit the memory available, the conversion is refused
+// before it allocates and the recording stays as it was.
+TEST(MemoryBudget, ConversionThatDoesNotFitIsRefusedBeforeItAllocates) {
+    AudioDocument d;
+    d.replace(allocateBlock(88000), 88000, 1, false, true);
+    std::memset(d.sampleData.get(), 1, 88000);
+    ASSERT_EQ(ConvertedByteCount(d, kStandardFormat), int64_t(44000) * 44100);
+    ProcessMemoryBudget().setAvailable([] { return uint64_t(512) << 20; });
+    EXPECT_EQ(ChangeFormatToStandart(d), FormatResult::OutOfMemory);
+    EXPECT_EQ(ProcessMemoryBudget().reserved(), 0u);
+    ProcessMemoryBudget().setAvailable(SystemAvailableMemory);
+    EXPECT_EQ(d.byteCount, 88000);
+    EXPECT_EQ(d.sampleRate, 1);
+    EXPECT_TRUE(d.sixteenBit);
+    EXPECT_STREQ(FormatResultMessage(FormatResult::OutOfMemory),
+                 "Das Sampleformat kann nicht geändert werden: Nicht genug Speicher.");
+    // What fits is converted as before.
+    AudioDocument small;
+    small.replace(allocateBlock(400), 400, 100, false, true);
+    std::memset(small.sampleData.get(), 1, 400);
+    ProcessMemoryBudget().setAvailable([] { return uint64_t(1) << 20; });
+    EXPECT_EQ(ChangeFormatToStandart(small), FormatResult::Converted);
+    ProcessMemoryBudget().setAvailable(SystemAvailableMemory);
+}
+
+// Several conversions at once share one budget: together they never take
+// more than is available.
+TEST(MemoryBudget, WorkersShareOneBudget) {
+    MemoryBudget budget([] { return uint64_t(1000); });
+    std::atomic<int> granted{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 8; ++i)
+        workers.emplace_back([&] {
+            if (budget.reserve(400)) ++granted;
+        });
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(granted.load(), 2);
+    EXPECT_EQ(budget.reserved(), 800u);
+    budget.release(400);
+    {
+        MemoryReservation r(budget, 600);
+        EXPECT_TRUE(r.ok());
+        EXPECT_FALSE(MemoryReservation(budget, 1).ok());
+    }
+    EXPECT_EQ(budget.reserved(), 400u);
+    EXPECT_GT(SystemAvailableMemory(), 0u);
 }

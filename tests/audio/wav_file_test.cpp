@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/WavFile.h"
+#include "support/Finishes.h"
 #include "support/TempDir.h"
 
 using namespace notavox;
@@ -183,6 +184,53 @@ TEST(WavRead, RefusesEveryTruncationOfAValidFile) {
         WavData wav;
         EXPECT_FALSE(ReadWAVFile(name, wav)) << "cut at " << len;
     }
+}
+
+// A named pipe with nobody writing to it is refused at once: the reader
+// never waits for a writer or for data.
+TEST(WavRead, RefusesPipesAtOnce) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int status = notavox::testing::exitStatusWithin(5, [&] {
+        WavData wav;
+        WavReadFailure why;
+        if (ReadWAVFile(fifo, wav, &why)) return 1;
+        return why.error == WavReadError::NotRegular ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+    WavData wav;
+    WavReadFailure why;
+    EXPECT_FALSE(ReadWAVFile(dir.path(), wav, &why));
+    EXPECT_EQ(why.error, WavReadError::NotRegular);
+    EXPECT_EQ(WavReadErrorText(why), "keine gewöhnliche Datei (Ordner, Pipe oder Gerät)");
+}
+
+// Each refusal says why, for the converter's messages.
+TEST(WavRead, FailureCauses) {
+    TempDir dir;
+    const std::string name = dir.file("x.wav");
+    auto cause = [&](const Bytes& b) {
+        writeFile(name, b);
+        WavData wav;
+        WavReadFailure why;
+        EXPECT_FALSE(ReadWAVFile(name, wav, &why));
+        return WavReadErrorText(why);
+    };
+    EXPECT_EQ(cause(riff({chunk("fmt ", fmtRecord(1, 2, 44100, 24)), chunk("data", samples(60))})),
+              "nicht unterstütztes Format: 24 Bit");
+    EXPECT_EQ(cause(riff({chunk("fmt ", fmtRecord(3, 1, 44100, 32)), chunk("data", samples(64))})),
+              "nicht unterstütztes Format: Gleitkomma");
+    EXPECT_EQ(cause(riff({chunk("fmt ", fmtRecord(1, 6, 44100, 16)), chunk("data", samples(64))})),
+              "nicht unterstütztes Format: 6 Kanäle");
+    Bytes cut = riff({chunk("fmt ", fmtRecord(1, 1, 8000, 8)), chunk("data", samples(400))});
+    cut.resize(cut.size() - 100);
+    EXPECT_EQ(cause(cut), "die Datei ist abgeschnitten");
+    EXPECT_EQ(cause(Bytes{'n', 'o', 'p', 'e'}), "keine WAV-Datei");
+    WavData wav;
+    WavReadFailure why;
+    EXPECT_FALSE(ReadWAVFile(dir.file("missing.wav"), wav, &why));
+    EXPECT_EQ(WavReadErrorText(why), "die Datei gibt es nicht");
 }
 
 TEST(WavRead, RefusesMissingFilesAndFolders) {

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/MemoryBudget.h"
 #include "audio/WavFile.h"
+#include "cli/ConvertJob.h"
 #include "cli/ToolRun.h"
 #include "support/Files.h"
 #include "transcription/MidiConversion.h"
@@ -165,6 +167,9 @@ TEST_F(ConvertTool, SameNameTwiceIsReported) {
     const ToolRun r = run("'" + x + "' '" + y + "' -o '" + dir + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(readFile(dir + "/x.mid"), commandBytes(x));
+    // The refusal names both inputs.
+    EXPECT_NE(r.output.find(y + ": Ziel " + dir + "/x.mid wird schon von " + x + " geschrieben"), std::string::npos)
+        << r.output;
 }
 
 TEST_F(ConvertTool, Mp3InputWithoutDecoderCannotBeOpened) {
@@ -175,4 +180,107 @@ TEST_F(ConvertTool, Mp3InputWithoutDecoderCannotBeOpened) {
     const ToolRun r = run("'" + fake + "' '" + dir + "/song.mid'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("Konnte Datei nicht öffnen"), std::string::npos);
+}
+
+namespace {
+// Runs the tool under a time limit: a tool that waits on a pipe fails here
+// instead of hanging the test.
+ToolRun runWithin(int seconds, const std::string& args) {
+    ToolRun r;
+    const std::string cmd = "timeout " + std::to_string(seconds) + " '" + notavox::testing::kConvertTool + "' " +
+                            args + " 2>&1";
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+        const int st = pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    return r;
+}
+}  // namespace
+
+// A named pipe, a folder or a device as input is refused at once.
+TEST_F(ConvertTool, SpecialFilesAreRefusedAtOnce) {
+    for (const char* name : {"pipe.wav", "pipe.mp3"}) {
+        const std::string fifo = dir + "/" + name;
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        const ToolRun r = runWithin(20, "-q '" + fifo + "' '" + dir + "/out.mid'");
+        EXPECT_EQ(r.status, 1) << name << r.output;
+        EXPECT_NE(r.output.find(fifo + ": Konnte Datei nicht öffnen: keine gewöhnliche Datei"), std::string::npos)
+            << r.output;
+    }
+    ASSERT_EQ(::mkdir((dir + "/folder.wav").c_str(), 0755), 0);
+    const ToolRun d = runWithin(20, "-q '" + dir + "/folder.wav' /dev/zero '" + dir + "/out'" + " -o '" + dir + "/o'");
+    EXPECT_EQ(d.status, 1) << d.output;
+    EXPECT_NE(d.output.find(dir + "/folder.wav: Konnte Datei nicht öffnen: keine gewöhnliche Datei"), std::string::npos)
+        << d.output;
+    EXPECT_NE(d.output.find("/dev/zero: Konnte Datei nicht öffnen: keine gewöhnliche Datei"), std::string::npos)
+        << d.output;
+    EXPECT_FALSE(exists(dir + "/out.mid"));
+}
+
+// An input whose standard-format step fails is a failure: status 1, no
+// MIDI file, and the message names the file and the cause.
+TEST_F(ConvertTool, FailedStepsAreFailuresWithTheirCause) {
+    const std::string zero = makeWav("zero.wav", 8000, true, true, 0.3, 440);
+    std::string bytes = readFile(zero);
+    std::memset(bytes.data() + 24, 0, 8);  // 0 Hz, 0 bytes per second
+    FILE* f = std::fopen(zero.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    const ToolRun r = run("'" + zero + "' '" + dir + "/zero.mid'");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(zero + ": Das Sampleformat kann nicht geändert werden: Die Aufnahme hat keine Samplerate"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("0 von 1 Dateien umgewandelt, 1 fehlgeschlagen"), std::string::npos) << r.output;
+    EXPECT_FALSE(exists(dir + "/zero.mid"));
+
+    // Unsupported and truncated files say what is wrong with them.
+    const std::string deep = dir + "/deep.wav";
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 1 -b 24 '" + deep + "' synth 0.2 sine 440 2>/dev/null").c_str()), 0);
+    const std::string flt = dir + "/float.wav";
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 1 -e floating-point -b 32 '" + flt + "' synth 0.2 sine 440 2>/dev/null")
+                              .c_str()),
+              0);
+    const std::string cut = makeWav("cut.wav", 8000, false, false, 0.5, 440);
+    ASSERT_EQ(::truncate(cut.c_str(), 1000), 0);
+    const ToolRun c = run("-q '" + deep + "' '" + flt + "' '" + cut + "' -o '" + dir + "/out'");
+    EXPECT_EQ(c.status, 1);
+    EXPECT_NE(c.output.find(deep + ": Konnte Datei nicht öffnen: nicht unterstütztes Format: 24 Bit"),
+              std::string::npos)
+        << c.output;
+    EXPECT_NE(c.output.find(flt + ": Konnte Datei nicht öffnen: nicht unterstütztes Format: Gleitkomma"),
+              std::string::npos)
+        << c.output;
+    EXPECT_NE(c.output.find(cut + ": Konnte Datei nicht öffnen: die Datei ist abgeschnitten"), std::string::npos)
+        << c.output;
+}
+
+TEST_F(ConvertTool, OutputFolderIsCreated) {
+    const std::string in = makeWav("a.wav", 8000, false, false, 0.3, 440);
+    const ToolRun r = run("-q '" + in + "' -o '" + dir + "/neu/unter'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readFile(dir + "/neu/unter/a.mid"), commandBytes(in));
+    // A file in the way is reported.
+    const ToolRun blocked = run("-q '" + in + "' -o '" + in + "/x'");
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_NE(blocked.output.find("Konnte den Ordner nicht anlegen"), std::string::npos) << blocked.output;
+}
+
+// In-process: the 1 Hz header does not get the memory it asks for when the
+// machine has not got it, and nothing is written.
+TEST_F(ConvertTool, ConversionBeyondTheAvailableMemoryIsRefused) {
+    std::vector<uint8_t> samples(88000, 1);
+    const std::string in = dir + "/one-hertz.wav";
+    ASSERT_TRUE(WriteWAVFile(in, samples.data(), false, true, 1, int32_t(samples.size())));
+    ProcessMemoryBudget().setAvailable([] { return uint64_t(256) << 20; });
+    OperationHost host;
+    const cli::JobResult r = cli::ConvertFile(in, dir + "/one-hertz.mid", host, cli::Mp3Codecs{}, 1);
+    ProcessMemoryBudget().setAvailable(SystemAvailableMemory);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.aboutInput);
+    EXPECT_EQ(r.message, "Das Sampleformat kann nicht geändert werden: Nicht genug Speicher.");
+    EXPECT_FALSE(exists(dir + "/one-hertz.mid"));
 }

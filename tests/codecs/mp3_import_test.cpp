@@ -206,15 +206,46 @@ TEST_F(Mp3ImportTools, FileWithoutAFrameGivesNoRecording) {
     Importer imp;
     const std::string wav = dir.file("junk.wav");
     const Mp3ImportResult r = imp.run(path, wav);
-    WavData got;
-    // Either the codec refuses the stream, or it decodes nothing.
-    if (r.status == Mp3ImportStatus::ComponentError) {
-        EXPECT_EQ(r.message, "acmStreamOpen: The requested operation cannot be performed.");
-        EXPECT_FALSE(std::filesystem::exists(wav));
-    } else {
-        EXPECT_EQ(r.status, Mp3ImportStatus::Ok);
-        EXPECT_FALSE(ReadWAVFile(wav, got));
+    // Refused before anything is decoded.
+    EXPECT_EQ(r.status, Mp3ImportStatus::CannotOpenInput);
+    EXPECT_EQ(r.message, "Konnte Datei nicht öffnen!");
+    EXPECT_FALSE(std::filesystem::exists(wav));
+}
+
+// Garbage is no music: a WAV file named .mp3 and random bytes are refused;
+// bytes after the last frame are not decoded as noise.
+TEST_F(Mp3ImportTools, GarbageIsRefusedAndTrailingGarbageNotDecoded) {
+    Importer imp;
+    const std::string pcm = dir.file("pcm.wav");
+    ASSERT_TRUE(runQuietly("sox -n -r 44100 -c 2 -b 16 '" + pcm + "' synth 1 sine 440"));
+    const std::string named = dir.file("wav-named.mp3");
+    writeBytes(named, readBytes(pcm));
+    std::vector<uint8_t> noise(200000);
+    uint32_t x = 7;
+    for (uint8_t& b : noise) {
+        x = x * 1103515245u + 12345u;
+        b = uint8_t(x >> 16);
     }
+    const std::string random = dir.file("random.mp3");
+    writeBytes(random, noise);
+    for (const std::string& path : {named, random}) {
+        const std::string wav = dir.file("garbage.wav");
+        const Mp3ImportResult r = imp.run(path, wav);
+        EXPECT_EQ(r.status, Mp3ImportStatus::CannotOpenInput) << path;
+        EXPECT_FALSE(std::filesystem::exists(wav)) << path;
+    }
+
+    // A song followed by random bytes decodes to the song alone.
+    const std::string song = makeMp3("song.mp3", 44100, 2, 1.0, "-b 128");
+    std::vector<uint8_t> tailed = readBytes(song);
+    tailed.insert(tailed.end(), noise.begin(), noise.end());
+    const std::string withTail = dir.file("tailed.mp3");
+    writeBytes(withTail, tailed);
+    const std::string clean = dir.file("clean.wav");
+    const std::string dirty = dir.file("dirty.wav");
+    ASSERT_EQ(imp.run(song, clean).status, Mp3ImportStatus::Ok);
+    ASSERT_EQ(imp.run(withTail, dirty).status, Mp3ImportStatus::Ok);
+    EXPECT_EQ(readBytes(dirty), readBytes(clean));
 }
 
 // The conversion loop, driven through a fake driver that copies its input.
@@ -239,12 +270,17 @@ protected:
         return f;
     }
 
-    // A file of `size` bytes: `prefix`, a frame header, then counting bytes.
+    // A file of `size` bytes: `prefix`, then frames of counting bytes, each
+    // starting with the frame header (417 bytes each for the default one).
     std::string makeFile(size_t size, std::vector<uint8_t> prefix = {},
                          std::vector<uint8_t> head = {0xFF, 0xFB, 0x90, 0x64}) {
         std::vector<uint8_t> bytes = prefix;
-        bytes.insert(bytes.end(), head.begin(), head.end());
-        while (bytes.size() < size) bytes.push_back(uint8_t(bytes.size() * 13 + 1));
+        const size_t frame = size_t(Mp3FrameLength(head.data()));
+        while (bytes.size() < size) {
+            const size_t at = bytes.size() - prefix.size();
+            if (frame > 0 && at % frame == 0) bytes.insert(bytes.end(), head.begin(), head.end());
+            else bytes.push_back(uint8_t((bytes.size() * 13 + 1) & 0x7F));
+        }
         bytes.resize(size);
         const std::string path = dir.file("in.mp3");
         writeBytes(path, bytes);
@@ -303,7 +339,7 @@ TEST_F(Mp3ImportLoop, ExactMultipleOfTheChunkNeverSendsEnd) {
 }
 
 TEST_F(Mp3ImportLoop, SingleShortChunkGetsEndOnly) {
-    ASSERT_EQ(convert(makeFile(500)).status, Mp3ImportStatus::Ok);
+    ASSERT_EQ(convert(makeFile(900)).status, Mp3ImportStatus::Ok);
     EXPECT_EQ(flags(), (std::vector<uint32_t>{END}));
 }
 
@@ -351,15 +387,15 @@ TEST_F(Mp3ImportLoop, Id3v2TagAndZerosBeforeTheFrame) {
 }
 
 TEST_F(Mp3ImportLoop, FrameSearchSkipsJunkAndUsesTheFrameParameters) {
-    // junk, then an MPEG-2.5 mono header at 8000 Hz, bit-rate index 0
-    const std::string mp3 = makeFile(1500, {0x12, 0xFF, 0x1F, 0x34}, {0xFF, 0xE2, 0x08, 0xC0});
+    // junk, then MPEG-2.5 mono frames at 8000 Hz, 8 kbit/s (72 bytes each)
+    const std::string mp3 = makeFile(1500, {0x12, 0xFF, 0x1F, 0x34}, {0xFF, 0xE2, 0x18, 0xC0});
     ASSERT_EQ(convert(mp3).status, Mp3ImportStatus::Ok);
     EXPECT_EQ(driver.converts[0].bytes[0], 0xFF);
     EXPECT_EQ(driver.converts[0].bytes[1], 0xE2);
     const FormatArea& in = driver.openedSource;
     EXPECT_EQ(wfx::channels(in), 1);
     EXPECT_EQ(wfx::samplesPerSec(in), 8000u);
-    EXPECT_EQ(wfx::avgBytesPerSec(in), 1000u);  // index 0 read as 1: 8 kbit/s
+    EXPECT_EQ(wfx::avgBytesPerSec(in), 1000u);  // 8 kbit/s
     EXPECT_EQ(wfx::bitsPerSample(in), 0);
     // No record matched: the stored fields remain.
     EXPECT_EQ(wfx::tag(in), 0x55);
@@ -376,7 +412,7 @@ TEST_F(Mp3ImportLoop, LastMatchingFormatWins) {
     formats.push_back(record(1, 44100, 16000, 5));
     formats.push_back(record(2, 44100, 16000, 6));
     formats.push_back(record(2, 48000, 16000, 7));
-    ASSERT_EQ(convert(makeFile(100)).status, Mp3ImportStatus::Ok);
+    ASSERT_EQ(convert(makeFile(900)).status, Mp3ImportStatus::Ok);
     EXPECT_EQ(wfx::get16(driver.openedSource, wfx::kMp3BlockSize), 6);
     EXPECT_EQ(wfx::get16(mp3wav.ACMFormatIn(), wfx::kMp3BlockSize), 6);  // kept for the next decoding
 }
@@ -389,7 +425,7 @@ TEST_F(Mp3ImportLoop, RefusedChunksAreSkipped) {
 
 TEST_F(Mp3ImportLoop, FailureMessages) {
     Mp3FormatList none;
-    Mp3ImportResult r = ConvertMP3WAV(makeFile(100), wav, none, mp3wav, host);
+    Mp3ImportResult r = ConvertMP3WAV(makeFile(900), wav, none, mp3wav, host);
     EXPECT_EQ(r.status, Mp3ImportStatus::NoCodec);
     EXPECT_EQ(r.message, "Es ist kein Codec installiert, der eine MP3-Decodierung ermöglicht!");
     EXPECT_FALSE(std::filesystem::exists(wav));
@@ -400,7 +436,7 @@ TEST_F(Mp3ImportLoop, FailureMessages) {
     EXPECT_EQ(r.message, "Konnte Datei nicht öffnen!");
     EXPECT_EQ(host.progress.back(), 0);
 
-    r = ConvertMP3WAV(makeFile(100), dir.file("no/such/folder.wav"), formats, mp3wav, host);
+    r = ConvertMP3WAV(makeFile(900), dir.file("no/such/folder.wav"), formats, mp3wav, host);
     EXPECT_EQ(r.status, Mp3ImportStatus::CannotCreateOutput);
     EXPECT_EQ(r.message, "Konnte Ausgabedatei nicht erstellen!");
     EXPECT_TRUE(driver.calls.empty());
@@ -458,6 +494,11 @@ TEST_F(Mp3ImportTools, MixedAndDamagedStreamsDecodeWithoutHarm) {
         writeBytes(path, inputs[k]);
         const std::string wav = dir.file("mixed" + std::to_string(k) + ".wav");
         const Mp3ImportResult r = imp.run(path, wav);
+        if (k == 2) {
+            // Random bytes with headers that lead nowhere: no stream.
+            EXPECT_EQ(r.status, Mp3ImportStatus::CannotOpenInput);
+            continue;
+        }
         if (r.status != Mp3ImportStatus::Ok) {
             EXPECT_EQ(r.status, Mp3ImportStatus::ComponentError) << k;
             continue;

@@ -3,13 +3,15 @@
 // the conversion must end with a result, never with a crash, a hang or an
 // out-of-bounds access.
 //
-// Built with clang's libFuzzer (see CMakeLists.txt in this folder); the file
+// Built with clang's libFuzzer (see CMakeLists.txt in this folder), or with
+// replay_main.cpp into a program that runs the seed corpus once; the file
 // extension is chosen at build time (NOTAVOX_FUZZ_EXT).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "audio/WavFile.h"
@@ -18,11 +20,25 @@
 
 namespace {
 
+std::string inputName() { return "input" NOTAVOX_FUZZ_EXT; }
+
+char madeFolder[4096];
+
+void removeFolder() {
+    const std::string dir = madeFolder;
+    std::remove((dir + "/" + inputName()).c_str());
+    std::remove((dir + "/output.mid").c_str());
+    ::rmdir(dir.c_str());
+}
+
+// The folder of this process's files; removed with them when the process ends.
 const std::string& folder() {
     static const std::string f = [] {
-        std::string base = notavox::TempFolder() + "/notavox-fuzz-" + std::to_string(::getpid());
-        ::mkdir(base.c_str(), 0700);
-        return base;
+        std::string tmpl = notavox::TempFolder() + "notavox-fuzz-XXXXXX";
+        if (tmpl.size() >= sizeof madeFolder || !::mkdtemp(tmpl.data())) return std::string();
+        std::snprintf(madeFolder, sizeof madeFolder, "%s", tmpl.c_str());
+        std::atexit(removeFolder);
+        return tmpl;
     }();
     return f;
 }
@@ -30,9 +46,9 @@ const std::string& folder() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const notavox::cli::Mp3Codecs codecs =
-        notavox::cli::MakeMp3Codecs(notavox::cli::Mp3Settings{}, [](const std::string&, const std::string&) {});
-    const std::string in = folder() + "/input" NOTAVOX_FUZZ_EXT;
+    static const notavox::cli::Mp3Codecs codecs = notavox::cli::MakeMp3Codecs(notavox::cli::Mp3Settings{});
+    if (folder().empty()) return 0;
+    const std::string in = folder() + "/" + inputName();
     const std::string out = folder() + "/output.mid";
     if (FILE* f = std::fopen(in.c_str(), "wb")) {
         if (size) std::fwrite(data, 1, size, f);

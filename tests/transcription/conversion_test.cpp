@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "LiteralAssembly.h"
@@ -111,19 +113,31 @@ TEST(MidiConversion, WholeRoadWithItsHooks) {
     EXPECT_EQ(steps, (std::vector<std::string>{"format", "detected 100", "text:Noten werden sortiert...",
                                                "text:Noten werden gespeichert...", "written", "text:"}));
     EXPECT_EQ(host.progress.back(), 0);
-    EXPECT_FALSE(doc.stereo);
-    EXPECT_FALSE(doc.sixteenBit);
-    EXPECT_EQ(doc.sampleRate, 44100);
-    EXPECT_EQ(doc.selectionStart, 0);
+    // The recording keeps its format, samples and selection: the analysis
+    // worked on a converted copy.
+    const AudioDocument original = load(kExample);
+    EXPECT_EQ(doc.stereo, original.stereo);
+    EXPECT_EQ(doc.sixteenBit, original.sixteenBit);
+    EXPECT_EQ(doc.sampleRate, original.sampleRate);
+    ASSERT_EQ(doc.byteCount, original.byteCount);
+    EXPECT_EQ(std::memcmp(doc.sampleData.get(), original.sampleData.get(), size_t(doc.byteCount)), 0);
+    EXPECT_EQ(doc.selectionStart, 10);
     EXPECT_GT(out.notes, 10);
-    EXPECT_EQ(out.windows, doc.frameCount() / 1024 + 1);
-    // The song is fresh again, and a second run on the converted recording
-    // (now taken as it is) writes the same file.
+    EXPECT_EQ(out.windows, ConvertedByteCount(doc, kStandardFormat) / 1024 + 1);
+    // The song is fresh again, and a second run writes the same file, as
+    // does the conversion of the recording itself.
     EXPECT_EQ(song.track(0)->count(), 2);
     const std::string first = readFile(dir + "/a.mid");
     const MidiConversionOutcome again = ConvertRecordingToMIDI(doc, song, dir + "/b.mid", host);
-    EXPECT_EQ(again.format, FormatResult::Unchanged);
+    EXPECT_EQ(again.format, FormatResult::Converted);
     EXPECT_EQ(readFile(dir + "/b.mid"), first);
+    MidiConversionHooks inPlace;
+    inPlace.keepRecording = false;
+    EXPECT_EQ(ConvertRecordingToMIDI(doc, song, dir + "/c.mid", host, inPlace).format, FormatResult::Converted);
+    EXPECT_FALSE(doc.stereo);
+    EXPECT_FALSE(doc.sixteenBit);
+    EXPECT_EQ(doc.sampleRate, 44100);
+    EXPECT_EQ(readFile(dir + "/c.mid"), first);
 }
 
 TEST(MidiConversion, RateZeroWritesTheEmptySong) {

@@ -1,0 +1,74 @@
+#include "audio/Interrupt.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace notavox {
+
+namespace {
+
+// A fixed table, so that the signal handler touches no allocator and no lock.
+constexpr int kSlots = 256;
+constexpr size_t kPathSize = 4096;
+
+struct Slot {
+    std::atomic<int> state{0};  // 0 free, 1 being written, 2 holds a path
+    char path[kPathSize];
+};
+
+Slot slots[kSlots];
+
+void onInterrupt(int sig) {
+    for (Slot& s : slots) {
+        if (s.state.load(std::memory_order_acquire) == 2) ::unlink(s.path);
+    }
+    // End through the signal itself: the default action.
+    std::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+}  // namespace
+
+void InstallInterruptCleanup() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old {};
+            ::sigaction(sig, nullptr, &old);
+            if (old.sa_handler == SIG_IGN) continue;  // nohup and friends
+            struct sigaction sa {};
+            sa.sa_handler = onInterrupt;
+            sigemptyset(&sa.sa_mask);
+            sigaddset(&sa.sa_mask, SIGINT);
+            sigaddset(&sa.sa_mask, SIGTERM);
+            sigaddset(&sa.sa_mask, SIGHUP);
+            ::sigaction(sig, &sa, nullptr);
+        }
+    });
+}
+
+void TempFileGuard::set(const std::string& path) {
+    clear();
+    if (path.empty() || path.size() >= kPathSize) return;
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = 0;
+        if (slots[i].state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+            std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
+            slots[i].state.store(2, std::memory_order_release);
+            slot_ = i;
+            return;
+        }
+    }
+}
+
+void TempFileGuard::clear() {
+    if (slot_ >= 0) {
+        slots[slot_].state.store(0, std::memory_order_release);
+        slot_ = -1;
+    }
+}
+
+}  // namespace notavox
