@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,17 +22,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+double processorSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// Adds the wall and processor time since the last lap to a stage.
 class Stopwatch {
 public:
-    double lap() {
+    void lap(double& wall, double& cpu) {
         const Clock::time_point now = Clock::now();
-        const double s = std::chrono::duration<double>(now - last_).count();
+        const double c = processorSeconds();
+        wall += std::chrono::duration<double>(now - last_).count();
+        cpu += c - lastCpu_;
         last_ = now;
-        return s;
+        lastCpu_ = c;
     }
 
 private:
     Clock::time_point last_ = Clock::now();
+    double lastCpu_ = processorSeconds();
 };
 
 constexpr int kFramesPerFeatureItem = 64;
@@ -50,7 +61,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
     const int64_t N = resampler.length();
     const int64_t T = FrameCount(N);
     result.frames = T;
-    result.times.peak = clock.lap();
+    clock.lap(result.times.peak, result.times.peakCpu);
 
     const FeatureExtractor extractor;
     const Network network(model);
@@ -105,7 +116,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
                 std::copy(pieces[p].begin() + (from - p * P), pieces[p].begin() + (to - p * P),
                           samples.begin() + (from - sa));
         }
-        result.times.resample += clock.lap();
+        clock.lap(result.times.resample, result.times.resampleCpu);
 
         // 2. Features of frames [fa, fb), one row per bin.
         const size_t featStride = size_t(fb - fa);
@@ -117,7 +128,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
             const int n = int(std::min<int64_t>(kFramesPerFeatureItem, fb - t));
             extractor.compute(samples.data(), sa, t, n, feat.data() + (t - fa), featStride);
         });
-        result.times.features += clock.lap();
+        clock.lap(result.times.features, result.times.featuresCpu);
 
         // 3. The network, tile by tile.
         const size_t outStride = size_t(f1 - f0);
@@ -130,13 +141,13 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
             network.runTile(*scratch[worker], feat.data(), featStride, fa, T, t0, n, out[0].data(), out[1].data(),
                             out[2].data(), outStride, f0);
         });
-        result.times.network += clock.lap();
+        clock.lap(result.times.network, result.times.networkCpu);
         if (stopped()) break;
 
         // 4. Notes.
         if (options.outputs) options.outputs(f0, int(f1 - f0), out[0].data(), out[1].data(), out[2].data(), outStride);
         decoder.add(f0, int(f1 - f0), out[0].data(), out[1].data(), out[2].data(), outStride);
-        result.times.decode += clock.lap();
+        clock.lap(result.times.decode, result.times.decodeCpu);
         host.SetProStatus(int32_t(f1 * 100 / T));
     }
     if (stopped()) {
@@ -144,7 +155,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
         return result;
     }
     result.notes = decoder.finish(T);
-    result.times.decode += clock.lap();
+    clock.lap(result.times.decode, result.times.decodeCpu);
     host.SetProStatus(100);
     return result;
 }
@@ -187,7 +198,7 @@ AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::st
     }
     Stopwatch clock;
     const bool written = WriteNotesAsMIDI(t.notes, fileName);
-    outcome.times.write = clock.lap();
+    clock.lap(outcome.times.write, outcome.times.writeCpu);
     outcome.result = written ? AccurateResult::Written : AccurateResult::FileError;
     if (!written) outcome.message = kMidiFileErrorText;
     outcome.notes = int64_t(t.notes.size());

@@ -24,7 +24,7 @@ namespace notavox::recognition {
 
 struct TranscribeOptions {
     unsigned threads = 0;        // 0: one per core
-    int32_t blockFrames = 4000;  // frames of one block (40 s)
+    int32_t blockFrames = 3808;  // frames of one block (38 s, 16 tiles of the network)
     const DecodeSettings* decode = nullptr;  // null: the model's thresholds
     // Called with the network's outputs of frames [t0, t0 + count) in order;
     // key k of frame t at [k * stride + t - t0].
@@ -33,9 +33,11 @@ struct TranscribeOptions {
         outputs;
 };
 
-// Seconds spent in each step (wall clock, both threads together).
+// Seconds spent in each step: wall clock, and processor time of all
+// threads together.
 struct StageTimes {
     double peak = 0, resample = 0, features = 0, network = 0, decode = 0, write = 0;
+    double peakCpu = 0, resampleCpu = 0, featuresCpu = 0, networkCpu = 0, decodeCpu = 0, writeCpu = 0;
 };
 
 struct Transcription {

@@ -76,24 +76,23 @@ void FeatureExtractor::compute(const float* samples, int64_t first, int64_t t0, 
         alignas(64) float mag[kSpectrumBins * kLanes];
         alignas(64) float lanes[kFeatureBins * kLanes];
     };
-    auto s = std::make_unique<Scratch>();
+    // Not value-initialised: every element is written before it is read.
+    std::unique_ptr<Scratch> s(new Scratch);
+    const float* w = window_.data();
     for (int done = 0; done < count; done += kLanes) {
         const int n = std::min(kLanes, count - done);
-        for (int l = 0; l < kLanes; ++l) {
-            if (l >= n) {
-                for (int m = 0; m < kHalfSize; ++m) {
-                    s->re[size_t(fft_.slot(m)) * kLanes + size_t(l)] = 0.0f;
-                    s->im[size_t(fft_.slot(m)) * kLanes + size_t(l)] = 0.0f;
-                }
-                continue;
+        // Row by row of the transform's input, so that each row of sixteen
+        // lanes is written once; lane l reads frame t0 + done + l.
+        const float* x = samples + ((t0 + done) * kHop - kFftSize / 2 - first);
+        for (int m = 0; m < kHalfSize; ++m) {
+            float* re = s->re + size_t(fft_.slot(m)) * kLanes;
+            float* im = s->im + size_t(fft_.slot(m)) * kLanes;
+            const float w0 = w[2 * m], w1 = w[2 * m + 1];
+            for (int l = 0; l < n; ++l) {
+                re[l] = x[l * kHop + 2 * m] * w0;
+                im[l] = x[l * kHop + 2 * m + 1] * w1;
             }
-            const float* x = samples + ((t0 + done + l) * kHop - kFftSize / 2 - first);
-            const float* w = window_.data();
-            for (int m = 0; m < kHalfSize; ++m) {
-                const size_t at = size_t(fft_.slot(m)) * kLanes + size_t(l);
-                s->re[at] = x[2 * m] * w[2 * m];
-                s->im[at] = x[2 * m + 1] * w[2 * m + 1];
-            }
+            for (int l = n; l < kLanes; ++l) re[l] = im[l] = 0.0f;
         }
         fft_.magnitudes(s->re, s->im, s->mag);
         filterAndCompress(s->mag, weights_.data(), firstBin_.data(), binCount_.data(), weightAt_.data(), s->lanes);

@@ -55,29 +55,31 @@ std::vector<float> padBias(const Tensor& b, int cout) {
 template <int kf, int dil>
 NOTAVOX_INLINE void convRow(const float* in, size_t inChan, int cin, const float* wpack, const float* bias, int coutPad,
                             float* out, size_t outChan, const float* residual) {
-    for (int cb = 0; cb < coutPad / kBlock; ++cb) {
-        const float* wb = wpack + size_t(cb) * size_t(cin) * 3 * kf * kBlock;
-        for (int pair = 0; pair < kPairs; ++pair) {
-            const int col = kLeft + pair * 2 * kLanes;
+    int offsets[3 * kf];
+    for (int dt = 0; dt < 3; ++dt)
+        for (int df = 0; df < kf; ++df) offsets[dt * kf + df] = df * kStride + (dt - 1) * dil;
+    // Column pairs outside, channel blocks inside: the input columns of a
+    // pair stay in the first-level cache for every block.
+    for (int pair = 0; pair < kPairs; ++pair) {
+        const int col = kLeft + pair * 2 * kLanes;
+        for (int cb = 0; cb < coutPad / kBlock; ++cb) {
+            const float* wb = wpack + size_t(cb) * size_t(cin) * 3 * kf * kBlock;
             Vf acc0[kBlock], acc1[kBlock];
 #pragma GCC unroll 8
             for (int c = 0; c < kBlock; ++c) acc0[c] = acc1[c] = splat(bias[cb * kBlock + c]);
             const float* w = wb;
             for (int i = 0; i < cin; ++i) {
                 const float* row = in + size_t(i) * inChan + col;
-#pragma GCC unroll 3
-                for (int dt = 0; dt < 3; ++dt) {
-#pragma GCC unroll 3
-                    for (int df = 0; df < kf; ++df) {
-                        const float* p = row + df * kStride + (dt - 1) * dil;
-                        const Vf x0 = loadv(p), x1 = loadv(p + kLanes);
+                for (int tap = 0; tap < 3 * kf; ++tap) {
+                    // Time tap tap / kf, frequency tap tap % kf.
+                    const float* p = row + offsets[tap];
+                    const Vf x0 = loadv(p), x1 = loadv(p + kLanes);
 #pragma GCC unroll 8
-                        for (int c = 0; c < kBlock; ++c) {
-                            acc0[c] = acc0[c] + w[c] * x0;
-                            acc1[c] = acc1[c] + w[c] * x1;
-                        }
-                        w += kBlock;
+                    for (int c = 0; c < kBlock; ++c) {
+                        acc0[c] = acc0[c] + w[c] * x0;
+                        acc1[c] = acc1[c] + w[c] * x1;
                     }
+                    w += kBlock;
                 }
             }
 #pragma GCC unroll 8
