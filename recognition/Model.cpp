@@ -106,8 +106,9 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
         return it == tensors.end() || it->second.dims.empty() ? 0 : it->second.dims[0];
     };
     const uint32_t c1 = firstDim("l1.weight"), c2 = firstDim("l2.weight"), c3 = firstDim("l3.weight");
-    if (tensors.count("l1.weight") && (c1 == 0 || c2 == 0 || c3 == 0 || c1 > 1024 || c2 > 1024 || c3 > 1024))
-        return fail(fileName, "ungültige Kanalzahl");
+    for (uint32_t c : {c1, c2, c3})
+        if (c > 1024 || (c == 0 && tensors.count("l1.weight") && tensors.count("l2.weight") && tensors.count("l3.weight")))
+            return fail(fileName, "ungültige Kanalzahl");
     get("l1.weight", {c1, 8}, m.l1Weight);
     get("l1.bias", {c1}, m.l1Bias);
     get("l2.weight", {c2, c1, 3, 3}, m.l2Weight);
