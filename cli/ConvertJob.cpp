@@ -1,11 +1,13 @@
 #include "cli/ConvertJob.h"
 
+#include <atomic>
 
 #include "audio/Interrupt.h"
 #include "audio/Recording.h"
 #include "audio/SafeFile.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
+#include "recognition/AccurateConversion.h"
 #include "transcription/MidiConversion.h"
 
 namespace notavox::cli {
@@ -33,7 +35,7 @@ std::string withCause(const char* text, const std::string& cause) {
 }  // namespace
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads) {
+                      const Mp3Codecs& codecs, unsigned threads, bool accurate) {
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
@@ -49,6 +51,15 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
     }
     switch (kind) {
         case OutputKind::Midi: {
+            if (accurate) {
+                const std::atomic<bool> never{false};
+                const recognition::AccurateOutcome outcome =
+                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads);
+                result.ok = outcome.result == recognition::AccurateResult::Written;
+                result.notes = outcome.notes;
+                if (!result.ok) result.message = outcome.message;
+                break;
+            }
             Song song;
             MidiConversionHooks hooks;
             hooks.keepRecording = false;       // the recording is dropped afterwards
