@@ -3,7 +3,7 @@
 // with the fluidsynth command and prints what the rhythm analysis finds: the
 // beat F-measure (70 ms), the tempo error, metre, downbeat and key.
 //   rhythm_accuracy [soundfont...]     (default: the test sound font)
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -84,12 +84,35 @@ int main(int argc, char** argv) {
                 for (size_t i = 0; i < piece.beats.size(); i += size_t(s.beatsPerBar))
                     if (std::fabs(piece.beats[i] - t) < 0.07) down = true;
             }
+            // The median distance from each true beat to the nearest beat found.
+            std::vector<double> offsets;
+            for (double b : piece.beats) {
+                double best = 1e9;
+                for (double e : r.beats.beats)
+                    if (std::fabs(e - b) < std::fabs(best)) best = e - b;
+                if (std::fabs(best) < 0.2) offsets.push_back(best);
+            }
+            std::sort(offsets.begin(), offsets.end());
+            const double offset = offsets.empty() ? 0 : offsets[offsets.size() / 2];
             const bool metre = r.metre.numerator() == s.beatsPerBar && r.metre.denominator() == 4;
             const bool key = r.key.tonic == s.tonic && r.key.minor == s.minor;
-            std::printf("%-4d %3.0f%s%3.0f %5d %-6d %8.3f %7.1f %6.1f %3d/%d %6s %-8s %-8s\n", pieces + 1, s.bpm,
+            std::printf("%-4d %3.0f%s%3.0f %5d %-6d %8.3f %7.1f %6.1f %3d/%d %6s %-8s %-8s %+5.0fms\n", pieces + 1, s.bpm,
                         s.endBpm > 0 ? ">" : " ", s.endBpm, s.beatsPerBar, int(s.accompaniment), f,
                         r.beats.tempoBpm, err, r.metre.numerator(), r.metre.denominator(), down ? "ok" : "WRONG",
-                        (std::string(kNames[s.tonic]) + (s.minor ? "m" : "")).c_str(), r.key.name().c_str());
+                        (std::string(kNames[s.tonic]) + (s.minor ? "m" : "")).c_str(), r.key.name().c_str(), 1000 * offset);
+            if (f < 0.9) {
+                std::printf("  true %zu beats %.2f..%.2f, found %zu beats %.2f..%.2f\n  miss:", piece.beats.size(),
+                            piece.beats.front(), piece.beats.back(), r.beats.beats.size(),
+                            r.beats.beats.empty() ? 0 : r.beats.beats.front(),
+                            r.beats.beats.empty() ? 0 : r.beats.beats.back());
+                for (double b : piece.beats) {
+                    double best = 1e9;
+                    for (double e : r.beats.beats)
+                        if (std::fabs(e - b) < std::fabs(best)) best = e - b;
+                    if (std::fabs(best) > 0.07) std::printf(" %.2f(%+.0f)", b, best * 1000);
+                }
+                std::printf("\n");
+            }
             fSum += f;
             ++pieces;
             if (trueBpm > 0) {

@@ -17,9 +17,12 @@ constexpr int kMaxStep = 2;               // frames of period change from beat t
 constexpr int8_t kStart = 127;
 // The metrical level check.
 constexpr double kWeakOtherBeat = 0.55;
-constexpr double kStrongHalfway = 0.80;
-constexpr double kFastestBpm = 200.0;
-constexpr double kSlowestBpm = 50.0;
+constexpr double kStrongHalfway = 0.60;
+constexpr double kHalfwayFilled = 0.90;
+constexpr double kWeakFilled = 0.60;
+constexpr double kOccupied = 0.25;  // of the median beat strength: an onset is there
+constexpr double kFastestBpm = 190.0;
+constexpr double kSlowestBpm = 57.0;
 
 // Beat frames (fractional) of the best path for the global period p0 with
 // periods in [p0 / range, p0 * range].
@@ -141,24 +144,38 @@ BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const 
         frames = BestPath(novelty, tc.period, kRange);
         if (frames.size() >= 8) {
             const double period = MedianInterval(frames);
-            double beatSum[2] = {0, 0}, halfway = 0, all = 0;
-            int beatCount[2] = {0, 0};
+            // Strength of the beats of each parity and of the points halfway.
+            std::vector<double> beat(frames.size()), half(frames.size() - 1);
+            double sum[2] = {0, 0};
+            int count[2] = {0, 0};
             for (size_t i = 0; i < frames.size(); ++i) {
-                const double a = PeakNear(novelty, frames[i], 2);
-                beatSum[i % 2] += a;
-                ++beatCount[i % 2];
-                all += a;
-                if (i + 1 < frames.size()) halfway += PeakNear(novelty, 0.5 * (frames[i] + frames[i + 1]), 2);
+                beat[i] = PeakNear(novelty, frames[i], 2);
+                sum[i % 2] += beat[i];
+                ++count[i % 2];
+                if (i + 1 < frames.size()) half[i] = PeakNear(novelty, 0.5 * (frames[i] + frames[i + 1]), 2);
             }
-            const double even = beatSum[0] / beatCount[0], odd = beatSum[1] / beatCount[1];
-            const double beatMean = all / double(frames.size());
-            const double halfwayMean = halfway / double(frames.size() - 1);
+            std::vector<double> sorted = beat;
+            std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
+            const double floor = kOccupied * sorted[sorted.size() / 2];
+            const int weak = sum[0] / count[0] < sum[1] / count[1] ? 0 : 1;
+            double weakOccupied = 0, halfOccupied = 0, halfSum = 0;
+            for (size_t i = 0; i < frames.size(); ++i)
+                if (int(i % 2) == weak && beat[i] > floor) weakOccupied += 1;
+            for (double h : half) {
+                halfSum += h;
+                if (h > floor) halfOccupied += 1;
+            }
+            weakOccupied /= count[weak];
+            halfOccupied /= double(half.size());
+            const double strong = sum[1 - weak] / count[1 - weak];
+            const double weakRatio = strong > 0 ? sum[weak] / count[weak] / strong : 1.0;
+            const double beatMean = (sum[0] + sum[1]) / double(frames.size());
+            const double halfRatio = beatMean > 0 ? halfSum / double(half.size()) / beatMean : 0.0;
             const double bpm = 60.0 * frameRate / period;
             double level = 1;
-            if (beatMean > 0 && halfwayMean / beatMean >= kStrongHalfway && 2 * bpm <= kFastestBpm)
+            if (halfRatio >= kStrongHalfway && halfOccupied >= kHalfwayFilled && 2 * bpm <= kFastestBpm)
                 level = 0.5;
-            else if (std::max(even, odd) > 0 && std::min(even, odd) / std::max(even, odd) <= kWeakOtherBeat &&
-                     bpm / 2 >= kSlowestBpm)
+            else if (weakRatio <= kWeakOtherBeat && weakOccupied < kWeakFilled && bpm / 2 >= kSlowestBpm)
                 level = 2;
             if (level != 1) frames = BestPath(novelty, period * level, kRange);
         }

@@ -15,7 +15,7 @@
 namespace notavox {
 
 struct BeatTrackingOptions {
-    double tempoBpm = 0;  // 0: detect the tempo; else beats at this tempo (+-4 %)
+    double tempoBpm = 0;   // 0: detect the tempo; else beats at this tempo (+-4 %)
     double priorBpm = 120;
 };
 

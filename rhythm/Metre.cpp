@@ -33,6 +33,36 @@ void Standardise(std::vector<double>& v) {
     for (double& x : v) x = sd > 1e-9 ? (x - mean) / sd : 0.0;
 }
 
+// How much the pitch classes sounding from each beat to the next (weighted
+// by their overlap with that span) differ from those of the previous span:
+// 1 - cosine similarity; 1 for the first beat.
+std::vector<double> HarmonyChange(const std::vector<double>& beats, const std::vector<TranscribedNote>& notes) {
+    const size_t n = beats.size();
+    std::vector<double> change(n, 0.0);
+    if (n < 2) return change;
+    std::vector<std::array<double, 12>> chroma(n, std::array<double, 12>{});
+    for (const auto& note : notes) {
+        auto b = std::upper_bound(beats.begin(), beats.end(), note.onset);
+        size_t i = b == beats.begin() ? 0 : size_t(b - beats.begin()) - 1;
+        for (; i < n && beats[i] < note.offset; ++i) {
+            const double end = i + 1 < n ? beats[i + 1] : beats[i] + (beats[i] - beats[i - 1]);
+            const double overlap = std::min(end, note.offset) - std::max(beats[i], note.onset);
+            if (overlap > 0) chroma[i][size_t(((note.pitch % 12) + 12) % 12)] += overlap;
+        }
+    }
+    for (size_t i = 1; i < n; ++i) {
+        double dot = 0, a = 0, b = 0;
+        for (size_t c = 0; c < 12; ++c) {
+            dot += chroma[i][c] * chroma[i - 1][c];
+            a += chroma[i][c] * chroma[i][c];
+            b += chroma[i - 1][c] * chroma[i - 1][c];
+        }
+        change[i] = a > 0 && b > 0 ? 1.0 - dot / std::sqrt(a * b) : (a > 0 ? 1.0 : 0.0);
+    }
+    change[0] = 1.0;
+    return change;
+}
+
 }  // namespace
 
 Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& beats,
@@ -54,7 +84,6 @@ Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& be
         for (const auto& note : notes) pitches.push_back(note.pitch);
         std::nth_element(pitches.begin(), pitches.begin() + ptrdiff_t(pitches.size() / 5), pitches.end());
         const int lowPitch = pitches[pitches.size() / 5];
-        std::vector<std::array<double, 12>> chroma(n, std::array<double, 12>{});
         for (const auto& note : notes) {
             // The beats whose window holds the onset, found by bisection.
             auto it = std::lower_bound(beats.begin(), beats.end(), note.onset - kNoteWindow);
@@ -63,25 +92,8 @@ Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& be
                 fCount[i] += 1;
                 if (note.pitch <= lowPitch) fLow[i] = 1;
             }
-            // Pitch classes sounding in each beat span, weighted by overlap.
-            auto b = std::upper_bound(beats.begin(), beats.end(), note.onset);
-            size_t i = b == beats.begin() ? 0 : size_t(b - beats.begin()) - 1;
-            for (; i < n && beats[i] < note.offset; ++i) {
-                const double end = i + 1 < n ? beats[i + 1] : beats[i] + (beats[i] - beats[i - 1]);
-                const double overlap = std::min(end, note.offset) - std::max(beats[i], note.onset);
-                if (overlap > 0) chroma[i][size_t(((note.pitch % 12) + 12) % 12)] += overlap;
-            }
         }
-        for (size_t i = 1; i < n; ++i) {
-            double dot = 0, a = 0, b = 0;
-            for (size_t c = 0; c < 12; ++c) {
-                dot += chroma[i][c] * chroma[i - 1][c];
-                a += chroma[i][c] * chroma[i][c];
-                b += chroma[i - 1][c] * chroma[i - 1][c];
-            }
-            fChange[i] = a > 0 && b > 0 ? 1.0 - dot / std::sqrt(a * b) : (a > 0 ? 1.0 : 0.0);
-        }
-        fChange[0] = 1.0;
+        fChange = HarmonyChange(beats, notes);
     }
     Standardise(fOnset);
     Standardise(fBass);

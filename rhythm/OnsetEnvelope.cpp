@@ -284,6 +284,9 @@ OnsetEnvelope ComputeOnsetEnvelope(const AudioDocument& doc, unsigned threads) {
 }
 
 std::vector<float> BeatNovelty(const std::vector<float>& flux, double frameRate) {
+    // Below this (in standard deviations) a rise is the noise of a fading
+    // tail or of near silence, not an onset.
+    constexpr float kNoiseFloor = 0.05f;
     const size_t n = flux.size();
     std::vector<float> out(n, 0.0f);
     if (n == 0) return out;
@@ -310,7 +313,8 @@ std::vector<float> BeatNovelty(const std::vector<float>& flux, double frameRate)
     for (size_t i = 0; i < n; ++i) {
         const float l = i > 0 ? hp[i - 1] : 0.0f;
         const float r = i + 1 < n ? hp[i + 1] : 0.0f;
-        out[i] = (0.25f * l + 0.5f * hp[i] + 0.25f * r) * scale;
+        const float v = (0.25f * l + 0.5f * hp[i] + 0.25f * r) * scale;
+        out[i] = v >= kNoiseFloor ? v : 0.0f;
     }
     return out;
 }

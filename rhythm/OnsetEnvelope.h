@@ -31,8 +31,9 @@ OnsetEnvelope ComputeOnsetEnvelope(const float* mono, size_t count, double sampl
 OnsetEnvelope ComputeOnsetEnvelope(const AudioDocument& doc, unsigned threads = 0);
 
 // The envelope prepared for beat tracking: the local mean (one second wide)
-// removed, negative values set to 0, scaled to unit standard deviation and
-// smoothed over about 3 frames. Empty for an empty envelope.
+// removed, negative values set to 0, scaled to unit standard deviation,
+// smoothed over about 3 frames, and values below 0.05 (the noise of fading
+// tails and near silence) set to 0. Empty for an empty envelope.
 std::vector<float> BeatNovelty(const std::vector<float>& flux, double frameRate);
 
 }  // namespace notavox
