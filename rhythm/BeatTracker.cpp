@@ -177,7 +177,9 @@ BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const 
                 level = 0.5;
             else if (weakRatio <= kWeakOtherBeat && weakOccupied < kWeakFilled && bpm / 2 >= kSlowestBpm)
                 level = 2;
-            if (level != 1) frames = BestPath(novelty, period * level, kRange);
+            // Tracked again around the tempo found (the global estimate may lie
+            // off it when the tempo changes), at the level chosen.
+            if (level != 1 || std::fabs(period / tc.period - 1) > 0.05) frames = BestPath(novelty, period * level, kRange);
         }
     }
     for (double f : frames) out.beats.push_back(f / frameRate);

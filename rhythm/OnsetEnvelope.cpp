@@ -169,8 +169,10 @@ void ComputeFrames(const Layout& l, const SampleReader& read, const Fft256& fft,
     bool havePrev = false;
     const int64_t half = kFftSize / 2;
     for (size_t c0 = first; c0 < last; c0 += kChunkFrames) {
-        // The chunk with one frame before it when there is one.
-        const size_t lo = (c0 == first && c0 > 0) ? c0 - 1 : c0;
+        // Frames are transformed in pairs (2j, 2j + 1), whatever the chunk or
+        // thread: the pair shares rounding. The first chunk of a thread takes
+        // the pair before it for its first difference.
+        const size_t lo = (c0 == first && c0 > 0) ? c0 - 2 : c0;
         const size_t hi = std::min(last, c0 + kChunkFrames);
         const size_t n = hi - lo;
         const int64_t s0 = int64_t(lo) * l.hop - half;
@@ -219,11 +221,13 @@ OnsetEnvelope Compute(const Layout& l, const SampleReader& read, unsigned thread
     static const Fft256 fft;
     const FluxComputer fc(l.rate);
     std::vector<std::thread> pool;
+    // Thread ranges start at even frames (see ComputeFrames).
+    auto start = [&](unsigned t) { return t >= threads ? l.frames : (l.frames * t / threads) & ~size_t(1); };
     for (unsigned t = 1; t < threads; ++t) {
-        const size_t a = l.frames * t / threads, b = l.frames * (t + 1) / threads;
+        const size_t a = start(t), b = start(t + 1);
         pool.emplace_back([&, a, b] { ComputeFrames(l, read, fft, fc, a, b, env); });
     }
-    ComputeFrames(l, read, fft, fc, 0, l.frames / threads, env);
+    ComputeFrames(l, read, fft, fc, 0, start(1), env);
     for (auto& th : pool) th.join();
     return env;
 }

@@ -85,11 +85,11 @@ void QuantizeNotes(std::vector<TickNote>& notes, QuantizeGrid grid, int strength
         if (cur.on <= prev.on) {
             const int64_t length = cur.off - cur.on;
             int64_t on = prev.on + 1;
-            if (active) {
+            if (active && strength == 100) {
                 const int64_t j = NearestIndex(prev.on, div, tpq) + 1;
                 int64_t next = GridPoint(j, div, tpq);
                 while (next <= prev.on) next = GridPoint(NearestIndex(next, div, tpq) + 1, div, tpq);
-                on = std::max(on, Toward(origOn[order[k]], next, strength));
+                on = std::max(on, next);
             }
             cur.on = on;
             cur.off = on + std::max<int64_t>(1, length);

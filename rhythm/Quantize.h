@@ -3,9 +3,9 @@
 // duration likewise towards the nearest whole number of grid steps (at least
 // one). Notes of the same pitch keep their order and never meet: a note
 // whose onset would fall on or before the previous one of its pitch goes to
-// the next grid point after it (or one tick after it when even that is not
-// later), and a note ends at the latest where the next one of its pitch
-// starts. Every note keeps at least one tick.
+// the next grid point after it at full strength, else one tick after it;
+// and a note ends at the latest where the next one of its pitch starts.
+// Every note keeps at least one tick.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <utility>
 
@@ -103,30 +104,49 @@ BeatGrid BuildBeatGrid(const std::vector<double>& beats, const Metre& metre, int
 }
 
 TempoMap RefineForTimes(const BeatGrid& grid, const std::vector<double>& times, double tolerance) {
-    const TempoMap& map = grid.map;
+    const int tpq = grid.map.ticksPerQuarter();
     std::map<int64_t, int64_t> anchors;  // tick -> micros
     for (size_t i = 0; i < grid.anchorTicks.size(); ++i) anchors[grid.anchorTicks[i]] = grid.anchorMicros[i];
-    std::map<int64_t, int64_t> added;
-    for (double t : times) {
-        if (t <= 0) continue;
-        const int64_t k = std::llround(map.tickAt(t));
-        if (std::fabs(map.secondsAt(double(k)) - t) <= tolerance) continue;
-        if (anchors.count(k) || added.count(k)) continue;
-        added[k] = std::llround(t * 1e6);
+    std::vector<double> sorted;
+    for (double t : times)
+        if (t > 0) sorted.push_back(t);
+    if (sorted.empty()) return grid.map;
+    std::sort(sorted.begin(), sorted.end());
+    // The last segment runs on past the last anchor: one more anchor beyond
+    // every time keeps its tempo when anchors are added before it.
+    const int64_t beyond = std::llround(grid.map.tickAt(sorted.back())) + 2 * tpq;
+    if (beyond > anchors.rbegin()->first)
+        anchors[beyond] = std::llround(grid.map.secondsAt(double(beyond)) * 1e6);
+    TempoMap map = grid.map;
+    // New anchors change the tempo around them, so a few passes check again.
+    for (int pass = 0; pass < 4; ++pass) {
+        bool added = false;
+        for (double t : sorted) {
+            const int64_t k = std::llround(map.tickAt(t));
+            if (std::fabs(map.secondsAt(double(k)) - t) <= tolerance) continue;
+            const int64_t u = std::llround(t * 1e6);
+            // The nearest free tick that keeps ticks and times in the same order.
+            for (int64_t c : {k, k + 1, k - 1}) {
+                if (c <= 0 || anchors.count(c)) continue;
+                auto next = anchors.upper_bound(c);
+                if (next == anchors.begin() || next == anchors.end()) continue;
+                auto prev = std::prev(next);
+                if (prev->second < u && u < next->second) {
+                    anchors[c] = u;
+                    added = true;
+                    break;
+                }
+            }
+        }
+        if (!added) break;
+        std::vector<int64_t> ticks, micros;
+        for (const auto& [k, u] : anchors) {
+            ticks.push_back(k);
+            micros.push_back(u);
+        }
+        map = TempoMap(tpq, ticks, micros);
     }
-    if (added.empty()) return map;
-    // The last segment runs on past the last anchor: end it with one more
-    // anchor beyond every added one so that its tempo stays.
-    const int64_t beyond = std::max(added.rbegin()->first, anchors.rbegin()->first) + map.ticksPerQuarter();
-    anchors[beyond] = std::llround(map.secondsAt(double(beyond)) * 1e6);
-    for (const auto& [k, u] : added) anchors[k] = u;
-    std::vector<int64_t> ticks, micros;
-    for (const auto& [k, u] : anchors) {
-        if (!ticks.empty() && u <= micros.back()) continue;
-        ticks.push_back(k);
-        micros.push_back(u);
-    }
-    return TempoMap(map.ticksPerQuarter(), ticks, micros);
+    return map;
 }
 
 }  // namespace notavox

@@ -59,7 +59,8 @@ BeatGrid BuildBeatGrid(const std::vector<double>& beats, const Metre& metre, int
 // The grid's map with extra anchors at the given times (seconds) wherever the
 // nearest tick is more than `tolerance` seconds off; used to keep notes within
 // a millisecond of their times when a beat is longer than a second. The beats
-// stay where they are; a time whose tick is already an anchor is left out.
+// stay where they are; a time takes its nearest tick, or the one beside it
+// when that is taken, and is left out when neither keeps the order of times.
 TempoMap RefineForTimes(const BeatGrid& grid, const std::vector<double>& times, double tolerance);
 
 }  // namespace notavox

@@ -10,6 +10,7 @@ packages=(
   libmpg123-dev libmp3lame-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox libsox-fmt-mp3 mpg123 lame python3 python3-mido
+  fluidsynth timgm6mb-soundfont
   xvfb xauth xdotool imagemagick x11-utils
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
