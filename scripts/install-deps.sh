@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsamplerate0-dev fluidsynth timgm6mb-soundfont
   sox libsox-fmt-mp3 mpg123 lame python3 python3-mido
+  fluidsynth timgm6mb-soundfont
   xvfb xauth xdotool imagemagick x11-utils
   pulseaudio pulseaudio-utils
   fonts-dejavu-core

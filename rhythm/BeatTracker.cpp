@@ -1,0 +1,190 @@
+#include "rhythm/BeatTracker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "rhythm/TempoEstimate.h"
+
+namespace notavox {
+namespace {
+
+constexpr double kChangePenalty = 200.0;  // per squared log ratio of consecutive periods
+constexpr double kTempoPenalty = 2.0;     // per squared log ratio to the global period
+constexpr double kRange = 1.4;            // periods from P0 / kRange to P0 * kRange
+constexpr int kMaxStep = 2;               // frames of period change from beat to beat
+constexpr int8_t kStart = 127;
+// The metrical level check.
+constexpr double kWeakOtherBeat = 0.55;
+constexpr double kStrongHalfway = 0.60;
+constexpr double kHalfwayFilled = 0.90;
+constexpr double kWeakFilled = 0.60;
+constexpr double kOccupied = 0.25;  // of the median beat strength: an onset is there
+constexpr double kFastestBpm = 190.0;
+constexpr double kSlowestBpm = 57.0;
+
+// Beat frames (fractional) of the best path for the global period p0 with
+// periods in [p0 / range, p0 * range].
+std::vector<double> BestPath(const std::vector<float>& s, double p0, double range) {
+    const int64_t n = int64_t(s.size());
+    const int pmin = std::max(2, int(std::floor(p0 / range)));
+    const int pmax = std::max(pmin, int(std::ceil(p0 * range)));
+    const int k = pmax - pmin + 1;
+    std::vector<float> prior(size_t(k), 0.0f);
+    std::vector<float> change(size_t(k) * (2 * kMaxStep + 1), 0.0f);
+    for (int i = 0; i < k; ++i) {
+        const double p = pmin + i;
+        const double l = std::log(p / p0);
+        prior[size_t(i)] = float(kTempoPenalty * l * l);
+        for (int d = -kMaxStep; d <= kMaxStep; ++d) {
+            const double q = p + d;
+            const double c = q >= pmin && q <= pmax ? std::log(p / q) : 0.0;
+            change[size_t(i) * (2 * kMaxStep + 1) + size_t(d + kMaxStep)] = float(kChangePenalty * c * c);
+        }
+    }
+    const int64_t ring = pmax + 1;
+    std::vector<float> score(size_t(ring * k), 0.0f);
+    std::vector<int8_t> back(size_t(n * k), kStart);
+    float best = 0;
+    int64_t bestT = -1;
+    int bestK = 0;
+    for (int64_t t = 0; t < n; ++t) {
+        float* row = &score[size_t((t % ring) * k)];
+        for (int i = 0; i < k; ++i) {
+            const int p = pmin + i;
+            float pred = 0;
+            int8_t from = kStart;
+            if (t - p >= 0) {
+                const float* prev = &score[size_t(((t - p) % ring) * k)];
+                const float* ch = &change[size_t(i) * (2 * kMaxStep + 1)];
+                for (int d = -kMaxStep; d <= kMaxStep; ++d) {
+                    const int j = i + d;
+                    if (j < 0 || j >= k) continue;
+                    const float v = prev[j] - ch[d + kMaxStep];
+                    if (v > pred) {
+                        pred = v;
+                        from = int8_t(d);
+                    }
+                }
+            }
+            const float v = s[size_t(t)] - prior[size_t(i)] + pred;
+            row[i] = v;
+            back[size_t(t * k + i)] = from;
+            if (v > best) {
+                best = v;
+                bestT = t;
+                bestK = i;
+            }
+        }
+    }
+    std::vector<double> frames;
+    for (int64_t t = bestT; t >= 0;) {
+        frames.push_back(double(t));
+        const int8_t from = back[size_t(t * k + bestK)];
+        if (from == kStart) break;
+        t -= pmin + bestK;
+        bestK += from;
+    }
+    std::reverse(frames.begin(), frames.end());
+    // Each beat moves to the strongest frame within two frames, then to the
+    // vertex of the parabola through it and its neighbours.
+    for (double& f : frames) {
+        int64_t t = int64_t(f);
+        int64_t peak = t;
+        for (int64_t j = std::max<int64_t>(0, t - 2); j <= std::min(n - 1, t + 2); ++j)
+            if (s[size_t(j)] > s[size_t(peak)]) peak = j;
+        double frac = 0;
+        if (peak > 0 && peak + 1 < n) {
+            const double a = s[size_t(peak - 1)], b = s[size_t(peak)], c = s[size_t(peak + 1)];
+            const double den = a - 2 * b + c;
+            if (den < 0) frac = std::clamp(0.5 * (a - c) / den, -0.5, 0.5);
+        }
+        f = double(peak) + frac;
+    }
+    // The refinement may not reorder beats that were two frames apart.
+    frames.erase(std::unique(frames.begin(), frames.end(), [](double a, double b) { return b - a < 1.0; }),
+                 frames.end());
+    return frames;
+}
+
+float PeakNear(const std::vector<float>& s, double frame, int radius) {
+    const int64_t n = int64_t(s.size());
+    const int64_t c = std::llround(frame);
+    float m = 0;
+    for (int64_t j = std::max<int64_t>(0, c - radius); j <= std::min(n - 1, c + radius); ++j)
+        m = std::max(m, s[size_t(j)]);
+    return m;
+}
+
+double MedianInterval(const std::vector<double>& frames) {
+    if (frames.size() < 2) return 0;
+    std::vector<double> d;
+    for (size_t i = 1; i < frames.size(); ++i) d.push_back(frames[i] - frames[i - 1]);
+    std::nth_element(d.begin(), d.begin() + std::ptrdiff_t(d.size() / 2), d.end());
+    return d[d.size() / 2];
+}
+
+}  // namespace
+
+double MedianTempo(const std::vector<double>& beats) {
+    const double m = MedianInterval(beats);
+    return m > 0 ? 60.0 / m : 0.0;
+}
+
+BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const BeatTrackingOptions& options) {
+    BeatTrack out;
+    if (novelty.empty() || frameRate <= 0) return out;
+    std::vector<double> frames;
+    if (options.tempoBpm > 0) {
+        frames = BestPath(novelty, 60.0 * frameRate / options.tempoBpm, 1.04);
+    } else {
+        const TempoCandidates tc = EstimateBeatPeriod(novelty, frameRate, options.priorBpm);
+        if (tc.period <= 0) return out;
+        frames = BestPath(novelty, tc.period, kRange);
+        if (frames.size() >= 8) {
+            const double period = MedianInterval(frames);
+            // Strength of the beats of each parity and of the points halfway.
+            std::vector<double> beat(frames.size()), half(frames.size() - 1);
+            double sum[2] = {0, 0};
+            int count[2] = {0, 0};
+            for (size_t i = 0; i < frames.size(); ++i) {
+                beat[i] = PeakNear(novelty, frames[i], 2);
+                sum[i % 2] += beat[i];
+                ++count[i % 2];
+                if (i + 1 < frames.size()) half[i] = PeakNear(novelty, 0.5 * (frames[i] + frames[i + 1]), 2);
+            }
+            std::vector<double> sorted = beat;
+            std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
+            const double floor = kOccupied * sorted[sorted.size() / 2];
+            const int weak = sum[0] / count[0] < sum[1] / count[1] ? 0 : 1;
+            double weakOccupied = 0, halfOccupied = 0, halfSum = 0;
+            for (size_t i = 0; i < frames.size(); ++i)
+                if (int(i % 2) == weak && beat[i] > floor) weakOccupied += 1;
+            for (double h : half) {
+                halfSum += h;
+                if (h > floor) halfOccupied += 1;
+            }
+            weakOccupied /= count[weak];
+            halfOccupied /= double(half.size());
+            const double strong = sum[1 - weak] / count[1 - weak];
+            const double weakRatio = strong > 0 ? sum[weak] / count[weak] / strong : 1.0;
+            const double beatMean = (sum[0] + sum[1]) / double(frames.size());
+            const double halfRatio = beatMean > 0 ? halfSum / double(half.size()) / beatMean : 0.0;
+            const double bpm = 60.0 * frameRate / period;
+            double level = 1;
+            if (halfRatio >= kStrongHalfway && halfOccupied >= kHalfwayFilled && 2 * bpm <= kFastestBpm)
+                level = 0.5;
+            else if (weakRatio <= kWeakOtherBeat && weakOccupied < kWeakFilled && bpm / 2 >= kSlowestBpm)
+                level = 2;
+            // Tracked again around the tempo found (the global estimate may lie
+            // off it when the tempo changes), at the level chosen.
+            if (level != 1 || std::fabs(period / tc.period - 1) > 0.05) frames = BestPath(novelty, period * level, kRange);
+        }
+    }
+    for (double f : frames) out.beats.push_back(f / frameRate);
+    out.tempoBpm = MedianTempo(out.beats);
+    return out;
+}
+
+}  // namespace notavox

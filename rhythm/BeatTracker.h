@@ -1,0 +1,33 @@
+// Beat times from the beat novelty by dynamic programming over (frame,
+// beat period): a beat at frame t with period p follows a beat at t - p
+// whose period differed by at most two frames. The score adds the novelty at
+// every beat and subtracts a penalty for each change of period (squared log
+// ratio) and for the distance from the global tempo, so the beats follow
+// gradual tempo changes but not single stray onsets. The global tempo comes
+// from TempoEstimate; afterwards the metrical level is checked: when every
+// other beat is much weaker the beat is taken at half the tempo, when the
+// points halfway between beats are about as strong as the beats at twice
+// the tempo, and the beats are tracked again at that level.
+#pragma once
+
+#include <vector>
+
+namespace notavox {
+
+struct BeatTrackingOptions {
+    double tempoBpm = 0;   // 0: detect the tempo; else beats at this tempo (+-4 %)
+    double priorBpm = 120;
+};
+
+struct BeatTrack {
+    std::vector<double> beats;  // seconds, ascending
+    double tempoBpm = 0;        // from the median beat interval; 0 with fewer than 2 beats
+};
+
+BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const BeatTrackingOptions& options = {});
+
+// The median interval of ascending beat times as beats a minute; 0 with
+// fewer than two beats.
+double MedianTempo(const std::vector<double>& beats);
+
+}  // namespace notavox

@@ -1,0 +1,82 @@
+#include "rhythm/KeyEstimate.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace notavox {
+namespace {
+
+constexpr std::array<double, 12> kMajor = {0.748, 0.060, 0.488, 0.082, 0.670, 0.460, 0.096, 0.715, 0.104, 0.366, 0.057, 0.400};
+constexpr std::array<double, 12> kMinor = {0.712, 0.084, 0.474, 0.618, 0.049, 0.460, 0.105, 0.747, 0.404, 0.067, 0.133, 0.330};
+constexpr double kLongestWeight = 4.0;
+
+double Correlation(const std::array<double, 12>& histogram, const std::array<double, 12>& profile, int tonic) {
+    double mh = 0, mp = 0;
+    for (int i = 0; i < 12; ++i) {
+        mh += histogram[size_t(i)];
+        mp += profile[size_t(i)];
+    }
+    mh /= 12;
+    mp /= 12;
+    double sxy = 0, sxx = 0, syy = 0;
+    for (int i = 0; i < 12; ++i) {
+        const double x = histogram[size_t((i + tonic) % 12)] - mh;
+        const double y = profile[size_t(i)] - mp;
+        sxy += x * y;
+        sxx += x * x;
+        syy += y * y;
+    }
+    return sxx > 0 && syy > 0 ? sxy / std::sqrt(sxx * syy) : 0.0;
+}
+
+}  // namespace
+
+int KeyEstimate::sharps() const {
+    // Sharps of the major key on each tonic; a minor key shares them with the
+    // major key a minor third above.
+    constexpr int kMajorSharps[12] = {0, -5, 2, -3, 4, -1, 6, 1, -4, 3, -2, 5};
+    return kMajorSharps[(tonic + (minor ? 3 : 0)) % 12];
+}
+
+std::string KeyEstimate::name() const {
+    // Spelled by the key signature: sharps give Fis, Cis, Gis, Dis; flats Des, Es, As, B.
+    static const char* const kSharpNames[12] = {"C", "Cis", "D", "Dis", "E", "F", "Fis", "G", "Gis", "A", "Ais", "H"};
+    static const char* const kFlatNames[12] = {"C", "Des", "D", "Es", "E", "F", "Ges", "G", "As", "A", "B", "H"};
+    std::string n = sharps() < 0 ? kFlatNames[tonic % 12] : kSharpNames[tonic % 12];
+    if (minor) {
+        n[0] = char(n[0] - 'A' + 'a');
+        return n + "-Moll";
+    }
+    return n + "-Dur";
+}
+
+KeyEstimate EstimateKey(const std::vector<TranscribedNote>& notes) {
+    KeyEstimate k;
+    std::array<double, 12> histogram{};
+    for (const auto& note : notes) {
+        const double d = std::clamp(note.offset - note.onset, 0.0, kLongestWeight);
+        histogram[size_t(((note.pitch % 12) + 12) % 12)] += d;
+    }
+    double best = -2, second = -2;
+    for (int tonic = 0; tonic < 12; ++tonic) {
+        for (int mode = 0; mode < 2; ++mode) {
+            const double r = Correlation(histogram, mode ? kMinor : kMajor, tonic);
+            if (r > best) {
+                second = best;
+                best = r;
+                k.tonic = tonic;
+                k.minor = mode == 1;
+            } else if (r > second) {
+                second = r;
+            }
+        }
+    }
+    const bool any = std::any_of(histogram.begin(), histogram.end(), [](double v) { return v > 0; });
+    if (!any) return KeyEstimate{};
+    k.confidence = best;
+    k.margin = best - second;
+    return k;
+}
+
+}  // namespace notavox

@@ -1,0 +1,31 @@
+// The key and mode of a piece from its notes: a pitch-class histogram with
+// each note weighted by its duration (at most 4 s), correlated with the
+// major and minor key profiles of Temperley (from the Kostka-Payne corpus)
+// rotated to each of the 12 tonics; the best of the 24 keys wins. They tell
+// a major key from its relative minor better than the older probe-tone
+// profiles on pieces with a melody over chords.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "recognition/TranscribedNote.h"
+
+namespace notavox {
+
+struct KeyEstimate {
+    int tonic = 0;  // pitch class, C = 0
+    bool minor = false;
+    double confidence = 0;  // correlation of the best key, -1..1; 0 without notes
+    double margin = 0;      // its lead over the second best key
+
+    // Sharps (positive) or flats (negative) of the key signature, -6..6 (the
+    // spelling with fewer accidentals; F sharp major and D sharp minor with 6 sharps).
+    int sharps() const;
+    // The key's German name, "C-Dur", "fis-Moll", "Es-Dur".
+    std::string name() const;
+};
+
+KeyEstimate EstimateKey(const std::vector<TranscribedNote>& notes);
+
+}  // namespace notavox

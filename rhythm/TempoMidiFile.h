@@ -1,0 +1,42 @@
+// The tempo-mapped MIDI file of the accurate analysis: the program's layout
+// (format 1, 16 tracks, 500 ticks per quarter note, tracks 1..15 with one
+// program change each) with track 0 holding, before its notes, the time
+// signature, the key signature and the tempo map. Track 0 is the first track,
+// where readers look for the tempo map of a format 1 file; keeping the notes
+// there too leaves the layout of the program's other MIDI files unchanged.
+// All notes go to channel 0, so that a notation program shows them as one
+// part. Without quantisation every note starts and ends within a millisecond
+// of its time in the recording.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "recognition/TranscribedNote.h"
+#include "rhythm/KeyEstimate.h"
+#include "rhythm/Metre.h"
+#include "rhythm/Quantize.h"
+#include "transcription/NoteList.h"
+
+namespace notavox {
+
+struct TempoMidiOptions {
+    QuantizeGrid grid = QuantizeGrid::Off;
+    int strengthPercent = 100;
+};
+
+// Replaces the song by a fresh one and fills its track 0.
+void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options = {});
+
+// The file's bytes.
+std::string BuildTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                                 const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options = {});
+
+// Writes the file through a new file that replaces the old one only when
+// complete; false when it could not be written.
+bool SaveTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options,
+                         const std::string& fileName);
+
+}  // namespace notavox

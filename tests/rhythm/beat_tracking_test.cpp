@@ -1,0 +1,182 @@
+// Beat tracking against known beats: click tracks at steady and changing
+// tempos, pieces rendered with fluidsynth, and the same envelope for every
+// thread count.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "RhythmTestSupport.h"
+#include "audio/WavFile.h"
+#include "rhythm/RhythmAnalysis.h"
+#include "support/TempDir.h"
+
+namespace notavox {
+namespace {
+
+using testing::BeatFMeasure;
+
+std::vector<double> Beats(double first, double bpm, double endBpm, int count) {
+    std::vector<double> b;
+    double t = first;
+    for (int i = 0; i < count; ++i) {
+        b.push_back(t);
+        const double f = count > 1 ? double(i) / (count - 1) : 0;
+        t += 60.0 / (bpm + (endBpm - bpm) * f);
+    }
+    return b;
+}
+
+BeatTrack TrackClicks(const std::vector<double>& beats, int rate) {
+    const std::vector<float> x = testing::ClickTrack(beats, beats.back() + 1.0, rate);
+    const OnsetEnvelope env = ComputeOnsetEnvelope(x.data(), x.size(), rate);
+    return TrackBeats(BeatNovelty(env.flux, env.frameRate), env.frameRate);
+}
+
+TEST(BeatFMeasure, CountsBeatsWithinTheWindowOnce) {
+    const std::vector<double> ref = {1, 2, 3, 4};
+    EXPECT_DOUBLE_EQ(BeatFMeasure(ref, ref), 1.0);
+    EXPECT_DOUBLE_EQ(BeatFMeasure(ref, {1.06, 2.06, 3.06, 4.06}), 1.0);
+    EXPECT_DOUBLE_EQ(BeatFMeasure(ref, {1.08, 2.08, 3.08, 4.08}), 0.0);
+    // Every other beat: precision 1, recall 1/2.
+    EXPECT_NEAR(BeatFMeasure(ref, {1, 3}), 2.0 / 3.0, 1e-12);
+    // Two estimates near one beat count once.
+    EXPECT_NEAR(BeatFMeasure({1}, {0.98, 1.02}), 2.0 / 3.0, 1e-12);
+    EXPECT_EQ(BeatFMeasure(ref, {}), 0.0);
+}
+
+TEST(BeatTracking, FindsSteadyClicksAtEveryTempo) {
+    for (double bpm : {60.0, 90.0, 128.0, 175.0}) {
+        for (int rate : {44100, 22050}) {
+            const std::vector<double> beats = Beats(0.7, bpm, bpm, int(bpm / 2));
+            const BeatTrack t = TrackClicks(beats, rate);
+            EXPECT_GE(BeatFMeasure(beats, t.beats), 0.95) << bpm << " at " << rate;
+            EXPECT_NEAR(t.tempoBpm, bpm, 0.02 * bpm) << rate;
+            // Beats land within 15 ms of the clicks.
+            for (size_t i = 0; i < std::min(beats.size(), t.beats.size()); ++i)
+                if (std::fabs(t.beats[i] - beats[i]) < 0.07) {
+                    EXPECT_NEAR(t.beats[i], beats[i], 0.015);
+                }
+        }
+    }
+}
+
+TEST(BeatTracking, FollowsAccelerandoAndRitardando) {
+    for (auto [from, to] : {std::pair{80.0, 125.0}, std::pair{150.0, 100.0}}) {
+        const std::vector<double> beats = Beats(0.5, from, to, 60);
+        const BeatTrack t = TrackClicks(beats, 44100);
+        EXPECT_GE(BeatFMeasure(beats, t.beats), 0.95) << from << " to " << to;
+    }
+}
+
+TEST(BeatTracking, GivenTempoIsKept) {
+    const std::vector<double> beats = Beats(0.5, 100, 100, 40);
+    const std::vector<float> x = testing::ClickTrack(beats, beats.back() + 1, 22050);
+    const OnsetEnvelope env = ComputeOnsetEnvelope(x.data(), x.size(), 22050);
+    BeatTrackingOptions o;
+    o.tempoBpm = 50;  // every other click
+    const BeatTrack t = TrackBeats(BeatNovelty(env.flux, env.frameRate), env.frameRate, o);
+    EXPECT_NEAR(t.tempoBpm, 50, 2);
+}
+
+TEST(BeatTracking, SilenceAndTinyInputGiveNoBeats) {
+    const std::vector<float> silence(44100 * 10, 0.0f);
+    const OnsetEnvelope env = ComputeOnsetEnvelope(silence.data(), silence.size(), 44100);
+    EXPECT_TRUE(TrackBeats(BeatNovelty(env.flux, env.frameRate), env.frameRate).beats.empty());
+    const float one = 0.5f;
+    const OnsetEnvelope tiny = ComputeOnsetEnvelope(&one, 1, 44100);
+    EXPECT_TRUE(TrackBeats(BeatNovelty(tiny.flux, tiny.frameRate), tiny.frameRate).beats.empty());
+    const OnsetEnvelope none = ComputeOnsetEnvelope(nullptr, 0, 44100);
+    EXPECT_EQ(none.size(), 0u);
+    AudioDocument empty;
+    EXPECT_TRUE(AnalyseRhythm(empty, {}).beats.beats.empty());
+}
+
+TEST(OnsetEnvelope, SameForEveryThreadCountAndFormat) {
+    // Long enough (over 80 s) to be split over threads.
+    const std::vector<double> beats = Beats(0.3, 111, 111, 170);
+    const int rate = 16000;
+    const std::vector<float> x = testing::ClickTrack(beats, beats.back() + 1, rate);
+    const OnsetEnvelope one = ComputeOnsetEnvelope(x.data(), x.size(), rate, 1);
+    const OnsetEnvelope two = ComputeOnsetEnvelope(x.data(), x.size(), rate, 2);
+    const OnsetEnvelope three = ComputeOnsetEnvelope(x.data(), x.size(), rate, 3);
+    EXPECT_EQ(one.flux, two.flux);
+    EXPECT_EQ(one.flux, three.flux);
+    EXPECT_EQ(one.lowFlux, three.lowFlux);
+    // The recording as 16-bit stereo: both channels equal, same beats.
+    AudioDocument doc;
+    SampleBlock block = allocateBlock(x.size() * 4);
+    for (size_t i = 0; i < x.size(); ++i) {
+        const int16_t v = int16_t(std::lround(x[i] * 32767));
+        std::memcpy(block.get() + 4 * i, &v, 2);
+        std::memcpy(block.get() + 4 * i + 2, &v, 2);
+    }
+    doc.replace(std::move(block), int32_t(x.size() * 4), rate, true, true);
+    const OnsetEnvelope a = ComputeOnsetEnvelope(doc, 1);
+    const OnsetEnvelope b = ComputeOnsetEnvelope(doc, 2);
+    EXPECT_EQ(a.flux, b.flux);
+    ASSERT_EQ(a.size(), one.size());
+    EXPECT_DOUBLE_EQ(a.frameRate, one.frameRate);
+    const RhythmAnalysis r = AnalyseRhythm(a, {});
+    EXPECT_GE(BeatFMeasure(beats, r.beats.beats), 0.95);
+}
+
+// Pieces rendered with fluidsynth: beats, tempo and metre.
+TEST(BeatTracking, RenderedPieces) {
+    if (!testing::HaveFluidsynth()) GTEST_SKIP() << "fluidsynth or the test sound font is missing";
+    notavox::testing::TempDir dir;
+    struct Case {
+        double bpm, endBpm;
+        int bar;
+        testing::Accompaniment acc;
+        int program;
+    };
+    const Case cases[] = {
+        {66, 0, 3, testing::Accompaniment::Waltz, 0},
+        {100, 0, 4, testing::Accompaniment::BrokenChords, 0},
+        {156, 0, 4, testing::Accompaniment::BlockChords, 24},
+        {95, 135, 4, testing::Accompaniment::BlockChords, 0},
+        {144, 100, 3, testing::Accompaniment::Waltz, 0},
+    };
+    double sum = 0;
+    for (const Case& c : cases) {
+        testing::PieceSpec s;
+        s.bpm = c.bpm;
+        s.endBpm = c.endBpm;
+        s.beatsPerBar = c.bar;
+        s.accompaniment = c.acc;
+        s.program = c.program;
+        s.bars = 10;
+        s.tonic = 2;
+        s.seed = uint32_t(c.bpm);
+        const testing::Piece piece = testing::MakePiece(s);
+        const std::string mid = dir.file("piece.mid"), wav = dir.file("piece.wav");
+        ASSERT_TRUE(testing::WriteRenderMidi(piece, mid));
+        ASSERT_TRUE(testing::Render(mid, wav, testing::kTestSoundFont, 22050));
+        WavData w;
+        ASSERT_TRUE(ReadWAVFile(wav, w));
+        AudioDocument doc;
+        doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+        const RhythmAnalysis r = AnalyseRhythm(doc, piece.notes);
+        const double f = BeatFMeasure(piece.beats, r.beats.beats);
+        sum += f;
+        EXPECT_GE(f, 0.85) << c.bpm;
+        if (c.endBpm == 0) {
+            EXPECT_NEAR(r.beats.tempoBpm, c.bpm, 0.04 * c.bpm);
+        }
+        EXPECT_EQ(r.metre.numerator(), c.bar) << c.bpm;
+        EXPECT_EQ(r.metre.denominator(), 4);
+        ASSERT_LT(size_t(r.metre.firstDownbeat), r.beats.beats.size());
+        // The first downbeat is the start of a bar of the piece.
+        const double down = r.beats.beats[size_t(r.metre.firstDownbeat)];
+        bool onBar = false;
+        for (size_t i = 0; i < piece.beats.size(); i += size_t(c.bar))
+            onBar = onBar || std::fabs(piece.beats[i] - down) < 0.07;
+        EXPECT_TRUE(onBar) << c.bpm;
+    }
+    EXPECT_GE(sum / std::size(cases), 0.9);
+}
+
+}  // namespace
+}  // namespace notavox

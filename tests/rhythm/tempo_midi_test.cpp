@@ -1,0 +1,297 @@
+// The tempo-mapped MIDI file: the tempo map puts every beat on the grid and
+// the first downbeat on a bar line, notes keep their times (checked through
+// python3-mido), and quantisation moves notes to the grid without losing or
+// merging any.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "rhythm/Quantize.h"
+#include "rhythm/TempoMap.h"
+#include "rhythm/TempoMidiFile.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
+
+namespace notavox {
+namespace {
+
+struct Rng {
+    uint32_t s;
+    uint32_t next() {
+        s = s * 1664525u + 1013904223u;
+        return s >> 8;
+    }
+    double unit() { return double(next() % 1000000u) / 1e6; }
+};
+
+// Beats that slow down from 150 to 45 beats a minute, starting at 0.83 s.
+std::vector<double> ChangingBeats() {
+    std::vector<double> b;
+    double t = 0.83;
+    for (int i = 0; i < 40; ++i) {
+        b.push_back(t);
+        t += 60.0 / (150.0 - 105.0 * i / 39.0);
+    }
+    return b;
+}
+
+std::vector<TranscribedNote> RandomNotes(const std::vector<double>& beats, uint32_t seed, int count) {
+    Rng r{seed};
+    std::vector<TranscribedNote> notes;
+    for (int i = 0; i < count; ++i) {
+        const double on = r.unit() * (beats.back() + 0.5);
+        notes.push_back({48 + int(r.next() % 24), on, on + 0.05 + r.unit(), 1 + int(r.next() % 127)});
+    }
+    std::sort(notes.begin(), notes.end(), [](auto& a, auto& b) { return a.onset < b.onset; });
+    return notes;
+}
+
+TEST(TempoMap, EveryBeatOnTheGridAndTheFirstDownbeatOnABarLine) {
+    const std::vector<double> beats = ChangingBeats();
+    for (int bar : {2, 3, 4}) {
+        for (int down = 0; down < bar; ++down) {
+            Metre m;
+            m.beatsPerBar = bar;
+            m.firstDownbeat = down;
+            const BeatGrid g = BuildBeatGrid(beats, m);
+            EXPECT_EQ((g.firstBeatTick + down * 500) % (bar * 500), 0);
+            for (size_t i = 0; i < beats.size(); ++i) {
+                const double tick = double(g.firstBeatTick + int64_t(i) * 500);
+                EXPECT_NEAR(g.map.secondsAt(tick), beats[i], 2e-6) << i;
+                EXPECT_NEAR(g.map.tickAt(beats[i]), tick, 0.01) << i;
+            }
+            // Time 0 is tick 0, and the map only goes forward.
+            EXPECT_EQ(g.map.secondsAt(0), 0.0);
+            for (size_t i = 1; i < g.map.segments().size(); ++i)
+                EXPECT_GT(g.map.segments()[i].tick, g.map.segments()[i - 1].tick);
+        }
+    }
+    // Compound metre: beats of a dotted quarter.
+    Metre six;
+    six.beatsPerBar = 2;
+    six.compound = true;
+    const BeatGrid g = BuildBeatGrid(beats, six);
+    EXPECT_EQ(g.ticksPerBeat, 750);
+    EXPECT_NEAR(g.map.secondsAt(double(g.firstBeatTick + 750 * 5)), beats[5], 2e-6);
+}
+
+TEST(TempoMap, FewerThanTwoBeatsKeepTheDefaultTempo) {
+    const BeatGrid g = BuildBeatGrid({1.0}, Metre{});
+    ASSERT_EQ(g.map.segments().size(), 1u);
+    EXPECT_EQ(g.map.segments()[0].microsPerQuarter, 500000u);
+    EXPECT_DOUBLE_EQ(g.map.secondsAt(1000), 1.0);
+}
+
+TEST(Quantize, ParsesTheGridNames) {
+    EXPECT_EQ(ParseQuantizeGrid("off"), QuantizeGrid::Off);
+    EXPECT_EQ(ParseQuantizeGrid("1/4"), QuantizeGrid::Quarter);
+    EXPECT_EQ(ParseQuantizeGrid("1/16t"), QuantizeGrid::SixteenthTriplet);
+    EXPECT_EQ(ParseQuantizeGrid("1/8T"), QuantizeGrid::EighthTriplet);
+    EXPECT_FALSE(ParseQuantizeGrid("1/32").has_value());
+    EXPECT_FALSE(ParseQuantizeGrid("").has_value());
+}
+
+// Same-pitch notes in onset order never overlap and no note is empty.
+void ExpectSamePitchApart(const std::vector<TickNote>& notes) {
+    std::map<int, std::vector<TickNote>> byPitch;
+    for (const TickNote& n : notes) {
+        EXPECT_GT(n.off, n.on);
+        byPitch[n.pitch].push_back(n);
+    }
+    for (auto& [p, list] : byPitch) {
+        std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.on < b.on; });
+        for (size_t i = 1; i < list.size(); ++i) {
+            EXPECT_GT(list[i].on, list[i - 1].on) << "pitch " << p;
+            EXPECT_LE(list[i - 1].off, list[i].on) << "pitch " << p;
+        }
+    }
+}
+
+TEST(Quantize, KeepsEveryNoteAndPutsOnsetsOnTheGrid) {
+    Rng r{7};
+    for (QuantizeGrid grid : {QuantizeGrid::Quarter, QuantizeGrid::Eighth, QuantizeGrid::Sixteenth,
+                              QuantizeGrid::EighthTriplet, QuantizeGrid::SixteenthTriplet}) {
+        const int div = GridDivisions(grid);
+        for (int strength : {0, 50, 100}) {
+            std::vector<TickNote> notes;
+            for (int i = 0; i < 400; ++i) {
+                const int64_t on = int64_t(r.next() % 20000);
+                // Few pitches, so that repeated notes crowd one another.
+                notes.push_back({60 + int(r.next() % 4), on, on + 1 + int64_t(r.next() % 700), 90});
+            }
+            if (strength < 100) {
+                // No two notes of a pitch within 3 ticks: below full strength
+                // none is then moved aside for another.
+                std::vector<TickNote> apart;
+                for (const TickNote& n : notes) {
+                    bool close = false;
+                    for (const TickNote& m : apart) close = close || (m.pitch == n.pitch && std::llabs(m.on - n.on) < 3);
+                    if (!close) apart.push_back(n);
+                }
+                notes = apart;
+            }
+            const std::vector<TickNote> before = notes;
+            QuantizeNotes(notes, grid, strength);
+            ASSERT_EQ(notes.size(), before.size());
+            ExpectSamePitchApart(notes);
+            size_t onGrid = 0;
+            for (size_t i = 0; i < notes.size(); ++i) {
+                EXPECT_EQ(notes[i].pitch, before[i].pitch);
+                EXPECT_EQ(notes[i].velocity, before[i].velocity);
+                // Position j * 500 / div rounded to a tick.
+                const double j = double(notes[i].on) * div / 500.0;
+                const bool grid = std::fabs(notes[i].on - std::llround(std::llround(j) * 500.0 / div)) == 0;
+                onGrid += grid;
+                if (strength == 0) {
+                    EXPECT_EQ(notes[i].on, before[i].on);
+                }
+                // Half strength: at most half a grid step away from where it was.
+                if (strength == 50) {
+                    EXPECT_LE(std::llabs(notes[i].on - before[i].on), 500 / div / 2 + 1);
+                }
+            }
+            // All but those moved aside for an earlier note of their pitch.
+            if (strength == 100) {
+                EXPECT_GE(onGrid, notes.size() * 9 / 10) << div;
+            }
+        }
+    }
+}
+
+TEST(Quantize, RepeatedNotesFasterThanTheGridStaySeparate) {
+    // Four sixteenths of one pitch on a quarter grid.
+    std::vector<TickNote> notes;
+    for (int i = 0; i < 4; ++i) notes.push_back({64, 1000 + 125 * i, 1000 + 125 * i + 100, 80});
+    QuantizeNotes(notes, QuantizeGrid::Quarter, 100);
+    ASSERT_EQ(notes.size(), 4u);
+    ExpectSamePitchApart(notes);
+    EXPECT_EQ(notes[0].on, 1000);
+    // Durations become whole quarters, cut where the next note of the pitch starts.
+    EXPECT_EQ(notes[3].off - notes[3].on, 500);
+    // Notes of other pitches may share an onset.
+    std::vector<TickNote> chord = {{60, 990, 1400, 80}, {64, 1010, 1400, 80}, {67, 1003, 1400, 80}};
+    QuantizeNotes(chord, QuantizeGrid::Eighth, 100);
+    for (const TickNote& n : chord) EXPECT_EQ(n.on, 1000);
+}
+
+// The notes as python3-mido plays the file: (pitch, on seconds, off seconds)
+// in file order of the note-ons.
+std::vector<TranscribedNote> ReadWithMido(const std::string& path) {
+    const std::string cmd =
+        "/usr/bin/python3 '" NOTAVOX_SOURCE_DIR "/tests/rhythm/midi_times.py' '" + path + "' 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    if (p) pclose(p);
+    std::istringstream in(out);
+    std::vector<TranscribedNote> notes;
+    std::map<int, std::vector<size_t>> open;
+    std::string kind;
+    int pitch;
+    double t;
+    while (in >> kind >> pitch >> t) {
+        if (kind == "on") {
+            open[pitch].push_back(notes.size());
+            notes.push_back({pitch, t, -1, 0});
+        } else if (!open[pitch].empty()) {
+            notes[open[pitch].front()].offset = t;
+            open[pitch].erase(open[pitch].begin());
+        }
+    }
+    return notes;
+}
+
+bool HaveMido() { return std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") == 0; }
+
+TEST(TempoMidiFile, NotesKeepTheirTimesThroughMido) {
+    if (!HaveMido()) GTEST_SKIP() << "python3-mido is not installed";
+    testing::TempDir dir;
+    const std::vector<double> beats = ChangingBeats();
+    // Same pitches never overlap here, so every note can keep its times.
+    std::vector<TranscribedNote> notes;
+    for (const auto& n : RandomNotes(beats, 3, 300)) {
+        bool clash = false;
+        for (const auto& m : notes)
+            clash = clash || (m.pitch == n.pitch && n.onset < m.offset + 0.003 && m.onset < n.offset + 0.003);
+        if (!clash) notes.push_back(n);
+    }
+    Metre m;
+    m.beatsPerBar = 3;
+    m.firstDownbeat = 1;
+    KeyEstimate key;
+    key.tonic = 2;
+    const std::string path = dir.file("tempo.mid");
+    ASSERT_TRUE(SaveTempoMappedMIDI(notes, beats, m, key, {}, path));
+    const std::vector<TranscribedNote> read = ReadWithMido(path);
+    ASSERT_EQ(read.size(), notes.size());
+    std::vector<TranscribedNote> sorted = notes;
+    auto order = [](const TranscribedNote& a, const TranscribedNote& b) {
+        return a.pitch != b.pitch ? a.pitch < b.pitch : a.onset < b.onset;
+    };
+    std::stable_sort(sorted.begin(), sorted.end(), order);
+    std::vector<TranscribedNote> got = read;
+    std::stable_sort(got.begin(), got.end(), order);
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        EXPECT_EQ(got[i].pitch, sorted[i].pitch) << i;
+        EXPECT_NEAR(got[i].onset, sorted[i].onset, 0.001) << i;
+        EXPECT_NEAR(got[i].offset, sorted[i].offset, 0.001) << i;
+    }
+}
+
+TEST(TempoMidiFile, QuantisedFileKeepsEveryNote) {
+    if (!HaveMido()) GTEST_SKIP() << "python3-mido is not installed";
+    testing::TempDir dir;
+    const std::vector<double> beats = ChangingBeats();
+    const std::vector<TranscribedNote> notes = RandomNotes(beats, 11, 500);
+    TempoMidiOptions o;
+    o.grid = QuantizeGrid::Sixteenth;
+    o.strengthPercent = 100;
+    const std::string path = dir.file("q.mid");
+    ASSERT_TRUE(SaveTempoMappedMIDI(notes, beats, Metre{}, KeyEstimate{}, o, path));
+    const std::vector<TranscribedNote> read = ReadWithMido(path);
+    ASSERT_EQ(read.size(), notes.size());
+    for (const auto& n : read) EXPECT_GT(n.offset, n.onset);
+    // Onsets on beats stay on them: a note at a beat's time is still there.
+    std::vector<TranscribedNote> onBeat = {{60, beats[10], beats[11], 90}, {62, beats[20] + 0.004, beats[21], 90}};
+    ASSERT_TRUE(SaveTempoMappedMIDI(onBeat, beats, Metre{}, KeyEstimate{}, o, path));
+    const std::vector<TranscribedNote> back = ReadWithMido(path);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_NEAR(back[0].onset, beats[10], 0.001);
+    EXPECT_NEAR(back[1].onset, beats[20], 0.001);
+}
+
+TEST(TempoMidiFile, LayoutAndSignatures) {
+    const std::vector<double> beats = ChangingBeats();
+    Metre m;
+    m.beatsPerBar = 3;
+    KeyEstimate key;
+    key.tonic = 9;
+    key.minor = true;
+    key.tonic = 4;  // e minor: one sharp
+    const std::string f = BuildTempoMappedMIDI({{60, 1.0, 1.5, 100}}, beats, m, key);
+    // Format 1, 16 tracks, 500 ticks a quarter.
+    ASSERT_GE(f.size(), 40u);
+    EXPECT_EQ(f.substr(0, 14), std::string("MThd\0\0\0\6\0\1\0\x10\1\xF4", 14));
+    // Track 0 opens with the time signature 3/4 and the key signature.
+    EXPECT_EQ(f.substr(14, 4), "MTrk");
+    EXPECT_EQ(f.substr(22, 8), std::string("\0\xFF\x58\x04\x03\x02\x18\x08", 8));
+    EXPECT_EQ(f.substr(30, 6), std::string("\0\xFF\x59\x02\x01\x01", 6));
+    // Then the first tempo at tick 0.
+    EXPECT_EQ(f.substr(36, 4), std::string("\0\xFF\x51\x03", 4));
+    // Tracks 1..15 are the fresh ones: a program change and the end.
+    const std::string fresh15 = std::string("MTrk\0\0\0\7\0\xCF\0\0\xFF\x2F\0", 15);
+    EXPECT_EQ(f.substr(f.size() - 15), fresh15);
+    // A flat key is stored as a negative count.
+    key.tonic = 5;
+    key.minor = false;
+    const std::string g = BuildTempoMappedMIDI({}, beats, m, key);
+    EXPECT_EQ(g.substr(30, 6), std::string("\0\xFF\x59\x02\xFF\x00", 6));
+}
+
+}  // namespace
+}  // namespace notavox
