@@ -84,8 +84,8 @@ def main():
         best = None
         # piano counts twice: it is what the recogniser is for above all
         weights = {"piano": 2.0}
-        for on in [0.3, 0.4, 0.5, 0.6, 0.7]:
-            for fr in [0.2, 0.3, 0.4, 0.5]:
+        for on in [0.05, 0.07, 0.1, 0.15, 0.2, 0.3, 0.4, 0.5, 0.6]:
+            for fr in [0.1, 0.2, 0.3, 0.4]:
                 for mf in [1, 2, 3]:
                     d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": mf}
                     s = score(families, d)

@@ -49,6 +49,7 @@ def main():
     net.load_state_dict(torch.load(ckpt)["model"])
     net.eval()
     decode = json.load(open(decode_path))
+    os.makedirs(os.path.dirname(os.path.abspath(weights_out)), exist_ok=True)
     write_weights(model_mod.tensors_for_export(net, decode), weights_out)
     os.makedirs(golden_dir, exist_ok=True)
     # real features of a validation piece (a few seconds) and a short synthetic edge case
