@@ -1,0 +1,90 @@
+"""The note recogniser: a small convolutional network over harmonically stacked log-frequency bins.
+
+Layers (the program's C++ inference computes exactly these):
+  L1  1x1 over the 8 harmonic planes at 264 bins (3 per semitone)
+  L2  3x3 (time x bins) with stride 3 in frequency: one position per key (88)
+  L3  3x3 (time x keys)
+  L4  residual, time taps t-2, t, t+2
+  L5  residual, time taps t-4, t, t+4
+  heads onset, frame (note active) and velocity: time taps t-1..t+1 plus a bias per key
+"""
+import numpy as np
+import torch
+import torch.nn as nn
+
+import features
+
+C1, C2, C3 = 16, 16, 12
+
+
+class Recogniser(nn.Module):
+    def __init__(self, c1=C1, c2=C2, c3=C3):
+        super().__init__()
+        self.l1 = nn.Conv2d(8, c1, (1, 1))
+        self.l2 = nn.Conv2d(c1, c2, (3, 3), stride=(1, 3), padding=(1, 0))
+        self.l3 = nn.Conv2d(c2, c3, (3, 3), padding=(1, 1))
+        self.l4 = nn.Conv2d(c3, c3, (3, 1), dilation=(2, 1), padding=(2, 0))
+        self.l5 = nn.Conv2d(c3, c3, (3, 1), dilation=(4, 1), padding=(4, 0))
+        self.heads = nn.ModuleDict({name: nn.Conv2d(c3, 1, (3, 1), padding=(1, 0), bias=False)
+                                    for name in ("onset", "frame", "velocity")})
+        self.head_bias = nn.ParameterDict({name: nn.Parameter(torch.zeros(88))
+                                           for name in ("onset", "frame", "velocity")})
+        with torch.no_grad():
+            self.head_bias["onset"].fill_(-4.0)
+            self.head_bias["frame"].fill_(-2.0)
+
+    def forward(self, feat):
+        """feat [N, T, 294] -> dict of logits [N, T, 88]."""
+        x = features.stack_harmonics(feat)  # [N, 8, T, 264]
+        x = x.contiguous(memory_format=torch.channels_last)  # much faster convolutions on the CPU
+        x = torch.relu(self.l1(x))
+        x = torch.relu(self.l2(x))
+        x = torch.relu(self.l3(x))
+        x = x + torch.relu(self.l4(x))
+        x = x + torch.relu(self.l5(x))
+        return {name: head(x)[:, 0] + self.head_bias[name] for name, head in self.heads.items()}
+
+
+def tensors_for_export(model, decode):
+    """Name -> numpy array in the weights file's layout."""
+    m = model
+    out = {
+        "l1.weight": m.l1.weight[:, :, 0, 0], "l1.bias": m.l1.bias,
+        "l2.weight": m.l2.weight, "l2.bias": m.l2.bias,
+        "l3.weight": m.l3.weight, "l3.bias": m.l3.bias,
+        "l4.weight": m.l4.weight[:, :, :, 0], "l4.bias": m.l4.bias,
+        "l5.weight": m.l5.weight[:, :, :, 0], "l5.bias": m.l5.bias,
+    }
+    for name in ("onset", "frame", "velocity"):
+        out[name + ".weight"] = m.heads[name].weight[0, :, :, 0]
+        out[name + ".bias"] = m.head_bias[name]
+    arrays = {k: v.detach().cpu().numpy().astype(np.float32) for k, v in out.items()}
+    arrays["decode.onset_threshold"] = np.array([decode["onset_threshold"]], np.float32)
+    arrays["decode.frame_threshold"] = np.array([decode["frame_threshold"]], np.float32)
+    arrays["decode.min_frames"] = np.array([decode["min_frames"]], np.float32)
+    return arrays
+
+
+def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames):
+    """Notes (pitch, onset s, offset s, velocity) from the outputs [T, 88], as the program decodes them."""
+    t_count = onset.shape[0]
+    notes = []
+    prev = np.vstack([np.zeros((1, 88), onset.dtype), onset[:-1]])
+    nxt = np.vstack([onset[1:], np.zeros((1, 88), onset.dtype)])
+    cand = (onset >= onset_threshold) & (onset >= prev) & (onset > nxt)
+    for k in range(88):
+        starts = np.nonzero(cand[:, k])[0]
+        if len(starts) == 0:
+            continue
+        active = frame[:, k] >= frame_threshold
+        for i, s in enumerate(starts):
+            limit = starts[i + 1] if i + 1 < len(starts) else t_count
+            e = s + 1
+            while e < limit and active[e]:
+                e += 1
+            if e - s < min_frames:
+                continue
+            v = int(np.clip(np.round(127.0 * float(velocity[s, k])), 1, 127))
+            notes.append((21 + k, s * 0.01, e * 0.01, v))
+    notes.sort(key=lambda n: (n[1], n[0]))
+    return notes

@@ -1,0 +1,194 @@
+"""Renders the training and validation data: random pieces played by fluidsynth with Debian's sound fonts,
+augmented (gain, reverb and chorus, noise, EQ, sample rate), turned into the recogniser's features and
+frame labels. One batch is one fluidsynth run over many pieces separated by silence.
+
+    python3 render.py OUT_DIR            (every batch that is missing; safe to run again)
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+from concurrent.futures import ProcessPoolExecutor
+
+import numpy as np
+from scipy.io import wavfile
+from scipy.signal import lfilter
+
+import features
+import music
+
+SF2 = "/usr/share/sounds/sf2"
+SF3 = "/usr/share/sounds/sf3"
+# Fonts the recogniser learns from, with how often each plays a batch.
+TRAIN_FONTS = [(f"{SF3}/MuseScore_General_Full.sf3", 40), (f"{SF2}/TimGM6mb.sf2", 28),
+               (f"{SF3}/MuseScore_General_Lite.sf3", 20), (f"{SF2}/OPL-3_FM_128M.sf2", 12)]
+# Kept out of training: the validation font.
+VALID_FONT = f"{SF2}/sf_GMbank.sf2"
+RATES = [(8000, 4), (11025, 5), (16000, 8), (22050, 10), (32000, 8), (44100, 40), (48000, 20), (96000, 5)]
+
+PIECE_SECONDS = 30.0
+GAP = 3.0
+TRAIN_BATCHES = 36
+PIECES_PER_BATCH = 18
+VALID_FAMILIES = ["piano", "guitar", "strings", "winds", "organ"]
+VALID_PIECES = 8
+
+
+def weighted(rng, table):
+    total = sum(w for _, w in table)
+    r = rng.uniform(0, total)
+    for v, w in table:
+        r -= w
+        if r <= 0:
+            return v
+    return table[-1][0]
+
+
+def batch_plan():
+    """Every batch: (name, seed, font, rate, reverb, chorus, kinds)."""
+    import random
+    plan = []
+    for b in range(TRAIN_BATCHES):
+        rng = random.Random(1000 + b)
+        plan.append({"name": f"train_{b:03d}", "seed": 100000 + b * 1000, "font": weighted(rng, TRAIN_FONTS),
+                     "rate": weighted(rng, RATES), "reverb": rng.random() < 0.6, "chorus": rng.random() < 0.35,
+                     "kinds": [None] * PIECES_PER_BATCH, "augment": True})
+    for i, fam in enumerate(VALID_FAMILIES):
+        plan.append({"name": f"valid_{fam}", "seed": 900000 + i * 1000, "font": VALID_FONT, "rate": 44100,
+                     "reverb": True, "chorus": False, "kinds": [fam] * VALID_PIECES, "augment": False})
+    return plan
+
+
+def biquad_shelf(rate, f0, gain_db, high):
+    a = 10 ** (gain_db / 40)
+    w0 = 2 * np.pi * f0 / rate
+    alpha = np.sin(w0) / 2 * np.sqrt(2)
+    c = np.cos(w0)
+    sa = 2 * np.sqrt(a) * alpha
+    if high:
+        b = [a * ((a + 1) + (a - 1) * c + sa), -2 * a * ((a - 1) + (a + 1) * c), a * ((a + 1) + (a - 1) * c - sa)]
+        den = [(a + 1) - (a - 1) * c + sa, 2 * ((a - 1) - (a + 1) * c), (a + 1) - (a - 1) * c - sa]
+    else:
+        b = [a * ((a + 1) - (a - 1) * c + sa), 2 * a * ((a - 1) - (a + 1) * c), a * ((a + 1) - (a - 1) * c - sa)]
+        den = [(a + 1) + (a - 1) * c + sa, -2 * ((a - 1) + (a + 1) * c), (a + 1) + (a - 1) * c - sa]
+    return np.array(b) / den[0], np.array(den) / den[0]
+
+
+def augment(x, rate, rng):
+    """x: float [n, 2]. EQ, noise and a gain from -40 to 0 dBFS, then 16-bit samples."""
+    if rng.random() < 0.5:
+        for high in (False, True):
+            if rng.random() < 0.6:
+                f0 = rng.uniform(150, 400) if not high else rng.uniform(1500, min(6000, rate * 0.4))
+                b, a = biquad_shelf(rate, f0, rng.uniform(-12, 9), high)
+                x = lfilter(b, a, x, axis=0)
+    if rng.random() < 0.5:
+        rms = np.sqrt(np.mean(x ** 2)) + 1e-9
+        snr = rng.uniform(15, 60)
+        noise = rng.standard_normal(x.shape)
+        if rng.random() < 0.5:  # pink-ish
+            noise = lfilter([0.05, 0.05], [1, -0.95], noise, axis=0)
+            noise /= np.sqrt(np.mean(noise ** 2)) + 1e-12
+        x = x + noise * rms * 10 ** (-snr / 20)
+    return quantise(x, rng.uniform(-40, 0))
+
+
+def quantise(x, peak_db):
+    peak = np.max(np.abs(x)) + 1e-12
+    y = x * (10 ** (peak_db / 20) * 32767 / peak)
+    return np.clip(np.round(y), -32768, 32767).astype(np.int16)
+
+
+def labels(notes, sounding_offsets, t_count):
+    onset = np.zeros((t_count, 88), np.uint8)
+    frame = np.zeros((t_count, 88), np.uint8)
+    velocity = np.zeros((t_count, 88), np.uint8)
+    for n, off in zip(notes, sounding_offsets):
+        k = n.pitch - 21
+        if not 0 <= k < 88:
+            continue
+        s = int(round(n.onset * 100))
+        e = max(s + 1, int(round(off * 100)))
+        if s >= t_count:
+            continue
+        onset[s, k] = 1
+        velocity[s, k] = n.velocity
+        frame[s:min(e, t_count), k] = 1
+    return onset, frame, velocity
+
+
+def render_batch(spec, out_dir):
+    path = os.path.join(out_dir, spec["name"] + ".npz")
+    if os.path.exists(path):
+        return path
+    rng = np.random.default_rng(spec["seed"])
+    pieces = []
+    events = []
+    start = 0.0
+    for i, kind in enumerate(spec["kinds"]):
+        notes, ev, info = music.make_piece(spec["seed"] + i, PIECE_SECONDS, kind)
+        # every piece uses its own channels' state: reset controllers and programs at its start
+        for ch in range(16):
+            events.append((start, {"type": "control_change", "channel": ch, "control": 121, "value": 0}))
+            events.append((start, {"type": "control_change", "channel": ch, "control": 123, "value": 0}))
+        for t, e in ev:
+            events.append((start + t, e))
+        offsets = music.pedal_offsets(notes, ev)
+        pieces.append((start, notes, offsets, info))
+        end = max([start + PIECE_SECONDS] + [start + o for o in offsets])
+        start = end + GAP
+    with tempfile.TemporaryDirectory() as tmp:
+        mid = os.path.join(tmp, "b.mid")
+        wav = os.path.join(tmp, "b.wav")
+        music.write_midi(events, mid)
+        cmd = ["fluidsynth", "-ni", "-q", "-g", "0.4", "-r", str(spec["rate"]), "-O", "float", "-T", "wav",
+               "-F", wav, "-R", "1" if spec["reverb"] else "0", "-C", "1" if spec["chorus"] else "0",
+               "-o", "synth.reverb.room-size=%.2f" % rng.uniform(0.2, 0.9), spec["font"], mid]
+        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        rate, audio = wavfile.read(wav)
+    audio = audio.astype(np.float64)
+    feats, onsets, frames, vels, bounds, note_rows = [], [], [], [], [], []
+    pos = 0
+    for idx, (s, notes, offsets, info) in enumerate(pieces):
+        a = int(round(s * rate))
+        b = int(round((s + PIECE_SECONDS + 2.5) * rate)) if idx + 1 == len(pieces) else \
+            int(round((pieces[idx + 1][0] - 0.5) * rate))
+        seg = audio[a:min(b, len(audio))]
+        if len(seg) == 0:
+            continue
+        if spec["augment"]:
+            pcm = augment(seg, rate, rng)
+        else:
+            pcm = quantise(seg, -6.0)
+        f = features.features_from_samples(pcm, rate)
+        on, fr, ve = labels(notes, offsets, len(f))
+        feats.append(f.astype(np.float16))
+        onsets.append(on)
+        frames.append(fr)
+        vels.append(ve)
+        bounds.append((pos, pos + len(f)))
+        for n, off in zip(notes, offsets):
+            note_rows.append((idx, n.pitch, n.onset, n.offset, n.velocity))
+        pos += len(f)
+    np.savez(path + ".tmp.npz", feat=np.concatenate(feats), onset=np.concatenate(onsets),
+             frame=np.concatenate(frames), velocity=np.concatenate(vels), bounds=np.array(bounds, np.int64),
+             notes=np.array(note_rows, np.float64), info=json.dumps([p[3] for p in pieces]))
+    os.replace(path + ".tmp.npz", path)
+    return path
+
+
+def main():
+    out_dir = sys.argv[1]
+    os.makedirs(out_dir, exist_ok=True)
+    plan = batch_plan()
+    # validation first: it is small and tells early whether everything fits together
+    plan.sort(key=lambda p: not p["name"].startswith("valid"))
+    jobs = int(os.environ.get("NOTAVOX_RENDER_JOBS", "2"))
+    with ProcessPoolExecutor(jobs) as pool:
+        for path in pool.map(render_batch, plan, [out_dir] * len(plan)):
+            print(path, flush=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,109 @@
+"""Trains the recogniser on the rendered batches, resumable from a checkpoint.
+
+    python3 train.py DATA_DIR CHECKPOINT_DIR [--steps N]
+"""
+import argparse
+import os
+import random
+import time
+
+import numpy as np
+import torch
+import torch.nn.functional as F
+
+import model as model_mod
+
+WINDOW = 256
+MARGIN = 9
+BATCH = 16
+LOG_EVERY = int(os.environ.get("NOTAVOX_LOG_EVERY", "200"))
+
+
+def load(data_dir, prefix):
+    feats, onsets, frames, vels = [], [], [], []
+    import render
+    names = [p["name"] for p in render.batch_plan() if p["name"].startswith(prefix)]
+    limit = int(os.environ.get("NOTAVOX_TRAIN_BATCHES", len(names)))
+    for path in [os.path.join(data_dir, n + ".npz") for n in names[:limit]]:
+        d = np.load(path)
+        feats.append(d["feat"])
+        onsets.append(d["onset"])
+        frames.append(d["frame"])
+        vels.append(d["velocity"])
+    return (np.concatenate(feats), np.concatenate(onsets), np.concatenate(frames), np.concatenate(vels))
+
+
+def losses(out, onset, frame, vel):
+    sl = slice(MARGIN, -MARGIN)
+    o, f, v = out["onset"][:, sl], out["frame"][:, sl], out["velocity"][:, sl]
+    on, fr, ve = onset[:, sl], frame[:, sl], vel[:, sl]
+    l_on = F.binary_cross_entropy_with_logits(o, on, pos_weight=torch.tensor(6.0))
+    l_fr = F.binary_cross_entropy_with_logits(f, fr)
+    mask = on > 0
+    l_ve = ((torch.sigmoid(v) - ve) ** 2)[mask].mean() if mask.any() else torch.zeros(())
+    return l_on, l_fr, l_ve
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("data")
+    ap.add_argument("ckpt")
+    ap.add_argument("--steps", type=int, default=2800)
+    ap.add_argument("--lr", type=float, default=2e-3)
+    args = ap.parse_args()
+    torch.set_num_threads(2)
+    torch.manual_seed(7)
+    os.makedirs(args.ckpt, exist_ok=True)
+    feat, onset, frame, vel = load(args.data, "train_")
+    total = len(feat)
+    print(f"training frames: {total} ({total / 360000:.2f} h)", flush=True)
+
+    net = model_mod.Recogniser().to(memory_format=torch.channels_last)
+    opt = torch.optim.Adam(net.parameters(), lr=args.lr)
+    step = 0
+    path = os.path.join(args.ckpt, "last.pt")
+    if os.path.exists(path):
+        state = torch.load(path)
+        net.load_state_dict(state["model"])
+        opt.load_state_dict(state["opt"])
+        step = state["step"]
+        print(f"resumed at step {step}", flush=True)
+    n_params = sum(p.numel() for p in net.parameters())
+    print(f"parameters: {n_params}", flush=True)
+
+    started = time.time()
+    acc = np.zeros(3)
+    while step < args.steps:
+        # the windows of a step come from the step number alone, so a resumed run sees the same data
+        rng = np.random.default_rng(1234 + step)
+        starts = rng.integers(0, total - WINDOW, BATCH)
+        x = torch.from_numpy(np.stack([feat[s:s + WINDOW] for s in starts]).astype(np.float32))
+        on = torch.from_numpy(np.stack([onset[s:s + WINDOW] for s in starts]).astype(np.float32))
+        fr = torch.from_numpy(np.stack([frame[s:s + WINDOW] for s in starts]).astype(np.float32))
+        ve = torch.from_numpy(np.stack([vel[s:s + WINDOW] for s in starts]).astype(np.float32) / 127.0)
+        # cosine learning rate with a short warm-up
+        lr = args.lr * min(1.0, (step + 1) / 300) * (0.05 + 0.95 * 0.5 * (1 + np.cos(np.pi * step / args.steps)))
+        for g in opt.param_groups:
+            g["lr"] = lr
+        out = net(x)
+        l_on, l_fr, l_ve = losses(out, on, fr, ve)
+        loss = l_on + l_fr + 0.5 * l_ve
+        opt.zero_grad()
+        loss.backward()
+        opt.step()
+        step += 1
+        acc += [l_on.item(), l_fr.item(), l_ve.item()]
+        if step % LOG_EVERY == 0:
+            rate = LOG_EVERY * BATCH * WINDOW / (time.time() - started)
+            print(f"step {step} onset {acc[0] / LOG_EVERY:.4f} frame {acc[1] / LOG_EVERY:.4f} vel {acc[2] / LOG_EVERY:.4f} "
+                  f"lr {lr:.5f} {rate:.0f} frames/s", flush=True)
+            acc[:] = 0
+            started = time.time()
+        if step % 200 == 0 or step == args.steps:
+            torch.save({"model": net.state_dict(), "opt": opt.state_dict(), "step": step}, path + ".tmp")
+            os.replace(path + ".tmp", path)
+    torch.save({"model": net.state_dict(), "step": step}, os.path.join(args.ckpt, "final.pt"))
+
+
+if __name__ == "__main__":
+    main()
