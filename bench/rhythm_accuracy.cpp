@@ -2,10 +2,11 @@
 // and 4/4, several keys and accompaniments, two with gradual tempo changes)
 // with the fluidsynth command and prints what the rhythm analysis finds: the
 // beat F-measure (70 ms), the tempo error, metre, downbeat and key.
-//   rhythm_accuracy [soundfont...]     (default: the test sound font)
+//   rhythm_accuracy [--variant=N] [soundfont...]   (default: the test sound font)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,18 +19,23 @@ using namespace notavox::testing;
 
 namespace {
 
-std::vector<PieceSpec> Pieces() {
+// variant 0 is the reference set; other variants change every seed, move the
+// tempos by a few percent and rotate the keys, for a check on pieces never
+// looked at before.
+std::vector<PieceSpec> Pieces(int variant) {
     using A = Accompaniment;
-    auto spec = [](double bpm, double end, int bar, int tonic, bool minor, A a, int program, uint32_t seed) {
+    auto spec = [variant](double bpm, double end, int bar, int tonic, bool minor, A a, int program, uint32_t seed) {
         PieceSpec s;
-        s.bpm = bpm;
-        s.endBpm = end;
+        const double shift = 1.0 + 0.03 * ((variant % 5) - 2) * (variant != 0);
+        s.bpm = bpm * shift;
+        s.endBpm = end * shift;
+        tonic = (tonic + 5 * variant) % 12;
         s.beatsPerBar = bar;
         s.tonic = tonic;
         s.minor = minor;
         s.accompaniment = a;
         s.program = program;
-        s.seed = seed;
+        s.seed = seed + 1000 * uint32_t(variant);
         s.bars = 16;
         return s;
     };
@@ -49,28 +55,37 @@ const char* const kNames[] = {"C", "Cis", "D", "Es", "E", "F", "Fis", "G", "As",
 
 int main(int argc, char** argv) {
     std::vector<std::string> fonts;
-    for (int i = 1; i < argc; ++i) fonts.push_back(argv[i]);
+    int variant = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--variant=", 0) == 0)
+            variant = std::atoi(a.c_str() + 10);
+        else
+            fonts.push_back(a);
+    }
     if (fonts.empty()) fonts.push_back(kTestSoundFont);
     if (!HaveFluidsynth()) {
         std::printf("fluidsynth or the test sound font is missing\n");
         return 0;
     }
-    const std::string dir = TempFolder();
     for (const std::string& font : fonts) {
         std::printf("Sound font %s\n", font.c_str());
         std::printf("%-4s %7s %5s %-6s %8s %7s %6s %5s %6s %-8s %-8s\n", "#", "bpm", "bar", "acc", "F", "tempo",
                     "err%", "metre", "down", "key", "found");
         double fSum = 0;
         int pieces = 0, steadyOk = 0, steady = 0, keyOk = 0, metreOk = 0, downOk = 0;
-        for (const PieceSpec& s : Pieces()) {
+        for (const PieceSpec& s : Pieces(variant)) {
             const Piece piece = MakePiece(s);
-            const std::string mid = dir + "rhythm_acc.mid", wav = dir + "rhythm_acc.wav";
-            if (!WriteRenderMidi(piece, mid) || !Render(mid, wav, font, 44100)) {
-                std::printf("render failed\n");
+            const std::string mid = MakeTempFileName("rhythm_acc", ".mid");
+            const std::string wav = MakeTempFileName("rhythm_acc", ".wav");
+            WavData w;
+            const bool read = WriteRenderMidi(piece, mid) && Render(mid, wav, font, 44100) && ReadWAVFile(wav, w);
+            std::remove(mid.c_str());
+            std::remove(wav.c_str());
+            if (!read) {
+                std::printf("rendering with %s failed\n", font.c_str());
                 return 1;
             }
-            WavData w;
-            if (!ReadWAVFile(wav, w)) return 1;
             AudioDocument doc;
             doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
             const RhythmAnalysis r = AnalyseRhythm(doc, piece.notes);

@@ -4,10 +4,12 @@
 // every beat and subtracts a penalty for each change of period (squared log
 // ratio) and for the distance from the global tempo, so the beats follow
 // gradual tempo changes but not single stray onsets. The global tempo comes
-// from TempoEstimate; afterwards the metrical level is checked: when every
-// other beat is much weaker the beat is taken at half the tempo, when the
-// points halfway between beats are about as strong as the beats at twice
-// the tempo, and the beats are tracked again at that level.
+// from TempoEstimate; the beats are tracked again around the tempo they
+// show. Then the metrical level is checked: when every other beat is much
+// weaker and mostly without an onset, the beat is taken at half the tempo;
+// when the points halfway between the beats carry onsets almost always and
+// nearly as strong as the beats, at twice the tempo (either only within 57
+// to 190 beats a minute, the range of the music this is made for).
 #pragma once
 
 #include <vector>
