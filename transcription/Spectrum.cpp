@@ -2,6 +2,15 @@
 
 #include <cmath>
 
+// The wide stages are built for AVX as well as plain x86-64 (same bits either
+// way). Not under the thread checker: the clone resolver runs before it is set
+// up and crashes the program.
+#if defined(__SANITIZE_THREAD__)
+#define NOTAVOX_WIDE_CLONES
+#else
+#define NOTAVOX_WIDE_CLONES __attribute__((target_clones("avx", "default")))
+#endif
+
 namespace notavox {
 
 const std::array<double, 12> baseFrequency = {32.70625, 34.65,  36.7125, 38.8875, 41.2,    43.65,
@@ -79,7 +88,7 @@ typedef double Lanes __attribute__((vector_size(32), aligned(8)));
 
 // One stage of butterflies for l1 >= 4: the groups of l2 points, and inside a
 // group the offsets jj in steps of four.
-__attribute__((target_clones("avx", "default"))) void wideStages(double* __restrict re, double* __restrict im,
+NOTAVOX_WIDE_CLONES void wideStages(double* __restrict re, double* __restrict im,
                                                                  const double* __restrict u1,
                                                                  const double* __restrict u2) {
     for (int s = 2; s < kStages; ++s) {
