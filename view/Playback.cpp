@@ -33,7 +33,13 @@ void TMainForm::ReleaseSound() {
 void TMainForm::PlayBtnClick() {
     // PLAY is disabled while playing; the guard also keeps a click that was
     // queued before from starting a second loop inside the first.
-    if (playing || !soundDevice || !soundDevice->isOpen()) return;
+    if (playing || !soundDevice) return;
+    // A device that could not be had is tried again; if it still cannot,
+    // the user is told instead of hearing nothing.
+    if (!soundDevice->isOpen() && !soundDevice->open()) {
+        ShowMessage(kSoundDeviceFailedText);
+        return;
+    }
     playing = true;
     PlayBtn->setEnabled(false);
     StopBTN->setEnabled(true);
@@ -47,13 +53,14 @@ void TMainForm::PlayBtnClick() {
         playCursorColumn = static_cast<int32_t>(std::clamp<int64_t>(column, -1, PaintBox1->width()));
         PaintBox1->repaint();
     };
-    runPlayback(*soundDevice, *this, callbacks);
+    const PlaybackEnd end = runPlayback(*soundDevice, *this, callbacks);
 
     playCursorColumn = -1;
     PlayBtn->setEnabled(true);
     StopBTN->setEnabled(false);
     playing = false;
     PaintBox1Paint();
+    if (end == PlaybackEnd::notStarted) ShowMessage(kSoundDeviceFailedText);
 }
 
 void TMainForm::StopBTNClick() { setStopRequested(true); }
