@@ -121,6 +121,15 @@ public:
         return false;
     }
 
+    // Stops the daemon and starts a new one, as when the user restarts the
+    // sound server while the program runs.
+    bool restart() {
+        stopDaemon();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+        return start();
+    }
+
     bool startRecorder(const fs::path& out) {
         recorder_ = spawnProgram({"parec", "--latency-msec=10", std::string("--device=") + kSink + ".monitor",
                                   "--format=s16le", "--rate=44100", "--channels=2", "--raw"},
@@ -310,6 +319,57 @@ TEST(PlaybackThroughSoundServer, ServerThatStopsTakingAudioEndsPlaybackLikeStop)
     // Two seconds without progress, plus what the buffers still took.
     EXPECT_LT(waited, 5.0);
     server.freeze(false);
+    device.close();
+}
+
+// Opening and closing the output says nothing on the terminal: the sound
+// systems' chatter about what they did not find is not shown.
+TEST(PlaybackThroughSoundServer, OpeningSaysNothingOnTheTerminal) {
+    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    SoundServer server(60s);
+    ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
+    const fs::path log = server.dir() / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(file, STDERR_FILENO);
+    close(file);
+    bool opened = false;
+    {
+        PortAudioSound device;
+        opened = device.open();
+        device.close();
+    }
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(readFile(log), "");
+}
+
+// PLAY after the sound server was restarted opens the output afresh.
+TEST(PlaybackThroughSoundServer, PlayAfterTheServerRestartedReopensTheOutput) {
+    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    SoundServer server(90s);
+    ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
+    AudioDocument doc;
+    const size_t bytes = 22050 * 4;
+    SampleBlock block = allocateBlock(bytes);
+    std::memset(block.get(), 0, bytes);
+    doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
+    PortAudioSound device;
+    ASSERT_TRUE(device.open()) << "PortAudio found no default output";
+    ASSERT_TRUE(server.restart()) << "could not restart the daemon";
+    QuietHost host;
+    PlaybackCallbacks cb;
+    cb.loopChecked = [] { return false; };
+    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
+    cb.view = [] { return ViewScroll{100, 0}; };
+    cb.drawCursor = [](int64_t) {};
+    EXPECT_EQ(runPlayback(device, host, cb), PlaybackEnd::finished);
+    EXPECT_GE(host.pumps, 2);
     device.close();
 }
 
