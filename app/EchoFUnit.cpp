@@ -44,6 +44,7 @@ TEchoForm::TEchoForm(QWidget* parent) : QDialog(parent) {
     CancelBtn = new QPushButton("Abbrechen", this);
     CancelBtn->setObjectName("CancelBtn");
     CancelBtn->setGeometry(136, 56, 75, 25);
+    CancelBtn->setAutoDefault(false);  // Return is OK wherever the focus is
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -10,6 +10,10 @@ namespace notavox {
 
 bool TMainForm::AskTimeSpan(double defaultSeconds, double& seconds) {
     EchoForm->ZeitEd->setValue(defaultSeconds);
+    // The number field has the focus and its text is selected, so that what
+    // is typed replaces it; Return means OK.
+    EchoForm->ZeitEd->setFocus();
+    EchoForm->ZeitEd->selectAll();
     if (prompts().showModal(*EchoForm) != QDialog::Accepted) return false;
     seconds = EchoForm->ZeitEd->value();
     return true;

@@ -166,8 +166,6 @@ void TMainForm::buildMenu() {
     Grer1 = item(Ansicht1, "Grer1", "Größer", &TMainForm::ZoomGroesserBtnClick);
 
     Effekte1 = menu("Effekte1", "Effekte");
-    // The menu's own click: it runs each time the menu opens.
-    connect(Effekte1, &QMenu::aboutToShow, this, [this] { BackBtnClick(); });
     Echo1 = item(Effekte1, "Echo1", "Echo...", &TMainForm::Echo1Click);
     Weicheinblenden1 = item(Effekte1, "Weicheinblenden1", "Weich einblenden", &TMainForm::Weicheinblenden1Click);
     Weichausblenden1 = item(Effekte1, "Weichausblenden1", "Weich ausblenden", &TMainForm::Weichausblenden1Click);

@@ -44,6 +44,8 @@ namespace notavox {
 class TMainForm;
 class TAboutBox;
 
+// PLAY when the sound output cannot be opened or started.
+inline constexpr const char* kSoundDeviceFailedText = "Konnte das Abspielgerät nicht öffnen.";
 // "Speichern als WAV/MP3..." with no recording loaded.
 inline constexpr const char* kNoRecordingToSaveText = "Es ist keine Aufnahme geladen, die gespeichert werden kann.";
 

@@ -23,7 +23,13 @@ void TMainForm::ReleaseSound() {
 void TMainForm::PlayBtnClick() {
     // PLAY is disabled while playing; the guard also keeps a click that was
     // queued before from starting a second loop inside the first.
-    if (playing || !soundDevice || !soundDevice->isOpen()) return;
+    if (playing || !soundDevice) return;
+    // A device that could not be had is tried again; if it still cannot,
+    // the user is told instead of hearing nothing.
+    if (!soundDevice->isOpen() && !soundDevice->open()) {
+        ShowMessage(kSoundDeviceFailedText);
+        return;
+    }
     playing = true;
     PlayBtn->setEnabled(false);
     StopBTN->setEnabled(true);
@@ -33,13 +39,14 @@ void TMainForm::PlayBtnClick() {
     callbacks.recording = [this]() -> const AudioDocument& { return document; };
     callbacks.view = [this] { return ViewScroll{PaintBox1->zoom(), PaintBox1->position()}; };
     callbacks.drawCursor = [this](int64_t column) { PaintBox1->showCursor(column); };
-    runPlayback(*soundDevice, *this, callbacks);
+    const PlaybackEnd end = runPlayback(*soundDevice, *this, callbacks);
 
     PaintBox1->hideCursor();
     PlayBtn->setEnabled(true);
     StopBTN->setEnabled(false);
     playing = false;
     PaintBox1Paint();
+    if (end == PlaybackEnd::notStarted) ShowMessage(kSoundDeviceFailedText);
 }
 
 void TMainForm::StopBTNClick() { setStopRequested(true); }

@@ -84,6 +84,48 @@ std::string hiddenName(const std::string& dir, const std::string& base) {
 }
 }  // namespace
 
+InputFile::InputFile(const std::string& path) {
+    // O_NONBLOCK: a named pipe without a writer or a device must not keep the
+    // open waiting; such files are refused below anyway.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        systemError_ = errno;
+        // ENXIO / EWOULDBLOCK come from a device or a pipe that will not open
+        // without blocking: not a regular file either way.
+        notRegular_ = errno == ENXIO || errno == EWOULDBLOCK;
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        systemError_ = errno;
+        ::close(fd);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        notRegular_ = true;
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+    size_ = static_cast<uint64_t>(st.st_size);
+}
+
+InputFile::~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+size_t InputFile::read(uint64_t offset, void* dst, size_t n) const {
+    uint8_t* p = static_cast<uint8_t*>(dst);
+    size_t got = 0;
+    while (fd_ >= 0 && got < n) {
+        const ssize_t r = ::pread(fd_, p + got, n - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
 const char* SaveErrorText(int error) {
     switch (error) {
         case ENAMETOOLONG:

@@ -1,9 +1,13 @@
-// Writing a file without ever destroying the one it replaces: the bytes go to
-// a new file in the destination's folder that has no name until everything
-// was written and synced (or, where the file system cannot do that, a hidden
-// named file that an interrupt removes); only then does it take the
-// destination's name. A failed, abandoned or interrupted write leaves the old
-// file untouched and no partial file behind.
+// Reading and writing files. InputFile reads a regular file at given
+// offsets; anything else (a folder, pipe, device or socket) is refused at
+// once, without waiting for a writer or a device.
+//
+// SafeFile writes a file without ever destroying the one it replaces: the
+// bytes go to a new file in the destination's folder that has no name until
+// everything was written and synced (or, where the file system cannot do
+// that, a hidden named file that an interrupt removes); only then does it take
+// the destination's name. A failed, abandoned or interrupted write leaves the
+// old file untouched and no partial file behind.
 //
 // What the name stands for is kept: a symbolic link keeps pointing to the
 // file it names, which is the one replaced; a device or pipe is written into
@@ -18,6 +22,36 @@
 #include "audio/Interrupt.h"
 
 namespace notavox {
+
+// A regular file opened for reading; a folder, device, pipe or socket is
+// refused. The open never blocks (a named pipe without a writer, a device),
+// and a refused file says why. Every read names its offset, so several
+// threads may read at once.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    // Why the file was refused: not a regular file (folder, pipe, device,
+    // socket), or the open failed with systemError() (ENOENT, EACCES, ...).
+    bool notRegular() const { return notRegular_; }
+    int systemError() const { return systemError_; }
+    uint64_t size() const { return size_; }
+    // Reads up to n bytes at offset; returns how many there were (fewer at
+    // the end of the file or on an error).
+    size_t read(uint64_t offset, void* dst, size_t n) const;
+    // Reads exactly n bytes at offset.
+    bool readAll(uint64_t offset, void* dst, size_t n) const { return read(offset, dst, n) == n; }
+
+private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    bool notRegular_ = false;
+    int systemError_ = 0;
+};
 
 class SafeFile {
 public:

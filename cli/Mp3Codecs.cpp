@@ -1,12 +1,9 @@
 #include "cli/Mp3Codecs.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <memory>
 
+#include "audio/SafeFile.h"
+#include "audio/WavFile.h"
 #include "codecs/Mp3Import.h"
 
 namespace notavox::cli {
@@ -34,18 +31,13 @@ std::string joined(const int32_t (&entries)[N]) {
 }  // namespace
 
 std::string InputFileCause(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        if (errno == ENOENT) return "die Datei gibt es nicht";
-        if (errno == EACCES || errno == EPERM) return "keine Berechtigung";
-        if (errno == ENXIO) return "keine gewöhnliche Datei (Ordner, Pipe oder Gerät)";
-        return "die Datei kann nicht gelesen werden";
-    }
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    if (!regular) return "keine gewöhnliche Datei (Ordner, Pipe oder Gerät)";
-    return "keine MP3-Daten";
+    // The same reader and the same causes as for a WAV file.
+    const InputFile file(fileName);
+    if (file.isOpen()) return "keine MP3-Daten";
+    WavReadFailure why;
+    why.error = file.notRegular() ? WavReadError::NotRegular : WavReadError::CannotOpen;
+    why.systemError = file.systemError();
+    return WavReadErrorText(why);
 }
 
 bool ParseMp3OutputRate(const std::string& text, int32_t& rate) { return parseEntry(text, kMp3OutputRates, rate); }

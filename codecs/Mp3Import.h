@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/OperationHost.h"
+#include "audio/SafeFile.h"
 #include "codecs/ACMConvertor.h"
 
 namespace notavox {
@@ -41,12 +42,12 @@ struct Mp3StreamInfo {
     int32_t bitRate = 0;     // kbit/s
 };
 
-// Analyses an open MP3 file (a read-only descriptor) of `fileSize` bytes. A
-// stream is taken only where several consecutive frames agree (or a short
-// one fills the file to its end); it ends where the frames lose their sync
-// for good, so trailing bytes that are no frames are not offered to the
-// decoder. Without such a stream `found` is false.
-Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize);
+// Analyses an open MP3 file. A stream is taken only where several
+// consecutive frames agree (or a short one fills the file to its end); it
+// ends where the frames lose their sync for good, so trailing bytes that are
+// no frames are not offered to the decoder. Without such a stream `found` is
+// false.
+Mp3StreamInfo AnalyseMp3Stream(const InputFile& file);
 
 // The source and destination format areas for a stream: the destination
 // becomes 16-bit PCM of the stream's rate and channels; the source gets the

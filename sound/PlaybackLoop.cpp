@@ -68,7 +68,7 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
     if (!device.start() || device.write(block.data()) != SoundWrite::written) {
         device.stop();
         host.setStopRequested(true);
-        return PlaybackEnd::deviceFailed;
+        return PlaybackEnd::notStarted;
     }
 
     PlaybackEnd outcome = PlaybackEnd::finished;

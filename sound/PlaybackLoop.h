@@ -60,7 +60,8 @@ struct PlaybackCallbacks {
 enum class PlaybackEnd {
     finished,     // the range was played to its end (and heard)
     stopped,      // stopRequested was set
-    deviceFailed, // the device would not start or stopped taking blocks
+    deviceFailed, // the device stopped taking blocks
+    notStarted,   // the device would not start (nothing was played)
 };
 
 // Plays the range of the recording as it is when called. Clears the host's

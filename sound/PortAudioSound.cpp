@@ -1,6 +1,11 @@
 #include "sound/PortAudioSound.h"
 
+#include <fcntl.h>
 #include <portaudio.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <algorithm>
 #include <atomic>
@@ -30,6 +35,35 @@ constexpr milliseconds kHandOver{500};
 constexpr milliseconds kOpenLimit{10000};
 
 enum class Op { open, start, write, drain, stop, close };
+
+// PortAudio's start-up asks every sound system it knows (ALSA's plugins,
+// JACK) and they report on the terminal what they did not find. That is no
+// news for the user: stderr goes to /dev/null while PortAudio sets up and
+// shuts down.
+class QuietStderr {
+public:
+    QuietStderr() {
+        static std::recursive_mutex lock;  // openStream's failure path closes inside it
+        guard_ = std::unique_lock<std::recursive_mutex>(lock);
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+        if (null >= 0) ::close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    std::unique_lock<std::recursive_mutex> guard_;
+    int saved_ = -1;
+};
 
 int64_t stamp() { return Clock::now().time_since_epoch().count(); }
 
@@ -64,6 +98,7 @@ struct PortAudioSound::Worker {
     void run();
     int execute(Op op);
     bool openStream();
+    bool startStream();
     SoundWrite writeBlock(const int16_t* data);
     void drainStream();
     void stopStream();
@@ -95,15 +130,12 @@ int PortAudioSound::Worker::execute(Op op) {
     case Op::open:
         return openStream() ? 1 : 0;
     case Op::start:
-        if (!stream) return 0;
         if (running) return 1;
-        if (Pa_StartStream(stream) != paNoError) return 0;
-        running = true;
-        {
-            const long room = Pa_GetStreamWriteAvailable(stream);
-            bufferFrames = room > 0 ? room : 0;
-        }
-        return 1;
+        if (startStream()) return 1;
+        // The sound server may have gone away since the stream was opened
+        // (restarted, or the output changed): open the output afresh once.
+        closeStream();
+        return openStream() && startStream() ? 1 : 0;
     case Op::write:
         return static_cast<int>(writeBlock(block.data()));
     case Op::drain:
@@ -121,6 +153,7 @@ int PortAudioSound::Worker::execute(Op op) {
 
 bool PortAudioSound::Worker::openStream() {
     if (stream) return true;
+    QuietStderr quiet;
     if (Pa_Initialize() != paNoError) return false;
     initialised = true;
 
@@ -144,6 +177,18 @@ bool PortAudioSound::Worker::openStream() {
         closeStream();
         return false;
     }
+    return true;
+}
+
+bool PortAudioSound::Worker::startStream() {
+    if (!stream || Pa_StartStream(stream) != paNoError) return false;
+    const long room = Pa_GetStreamWriteAvailable(stream);
+    if (room < 0) {
+        Pa_AbortStream(stream);
+        return false;
+    }
+    running = true;
+    bufferFrames = room;
     return true;
 }
 
@@ -212,6 +257,7 @@ void PortAudioSound::Worker::closeStream() {
         stream = nullptr;
     }
     if (initialised) {
+        QuietStderr quiet;
         Pa_Terminate();
         initialised = false;
     }
@@ -258,6 +304,8 @@ int call(PortAudioSound::Worker& w, Op op, milliseconds limit, bool progressive)
 }  // namespace
 
 PortAudioSound::PortAudioSound() : worker_(std::make_shared<Worker>()) {
+    // PortAudio must not start a JACK server of its own just to look for it.
+    ::setenv("JACK_NO_START_SERVER", "1", 0);
     // The thread holds the shared state itself, so that a thread stuck in
     // the sound system can be left behind safely (see the destructor).
     if (!StartThread(thread_, [w = worker_] { w->run(); })) worker_->onCaller = true;

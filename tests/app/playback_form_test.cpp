@@ -69,6 +69,31 @@ TEST(PlaybackForm, ButtonsFollowThePlaybackAndTheRangeEndsItWithoutLoop) {
     EXPECT_EQ(f.sound.playedLeft()[14999], 15000);
 }
 
+// A device that cannot be started (or opened again) gives a message
+// instead of silence; once it works again PLAY plays.
+TEST(PlaybackForm, DeviceThatCannotBeStartedIsTold) {
+    Form f;
+    TMainForm& m = *f.form;
+    f.load(15000);
+    m.SchleifeCheck->setChecked(false);
+    f.sound.startSucceeds = false;
+    m.PlayBtn->click();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte das Abspielgerät nicht öffnen.");
+    EXPECT_TRUE(m.PlayBtn->isEnabled());
+    // Closed in between: PLAY opens it again.
+    f.sound.close();
+    f.sound.startSucceeds = true;
+    m.PlayBtn->click();
+    EXPECT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.sound.blocks.size(), 3u);
+    f.sound.close();
+    f.sound.openSucceeds = false;
+    m.PlayBtn->click();
+    ASSERT_EQ(f.prompts.messages.size(), 2u);
+    EXPECT_EQ(f.prompts.messages[1].text, "Konnte das Abspielgerät nicht öffnen.");
+}
+
 TEST(PlaybackForm, LoopRepeatsUntilStopIsClicked) {
     Form f;
     TMainForm& m = *f.form;

@@ -12,6 +12,7 @@
 #include "cli/ConvertJob.h"
 #include "cli/ToolRun.h"
 #include "support/Files.h"
+#include "support/TempDir.h"
 #include "transcription/MidiConversion.h"
 
 using namespace notavox;
@@ -27,12 +28,7 @@ bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0;
 
 class ConvertTool : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = "/tmp/notavox-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
     // A WAV file with a few tones in the given format.
     std::string makeWav(const std::string& name, int32_t rate, bool stereo, bool sixteen, double seconds,
@@ -73,7 +69,8 @@ protected:
         return bytes;
     }
 
-    std::string dir;
+    notavox::testing::TempDir tmp;
+    std::string dir = tmp.path();
 };
 
 }  // namespace

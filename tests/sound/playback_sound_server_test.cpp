@@ -28,6 +28,7 @@
 
 #include "support/Files.h"
 #include "support/NoThreads.h"
+#include "support/TempDir.h"
 #include "sound/PlaybackLoop.h"
 #include "sound/PortAudioSound.h"
 
@@ -41,28 +42,10 @@ using namespace std::chrono_literals;
 
 const char* const kSink = "notavox_test";
 
-bool onPath(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool onPath(const std::string& tool) { return testing::haveTool(tool.c_str()); }
 
-// Runs a program to its end and returns its exit status (-1 if it could not run).
-int runProgram(const std::vector<std::string>& args, const std::string& stdoutFile = "/dev/null") {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+// Starts a program with its output in `stdoutFile` and its errors dropped;
+// -1 if it could not start.
 pid_t spawnProgram(const std::vector<std::string>& args, const std::string& stdoutFile) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -75,6 +58,14 @@ pid_t spawnProgram(const std::vector<std::string>& args, const std::string& stdo
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
+}
+
+// Runs a program to its end and returns its exit status (-1 if it could not run).
+int runProgram(const std::vector<std::string>& args, const std::string& stdoutFile = "/dev/null") {
+    const pid_t pid = spawnProgram(args, stdoutFile);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using notavox::testing::readFile;
@@ -102,14 +93,10 @@ public:
         }
         wake_.notify_all();
         watchdog_.join();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
 
     bool start() {
-        char tmpl[] = "/tmp/notavox-pa-XXXXXX";
-        if (!mkdtemp(tmpl)) return false;
-        dir_ = tmpl;
+        if (dir_.empty()) return false;
         // Everything of the daemon and its clients lives in the private folder.
         setenv("HOME", dir_.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
@@ -132,6 +119,15 @@ public:
             std::this_thread::sleep_for(100ms);
         }
         return false;
+    }
+
+    // Stops the daemon and starts a new one, as when the user restarts the
+    // sound server while the program runs.
+    bool restart() {
+        stopDaemon();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+        return start();
     }
 
     bool startRecorder(const fs::path& out) {
@@ -184,7 +180,8 @@ private:
         std::_Exit(1);
     }
 
-    fs::path dir_;
+    testing::TempDir tmp_;
+    fs::path dir_ = tmp_.path();
     std::atomic<pid_t> daemon_{-1};
     std::atomic<pid_t> recorder_{-1};
     std::mutex mutex_;
@@ -322,6 +319,57 @@ TEST(PlaybackThroughSoundServer, ServerThatStopsTakingAudioEndsPlaybackLikeStop)
     // Two seconds without progress, plus what the buffers still took.
     EXPECT_LT(waited, 5.0);
     server.freeze(false);
+    device.close();
+}
+
+// Opening and closing the output says nothing on the terminal: the sound
+// systems' chatter about what they did not find is not shown.
+TEST(PlaybackThroughSoundServer, OpeningSaysNothingOnTheTerminal) {
+    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    SoundServer server(60s);
+    ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
+    const fs::path log = server.dir() / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(file, STDERR_FILENO);
+    close(file);
+    bool opened = false;
+    {
+        PortAudioSound device;
+        opened = device.open();
+        device.close();
+    }
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(readFile(log), "");
+}
+
+// PLAY after the sound server was restarted opens the output afresh.
+TEST(PlaybackThroughSoundServer, PlayAfterTheServerRestartedReopensTheOutput) {
+    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    SoundServer server(90s);
+    ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
+    AudioDocument doc;
+    const size_t bytes = 22050 * 4;
+    SampleBlock block = allocateBlock(bytes);
+    std::memset(block.get(), 0, bytes);
+    doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
+    PortAudioSound device;
+    ASSERT_TRUE(device.open()) << "PortAudio found no default output";
+    ASSERT_TRUE(server.restart()) << "could not restart the daemon";
+    QuietHost host;
+    PlaybackCallbacks cb;
+    cb.loopChecked = [] { return false; };
+    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
+    cb.view = [] { return ViewScroll{100, 0}; };
+    cb.drawCursor = [](int64_t) {};
+    EXPECT_EQ(runPlayback(device, host, cb), PlaybackEnd::finished);
+    EXPECT_GE(host.pumps, 2);
     device.close();
 }
 

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -208,13 +209,13 @@ TEST(WaveViewZoom, CommandsClampRoundAndRescaleTheScrollBar) {
     EXPECT_EQ(m.ZoomOutEd->value(), 30);
     EXPECT_EQ(m.RxSlider1->value(), 10 * w / 30);
 
-    // Opening the "Effekte" menu scrolls back by 10 columns, not below 0.
+    // Opening the "Effekte" menu leaves the view where it is.
     m.RxSlider1->setValue(25);
     emit m.Effekte1->aboutToShow();
-    EXPECT_EQ(m.RxSlider1->value(), 15);
-    m.RxSlider1->setValue(5);
-    emit m.Effekte1->aboutToShow();
-    EXPECT_EQ(m.RxSlider1->value(), 0);
+    EXPECT_EQ(m.RxSlider1->value(), 25);
+    m.Effekte1->popup(QPoint(0, 0));
+    m.Effekte1->hide();
+    EXPECT_EQ(m.RxSlider1->value(), 25);
 }
 
 TEST(WaveViewMouse, MappingFollowsZoomAndScrollAndClampsToTheData) {
@@ -273,6 +274,30 @@ TEST(EditCommands, CropCutAndSelectNothingThroughButtonsAndMenu) {
     EXPECT_EQ(m.document.selectionEnd, 0);
     m.CutSelectionBtn->click();
     EXPECT_EQ(m.document.byteCount, 390) << "nothing selected: no cut";
+}
+
+// The time-span dialog opens with its number field focused and its text
+// selected, so that typing replaces it; Return means OK.
+TEST(Effects, TimeSpanDialogFocusesTheFieldAndReturnMeansOk) {
+    Form f;
+    TMainForm& m = f.m();
+    f.load16({1000, 0, 0, 0, 0, 0, 0}, false);
+    for (int round = 0; round < 2; ++round) {
+        f.prompts.dialogAnswers.push_back([&](QDialog& d) {
+            auto& echo = dynamic_cast<TEchoForm&>(d);
+            EXPECT_EQ(echo.focusWidget(), echo.ZeitEd);
+            auto* edit = echo.ZeitEd->findChild<QLineEdit*>();
+            EXPECT_TRUE(edit && edit->hasSelectedText() && edit->selectedText() == edit->text());
+            // Return goes to OK wherever the focus is: OK is the default
+            // button and "Abbrechen" never takes Return for itself.
+            EXPECT_TRUE(echo.OKBtn->isDefault());
+            EXPECT_FALSE(echo.CancelBtn->autoDefault());
+            return QDialog::Accepted;
+        });
+        m.Echo1->trigger();
+        EXPECT_EQ(f.value(5), 500) << round;  // accepted: the echo of 0.5 s was added
+        f.load16({1000, 0, 0, 0, 0, 0, 0}, false);
+    }
 }
 
 TEST(Effects, EchoAndFadesAskForTheSpanWithTheirDefaults) {
