@@ -24,7 +24,7 @@ namespace {
 // looked at before.
 std::vector<PieceSpec> Pieces(int variant) {
     using A = Accompaniment;
-    auto spec = [variant](double bpm, double end, int bar, int tonic, bool minor, A a, int program, uint32_t seed) {
+    auto recipe = [variant](double bpm, double end, int bar, int tonic, bool minor, A a, int program, uint32_t seed) {
         PieceSpec s;
         const double shift = 1.0 + 0.03 * ((variant % 5) - 2) * (variant != 0);
         s.bpm = bpm * shift;
@@ -40,12 +40,12 @@ std::vector<PieceSpec> Pieces(int variant) {
         return s;
     };
     return {
-        spec(60, 0, 4, 0, false, A::BlockChords, 0, 1),    spec(72, 0, 3, 9, true, A::Waltz, 0, 2),
-        spec(84, 0, 4, 7, false, A::BrokenChords, 0, 3),   spec(96, 0, 3, 4, true, A::Waltz, 24, 4),
-        spec(108, 0, 4, 5, false, A::Sparse, 0, 5),        spec(120, 0, 4, 2, false, A::BlockChords, 4, 6),
-        spec(132, 0, 3, 10, false, A::Waltz, 0, 7),        spec(150, 0, 4, 0, true, A::BrokenChords, 0, 8),
-        spec(168, 0, 3, 9, false, A::BlockChords, 0, 9),   spec(180, 0, 4, 3, false, A::BlockChords, 0, 10),
-        spec(90, 130, 4, 7, true, A::BrokenChords, 0, 11), spec(140, 95, 3, 4, false, A::Waltz, 0, 12),
+        recipe(60, 0, 4, 0, false, A::BlockChords, 0, 1),    recipe(72, 0, 3, 9, true, A::Waltz, 0, 2),
+        recipe(84, 0, 4, 7, false, A::BrokenChords, 0, 3),   recipe(96, 0, 3, 4, true, A::Waltz, 24, 4),
+        recipe(108, 0, 4, 5, false, A::Sparse, 0, 5),        recipe(120, 0, 4, 2, false, A::BlockChords, 4, 6),
+        recipe(132, 0, 3, 10, false, A::Waltz, 0, 7),        recipe(150, 0, 4, 0, true, A::BrokenChords, 0, 8),
+        recipe(168, 0, 3, 9, false, A::BlockChords, 0, 9),   recipe(180, 0, 4, 3, false, A::BlockChords, 0, 10),
+        recipe(90, 130, 4, 7, true, A::BrokenChords, 0, 11), recipe(140, 95, 3, 4, false, A::Waltz, 0, 12),
     };
 }
 

@@ -118,16 +118,16 @@ def labels(notes, sounding_offsets, t_count):
     return onset, frame, velocity
 
 
-def render_batch(spec, out_dir):
-    path = os.path.join(out_dir, spec["name"] + ".npz")
+def render_batch(recipe, out_dir):
+    path = os.path.join(out_dir, recipe["name"] + ".npz")
     if os.path.exists(path):
         return path
-    rng = np.random.default_rng(spec["seed"])
+    rng = np.random.default_rng(recipe["seed"])
     pieces = []
     events = []
     start = 0.0
-    for i, kind in enumerate(spec["kinds"]):
-        notes, ev, info = music.make_piece(spec["seed"] + i, PIECE_SECONDS, kind)
+    for i, kind in enumerate(recipe["kinds"]):
+        notes, ev, info = music.make_piece(recipe["seed"] + i, PIECE_SECONDS, kind)
         # every piece uses its own channels' state: reset controllers and programs at its start
         for ch in range(16):
             events.append((start, {"type": "control_change", "channel": ch, "control": 121, "value": 0}))
@@ -142,9 +142,9 @@ def render_batch(spec, out_dir):
         mid = os.path.join(tmp, "b.mid")
         wav = os.path.join(tmp, "b.wav")
         music.write_midi(events, mid)
-        cmd = ["fluidsynth", "-ni", "-q", "-g", "0.4", "-r", str(spec["rate"]), "-O", "float", "-T", "wav",
-               "-F", wav, "-R", "1" if spec["reverb"] else "0", "-C", "1" if spec["chorus"] else "0",
-               "-o", "synth.reverb.room-size=%.2f" % rng.uniform(0.2, 0.9), spec["font"], mid]
+        cmd = ["fluidsynth", "-ni", "-q", "-g", "0.4", "-r", str(recipe["rate"]), "-O", "float", "-T", "wav",
+               "-F", wav, "-R", "1" if recipe["reverb"] else "0", "-C", "1" if recipe["chorus"] else "0",
+               "-o", "synth.reverb.room-size=%.2f" % rng.uniform(0.2, 0.9), recipe["font"], mid]
         subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         rate, audio = wavfile.read(wav)
     audio = audio.astype(np.float64)
@@ -157,7 +157,7 @@ def render_batch(spec, out_dir):
         seg = audio[a:min(b, len(audio))]
         if len(seg) == 0:
             continue
-        if spec["augment"]:
+        if recipe["augment"]:
             pcm = augment(seg, rate, rng)
         else:
             pcm = quantise(seg, -6.0)

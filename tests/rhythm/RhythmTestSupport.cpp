@@ -61,16 +61,16 @@ double BeatFMeasure(const std::vector<double>& reference, const std::vector<doub
     return p + rc > 0 ? 2 * p * rc / (p + rc) : 0.0;
 }
 
-Piece MakePiece(const PieceSpec& spec) {
+Piece MakePiece(const PieceSpec& recipe) {
     Piece piece;
-    piece.spec = spec;
-    Rng rng{spec.seed * 2654435761u + 17};
-    const int beatsTotal = spec.bars * spec.beatsPerBar;
-    double t = spec.start;
+    piece.recipe = recipe;
+    Rng rng{recipe.seed * 2654435761u + 17};
+    const int beatsTotal = recipe.bars * recipe.beatsPerBar;
+    double t = recipe.start;
     for (int i = 0; i <= beatsTotal; ++i) {
         piece.beats.push_back(t);
         const double f = beatsTotal > 1 ? double(i) / double(beatsTotal - 1) : 0;
-        const double bpm = spec.endBpm > 0 ? spec.bpm + (spec.endBpm - spec.bpm) * f : spec.bpm;
+        const double bpm = recipe.endBpm > 0 ? recipe.bpm + (recipe.endBpm - recipe.bpm) * f : recipe.bpm;
         t += 60.0 / bpm;
     }
     // The time of a position in beats (fractions between beats linear).
@@ -81,16 +81,16 @@ Piece MakePiece(const PieceSpec& spec) {
     auto add = [&](int pitch, double from, double to, int velocity) {
         piece.notes.push_back({pitch, at(from), at(to) - 0.01, std::clamp(velocity, 1, 127)});
     };
-    const int base = 48 + spec.tonic;  // the tonic around C3
+    const int base = 48 + recipe.tonic;  // the tonic around C3
     // Chord roots as scale degrees, a new one each bar, cadence at the end.
     const int progression[8] = {0, 3, 4, 0, 5, 1, 4, 0};
-    const int bar = spec.beatsPerBar;
-    for (int b = 0; b < spec.bars; ++b) {
-        int root = b == spec.bars - 1 ? 0 : (b == spec.bars - 2 ? 4 : progression[(b + rng.below(2)) % 8]);
+    const int bar = recipe.beatsPerBar;
+    for (int b = 0; b < recipe.bars; ++b) {
+        int root = b == recipe.bars - 1 ? 0 : (b == recipe.bars - 2 ? 4 : progression[(b + rng.below(2)) % 8]);
         const double b0 = double(b * bar);
-        const int bass = base - 12 + Degree(spec, root);
-        const int chord[3] = {base + Degree(spec, root), base + Degree(spec, root + 2), base + Degree(spec, root + 4)};
-        switch (spec.accompaniment) {
+        const int bass = base - 12 + Degree(recipe, root);
+        const int chord[3] = {base + Degree(recipe, root), base + Degree(recipe, root + 2), base + Degree(recipe, root + 4)};
+        switch (recipe.accompaniment) {
             case Accompaniment::BlockChords:
                 add(bass, b0, b0 + bar, 90);
                 for (int k = 0; k < bar; ++k)
@@ -122,12 +122,12 @@ Piece MakePiece(const PieceSpec& spec) {
             const int r = rng.below(10);
             double len = r < 4 ? 1.0 : (r < 7 ? 0.5 : (r < 9 ? 2.0 : 1.5));
             if (pos + len > bar) len = bar - pos;
-            if (b == spec.bars - 1) {
+            if (b == recipe.bars - 1) {
                 len = bar - pos;
                 degree = 7;
             }
             const int v = (std::fmod(pos, 1.0) == 0 ? 86 : 74) + rng.below(10);
-            add(base + 12 + Degree(spec, degree), b0 + pos, b0 + pos + len, v);
+            add(base + 12 + Degree(recipe, degree), b0 + pos, b0 + pos + len, v);
             pos += len;
             degree += rng.below(5) - 2;
             degree = std::clamp(degree, 3, 13);
@@ -142,16 +142,16 @@ Piece MakePiece(const PieceSpec& spec) {
 
 Piece MakeScale(int tonic, bool minor) {
     Piece p;
-    p.spec.tonic = tonic;
-    p.spec.minor = minor;
+    p.recipe.tonic = tonic;
+    p.recipe.minor = minor;
     const double q = 0.6;
     const int base = 60 + tonic - (tonic > 6 ? 12 : 0);
     int k = 0;
     const int up[8] = {0, 1, 2, 3, 4, 5, 6, 7};
-    for (int d : up) p.notes.push_back({base + Degree(p.spec, d), 0.5 + q * k, 0.5 + q * (k + 1) - 0.02, 80}), ++k;
+    for (int d : up) p.notes.push_back({base + Degree(p.recipe, d), 0.5 + q * k, 0.5 + q * (k + 1) - 0.02, 80}), ++k;
     for (int i = 6; i >= 0; --i) {
         const double len = i == 0 ? 4 * q : q;
-        p.notes.push_back({base + Degree(p.spec, i), 0.5 + q * k, 0.5 + q * k + len - 0.02, 80});
+        p.notes.push_back({base + Degree(p.recipe, i), 0.5 + q * k, 0.5 + q * k + len - 0.02, 80});
         ++k;
     }
     return p;
@@ -159,14 +159,14 @@ Piece MakeScale(int tonic, bool minor) {
 
 Piece MakeCadence(int tonic, bool minor) {
     Piece p;
-    p.spec.tonic = tonic;
-    p.spec.minor = minor;
+    p.recipe.tonic = tonic;
+    p.recipe.minor = minor;
     const int base = 60 + tonic - (tonic > 6 ? 12 : 0);
     const int roots[4] = {0, 3, 4, 0};
     for (int c = 0; c < 4; ++c) {
         const double on = 0.5 + 1.2 * c, off = on + (c == 3 ? 2.4 : 1.15);
-        p.notes.push_back({base - 12 + Degree(p.spec, roots[c]), on, off, 85});
-        for (int k = 0; k < 3; ++k) p.notes.push_back({base + Degree(p.spec, roots[c] + 2 * k), on, off, 75});
+        p.notes.push_back({base - 12 + Degree(p.recipe, roots[c]), on, off, 85});
+        for (int k = 0; k < 3; ++k) p.notes.push_back({base + Degree(p.recipe, roots[c] + 2 * k), on, off, 75});
     }
     return p;
 }
@@ -186,7 +186,7 @@ bool WriteRenderMidi(const Piece& piece, const std::string& path) {
                      [](const Ev& x, const Ev& y) { return x.tick != y.tick ? x.tick < y.tick : x.order < y.order; });
     std::string track;
     track += std::string("\x00\xC0", 2);
-    track.push_back(char(piece.spec.program));
+    track.push_back(char(piece.recipe.program));
     uint32_t prev = 0;
     for (const Ev& e : ev) {
         PutVar(track, e.tick - prev);

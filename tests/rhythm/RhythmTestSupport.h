@@ -33,12 +33,12 @@ struct PieceSpec {
 };
 
 struct Piece {
-    PieceSpec spec;
+    PieceSpec recipe;
     std::vector<TranscribedNote> notes;
     std::vector<double> beats;  // every beat of every bar, seconds
 };
 
-Piece MakePiece(const PieceSpec& spec);
+Piece MakePiece(const PieceSpec& recipe);
 
 // A scale up and down (one octave, quarter notes at 100 beats a minute, the
 // tonic held at the end) or a cadence I-IV-V-I (i-iv-V-i in minor) of block
