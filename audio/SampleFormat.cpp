@@ -144,24 +144,43 @@ void convertInPlace(int src, int dst, uint8_t* data, int64_t oldFrames, int64_t 
     }
 }
 
+// What one conversion needs to know, or why there is none to do.
+struct ConversionPlan {
+    int64_t n = 0;  // bytes of the new recording
+    int src = 0, dst = 0, u = 0;
+    int64_t frames = 0, oldFrames = 0, p = 0, q = 0;
+    // New frame k reads old frame (k * P) / Q; frames from `inside` on
+    // would lie past the last whole old frame.
+    int64_t inside = 0;
+};
+
+// Converted when there is a conversion to do, else the reason there is none.
+FormatResult planConversion(const AudioDocument& doc, const SampleFormatTarget& target, ConversionPlan& c) {
+    if (doc.byteCount <= 0) return FormatResult::Unchanged;
+    if (doc.sampleRate <= 0) return FormatResult::NoSampleRate;
+    if (target.sampleRate <= 0) return FormatResult::BadTarget;
+    c.n = ConvertedByteCount(doc, target);
+    if (c.n > std::numeric_limits<int32_t>::max()) return FormatResult::TooLarge;
+    c.src = (doc.stereo ? 1 : 0) | (doc.sixteenBit ? 2 : 0);
+    c.dst = (target.stereo ? 1 : 0) | (target.sixteenBit ? 2 : 0);
+    c.u = bytesOf(c.dst);
+    c.frames = c.n / c.u;
+    c.oldFrames = doc.frameCount();
+    c.p = doc.sampleRate;
+    c.q = target.sampleRate;
+    c.inside = std::min(c.frames, (c.oldFrames * c.q + c.p - 1) / c.p);
+    return FormatResult::Converted;
+}
+
 }  // namespace
 
 FormatResult ConvertSampleFormatInto(const AudioDocument& doc, const SampleFormatTarget& target,
                                      AudioDocument& out) {
-    if (doc.byteCount <= 0) return FormatResult::Unchanged;
-    if (doc.sampleRate <= 0) return FormatResult::NoSampleRate;
-    if (target.sampleRate <= 0) return FormatResult::BadTarget;
-    const int64_t n = ConvertedByteCount(doc, target);
-    if (n > std::numeric_limits<int32_t>::max()) return FormatResult::TooLarge;
-
-    const int src = (doc.stereo ? 1 : 0) | (doc.sixteenBit ? 2 : 0);
-    const int dst = (target.stereo ? 1 : 0) | (target.sixteenBit ? 2 : 0);
-    const int u = bytesOf(dst);
-    const int64_t frames = n / u;
-    const int64_t oldFrames = doc.frameCount();
-    const int64_t p = doc.sampleRate;
-    const int64_t q = target.sampleRate;
-    const int64_t inside = std::min(frames, (oldFrames * q + p - 1) / p);
+    ConversionPlan c;
+    const FormatResult planned = planConversion(doc, target, c);
+    if (planned != FormatResult::Converted) return planned;
+    const int64_t n = c.n, frames = c.frames, oldFrames = c.oldFrames, p = c.p, q = c.q, inside = c.inside;
+    const int src = c.src, dst = c.dst, u = c.u;
 
     // Refused before it allocates when the machine has not got the memory;
     // the reservation ends once the block is filled.
@@ -188,22 +207,11 @@ FormatResult ConvertSampleFormatInto(const AudioDocument& doc, const SampleForma
 }
 
 FormatResult ConvertSampleFormat(AudioDocument& doc, const SampleFormatTarget& target) {
-    if (doc.byteCount <= 0) return FormatResult::Unchanged;
-    if (doc.sampleRate <= 0) return FormatResult::NoSampleRate;
-    if (target.sampleRate <= 0) return FormatResult::BadTarget;
-    const int64_t n = ConvertedByteCount(doc, target);
-    if (n > std::numeric_limits<int32_t>::max()) return FormatResult::TooLarge;
-
-    const int src = (doc.stereo ? 1 : 0) | (doc.sixteenBit ? 2 : 0);
-    const int dst = (target.stereo ? 1 : 0) | (target.sixteenBit ? 2 : 0);
-    const int u = bytesOf(dst);
-    const int64_t frames = n / u;
-    const int64_t oldFrames = doc.frameCount();
-    const int64_t p = doc.sampleRate;
-    const int64_t q = target.sampleRate;
-    // New frame k reads old frame (k * P) / Q; frames from `inside` on
-    // would lie past the last whole old frame.
-    const int64_t inside = std::min(frames, (oldFrames * q + p - 1) / p);
+    ConversionPlan c;
+    const FormatResult planned = planConversion(doc, target, c);
+    if (planned != FormatResult::Converted) return planned;
+    const int64_t n = c.n, frames = c.frames, oldFrames = c.oldFrames, p = c.p, q = c.q, inside = c.inside;
+    const int src = c.src, dst = c.dst, u = c.u;
 
     if (n > 0 && u <= bytesOf(src) && q <= p) {
         // A conversion that shrinks the recording (the standard format, for
