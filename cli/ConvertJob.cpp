@@ -1,9 +1,14 @@
 #include "cli/ConvertJob.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
 
 #include "audio/Recording.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
+#include "recognition/AccurateConversion.h"
 #include "transcription/MidiConversion.h"
 
 namespace notavox::cli {
@@ -25,7 +30,7 @@ OutputKind OutputKindOf(const std::string& fileName) {
 
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads) {
+                      const Mp3Codecs& codecs, unsigned threads, bool accurate) {
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
@@ -39,6 +44,15 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
     }
     switch (kind) {
         case OutputKind::Midi: {
+            if (accurate) {
+                const std::atomic<bool> never{false};
+                const recognition::AccurateOutcome outcome =
+                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads);
+                result.ok = outcome.result == recognition::AccurateResult::Written;
+                result.notes = outcome.notes;
+                if (!result.ok) result.message = outcome.message;
+                break;
+            }
             Song song;
             const MidiConversionOutcome outcome = ConvertRecordingToMIDI(doc, song, output, host, {}, threads);
             result.ok = outcome.result == MidiConversionResult::Written;

@@ -36,7 +36,9 @@ struct JobResult {
 
 // Converts `input` to `output`; the output's extension chooses the job.
 // `threads` is the number of threads of the note detection (0: all cores).
+// `accurate` makes a MIDI output with the accurate analysis (the note
+// recogniser) instead of the one of "Speichern als MID...".
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads);
+                      const Mp3Codecs& codecs, unsigned threads, bool accurate = false);
 
 }  // namespace notavox::cli

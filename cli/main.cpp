@@ -30,6 +30,9 @@ const char* kHelp =
     "  notavox-convert EINGABE.wav AUSGABE.mp3   Aufnahme als MP3-Datei speichern\n"
     "  notavox-convert EINGABE... -o ORDNER      mehrere Aufnahmen parallel umwandeln,\n"
     "                                            jede nach ORDNER/name.mid\n"
+    "  notavox-convert --accurate EINGABE.wav AUSGABE.mid\n"
+    "  notavox-convert --accurate EINGABE... -o ORDNER\n"
+    "                                            mit der genauen Analyse umwandeln\n"
     "\n"
     "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav, .mp3).\n"
     "Eingaben sind WAV- oder MP3-Dateien (.mp3 in beliebiger Schreibweise).\n"
@@ -37,7 +40,15 @@ const char* kHelp =
     "die Aufnahme wird in 8 Bit Mono gebracht (44100 Hz, falls sie nicht schon 8 Bit\n"
     "Mono ist), die Noten werden erkannt und als Datei mit 16 Spuren gespeichert.\n"
     "\n"
+    "Mit --accurate erkennt ein trainiertes Notenmodell die Noten: auch Akkorde, zwei\n"
+    "Hände und mehrere Instrumente, mit Anschlag und Länge jeder Note, unabhängig von\n"
+    "der Lautstärke. Die Aufnahme wird dafür in Mono auf 16000 Hz gebracht; die\n"
+    "MIDI-Datei hat denselben Aufbau (16 Spuren, die Noten in Spur 1). Ohne --accurate\n"
+    "bleibt alles wie bei \"Speichern als MID...\". Das Modell (notes.nvm) liegt neben\n"
+    "dem Programm oder in share/notavox.\n"
+    "\n"
     "Optionen:\n"
+    "  --accurate            genaue Analyse für MIDI-Ausgaben (siehe oben)\n"
     "  -o, --output ORDNER   Zielordner für mehrere Eingaben\n"
     "  -q, --quiet           keine Fortschrittsanzeige und keine Zusammenfassung\n"
     "  --rate HZ             Samplefrequenz der MP3-Ausgabe (Vorgabe 44100):\n"
@@ -101,6 +112,7 @@ int main(int argc, char** argv) {
     std::string outDir;
     bool haveOutDir = false;
     bool quiet = false;
+    bool accurate = false;
     Mp3Settings mp3;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -109,6 +121,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "-q" || a == "--quiet") {
             quiet = true;
+        } else if (a == "--accurate") {
+            accurate = true;
         } else if (a == "-o" || a == "--output") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "notavox-convert: -o braucht einen Ordner\n");
@@ -196,7 +210,7 @@ int main(int argc, char** argv) {
             const size_t k = next.fetch_add(1);
             if (k >= runnable.size()) return;
             Job& j = *runnable[k];
-            j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads);
+            j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads, accurate);
             j.done = true;
         }
     };

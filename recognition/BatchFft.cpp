@@ -1,0 +1,77 @@
+#include "recognition/BatchFft.h"
+
+#include <cmath>
+
+#include "recognition/Vec.h"
+
+namespace notavox::recognition {
+
+BatchFft::BatchFft()
+    : bitReverse_(kHalfSize), twiddleRe_(kHalfSize / 2), twiddleIm_(kHalfSize / 2), untangleRe_(kSpectrumBins),
+      untangleIm_(kSpectrumBins) {
+    for (int m = 0; m < kHalfSize; ++m) {
+        int r = 0;
+        for (int b = 0; b < 10; ++b) r |= ((m >> b) & 1) << (9 - b);
+        bitReverse_[size_t(m)] = r;
+    }
+    for (int j = 0; j < kHalfSize / 2; ++j) {
+        const double a = -2.0 * M_PI * j / kHalfSize;
+        twiddleRe_[size_t(j)] = float(std::cos(a));
+        twiddleIm_[size_t(j)] = float(std::sin(a));
+    }
+    for (int k = 0; k < kSpectrumBins; ++k) {
+        const double a = -2.0 * M_PI * k / kFftSize;
+        untangleRe_[size_t(k)] = float(std::cos(a));
+        untangleIm_[size_t(k)] = float(std::sin(a));
+    }
+}
+
+namespace {
+
+NOTAVOX_VECTOR_CLONES
+void transform(float* re, float* im, const float* twRe, const float* twIm, const float* unRe, const float* unIm,
+               float* mag) {
+    // Radix-2 decimation in time; the input is already in bit-reversed order.
+    for (int half = 1; half < kHalfSize; half *= 2) {
+        const int step = kHalfSize / (2 * half);
+        for (int start = 0; start < kHalfSize; start += 2 * half) {
+            for (int j = 0; j < half; ++j) {
+                const float wr = twRe[j * step];
+                const float wi = twIm[j * step];
+                float* ar = re + (start + j) * kLanes;
+                float* ai = im + (start + j) * kLanes;
+                float* br = re + (start + j + half) * kLanes;
+                float* bi = im + (start + j + half) * kLanes;
+                const Vf xr = loadv(br), xi = loadv(bi);
+                const Vf tr = xr * wr - xi * wi;
+                const Vf ti = xr * wi + xi * wr;
+                const Vf yr = loadv(ar), yi = loadv(ai);
+                storev(ar, yr + tr);
+                storev(ai, yi + ti);
+                storev(br, yr - tr);
+                storev(bi, yi - ti);
+            }
+        }
+    }
+    // Untangle the spectra of the even and the odd samples: Z_1024 is Z_0.
+    const float scale = 1.0f / 512.0f;
+    for (int k = 0; k <= kHalfSize; ++k) {
+        const int a = k == kHalfSize ? 0 : k;
+        const int b = k == 0 ? 0 : kHalfSize - k;
+        const Vf ar = loadv(re + a * kLanes), ai = loadv(im + a * kLanes);
+        const Vf br = loadv(re + b * kLanes), bi = -loadv(im + b * kLanes);
+        const Vf er = 0.5f * (ar + br), ei = 0.5f * (ai + bi);
+        const Vf orr = 0.5f * (ai - bi), oi = -0.5f * (ar - br);
+        const Vf xr = er + (orr * unRe[k] - oi * unIm[k]);
+        const Vf xi = ei + (oi * unRe[k] + orr * unIm[k]);
+        storev(mag + k * kLanes, sqrtv(xr * xr + xi * xi) * scale);
+    }
+}
+
+}  // namespace
+
+void BatchFft::magnitudes(float* re, float* im, float* mag) const {
+    transform(re, im, twiddleRe_.data(), twiddleIm_.data(), untangleRe_.data(), untangleIm_.data(), mag);
+}
+
+}  // namespace notavox::recognition

@@ -1,0 +1,119 @@
+#include "recognition/Features.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "recognition/Vec.h"
+
+namespace notavox::recognition {
+
+int64_t FrameCount(int64_t samples) { return samples <= 0 ? 0 : samples / kHop + 1; }
+
+std::vector<FilterBin> BuildFilterbank() {
+    const double df = double(kModelRate) / kFftSize;
+    auto freq = [](double m) { return 440.0 * std::pow(2.0, (m - 69.0) / 12.0); };
+    std::vector<FilterBin> bins(kFeatureBins);
+    for (int j = 0; j < kFeatureBins; ++j) {
+        const double m = 21.0 + (j - 1) / 3.0;
+        const double fc = freq(m);
+        const double lo = std::min(freq(m - 1.0 / 3.0), fc - df);
+        const double hi = std::max(freq(m + 1.0 / 3.0), fc + df);
+        std::vector<double> w(kSpectrumBins, 0.0);
+        double sum = 0;
+        int first = -1, last = -1;
+        for (int k = 0; k < kSpectrumBins; ++k) {
+            const double fk = k * df;
+            double v = 0;
+            if (lo < fk && fk <= fc) v = (fk - lo) / (fc - lo);
+            else if (fc < fk && fk < hi) v = (hi - fk) / (hi - fc);
+            if (v > 0) {
+                if (first < 0) first = k;
+                last = k;
+            }
+            w[size_t(k)] = v;
+            sum += v;
+        }
+        FilterBin& b = bins[size_t(j)];
+        b.first = std::max(first, 0);
+        for (int k = b.first; k <= last; ++k) b.weights.push_back(float(w[size_t(k)] / sum));
+    }
+    return bins;
+}
+
+FeatureExtractor::FeatureExtractor() : window_(kFftSize), filters_(BuildFilterbank()) {
+    for (int n = 0; n < kFftSize; ++n) window_[size_t(n)] = float(0.5 - 0.5 * std::cos(2.0 * M_PI * n / kFftSize));
+    for (const FilterBin& b : filters_) {
+        firstBin_.push_back(b.first);
+        binCount_.push_back(int(b.weights.size()));
+        weightAt_.push_back(int(weights_.size()));
+        weights_.insert(weights_.end(), b.weights.begin(), b.weights.end());
+    }
+}
+
+namespace {
+
+NOTAVOX_VECTOR_CLONES
+void filterAndCompress(const float* mag, const float* weights, const int* firstBin, const int* binCount,
+                       const int* weightAt, float* lanes) {
+    const float inverseLn = float(1.0 / std::log(10001.0));
+    for (int j = 0; j < kFeatureBins; ++j) {
+        const float* w = weights + weightAt[j];
+        const float* m = mag + size_t(firstBin[j]) * kLanes;
+        Vf e = splat(0.0f);
+        for (int i = 0; i < binCount[j]; ++i) e = e + w[i] * loadv(m + size_t(i) * kLanes);
+        storev(lanes + size_t(j) * kLanes, log1pv(10000.0f * e) * inverseLn);
+    }
+}
+
+}  // namespace
+
+void FeatureExtractor::compute(const float* samples, int64_t first, int64_t t0, int count, float* out,
+                               size_t stride) const {
+    struct Scratch {
+        alignas(64) float re[kHalfSize * kLanes];
+        alignas(64) float im[kHalfSize * kLanes];
+        alignas(64) float mag[kSpectrumBins * kLanes];
+        alignas(64) float lanes[kFeatureBins * kLanes];
+    };
+    // Not value-initialised: every element is written before it is read.
+    std::unique_ptr<Scratch> s(new Scratch);
+    const float* w = window_.data();
+    for (int done = 0; done < count; done += kLanes) {
+        const int n = std::min(kLanes, count - done);
+        // Row by row of the transform's input, so that each row of sixteen
+        // lanes is written once; lane l reads frame t0 + done + l.
+        const float* x = samples + ((t0 + done) * kHop - kFftSize / 2 - first);
+        for (int m = 0; m < kHalfSize; ++m) {
+            float* re = s->re + size_t(fft_.slot(m)) * kLanes;
+            float* im = s->im + size_t(fft_.slot(m)) * kLanes;
+            const float w0 = w[2 * m], w1 = w[2 * m + 1];
+            for (int l = 0; l < n; ++l) {
+                re[l] = x[l * kHop + 2 * m] * w0;
+                im[l] = x[l * kHop + 2 * m + 1] * w1;
+            }
+            for (int l = n; l < kLanes; ++l) re[l] = im[l] = 0.0f;
+        }
+        fft_.magnitudes(s->re, s->im, s->mag);
+        filterAndCompress(s->mag, weights_.data(), firstBin_.data(), binCount_.data(), weightAt_.data(), s->lanes);
+        for (int j = 0; j < kFeatureBins; ++j)
+            std::copy(s->lanes + size_t(j) * kLanes, s->lanes + size_t(j) * kLanes + n, out + size_t(j) * stride + done);
+    }
+}
+
+std::vector<float> ComputeFeatures(const std::vector<float>& signal) {
+    const int64_t T = FrameCount(int64_t(signal.size()));
+    std::vector<float> out(size_t(T) * kFeatureBins);
+    if (T == 0) return out;
+    // The signal with kFftSize / 2 zeros before it and enough after it.
+    std::vector<float> padded(size_t(kFftSize / 2) + signal.size() + size_t(kFftSize), 0.0f);
+    std::copy(signal.begin(), signal.end(), padded.begin() + kFftSize / 2);
+    std::vector<float> featT(size_t(kFeatureBins) * size_t(T));
+    FeatureExtractor fx;
+    fx.compute(padded.data(), -kFftSize / 2, 0, int(T), featT.data(), size_t(T));
+    for (int64_t t = 0; t < T; ++t)
+        for (int j = 0; j < kFeatureBins; ++j) out[size_t(t) * kFeatureBins + size_t(j)] = featT[size_t(j) * size_t(T) + size_t(t)];
+    return out;
+}
+
+}  // namespace notavox::recognition

@@ -1,0 +1,55 @@
+// The network's input: a log-frequency spectrogram of the 16 kHz signal.
+// Frame t covers samples [160 t - 1024, 160 t + 1024) under a periodic Hann
+// window; its 2048-point spectrum |X_k| / 512 goes through 294 triangular
+// filters, three per semitone (bin 3k + 1 is key k, MIDI 21 + k), and
+// feat = ln(1 + 10000 E) / ln(10001). Float32 throughout, sixteen frames at a
+// time (BatchFft); a frame's values do not depend on its neighbours.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "recognition/BatchFft.h"
+
+namespace notavox::recognition {
+
+constexpr int32_t kModelRate = 16000;
+constexpr int32_t kHop = 160;
+constexpr int kFeatureBins = 294;
+constexpr int kKeys = 88;
+
+// Frames of a signal of `samples` samples: samples / 160 + 1, none for none.
+int64_t FrameCount(int64_t samples);
+
+// One filter: weights for the spectrum bins first, first + 1, ...
+struct FilterBin {
+    int first = 0;
+    std::vector<float> weights;
+};
+// The 294 filters, each normalised to a sum of 1.
+std::vector<FilterBin> BuildFilterbank();
+
+class FeatureExtractor {
+public:
+    FeatureExtractor();
+
+    // Frames [t0, t0 + count). `samples[i]` is sample `first + i` of the
+    // signal; the buffer covers every sample the frames touch, with zeros
+    // outside the signal. Feature j of frame t goes to out[j * stride + t - t0].
+    void compute(const float* samples, int64_t first, int64_t t0, int count, float* out, size_t stride) const;
+
+    const std::vector<FilterBin>& filters() const { return filters_; }
+
+private:
+    BatchFft fft_;
+    std::vector<float> window_;
+    std::vector<FilterBin> filters_;
+    std::vector<float> weights_;  // all filter weights in bin order
+    std::vector<int> firstBin_, binCount_, weightAt_;
+};
+
+// The features of a whole signal as [T][294] (for tests and tools).
+std::vector<float> ComputeFeatures(const std::vector<float>& signal);
+
+}  // namespace notavox::recognition

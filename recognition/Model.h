@@ -1,0 +1,42 @@
+// The trained note recogniser's weights, read from a .nvm file: "NVNM",
+// version 1, then named float32 tensors (little-endian). The channel counts
+// come from the shapes in the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace notavox::recognition {
+
+struct Tensor {
+    std::vector<uint32_t> dims;
+    std::vector<float> data;
+};
+
+// The thresholds of the note decoding.
+struct DecodeSettings {
+    float onsetThreshold = 0.5f;
+    float frameThreshold = 0.3f;
+    int32_t minFrames = 3;
+};
+
+struct Model {
+    int c1 = 0, c2 = 0, c3 = 0;
+    Tensor l1Weight, l1Bias, l2Weight, l2Bias, l3Weight, l3Bias, l4Weight, l4Bias, l5Weight, l5Bias;
+    Tensor onsetWeight, onsetBias, frameWeight, frameBias, velocityWeight, velocityBias;
+    DecodeSettings decode;
+};
+
+struct ModelLoad {
+    bool ok = false;
+    std::string message;  // German, naming the file, when !ok
+    Model model;
+};
+
+// Reads and checks a weights file: every tensor there with the right shape.
+ModelLoad LoadModel(const std::string& fileName);
+// The same from the file's bytes; `fileName` only names it in messages.
+ModelLoad ParseModel(const std::string& bytes, const std::string& fileName);
+
+}  // namespace notavox::recognition

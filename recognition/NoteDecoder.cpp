@@ -1,0 +1,82 @@
+#include "recognition/NoteDecoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace notavox::recognition {
+
+NoteDecoder::NoteDecoder(const DecodeSettings& settings) : settings_(settings) {}
+
+void NoteDecoder::end(int key, int64_t t) {
+    KeyState& s = keys_[size_t(key)];
+    if (s.start < 0) return;
+    if (t - s.start >= settings_.minFrames && t > s.start) {
+        const float v = std::nearbyint(127.0f * s.startVelocity);
+        const int velocity = int(std::clamp(v, 1.0f, 127.0f));
+        notes_.push_back({21 + key, double(s.start) * 0.01, double(t) * 0.01, velocity});
+    }
+    s.start = -1;
+}
+
+// Frame t (the pending one) of `key` is settled now that the next frame's
+// onset value is known.
+void NoteDecoder::step(int key, int64_t t, float nextOnset) {
+    KeyState& s = keys_[size_t(key)];
+    const bool candidate = s.onset >= settings_.onsetThreshold && s.onset >= s.before && s.onset > nextOnset;
+    if (candidate) {
+        end(key, t);
+        s.start = t;
+        s.startVelocity = s.velocity;
+    } else if (s.start >= 0 && s.frame < settings_.frameThreshold) {
+        end(key, t);
+    }
+    s.before = s.onset;
+}
+
+void NoteDecoder::add(int64_t t0, int count, const float* onset, const float* frame, const float* velocity,
+                      size_t stride) {
+    for (int key = 0; key < 88; ++key) {
+        KeyState& s = keys_[size_t(key)];
+        const float* on = onset + size_t(key) * stride;
+        const float* fr = frame + size_t(key) * stride;
+        const float* ve = velocity + size_t(key) * stride;
+        for (int i = 0; i < count; ++i) {
+            if (s.havePending) step(key, t0 + i - 1, on[i]);
+            s.onset = on[i];
+            s.frame = fr[i];
+            s.velocity = ve[i];
+            s.havePending = true;
+        }
+    }
+    pending_ = t0 + count - 1;
+}
+
+std::vector<TranscribedNote> NoteDecoder::finish(int64_t T) {
+    for (int key = 0; key < 88; ++key) {
+        KeyState& s = keys_[size_t(key)];
+        if (s.havePending) step(key, pending_, 0.0f);
+        s.havePending = false;
+        end(key, T);
+    }
+    std::sort(notes_.begin(), notes_.end(), [](const TranscribedNote& a, const TranscribedNote& b) {
+        return a.onset != b.onset ? a.onset < b.onset : a.pitch < b.pitch;
+    });
+    return std::move(notes_);
+}
+
+std::vector<TranscribedNote> DecodeNotes(const std::vector<float>& onset, const std::vector<float>& frame,
+                                         const std::vector<float>& velocity, int64_t T, const DecodeSettings& settings) {
+    // Transpose to key-major rows for the frame-by-frame decoder.
+    std::vector<float> rows[3];
+    const std::vector<float>* src[3] = {&onset, &frame, &velocity};
+    for (int h = 0; h < 3; ++h) {
+        rows[h].resize(size_t(T) * 88);
+        for (int64_t t = 0; t < T; ++t)
+            for (int k = 0; k < 88; ++k) rows[h][size_t(k) * size_t(T) + size_t(t)] = (*src[h])[size_t(t) * 88 + size_t(k)];
+    }
+    NoteDecoder d(settings);
+    if (T > 0) d.add(0, int(T), rows[0].data(), rows[1].data(), rows[2].data(), size_t(T));
+    return d.finish(T);
+}
+
+}  // namespace notavox::recognition

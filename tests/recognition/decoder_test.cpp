@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "recognition/NoteDecoder.h"
+
+using namespace notavox;
+using namespace notavox::recognition;
+
+namespace {
+
+// Hand-made outputs [T][88], all zero to begin with.
+struct Activations {
+    explicit Activations(int frames) : T(frames), onset(size_t(T) * 88), frame(size_t(T) * 88), velocity(size_t(T) * 88) {}
+    // A note of `key`: an onset peak at `start`, frame values from start to
+    // end - 1, the velocity output at the start.
+    void note(int key, int start, int end, float peak = 0.9f, float vel = 0.5f) {
+        at(onset, start, key) = peak;
+        if (start > 0) at(onset, start - 1, key) = std::max(at(onset, start - 1, key), peak * 0.5f);
+        if (start + 1 < T) at(onset, start + 1, key) = std::max(at(onset, start + 1, key), peak * 0.4f);
+        for (int t = start; t < end && t < T; ++t) at(frame, t, key) = 0.8f;
+        at(velocity, start, key) = vel;
+    }
+    float& at(std::vector<float>& v, int t, int key) { return v[size_t(t) * 88 + size_t(key)]; }
+    std::vector<TranscribedNote> decode(const DecodeSettings& s = settings()) const {
+        return DecodeNotes(onset, frame, velocity, T, s);
+    }
+    static DecodeSettings settings() { return DecodeSettings{0.5f, 0.3f, 3}; }
+    int T;
+    std::vector<float> onset, frame, velocity;
+};
+
+void expectNote(const TranscribedNote& n, int pitch, int start, int end, int velocity) {
+    EXPECT_EQ(n.pitch, pitch);
+    EXPECT_DOUBLE_EQ(n.onset, start * 0.01);
+    EXPECT_DOUBLE_EQ(n.offset, end * 0.01);
+    EXPECT_EQ(n.velocity, velocity);
+}
+
+}  // namespace
+
+TEST(RecognitionDecoder, HeldNoteLastsWhileTheFrameOutputStaysUp) {
+    Activations a(60);
+    a.note(40, 10, 30, 0.9f, 0.5f);
+    const auto notes = a.decode();
+    ASSERT_EQ(notes.size(), 1u);
+    expectNote(notes[0], 61, 10, 30, 64);  // 127 * 0.5 = 63.5 rounds to the even 64
+}
+
+TEST(RecognitionDecoder, RepeatedNoteStartsAgainAtTheNextOnset) {
+    Activations a(60);
+    a.note(40, 10, 36);
+    a.note(40, 20, 36, 0.7f, 1.0f);
+    const auto notes = a.decode();
+    ASSERT_EQ(notes.size(), 2u);
+    expectNote(notes[0], 61, 10, 20, 64);
+    expectNote(notes[1], 61, 20, 36, 127);
+}
+
+TEST(RecognitionDecoder, ChordGivesOneNotePerKeyInPitchOrder) {
+    Activations a(40);
+    a.note(46, 5, 25, 0.9f, 0.0f);
+    a.note(39, 5, 20);
+    a.note(43, 5, 40);
+    const auto notes = a.decode();
+    ASSERT_EQ(notes.size(), 3u);
+    expectNote(notes[0], 60, 5, 20, 64);
+    expectNote(notes[1], 64, 5, 40, 64);  // held to the end of the recording
+    expectNote(notes[2], 67, 5, 25, 1);   // velocity output 0 still gives 1
+}
+
+TEST(RecognitionDecoder, NotesShorterThanTheMinimumAreDropped) {
+    Activations a(40);
+    a.note(10, 5, 7);    // 2 frames
+    a.note(20, 5, 8);    // 3 frames: kept
+    a.note(30, 20, 20);  // the onset frame alone
+    const auto notes = a.decode();
+    ASSERT_EQ(notes.size(), 1u);
+    expectNote(notes[0], 41, 5, 8, 64);
+    DecodeSettings one = Activations::settings();
+    one.minFrames = 1;
+    EXPECT_EQ(a.decode(one).size(), 3u);
+}
+
+TEST(RecognitionDecoder, PeakPickingAndThresholds) {
+    Activations a(30);
+    // A flat top of two frames starts its note on the second one.
+    a.at(a.onset, 4, 0) = 0.8f;
+    a.at(a.onset, 5, 0) = 0.8f;
+    for (int t = 4; t < 12; ++t) a.at(a.frame, t, 0) = 0.5f;
+    // Below the onset threshold: no note at all.
+    a.at(a.onset, 8, 1) = 0.49f;
+    for (int t = 8; t < 20; ++t) a.at(a.frame, t, 1) = 0.9f;
+    // Frame output exactly at the threshold keeps the note.
+    a.note(2, 10, 10);
+    for (int t = 11; t < 15; ++t) a.at(a.frame, t, 2) = 0.3f;
+    // Onsets in the first and the last frame (neighbours outside count as 0).
+    a.at(a.onset, 0, 3) = 0.6f;
+    for (int t = 0; t < 4; ++t) a.at(a.frame, t, 3) = 0.6f;
+    a.at(a.onset, 29, 4) = 0.6f;
+    DecodeSettings one = Activations::settings();
+    one.minFrames = 1;
+    const auto notes = a.decode(one);
+    ASSERT_EQ(notes.size(), 4u);
+    expectNote(notes[0], 24, 0, 4, 1);
+    expectNote(notes[1], 21, 5, 12, 1);
+    expectNote(notes[2], 23, 10, 15, 64);
+    expectNote(notes[3], 25, 29, 30, 1);
+}
+
+// Fed in parts of any size, the decoder finds the same notes.
+TEST(RecognitionDecoder, PartsGiveTheSameNotes) {
+    Activations a(200);
+    for (int i = 0; i < 30; ++i) a.note((i * 37) % 88, (i * 13) % 190, (i * 13) % 190 + 3 + i % 20, 0.6f + 0.01f * i, 0.02f * i);
+    const auto whole = a.decode();
+    ASSERT_GT(whole.size(), 10u);
+    for (int part : {1, 2, 7, 64, 199}) {
+        // Key-major rows, as the conversion hands them over.
+        std::vector<float> rows[3];
+        const std::vector<float>* src[3] = {&a.onset, &a.frame, &a.velocity};
+        NoteDecoder d(Activations::settings());
+        for (int t0 = 0; t0 < a.T; t0 += part) {
+            const int n = std::min(part, a.T - t0);
+            for (int h = 0; h < 3; ++h) {
+                rows[h].assign(size_t(88) * size_t(n), 0.0f);
+                for (int k = 0; k < 88; ++k)
+                    for (int i = 0; i < n; ++i) rows[h][size_t(k) * size_t(n) + size_t(i)] = (*src[h])[size_t(t0 + i) * 88 + size_t(k)];
+            }
+            d.add(t0, n, rows[0].data(), rows[1].data(), rows[2].data(), size_t(n));
+        }
+        const auto notes = d.finish(a.T);
+        ASSERT_EQ(notes.size(), whole.size()) << part;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].pitch, whole[i].pitch);
+            EXPECT_EQ(notes[i].onset, whole[i].onset);
+            EXPECT_EQ(notes[i].offset, whole[i].offset);
+            EXPECT_EQ(notes[i].velocity, whole[i].velocity);
+        }
+    }
+}

@@ -1,0 +1,183 @@
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "recognition/Features.h"
+#include "recognition/Network.h"
+#include "recognition/RecognitionSupport.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
+
+using namespace notavox;
+using namespace notavox::recognition;
+using notavox::testing::TempDir;
+
+namespace {
+
+std::vector<float> randomFeatures(int T, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    std::vector<float> f(size_t(T) * kFeatureBins);
+    for (float& x : f) x = u(rng);
+    return f;
+}
+
+double maxDifference(const std::vector<float>& a, const std::vector<double>& b) {
+    double d = a.size() == b.size() ? 0.0 : 1e9;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) d = std::max(d, std::abs(double(a[i]) - b[i]));
+    return d;
+}
+
+struct Golden {
+    int T = 0;
+    std::vector<float> feat, onset, frame, velocity;
+};
+
+bool readGolden(const std::string& path, Golden& g) {
+    const std::string bytes = notavox::testing::readFile(path);
+    if (bytes.size() < 8) return false;
+    uint32_t T, B;
+    std::memcpy(&T, bytes.data(), 4);
+    std::memcpy(&B, bytes.data() + 4, 4);
+    if (B != uint32_t(kFeatureBins) || bytes.size() != 8 + size_t(T) * (B + 3 * 88) * 4) return false;
+    g.T = int(T);
+    const float* p = reinterpret_cast<const float*>(bytes.data() + 8);
+    g.feat.assign(p, p + size_t(T) * B);
+    p += size_t(T) * B;
+    for (auto* v : {&g.onset, &g.frame, &g.velocity}) {
+        v->assign(p, p + size_t(T) * 88);
+        p += size_t(T) * 88;
+    }
+    return true;
+}
+
+}  // namespace
+
+// The shipped weights against the training program's own outputs.
+TEST(RecognitionNetwork, ShippedModelGivesTheGoldenOutputs) {
+    const ModelLoad load = LoadModel(notavox::testing::kShippedModel);
+    ASSERT_TRUE(load.ok) << load.message;
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(std::string(NOTAVOX_SOURCE_DIR) + "/tests/recognition")) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("golden_", 0) == 0 && e.path().extension() == ".bin") files.push_back(e.path().string());
+    }
+    ASSERT_FALSE(files.empty()) << "no tests/recognition/golden_*.bin";
+    const Network net(load.model);
+    for (const std::string& f : files) {
+        Golden g;
+        ASSERT_TRUE(readGolden(f, g)) << f;
+        std::vector<float> on, fr, ve;
+        net.run(g.feat, g.T, on, fr, ve);
+        double worst = 0;
+        for (size_t i = 0; i < on.size(); ++i) {
+            worst = std::max(worst, double(std::abs(on[i] - g.onset[i])));
+            worst = std::max(worst, double(std::abs(fr[i] - g.frame[i])));
+            worst = std::max(worst, double(std::abs(ve[i] - g.velocity[i])));
+        }
+        EXPECT_LE(worst, 1e-4) << f;
+    }
+}
+
+// Channel counts that are no multiple of the vector blocks, one tile and
+// several tiles, against the definition evaluated literally.
+TEST(RecognitionNetwork, MatchesTheDefinition) {
+    struct Case {
+        int c1, c2, c3, T;
+    };
+    for (const Case c : {Case{5, 11, 9, 40}, Case{16, 16, 16, 300}, Case{3, 8, 17, 7}, Case{4, 4, 4, 1}}) {
+        const Model m = notavox::testing::randomModel(c.c1, c.c2, c.c3, uint32_t(c.T));
+        const std::vector<float> feat = randomFeatures(c.T, 7);
+        std::vector<float> on, fr, ve;
+        Network(m).run(feat, c.T, on, fr, ve);
+        const auto ref = notavox::testing::referenceNetwork(m, feat, c.T);
+        EXPECT_LE(maxDifference(on, ref.onset), 1e-5) << c.c1 << "/" << c.c2 << "/" << c.c3 << " T " << c.T;
+        EXPECT_LE(maxDifference(fr, ref.frame), 1e-5);
+        EXPECT_LE(maxDifference(ve, ref.velocity), 1e-5);
+    }
+}
+
+// Any cut into tiles, and features held from any frame on, give the same bits.
+TEST(RecognitionNetwork, TilesGiveIdenticalBits) {
+    const int T = 520;
+    const Model m = notavox::testing::randomModel(6, 10, 12, 3);
+    const Network net(m);
+    const std::vector<float> feat = randomFeatures(T, 11);
+    std::vector<float> on, fr, ve;
+    net.run(feat, T, on, fr, ve);
+    std::vector<float> featT(size_t(kFeatureBins) * T);
+    for (int t = 0; t < T; ++t)
+        for (int j = 0; j < kFeatureBins; ++j) featT[size_t(j) * T + size_t(t)] = feat[size_t(t) * kFeatureBins + size_t(j)];
+    for (int tile : {1, 13, 100, Network::tileFrames()}) {
+        std::vector<float> out[3];
+        for (auto& o : out) o.assign(size_t(88) * T, -1.0f);
+        auto scratch = net.makeScratch();
+        for (int t0 = 0; t0 < T; t0 += tile) {
+            const int n = std::min(tile, T - t0);
+            // Only the frames the tile needs, from a copy starting 9 before it.
+            const int fa = std::max(0, t0 - kContext), fb = std::min(T, t0 + n + kContext);
+            std::vector<float> part(size_t(kFeatureBins) * size_t(fb - fa));
+            for (int j = 0; j < kFeatureBins; ++j)
+                for (int t = fa; t < fb; ++t) part[size_t(j) * size_t(fb - fa) + size_t(t - fa)] = featT[size_t(j) * T + size_t(t)];
+            net.runTile(*scratch, part.data(), size_t(fb - fa), fa, T, t0, n, out[0].data(), out[1].data(),
+                        out[2].data(), size_t(T), 0);
+        }
+        bool same = true;
+        for (int t = 0; t < T; ++t)
+            for (int k = 0; k < 88; ++k) {
+                same = same && std::memcmp(&out[0][size_t(k) * T + size_t(t)], &on[size_t(t) * 88 + size_t(k)], 4) == 0;
+                same = same && std::memcmp(&out[1][size_t(k) * T + size_t(t)], &fr[size_t(t) * 88 + size_t(k)], 4) == 0;
+                same = same && std::memcmp(&out[2][size_t(k) * T + size_t(t)], &ve[size_t(t) * 88 + size_t(k)], 4) == 0;
+            }
+        EXPECT_TRUE(same) << "tiles of " << tile;
+    }
+}
+
+TEST(RecognitionModel, FileIsReadWithItsShapesAndThresholds) {
+    TempDir dir;
+    const Model m = notavox::testing::randomModel(5, 7, 9, 1);
+    {
+        std::ofstream f(dir.file("m.nvm"), std::ios::binary);
+        f << notavox::testing::modelBytes(m);
+    }
+    const ModelLoad load = LoadModel(dir.file("m.nvm"));
+    ASSERT_TRUE(load.ok) << load.message;
+    EXPECT_EQ(load.model.c1, 5);
+    EXPECT_EQ(load.model.c2, 7);
+    EXPECT_EQ(load.model.c3, 9);
+    EXPECT_EQ(load.model.l3Weight.data, m.l3Weight.data);
+    EXPECT_EQ(load.model.velocityBias.data, m.velocityBias.data);
+    EXPECT_FLOAT_EQ(load.model.decode.onsetThreshold, 0.4f);
+    EXPECT_FLOAT_EQ(load.model.decode.frameThreshold, 0.25f);
+    EXPECT_EQ(load.model.decode.minFrames, 5);
+}
+
+TEST(RecognitionModel, BadFilesAreRefusedWithAReason) {
+    const Model m = notavox::testing::randomModel(4, 4, 4, 1);
+    const std::string good = notavox::testing::modelBytes(m);
+    auto reason = [](const std::string& bytes) {
+        const ModelLoad r = ParseModel(bytes, "x.nvm");
+        EXPECT_FALSE(r.ok);
+        return r.message;
+    };
+    EXPECT_EQ(reason("PK\3\4 not a model"), "Die Modelldatei x.nvm ist unbrauchbar: keine Modelldatei");
+    std::string v2 = good;
+    v2[4] = 2;
+    EXPECT_EQ(reason(v2), "Die Modelldatei x.nvm ist unbrauchbar: unbekannte Version");
+    for (size_t cut : {size_t(10), good.size() / 2, good.size() - 1})
+        EXPECT_EQ(reason(good.substr(0, cut)), "Die Modelldatei x.nvm ist unbrauchbar: Datei ist zu kurz") << cut;
+    EXPECT_EQ(reason(good + "x"), "Die Modelldatei x.nvm ist unbrauchbar: Daten nach dem Ende");
+    EXPECT_EQ(reason(notavox::testing::modelBytes(m, "l4.bias")), "Die Modelldatei x.nvm ist unbrauchbar: l4.bias fehlt");
+    EXPECT_EQ(reason(notavox::testing::modelBytes(m, "", "l3.weight")),
+              "Die Modelldatei x.nvm ist unbrauchbar: l3.weight hat die Form [4,4,3,4], erwartet [4,4,3,3]");
+    std::string nan = good;
+    const float q = std::nanf("");
+    std::memcpy(&nan[good.size() - 4], &q, 4);
+    EXPECT_NE(reason(nan).find("ungültiger Wert"), std::string::npos);
+    const ModelLoad missing = LoadModel("/no/such/notes.nvm");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.message, "Konnte die Modelldatei /no/such/notes.nvm nicht öffnen");
+}
