@@ -33,6 +33,7 @@ enum class Mp3ExportStatus {
     Ok,
     CannotCreate,   // kMsgCannotCreateMp3
     CannotInitEncoder,  // kMsgCannotInitEncoder; the destination is untouched
+    Cancelled,      // the host asked to stop; no message, the destination is untouched
 };
 
 struct Mp3ExportResult {
