@@ -52,9 +52,11 @@ void TMainForm::BuildNoteControls() {
     const int after = int(fileItems.indexOf(Speichern1));
     Datei1->insertAction(after + 1 < fileItems.size() ? fileItems[after + 1] : nullptr, SpeichernalsMIDgenaueErkennung1);
     connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
-    Button2 = new QPushButton("Speichern als MID (genaue Erkennung)...", Panel2);
+    // The caption is too long for one line in the space beside the fixed
+    // command: two lines, over two rows of buttons.
+    Button2 = new QPushButton("Speichern als MID\n(genaue Erkennung)...", Panel2);
     Button2->setObjectName("Button2");
-    Button2->setGeometry(200, 72, 193, 25);
+    Button2->setGeometry(200, 40, 193, 57);
     connect(Button2, &QPushButton::clicked, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
 
     // "Ansicht": the note view and the analysis without a file.
