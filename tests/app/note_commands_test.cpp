@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QMenu>
 #include <QComboBox>
 #include <QCheckBox>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 
 #include "audio/WavFile.h"
 #include "cli/ToolRun.h"
+#include "recognition/AccurateConversion.h"
 #include "recognition/ModelLocation.h"
 #include "recognition/RecognitionSupport.h"
 #include "support/Files.h"
@@ -90,8 +92,9 @@ TEST(NoteView, DrawsTheNotesOnTheWaveformsColumnsForZoomAndScroll) {
                 // Nothing in the rows above and below at that column but the background.
                 EXPECT_NE(pixel(v, inside, y - TNoteView::kRowHeight), TNoteView::velocityColour(n.velocity).rgb());
             }
-            if (x0 - 3 > TNoteView::kKeyboardWidth + 1 && x0 - 3 < v.width() - 20)
+            if (x0 - 3 > TNoteView::kKeyboardWidth + 1 && x0 - 3 < v.width() - 20) {
                 EXPECT_NE(pixel(v, int(x0) - 3, y), TNoteView::velocityColour(n.velocity).rgb());
+            }
         }
     }
     EXPECT_EQ(TNoteView::noteName(60), "C4");
