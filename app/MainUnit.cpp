@@ -115,6 +115,7 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     resize(696, 480);
     buildMenu();
     buildControls();
+    BuildNoteControls();
     AboutBox = new TAboutBox(this, prompts_);
     EchoForm = new TEchoForm(this);
     FormCreate();
@@ -338,7 +339,10 @@ bool TMainForm::FormCloseQuery() {
                        MsgIcon::Information, MB_OK | MB_CANCEL, "Programm beenden") == MB_OK;
 }
 
-void TMainForm::FormClose() { stopRequested_ = true; }
+void TMainForm::FormClose() {
+    stopRequested_ = true;
+    workRunner.cancel();
+}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (!FormCloseQuery()) {
@@ -419,14 +423,26 @@ void TMainForm::OpenBtnClick() {
     const FileDialogResult chosen = prompts_->openFile(this, request);
     if (!chosen.accepted) return;
 
-    const auto decode = [this](const std::string& mp3, const std::string& wav) {
-        // The import shows its own messages; the reader then tells whether a
-        // recording came out of it.
-        ConvertMP3WAV(QFile::decodeName(QByteArray::fromStdString(mp3)),
-                      QFile::decodeName(QByteArray::fromStdString(wav)));
-        return std::string();
-    };
-    if (!LoadRecording(toFileName(chosen.fileName), document, decode)) ShowMessage("Konnte Datei nicht öffnen");
+    // Read on the worker thread into a recording of its own; the window's
+    // recording is replaced only by a complete one. STOP keeps the old one.
+    AudioDocument loaded;
+    bool opened = false;
+    std::string decodeMessage;
+    const std::string fileName = toFileName(chosen.fileName);
+    const bool finished = RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
+        const auto decode = [&](const std::string& mp3, const std::string& wav) {
+            if (mp3wav) decodeMessage = notavox::ConvertMP3WAV(mp3, wav, mp3Formats, *mp3wav, host).message;
+            return std::string();  // its message is shown below, then the reader tells whether a recording came out
+        };
+        opened = LoadRecording(fileName, loaded, decode);
+    });
+    if (!decodeMessage.empty()) ShowMessage(QString::fromStdString(decodeMessage), MsgIcon::Error);
+    if (!finished) return;
+    if (opened)
+        document.replace(std::move(loaded.sampleData), loaded.byteCount, loaded.sampleRate, loaded.stereo,
+                         loaded.sixteenBit);
+    else
+        ShowMessage("Konnte Datei nicht öffnen");
 
     document.selectionStart = 0;
     document.selectionEnd = 0;

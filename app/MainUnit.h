@@ -9,6 +9,8 @@
 //   app/Mp3Commands.cpp   MP3 import and export
 //   app/CDCommands.cpp    reading a track from an audio CD
 //   app/PlaybackCommands.cpp  playback through the sound device
+//   app/NoteCommands.cpp  the accurate analysis, the note view, hearing the
+//                         notes, long work on the worker thread
 // The waveform view is a widget of its own (view/WaveView), PaintBox1; the
 // window's view handlers hand each event to it.
 #pragma once
@@ -25,6 +27,9 @@
 #include "cdrom/DriveDiscovery.h"
 #include "codecs/Mp3Import.h"
 #include "view/WaveView.h"
+#include "app/WorkRunner.h"
+#include "recognition/TranscribedNote.h"
+#include "sound/NoteSynth.h"
 
 class QAction;
 class QCheckBox;
@@ -208,6 +213,29 @@ public:
     CdDriveTable cdDrives;
     class TMusikCDForm* MusikCDForm = nullptr;
 
+    // ---- notes: the accurate analysis, the note view, hearing the notes,
+    //      long work (app/NoteCommands.cpp) ----
+    void BuildNoteControls();  // with the other controls, before FormCreate
+    void SpeichernalsMIDgenaueErkennung1Click();  // also Button2
+    void Notenerkennen1Click();
+    void Notenanzeigen1Click();
+    // Runs long work on the worker thread while the window stays usable but
+    // the commands that would change the recording are disabled; STOP and
+    // Escape cancel it. False when it was cancelled.
+    bool RunLongWork(const TWorkRunner::Work& work);
+    bool busy() const { return workRunner.running(); }
+    void SetBusy(bool value);
+    // Shows the notes found in the recording as it is now.
+    void ShowNotes(std::vector<TranscribedNote> notes);
+    PlaySource playSource() const;
+    // The note model: `modelFile` when set, else the one found beside the
+    // program; "" when there is none.
+    std::string ModelFile() const;
+    std::string modelFile;
+    // Where the sound font for the notes is looked for.
+    std::vector<std::string> soundFontPaths = SoundFontSearchPaths();
+    TWorkRunner workRunner{*this};
+
     // ---- controls ----
     QMenuBar* MainMenu1 = nullptr;
     QMenu* Datei1 = nullptr;
@@ -239,12 +267,18 @@ public:
     QAction* Schneller101 = nullptr;
     QAction* Langsamer101 = nullptr;
     QAction* berdasProgramm1 = nullptr;
+    QAction* SpeichernalsMIDgenaueErkennung1 = nullptr;
+    QAction* Notenanzeigen1 = nullptr;
+    QAction* Notenerkennen1 = nullptr;
+    QAction* GenaueErkennung1 = nullptr;  // "Noten erkennen" with the accurate analysis
+    QAction* Abbrechen1 = nullptr;        // Escape: ends the long work
 
     QFrame* Panel2 = nullptr;
     QPushButton* OpenBtn = nullptr;
     QPushButton* SaveBtn = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* MusikCDBtn = nullptr;
+    QPushButton* Button2 = nullptr;  // "Speichern als MID (genaue Erkennung)..."
     QGroupBox* GroupBox1 = nullptr;
     QComboBox* mp3format = nullptr;
     QComboBox* BitRate = nullptr;
@@ -267,6 +301,8 @@ public:
     QPushButton* ChangeFormat = nullptr;
     QFrame* ScrollBox1 = nullptr;
     TWaveView* PaintBox1 = nullptr;
+    class TNoteView* NoteView1 = nullptr;
+    QComboBox* WiedergabeBox = nullptr;  // "Aufnahme", "Noten", "Aufnahme + Noten"
     QScrollBar* RxSlider1 = nullptr;
     TStatusBar* StatusBar1 = nullptr;
 

@@ -4,6 +4,7 @@
 #include "app/MainUnit.h"
 #include "audio/SampleFormat.h"
 #include "app/SampleFormatFUnit.h"
+#include "recognition/SongNotes.h"
 #include "transcription/MidiConversion.h"
 #include "transcription/NoteList.h"
 
@@ -83,10 +84,15 @@ void TMainForm::Button1Click() {
         StatusBar1->setPanelText(0, QString::fromUtf8(text));
         StatusBar1->repaint();
     };
-    hooks.fileWritten = [this](bool written) {
-        if (!written) ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
+    std::vector<TranscribedNote> notes;
+    bool written = false;
+    hooks.fileWritten = [&](bool ok) {
+        written = ok;
+        if (!ok) ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
+        else notes = recognition::NotesInSong(*song);  // read only: the file is already written
     };
     ConvertRecordingToMIDI(document, *song, toFileName(name), *this, hooks);
+    if (written) ShowNotes(std::move(notes));
 }
 
 }  // namespace notavox

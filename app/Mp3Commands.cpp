@@ -24,8 +24,11 @@ void TMainForm::SaveAsMP3File(const QString& fileName) {
     const int32_t outputRate = mp3format->currentText().toInt();
     const int32_t bitRate = BitRate->currentText().toInt();
     try {
-        const Mp3ExportResult r =
-            notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, *this, *services_.mp3Encoder);
+        Mp3ExportResult r;
+        RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
+            r = notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, host,
+                                       *services_.mp3Encoder);
+        });
         if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::None);
     } catch (const EMp3Encoding& e) {
         // The encoder failed in mid-stream: the exception's text, as the

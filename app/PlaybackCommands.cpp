@@ -5,6 +5,7 @@
 
 #include "app/MainUnit.h"
 #include "sound/PlaybackLoop.h"
+#include "view/NoteView.h"
 
 namespace notavox {
 
@@ -23,12 +24,34 @@ void TMainForm::ReleaseSound() {
 void TMainForm::PlayBtnClick() {
     // PLAY is disabled while playing; the guard also keeps a click that was
     // queued before from starting a second loop inside the first.
-    if (playing || !soundDevice) return;
+    if (playing || busy() || !soundDevice) return;
     // A device that could not be had is tried again; if it still cannot,
     // the user is told instead of hearing nothing.
     if (!soundDevice->isOpen() && !soundDevice->open()) {
         ShowMessage(kSoundDeviceFailedText);
         return;
+    }
+    // "Noten" and "Aufnahme + Noten": the notes through the synthesiser.
+    NoteSynth synth;
+    std::unique_ptr<NoteMixer> mixer;
+    if (playSource() != PlaySource::Recording) {
+        const std::string font = FindSoundFont(soundFontPaths);
+        if (font.empty()) {
+            ShowMessage(QString::fromUtf8(kNoSoundFontText), MsgIcon::Error);
+            return;
+        }
+        if (!NoteView1->hasNotes()) {
+            ShowMessage("Zu dieser Aufnahme gibt es noch keine Noten. Bitte zuerst \"Noten erkennen\" "
+                        "(Menü \"Ansicht\") oder eine Speicherung als MID ausführen.",
+                        MsgIcon::Information);
+            return;
+        }
+        std::string error;
+        if (!synth.open(font, document.sampleRate, NoteView1->notes(), error)) {
+            ShowMessage(QString::fromStdString(error), MsgIcon::Error);
+            return;
+        }
+        mixer = std::make_unique<NoteMixer>(synth, playSource());
     }
     playing = true;
     PlayBtn->setEnabled(false);
@@ -39,6 +62,7 @@ void TMainForm::PlayBtnClick() {
     callbacks.recording = [this]() -> const AudioDocument& { return document; };
     callbacks.view = [this] { return ViewScroll{PaintBox1->zoom(), PaintBox1->position()}; };
     callbacks.drawCursor = [this](int64_t column) { PaintBox1->showCursor(column); };
+    callbacks.mixer = mixer.get();
     const PlaybackEnd end = runPlayback(*soundDevice, *this, callbacks);
 
     PaintBox1->hideCursor();
@@ -49,6 +73,9 @@ void TMainForm::PlayBtnClick() {
     if (end == PlaybackEnd::notStarted) ShowMessage(kSoundDeviceFailedText);
 }
 
-void TMainForm::StopBTNClick() { setStopRequested(true); }
+void TMainForm::StopBTNClick() {
+    setStopRequested(true);
+    if (busy()) workRunner.cancel();  // the long work on the worker thread
+}
 
 }  // namespace notavox

@@ -68,6 +68,7 @@ SampleBlock allocateBlock(size_t size) {
 
 void AudioDocument::replace(SampleBlock block, int32_t newByteCount, int32_t newSampleRate,
                             bool newStereo, bool newSixteenBit) {
+    touch();
     sampleData.reset();
     sampleData = std::move(block);
     byteCount = sampleData ? newByteCount : 0;

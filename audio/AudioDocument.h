@@ -32,6 +32,11 @@ struct AudioDocument {
     int32_t sampleRate = 0;
     bool stereo = false;
     bool sixteenBit = false;
+    // Counts the changes of the samples or the format: every operation that
+    // changes them calls touch(). What was derived from the recording (the
+    // notes found in it) belongs to one revision.
+    uint64_t revision = 0;
+    void touch() { ++revision; }
 
     int32_t bytesPerSample() const { return sixteenBit ? 2 : 1; }
     int32_t channelCount() const { return stereo ? 2 : 1; }

@@ -99,6 +99,7 @@ int64_t SpanFrames(double seconds, int32_t sampleRate) {
 }
 
 void Echo(AudioDocument& doc, double seconds) {
+    doc.touch();
     const EffectFrames r = EffectRange(doc);
     const int64_t d = SpanFrames(seconds, doc.sampleRate);
     if (d > std::numeric_limits<int32_t>::max()) return;
@@ -120,6 +121,7 @@ void Echo(AudioDocument& doc, double seconds) {
 }
 
 void FadeIn(AudioDocument& doc, double seconds) {
+    doc.touch();
     const EffectFrames r = EffectRange(doc);
     const int64_t d = SpanFrames(seconds, doc.sampleRate);
     if (d == 0) return;
@@ -129,6 +131,7 @@ void FadeIn(AudioDocument& doc, double seconds) {
 }
 
 void FadeOut(AudioDocument& doc, double seconds) {
+    doc.touch();
     const EffectFrames r = EffectRange(doc);
     const int64_t d = SpanFrames(seconds, doc.sampleRate);
     if (d == 0 || d > r.hi) return;
@@ -139,6 +142,7 @@ void FadeOut(AudioDocument& doc, double seconds) {
 }
 
 bool CrossfadeEndOntoStart(AudioDocument& doc, double seconds) {
+    doc.touch();
     const int64_t d = SpanFrames(seconds, doc.sampleRate);
     const int64_t f = doc.bytesPerFrame();
     const int64_t m = doc.frameCount();
@@ -185,6 +189,7 @@ bool CrossfadeEndOntoStart(AudioDocument& doc, double seconds) {
 }
 
 void MaximumVolume(AudioDocument& doc) {
+    doc.touch();
     const EffectFrames r = EffectRange(doc);
     const int64_t first = r.lo;
     const int64_t last = lastFrame(doc, r.hi);
@@ -204,6 +209,7 @@ void MaximumVolume(AudioDocument& doc) {
 }
 
 void Louder10(AudioDocument& doc) {
+    doc.touch();
     const EffectFrames r = EffectRange(doc);
     mapValues(
         doc, r.lo, lastFrame(doc, r.hi), [](int32_t x) { return clamp16(int64_t(x) * 110 / 100); },
@@ -211,6 +217,7 @@ void Louder10(AudioDocument& doc) {
 }
 
 void Quieter10(AudioDocument& doc) {
+    doc.touch();
     const EffectFrames r = EffectRange(doc);
     mapValues(
         doc, r.lo, lastFrame(doc, r.hi), [](int32_t x) { return clamp16(int64_t(x) * 100 / 110); },
@@ -218,6 +225,7 @@ void Quieter10(AudioDocument& doc) {
 }
 
 void Reverse(AudioDocument& doc) {
+    doc.touch();
     const int64_t m = doc.frameCount();
     if (m == 0) return;
     int64_t lo = 0, hi = m - 1;
@@ -236,9 +244,13 @@ void Reverse(AudioDocument& doc) {
 }
 
 void Faster10(AudioDocument& doc) {
+    doc.touch();
     doc.sampleRate = int32_t(std::min<int64_t>(int64_t(doc.sampleRate) * 110 / 100, std::numeric_limits<int32_t>::max()));
 }
 
-void Slower10(AudioDocument& doc) { doc.sampleRate = int32_t(int64_t(doc.sampleRate) * 100 / 110); }
+void Slower10(AudioDocument& doc) {
+    doc.touch();
+    doc.sampleRate = int32_t(int64_t(doc.sampleRate) * 100 / 110);
+}
 
 }  // namespace notavox

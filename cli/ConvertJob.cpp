@@ -1,6 +1,9 @@
 #include "cli/ConvertJob.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 
 #include "audio/Interrupt.h"
 #include "audio/Recording.h"

@@ -104,6 +104,13 @@ Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc,
     std::vector<int16_t> widened(doc.sixteenBit ? 0 : size_t(kChunkBytes / 2));
 
     for (int64_t pos = 0; pos < total;) {
+        if (host.stopRequested()) {
+            encoder.beCloseStream(stream);
+            file.discard();
+            host.SetProStatus(0);
+            result.status = Mp3ExportStatus::Cancelled;
+            return result;
+        }
         host.SetProStatus(int32_t(pos * 100 / total));
         const int64_t d = std::min(total - pos, kChunkBytes);
         const uint32_t count = uint32_t(d / 2);

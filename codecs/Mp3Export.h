@@ -35,6 +35,7 @@ enum class Mp3ExportStatus {
     CannotCreate,   // kMsgCannotCreateMp3
     CannotInitEncoder,  // kMsgCannotInitEncoder; the destination is untouched
     BitRateNotAllowed,  // Mp3BitRateMessage(); nothing was written
+    Cancelled,      // the host asked to stop; no message, the destination is untouched
 };
 
 // The entries of the bit rate list that an MP3 stream of `outputRate` can

@@ -162,7 +162,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
 
 AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                                          const std::atomic<bool>& cancel, unsigned threads,
-                                         const std::string& modelFile) {
+                                         const std::string& modelFile, std::vector<TranscribedNote>* notesOut) {
     AccurateOutcome outcome;
     if (doc.byteCount == 0 || !doc.sampleData) {
         outcome.message = kMidiFileErrorText;
@@ -202,6 +202,7 @@ AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::st
     outcome.result = written ? AccurateResult::Written : AccurateResult::FileError;
     if (!written) outcome.message = kMidiFileErrorText;
     outcome.notes = int64_t(t.notes.size());
+    if (written && notesOut) *notesOut = std::move(t.notes);
     host.SetProStatus(0);
     return outcome;
 }

@@ -69,9 +69,11 @@ inline constexpr const char* kCancelledText = "Die Umwandlung wurde abgebrochen.
 // The whole conversion, as the converter and the window run it: the model is
 // found beside the program (or read from `modelFile` when given), the notes
 // are written to `fileName` in the layout of "Speichern als MID...". With no
-// recording nothing is written. The progress ends at 0.
+// recording nothing is written. The progress ends at 0. `notesOut`, when
+// given, receives the notes that were written (the window shows them).
 AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                                          const std::atomic<bool>& cancel, unsigned threads = 0,
-                                         const std::string& modelFile = std::string());
+                                         const std::string& modelFile = std::string(),
+                                         std::vector<TranscribedNote>* notesOut = nullptr);
 
 }  // namespace notavox::recognition

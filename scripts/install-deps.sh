@@ -9,7 +9,7 @@ packages=(
   portaudio19-dev libasound2-plugins
   libmpg123-dev libmp3lame-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libsamplerate0-dev fluidsynth timgm6mb-soundfont
+  libsamplerate0-dev fluidsynth libfluidsynth-dev timgm6mb-soundfont
   sox libsox-fmt-mp3 mpg123 lame python3 python3-mido
   fluidsynth timgm6mb-soundfont
   xvfb xauth xdotool imagemagick x11-utils

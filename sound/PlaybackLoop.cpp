@@ -37,14 +37,17 @@ void sourceFrame(const AudioDocument& doc, int32_t frame, int16_t& left, int16_t
     }
 }
 
-int64_t fillBlock(const AudioDocument& doc, int32_t end, double& position, int16_t* block) {
+int64_t fillBlock(const AudioDocument& doc, int32_t end, double& position, int16_t* block, FrameMixer* mixer) {
     const int64_t frames = doc.sampleData ? doc.frameCount() : 0;
     int64_t p = 0;
     for (int32_t k = 0; k < kBlockFrames; ++k) {
         p = roundHalfEven(position);
         int16_t left = 0;
         int16_t right = 0;
-        if (p >= 0 && p < end && p < frames) sourceFrame(doc, static_cast<int32_t>(p), left, right);
+        if (p >= 0 && p < end && p < frames) {
+            sourceFrame(doc, static_cast<int32_t>(p), left, right);
+            if (mixer) mixer->mix(p, left, right);
+        }
         block[2 * k] = left;
         block[2 * k + 1] = right;
         position += static_cast<double>(doc.sampleRate) / kPlaybackRate;
@@ -76,7 +79,7 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
         host.ProcessMessages();
         const AudioDocument& doc = callbacks.recording();
         const int64_t frames = doc.frameCount();
-        const int64_t last = fillBlock(doc, range.end, position, block.data());
+        const int64_t last = fillBlock(doc, range.end, position, block.data(), callbacks.mixer);
 
         const ViewScroll view = callbacks.view();
         callbacks.drawCursor(cursorColumn(doc.stereo ? last * 2 : last, view.zoom, view.position));

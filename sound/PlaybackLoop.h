@@ -28,12 +28,23 @@ PlaybackRange playbackRange(const AudioDocument& doc);
 // makes sure the frame lies inside the recording.
 void sourceFrame(const AudioDocument& doc, int32_t frame, int16_t& left, int16_t& right);
 
+// Another sound heard with the recording (the synthesised notes). It is
+// asked for every source frame played inside the range, in playing order,
+// and replaces the recording's values by what is to be heard there.
+class FrameMixer {
+public:
+    virtual ~FrameMixer() = default;
+    virtual void mix(int64_t frame, int16_t& left, int16_t& right) = 0;
+};
+
 // Fills one output block (kBlockSamples values) from the recording, starting
 // at play position `position` (in source frames) and advancing it by
 // sampleRate / 44100 per output frame. Frames at or past `end` or past the
 // recording are silence. Returns the source frame taken for the block's last
-// output frame (rounded position, whether or not it was inside).
-int64_t fillBlock(const AudioDocument& doc, int32_t end, double& position, int16_t* block);
+// output frame (rounded position, whether or not it was inside). A mixer,
+// when given, shapes every frame inside.
+int64_t fillBlock(const AudioDocument& doc, int32_t end, double& position, int16_t* block,
+                  FrameMixer* mixer = nullptr);
 
 // The view column in which the cursor for sample index `sampleIndex` stands,
 // for zoom `zoom` (values below 1 count as 1) and scroll position `scroll`.
@@ -55,6 +66,9 @@ struct PlaybackCallbacks {
     std::function<ViewScroll()> view;
     // Moves the cursor line to view column `column`.
     std::function<void(int64_t column)> drawCursor;
+    // What is heard besides (or instead of) the recording; null: the
+    // recording alone.
+    FrameMixer* mixer = nullptr;
 };
 
 enum class PlaybackEnd {

@@ -79,10 +79,10 @@ TEST(MainForm, MenuMatchesTheCommandTable) {
     QStringList titles;
     for (QAction* a : m.MainMenu1->actions()) titles << a->text();
     EXPECT_EQ(titles.join("|"), "Datei|Bearbeiten|Ansicht|Effekte|Hilfe");
-    EXPECT_EQ(menuLayout(m.Datei1).join("|"), "Öffnen...|Speichern als WAV/MP3...|-|Von Musik-CD einlesen...|-|Beenden");
+    EXPECT_EQ(menuLayout(m.Datei1).join("|"), "Öffnen...|Speichern als WAV/MP3...|Speichern als MID (genaue Erkennung)...|-|Von Musik-CD einlesen...|-|Beenden");
     EXPECT_EQ(menuLayout(m.Bearbeiten1).join("|"),
               "Zur Auswahl zurechtschneiden|Die Auswahl wegschneiden|-|Nichts auswählen|-|Sampleformat ändern...");
-    EXPECT_EQ(menuLayout(m.Ansicht1).join("|"), "Ganze Datei|Voller Zoom|Zoom auf Auswahl|-|Kleiner|Größer");
+    EXPECT_EQ(menuLayout(m.Ansicht1).join("|"), "Ganze Datei|Voller Zoom|Zoom auf Auswahl|-|Kleiner|Größer|-|Noten anzeigen|Noten erkennen|Genaue Erkennung");
     EXPECT_EQ(menuLayout(m.Effekte1).join("|"),
               "Echo...|Weich einblenden|Weich ausblenden|Ende auf Anfang überblenden|-|Maximale Lautstärke|"
               "Lauter 10%|Leiser 10%|-|Rückwärts|-|Schneller 10%|Langsamer 10%");

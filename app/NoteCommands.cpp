@@ -1,0 +1,247 @@
+// The notes in the window: the accurate analysis ("Speichern als MID (genaue
+// Erkennung)..." and "Noten erkennen"), the note view under the waveform,
+// the choice of what PLAY lets hear, and the long work on the worker thread
+// with its progress and STOP.
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+
+#include "app/MainUnit.h"
+#include "recognition/AccurateConversion.h"
+#include "recognition/ModelLocation.h"
+#include "recognition/SongNotes.h"
+#include "transcription/MidiConversion.h"
+#include "view/NoteView.h"
+
+namespace notavox {
+
+namespace {
+
+constexpr const char* kRecognisingText = "Noten werden erkannt...";
+
+// Repaints the note view whenever the waveform view paints: both show the
+// same columns, selection and cursor.
+class FollowWaveView : public QObject {
+public:
+    FollowWaveView(QWidget* notes, QObject* parent) : QObject(parent), notes_(notes) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && notes_->isVisible()) notes_->update();
+        return false;
+    }
+
+private:
+    QWidget* notes_;
+};
+
+}  // namespace
+
+void TMainForm::BuildNoteControls() {
+    // "Datei": the accurate save after "Speichern als WAV/MP3...", and its
+    // button beside "Speichern als MID...".
+    SpeichernalsMIDgenaueErkennung1 = new QAction("Speichern als MID (genaue Erkennung)...", this);
+    SpeichernalsMIDgenaueErkennung1->setObjectName("SpeichernalsMIDgenaueErkennung1");
+    const QList<QAction*> fileItems = Datei1->actions();
+    const int after = int(fileItems.indexOf(Speichern1));
+    Datei1->insertAction(after + 1 < fileItems.size() ? fileItems[after + 1] : nullptr, SpeichernalsMIDgenaueErkennung1);
+    connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
+    // The caption is too long for one line in the space beside the fixed
+    // command: two lines, over two rows of buttons.
+    Button2 = new QPushButton("Speichern als MID\n(genaue Erkennung)...", Panel2);
+    Button2->setObjectName("Button2");
+    Button2->setGeometry(200, 40, 193, 57);
+    connect(Button2, &QPushButton::clicked, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
+
+    // "Ansicht": the note view and the analysis without a file.
+    Ansicht1->addSeparator();
+    Notenanzeigen1 = Ansicht1->addAction("Noten anzeigen");
+    Notenanzeigen1->setObjectName("Notenanzeigen1");
+    Notenanzeigen1->setCheckable(true);
+    connect(Notenanzeigen1, &QAction::triggered, this, [this] { Notenanzeigen1Click(); });
+    Notenerkennen1 = Ansicht1->addAction("Noten erkennen");
+    Notenerkennen1->setObjectName("Notenerkennen1");
+    connect(Notenerkennen1, &QAction::triggered, this, [this] { Notenerkennen1Click(); });
+    GenaueErkennung1 = Ansicht1->addAction("Genaue Erkennung");
+    GenaueErkennung1->setObjectName("GenaueErkennung1");
+    GenaueErkennung1->setCheckable(true);
+    GenaueErkennung1->setChecked(true);
+
+    // Escape ends the long work, as STOP does.
+    Abbrechen1 = new QAction("Abbrechen", this);
+    Abbrechen1->setObjectName("Abbrechen1");
+    Abbrechen1->setShortcut(QKeySequence(Qt::Key_Escape));
+    Abbrechen1->setShortcutContext(Qt::WindowShortcut);
+    Abbrechen1->setEnabled(false);
+    addAction(Abbrechen1);
+    connect(Abbrechen1, &QAction::triggered, this, [this] { StopBTNClick(); });
+
+    // What PLAY lets hear.
+    WiedergabeBox = new QComboBox(Panel1);
+    WiedergabeBox->setObjectName("WiedergabeBox");
+    WiedergabeBox->addItems({"Aufnahme", "Noten", "Aufnahme + Noten"});
+    WiedergabeBox->setToolTip("Was PLAY abspielt");
+    WiedergabeBox->setGeometry(584, 72, 104, 25);
+
+    // The note strip under the waveform, above the scroll bar that both
+    // follow; hidden until there are notes or the user asks for it.
+    NoteView1 = new TNoteView(document, PaintBox1, TabSheet1);
+    auto* tab = static_cast<QVBoxLayout*>(TabSheet1->layout());
+    tab->insertWidget(tab->indexOf(RxSlider1), NoteView1);
+    NoteView1->hide();
+    PaintBox1->installEventFilter(new FollowWaveView(NoteView1, this));
+}
+
+std::string TMainForm::ModelFile() const {
+    return modelFile.empty() ? recognition::FindModelFile() : modelFile;
+}
+
+PlaySource TMainForm::playSource() const {
+    switch (WiedergabeBox->currentIndex()) {
+        case 1: return PlaySource::Notes;
+        case 2: return PlaySource::RecordingAndNotes;
+        default: return PlaySource::Recording;
+    }
+}
+
+void TMainForm::SetBusy(bool value) {
+    for (QWidget* w : std::initializer_list<QWidget*>{OpenBtn, SaveBtn, Button1, Button2, MusikCDBtn, PlayBtn,
+                                                      CropToSelection, CutSelectionBtn, ChangeFormat})
+        w->setEnabled(!value);
+    for (QAction* a : {ffnen1, Speichern1, SpeichernalsMIDgenaueErkennung1, VonMusikCDeinlesen1,
+                       ZurAuswahlzurechtschneiden1, DieAuswahlwegschneiden1, Sampleformatndern1, Notenerkennen1,
+                       Effekte1->menuAction()})
+        a->setEnabled(!value);
+    StopBTN->setEnabled(value || playing);
+    Abbrechen1->setEnabled(value);
+}
+
+bool TMainForm::RunLongWork(const TWorkRunner::Work& work) {
+    SetBusy(true);
+    struct Done {
+        TMainForm& f;
+        ~Done() { f.SetBusy(false); }
+    } done{*this};
+    return workRunner.run(work);
+}
+
+void TMainForm::ShowNotes(std::vector<TranscribedNote> notes) {
+    const size_t count = notes.size();
+    NoteView1->setNotes(std::move(notes));
+    NoteView1->show();
+    Notenanzeigen1->setChecked(true);
+    StatusBar1->setPanelText(0, count == 0 ? QString("Keine Noten gefunden")
+                                           : QString("%1 Noten erkannt").arg(qulonglong(count)));
+}
+
+void TMainForm::Notenanzeigen1Click() { NoteView1->setVisible(Notenanzeigen1->isChecked()); }
+
+namespace {
+
+QString missingModelText() {
+    QString text = QString("Die Modelldatei %1 wurde nicht gefunden. Ohne sie ist die genaue Erkennung nicht "
+                           "möglich.\n\nGesucht wurde hier:")
+                       .arg(recognition::kModelFileName);
+    for (const std::string& p : recognition::ModelSearchPaths())
+        text += "\n" + QDir::cleanPath(QString::fromStdString(p));
+    return text;
+}
+
+}  // namespace
+
+void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
+    if (busy() || document.byteCount == 0) return;
+    const FileDialogResult chosen = prompts().saveFile(this, SaveDialog2());
+    if (!chosen.accepted || chosen.fileName.isEmpty()) return;
+    QString name = chosen.fileName;
+    if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
+    const std::string model = ModelFile();
+    if (model.empty()) {
+        ShowMessage(missingModelText(), MsgIcon::Error);
+        return;
+    }
+
+    // The converter's own entry point, so that the file is the one
+    // notavox-convert --accurate writes.
+    recognition::AccurateOutcome outcome;
+    std::vector<TranscribedNote> notes;
+    const std::string fileName = toFileName(name);
+    StatusBar1->setPanelText(0, kRecognisingText);
+    RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
+        outcome = recognition::ConvertRecordingAccurate(document, fileName, host, cancel, 0, model, &notes);
+    });
+    StatusBar1->setPanelText(0, QString());
+    switch (outcome.result) {
+        case recognition::AccurateResult::Written: ShowNotes(std::move(notes)); break;
+        case recognition::AccurateResult::Cancelled: StatusBar1->setPanelText(0, recognition::kCancelledText); break;
+        case recognition::AccurateResult::NoRecording: break;
+        default: ShowMessage(QString::fromStdString(outcome.message), MsgIcon::Error); break;
+    }
+}
+
+void TMainForm::Notenerkennen1Click() {
+    if (busy() || document.byteCount == 0) return;
+    if (!GenaueErkennung1->isChecked()) {
+        // The analysis of "Speichern als MID..." into a file that is thrown
+        // away; its notes are collected on the way (Button1Click).
+        QTemporaryDir scratch;
+        if (!scratch.isValid()) return;
+        std::vector<TranscribedNote> notes;
+        bool written = false;
+        MidiConversionHooks hooks;
+        hooks.formatStep = [this](FormatResult r) {
+            if (r == FormatResult::Converted) {
+                ZoomOutFullClick();
+                PaintBox1Paint();
+            } else if (r != FormatResult::Unchanged) {
+                ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
+            }
+        };
+        hooks.fileWritten = [&](bool ok) {
+            written = ok;
+            if (ok) notes = recognition::NotesInSong(*song);
+        };
+        ConvertRecordingToMIDI(document, *song, toFileName(scratch.filePath("notes.mid")), *this, hooks);
+        PaintBox1Paint();
+        if (written) ShowNotes(std::move(notes));
+        return;
+    }
+
+    const std::string model = ModelFile();
+    if (model.empty()) {
+        ShowMessage(missingModelText(), MsgIcon::Error);
+        return;
+    }
+    recognition::Transcription t;
+    std::string error;
+    StatusBar1->setPanelText(0, kRecognisingText);
+    RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
+        const recognition::ModelLoad load = recognition::LoadModel(model);
+        if (!load.ok) {
+            error = load.message;
+            return;
+        }
+        try {
+            t = recognition::TranscribeRecording(document, load.model, host, &cancel);
+        } catch (const std::bad_alloc&) {
+            error = "Nicht genug Speicher für die Analyse";
+        }
+        if (!t.error.empty()) error = t.error;
+    });
+    StatusBar1->setPanelText(0, QString());
+    if (!error.empty()) {
+        ShowMessage(QString::fromStdString(error), MsgIcon::Error);
+    } else if (t.cancelled || workRunner.cancelRequested()) {
+        StatusBar1->setPanelText(0, recognition::kCancelledText);
+    } else {
+        ShowNotes(std::move(t.notes));
+    }
+}
+
+}  // namespace notavox

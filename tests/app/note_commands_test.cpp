@@ -1,0 +1,255 @@
+// The notes in the real main window: the note view's pixels, the accurate
+// analysis on the worker thread (cancel, same file as the converter), the
+// notes heard through the fake sound device and the missing sound font.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+#include <QComboBox>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "audio/WavFile.h"
+#include "cli/ToolRun.h"
+#include "recognition/AccurateConversion.h"
+#include "recognition/ModelLocation.h"
+#include "recognition/RecognitionSupport.h"
+#include "support/Files.h"
+#include "support/FormFixture.h"
+#include "support/TempDir.h"
+#include "view/NoteView.h"
+
+using namespace notavox;
+using notavox::testing::readFile;
+using notavox::testing::TempDir;
+
+namespace {
+
+struct Form : notavox::testing::TestForm<> {
+    TMainForm& m() { return *form; }
+    // Silence, 16-bit mono.
+    void loadSilence(int32_t rate, double seconds) {
+        const int32_t frames = int32_t(rate * seconds);
+        SampleBlock block = allocateBlock(size_t(frames) * 2);
+        std::memset(block.get(), 0, size_t(frames) * 2);
+        form->document.replace(std::move(block), frames * 2, rate, false, true);
+    }
+    void load(AudioDocument&& doc) {
+        form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
+    }
+};
+
+// A model with random weights written to `dir`.
+std::string writeModel(const TempDir& dir) {
+    const std::string path = dir.file("notes.nvm");
+    std::ofstream(path, std::ios::binary) << notavox::testing::modelBytes(notavox::testing::randomModel(4, 4, 8, 7));
+    return path;
+}
+
+QRgb pixel(TNoteView& v, int x, int y) { return v.grab().toImage().pixel(x, y); }
+
+TEST(NoteView, DrawsTheNotesOnTheWaveformsColumnsForZoomAndScroll) {
+    Form f;
+    TMainForm& m = f.m();
+    m.resize(900, 700);
+    m.show();
+    f.loadSilence(8000, 30.0);  // 240000 samples
+    m.ShowNotes({{60, 2.0, 3.0, 100}, {64, 10.0, 10.5, 20}, {67, 20.0, 22.0, 127}});
+    TNoteView& v = *m.NoteView1;
+    ASSERT_TRUE(v.isVisible());
+    EXPECT_TRUE(m.Notenanzeigen1->isChecked());
+    // The used range 60..67 is in view.
+    EXPECT_GE(v.topKey(), 67);
+    EXPECT_LE(v.topKey() - v.visibleRows() + 1, 60);
+
+    struct Case {
+        int zoom, scroll;
+    };
+    for (const Case c : {Case{100, 0}, Case{200, 0}, Case{50, 100}, Case{20, 700}}) {
+        m.ZoomOutEd->setValue(c.zoom);
+        m.RxSlider1->setMaximum(100000);
+        m.RxSlider1->setValue(c.scroll);
+        ASSERT_EQ(m.PaintBox1->zoom(), c.zoom);
+        ASSERT_EQ(m.PaintBox1->position(), c.scroll);
+        for (const TranscribedNote& n : v.notes()) {
+            // The waveform's column of the note's first frame.
+            const int64_t x0 = (int64_t(n.onset * 8000) - int64_t(c.zoom) * c.scroll) / c.zoom;
+            const int64_t x1 = (int64_t(n.offset * 8000) - int64_t(c.zoom) * c.scroll) / c.zoom;
+            EXPECT_EQ(v.columnOf(n.onset), x0);
+            const int y = v.rowTop(n.pitch) + TNoteView::kRowHeight / 2;
+            const int inside = int(std::max<int64_t>(x0, TNoteView::kKeyboardWidth + 2) + 2);
+            if (inside < x1 - 1 && inside < v.width() - 20) {
+                EXPECT_EQ(pixel(v, inside, y), TNoteView::velocityColour(n.velocity).rgb())
+                    << "zoom " << c.zoom << " scroll " << c.scroll << " pitch " << n.pitch;
+                // Nothing in the rows above and below at that column but the background.
+                EXPECT_NE(pixel(v, inside, y - TNoteView::kRowHeight), TNoteView::velocityColour(n.velocity).rgb());
+            }
+            if (x0 - 3 > TNoteView::kKeyboardWidth + 1 && x0 - 3 < v.width() - 20) {
+                EXPECT_NE(pixel(v, int(x0) - 3, y), TNoteView::velocityColour(n.velocity).rgb());
+            }
+        }
+    }
+    EXPECT_EQ(TNoteView::noteName(60), "C4");
+    EXPECT_EQ(TNoteView::noteName(21), "A0");
+    EXPECT_EQ(TNoteView::noteName(66), "F#4");
+
+    // "Noten anzeigen" hides and shows the strip.
+    m.Notenanzeigen1->trigger();
+    EXPECT_FALSE(v.isVisible());
+    m.Notenanzeigen1->trigger();
+    EXPECT_TRUE(v.isVisible());
+
+    // A change of the recording drops the notes.
+    m.Lauter101Click();
+    EXPECT_FALSE(v.hasNotes());
+}
+
+TEST(AccurateInWindow, CancellingWritesNothingAndKeepsTheRecording) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = f.m();
+    m.modelFile = writeModel(dir);
+    f.load(notavox::testing::toneRecording(22050, true, true, 240.0, {{440.0, 0.3}}));
+    const std::vector<uint8_t> before(m.document.sampleData.get(), m.document.sampleData.get() + m.document.byteCount);
+    const int32_t rate = m.document.sampleRate;
+
+    for (int viaEscape = 0; viaEscape < 2; ++viaEscape) {
+        const std::string out = dir.file(viaEscape ? "esc.mid" : "stop.mid");
+        f.prompts.answerFile(QString::fromStdString(out));
+        bool sawBusy = false, sawProgress = false;
+        QTimer poke;
+        QObject::connect(&poke, &QTimer::timeout, [&] {
+            if (!m.busy()) return;
+            sawBusy = true;
+            EXPECT_FALSE(m.OpenBtn->isEnabled());
+            EXPECT_FALSE(m.CropToSelection->isEnabled());
+            EXPECT_FALSE(m.Effekte1->menuAction()->isEnabled());
+            EXPECT_TRUE(m.StopBTN->isEnabled());
+            if (m.progressPercent > 0) sawProgress = true;
+            if (!sawProgress) return;
+            if (viaEscape) m.Abbrechen1->trigger();
+            else m.StopBTN->click();
+        });
+        poke.start(5);
+        m.Button2->click();
+        poke.stop();
+        EXPECT_TRUE(sawBusy);
+        EXPECT_TRUE(sawProgress);
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_TRUE(f.prompts.messages.empty());
+        EXPECT_EQ(m.StatusBar1->panelText(0).toStdString(), recognition::kCancelledText);
+        EXPECT_EQ(m.progressPercent, 0);
+        EXPECT_TRUE(m.OpenBtn->isEnabled());
+        EXPECT_FALSE(m.StopBTN->isEnabled());
+        EXPECT_FALSE(m.NoteView1->hasNotes());
+    }
+    ASSERT_EQ(size_t(m.document.byteCount), before.size());
+    EXPECT_EQ(std::memcmp(m.document.sampleData.get(), before.data(), before.size()), 0);
+    EXPECT_EQ(m.document.sampleRate, rate);
+}
+
+TEST(AccurateInWindow, TheWindowWritesTheConvertersFileAndShowsItsNotes) {
+    TempDir dir;
+    const std::string model = writeModel(dir);
+    // The converter finds the model beside itself.
+    std::filesystem::copy_file(notavox::testing::kConvertTool, dir.file("notavox-convert"));
+    AudioDocument doc = notavox::testing::toneRecording(16000, false, true, 6.0, {{261.63, 0.4}, {392.0, 0.3}});
+    ASSERT_TRUE(WriteWAVFile(dir.file("in.wav"), doc.sampleData.get(), false, true, 16000, doc.byteCount));
+
+    Form f;
+    TMainForm& m = f.m();
+    m.modelFile = model;
+    f.load(std::move(doc));
+    f.prompts.answerFile(QString::fromStdString(dir.file("window")));  // the extension is added
+    m.SpeichernalsMIDgenaueErkennung1->trigger();
+    EXPECT_TRUE(f.prompts.messages.empty()) << f.prompts.messageTexts().join("; ").toStdString();
+
+    const std::string cmd = "'" + dir.file("notavox-convert") + "' -q --accurate '" + dir.file("in.wav") + "' '" +
+                            dir.file("tool.mid") + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string window = readFile(dir.file("window.MID"));
+    ASSERT_FALSE(window.empty());
+    EXPECT_EQ(window, readFile(dir.file("tool.mid")));
+    EXPECT_TRUE(m.NoteView1->isVisible());
+}
+
+TEST(AccurateInWindow, AMissingModelIsNamed) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = f.m();
+    f.loadSilence(8000, 1.0);
+    if (!recognition::FindModelFile().empty()) GTEST_SKIP() << "a model lies beside the tests";
+    f.prompts.answerFile(QString::fromStdString(dir.file("x.mid")));
+    m.Button2->click();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_TRUE(f.prompts.messages[0].text.startsWith("Die Modelldatei notes.nvm wurde nicht gefunden."));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.mid")));
+}
+
+// Energy of `x` at frequency `hz` (Goertzel), per sample.
+double energyAt(const std::vector<int16_t>& x, size_t from, size_t n, double hz, double rate) {
+    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (size_t i = from; i < from + n && i < x.size(); ++i) {
+        const double s = x[i] / 32768.0 + c * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(n);
+}
+
+TEST(NotesHeard, TheSynthesisedNotesSoundAtTheirPitchesAndTimes) {
+    if (FindSoundFont().empty()) GTEST_SKIP() << "no sound font installed";
+    Form f;
+    TMainForm& m = f.m();
+    f.loadSilence(22050, 2.0);
+    m.SchleifeCheck->setChecked(false);
+    // A4 in the first half second, E6 from 1.0 to 1.5 s.
+    m.ShowNotes({{69, 0.0, 0.5, 100}, {88, 1.0, 1.5, 100}});
+    m.WiedergabeBox->setCurrentIndex(1);  // "Noten"
+    m.PlayBtn->click();
+    const std::vector<int16_t> out = f.sound.playedLeft();
+    ASSERT_GE(out.size(), size_t(44100 * 2));
+    const size_t win = 8192;
+    const double a1 = energyAt(out, 4410, win, 440.0, 44100), a2 = energyAt(out, 48510, win, 440.0, 44100);
+    const double e1 = energyAt(out, 4410, win, 1318.5, 44100), e2 = energyAt(out, 48510, win, 1318.5, 44100);
+    EXPECT_GT(a1, 1e-4);
+    EXPECT_GT(a1, 20 * a2);
+    EXPECT_GT(e2, 1e-5);
+    EXPECT_GT(e2, 20 * e1);
+    EXPECT_GT(a1, 20 * energyAt(out, 4410, win, 600.0, 44100));  // at its pitch, not everywhere
+}
+
+TEST(NotesHeard, RecordingAndNotesAreMixedAndAMissingFontIsReported) {
+    Form f;
+    TMainForm& m = f.m();
+    f.load(notavox::testing::toneRecording(44100, false, true, 1.0, {{300.0, 0.5}}));
+    m.SchleifeCheck->setChecked(false);
+    m.ShowNotes({{81, 0.0, 0.9, 110}});  // A5, 880 Hz
+    m.WiedergabeBox->setCurrentIndex(2);  // "Aufnahme + Noten"
+    if (!FindSoundFont().empty()) {
+        m.PlayBtn->click();
+        const std::vector<int16_t> out = f.sound.playedLeft();
+        const double rec = energyAt(out, 2205, 8192, 300.0, 44100), notes = energyAt(out, 2205, 8192, 880.0, 44100);
+        EXPECT_GT(rec, 1e-4);
+        EXPECT_GT(notes, rec / 100);
+        EXPECT_GT(rec, notes / 100);
+        EXPECT_TRUE(f.prompts.messages.empty());
+    }
+    m.soundFontPaths = {"/nonexistent/a.sf2"};
+    f.sound.blocks.clear();
+    m.PlayBtn->click();
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].text, QString::fromUtf8(kNoSoundFontText));
+    EXPECT_TRUE(f.sound.blocks.empty());
+}
+
+}  // namespace
