@@ -226,7 +226,9 @@ public:
     bool busy() const { return workRunner.running(); }
     void SetBusy(bool value);
     // Shows the notes found in the recording as it is now.
-    void ShowNotes(std::vector<TranscribedNote> notes);
+    // Puts `notes` into the note view and shows it; `announce` also says in the
+    // status panel how many there are.
+    void ShowNotes(std::vector<TranscribedNote> notes, bool announce = true);
     PlaySource playSource() const;
     // The note model: `modelFile` when set, else the one found beside the
     // program; "" when there is none.

@@ -92,7 +92,8 @@ void TMainForm::Button1Click() {
         else notes = recognition::NotesInSong(*song);  // read only: the file is already written
     };
     ConvertRecordingToMIDI(document, *song, toFileName(name), *this, hooks);
-    if (written) ShowNotes(std::move(notes));
+    // The status panel stays as the save leaves it.
+    if (written) ShowNotes(std::move(notes), false);
 }
 
 }  // namespace notavox

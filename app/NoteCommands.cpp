@@ -131,13 +131,14 @@ bool TMainForm::RunLongWork(const TWorkRunner::Work& work) {
     return workRunner.run(work);
 }
 
-void TMainForm::ShowNotes(std::vector<TranscribedNote> notes) {
+void TMainForm::ShowNotes(std::vector<TranscribedNote> notes, bool announce) {
     const size_t count = notes.size();
     NoteView1->setNotes(std::move(notes));
     NoteView1->show();
     Notenanzeigen1->setChecked(true);
-    StatusBar1->setPanelText(0, count == 0 ? QString("Keine Noten gefunden")
-                                           : QString("%1 Noten erkannt").arg(qulonglong(count)));
+    if (announce)
+        StatusBar1->setPanelText(0, count == 0 ? QString("Keine Noten gefunden")
+                                               : QString("%1 Noten erkannt").arg(qulonglong(count)));
 }
 
 void TMainForm::Notenanzeigen1Click() { NoteView1->setVisible(Notenanzeigen1->isChecked()); }

@@ -46,7 +46,7 @@ public:
     void frameAt(int64_t frame, float& left, float& right);
 
     // Level of the synthesiser's output (FluidSynth's gain).
-    static constexpr double kGain = 0.5;
+    static constexpr double kGain = 1.0;
 
 private:
     struct Impl;
