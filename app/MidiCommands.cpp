@@ -24,6 +24,7 @@ FileDialogRequest TMainForm::SaveDialog2() const {
     r.filter = "MIDI Dateien (*.mid)|*.mid;*.midi";
     r.defaultExt = "MID";
     r.overwritePrompt = true;
+    r.initialDir = lastFolder;  // the first time as ever: the dialog's own choice
     return r;
 }
 
@@ -39,7 +40,9 @@ void TMainForm::ChangeFormatClick() {
     SampleFormat->setTarget(SampleFormatTarget{document.stereo, document.sixteenBit, document.sampleRate});
     if (document.byteCount == 0) return;
     if (prompts().showModal(*SampleFormat) != QDialog::Accepted) return;
+    BeginChange("Sampleformat ändern", PlanForWhole());
     const FormatResult r = ConvertSampleFormat(document, SampleFormat->target());
+    EndChange();
     if (r != FormatResult::Converted) {
         if (*FormatResultMessage(r)) ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
         return;
@@ -66,6 +69,7 @@ void TMainForm::Button1Click() {
     if (document.byteCount == 0) return;
     const FileDialogResult chosen = prompts().saveFile(this, SaveDialog2());
     if (!chosen.accepted || chosen.fileName.isEmpty()) return;
+    RememberFolder(chosen.fileName);
     QString name = chosen.fileName;
     if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
 
@@ -89,7 +93,11 @@ void TMainForm::Button1Click() {
     hooks.fileWritten = [this](bool written) {
         if (!written) ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
     };
+    // The conversion to 8-bit mono changes the recording: it can be undone.
+    const bool formatChanges = !IsAnalysisFormat(document);
+    if (formatChanges) BeginChange("Speichern als MID", PlanForWhole());
     ConvertRecordingToMIDI(document, *song, toFileName(name), *this, hooks);
+    if (formatChanges) EndChange();
 }
 
 }  // namespace notavox

@@ -76,6 +76,7 @@ void AudioDocument::replace(SampleBlock block, int32_t newByteCount, int32_t new
     sampleRate = newSampleRate;
     selectionStart = 0;
     selectionEnd = 0;
+    ++revision;
 }
 
 void AudioDocument::replace(SampleBlock block, int32_t newByteCount) {

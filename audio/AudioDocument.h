@@ -32,6 +32,11 @@ struct AudioDocument {
     int32_t sampleRate = 0;
     bool stereo = false;
     bool sixteenBit = false;
+    // Counts the changes of the samples: every replace() and every undo or
+    // redo raises it, and so does the window after each command that changes
+    // the samples in place. Whatever is derived from the samples (the view's
+    // peak summary) is rebuilt when it moves.
+    uint64_t revision = 0;
 
     int32_t bytesPerSample() const { return sixteenBit ? 2 : 1; }
     int32_t channelCount() const { return stereo ? 2 : 1; }
