@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -81,46 +82,67 @@ private:
     size_t capacity_ = 0;
 };
 
-void presetToc(TrackTable& toc) {
+// One request to the drive: a command block and a data-in buffer.
+using SendRequest = std::function<ScsiOutcome(const uint8_t* cdb, uint8_t cdbLength, uint8_t* data,
+                                              uint32_t length, uint32_t timeoutSeconds)>;
+
+// What differs between the two ways to the drive: how a request is sent and
+// the log lines of failed requests.
+struct RipPath {
+    SendRequest send;
+    std::string tocRequestFailed;                               // the TOC request failed
+    std::function<std::string(const ScsiOutcome&)> readFailed;  // a READ CD request failed
+};
+
+// Reads the TOC, checks the track number and reads the track's sectors into
+// `pcm`, ten at a time, through `path`.
+void ripTrack(const RipPath& path, const RipSettings& settings, CdRipState& state, PcmCollector& pcm,
+              RipHost& host, bool& invalidTrack) {
+    int64_t current = 0, end = 0;
+    TrackTable& toc = state.toc;
     toc.trackStarts[1] = 500;
     toc.trackStarts[2] = 450000;
     toc.trackCount = 1;
-}
-
-// The part of the flow both transports share once the TOC was read: checks
-// the track number and sets the range. False for an invalid track number.
-bool chooseTrack(const TrackTable& toc, int32_t trackNumber, int64_t& current, int64_t& end, RipHost& host) {
-    if (trackNumber < 1 || trackNumber > toc.trackCount) {
-        host.log("Ungültige Track-Nummer...");
-        return false;
+    {
+        std::vector<uint8_t> data(kTocLength, 0);
+        const auto cdb = ReadTocCdb();
+        const ScsiOutcome out = path.send(cdb.data(), cdb.size(), data.data(), kTocLength, kTocTimeout);
+        if (!out.succeeded()) {
+            host.log(path.tocRequestFailed);
+        } else if (!ParseToc(data.data(), out.transferred, toc)) {
+            host.log("Konnte TOC nicht lesen...");
+        } else {
+            host.log("TOC eingelesen...");
+            if (settings.trackNumber < 1 || settings.trackNumber > toc.trackCount) {
+                host.log("Ungültige Track-Nummer...");
+                invalidTrack = true;
+                return;
+            }
+            host.log(std::to_string(toc.trackCount) + " Tracks gefunden...");
+            current = toc.trackStarts[settings.trackNumber];
+            end = toc.trackStarts[settings.trackNumber + 1];
+        }
     }
-    host.log(std::to_string(toc.trackCount) + " Tracks gefunden...");
-    current = toc.trackStarts[trackNumber];
-    end = toc.trackStarts[trackNumber + 1];
-    return true;
-}
+    host.log("Starte Ripping...");
 
-// The read loop of both transports. `request` executes READ CD at an LBA
-// into the buffer; `failureLine` gives the log line of a failed request.
-template <typename Request, typename FailureLine>
-void readLoop(int64_t& current, int64_t end, bool karaoke, CdRipState& state, PcmCollector& pcm, uint8_t* buffer,
-              RipHost& host, Request request, FailureLine failureLine) {
+    std::vector<uint8_t> buffer(kRequestBytes, 0xFF);
     int errors = 0;
     pcm.reserve(end > current ? static_cast<uint64_t>(end - current) * kAudioBlockBytes : 0);
     while (!state.ripStopRequested && current < end) {
         host.ProcessMessages();
-        const ScsiOutcome out = request(static_cast<uint32_t>(current));
+        const auto cdb = ReadCdCdb(static_cast<uint32_t>(current));
+        const ScsiOutcome out = path.send(cdb.data(), cdb.size(), buffer.data(), kRequestBytes, kReadCdTimeout);
         if (out.succeeded()) {
             // Only what the drive delivered counts, in whole stereo frames.
             const size_t n = std::min(out.transferred, kRequestBytes) & ~size_t{3};
-            if (karaoke) KaraokeTransform(buffer, n);
-            if (!pcm.append(buffer, n)) {
+            if (settings.karaoke) KaraokeTransform(buffer.data(), n);
+            if (!pcm.append(buffer.data(), n)) {
                 host.log("Zu wenig Speicher, Ripping abgebrochen...");
                 state.ripStopRequested = true;
             }
             errors = 0;
         } else {
-            host.log(failureLine(out));
+            host.log(path.readFailed(out));
             if (++errors > kMaxConsecutiveErrors) state.ripStopRequested = true;
         }
         current += kBlocksPerRequest;
@@ -129,6 +151,7 @@ void readLoop(int64_t& current, int64_t end, bool karaoke, CdRipState& state, Pc
     host.ChangeSec(current);
 }
 
+// The pass-through on the drive's CD block device.
 void ripThroughBlockDevice(ScsiTransport& transport, const CdDrive& drive, const RipSettings& settings,
                            CdRipState& state, PcmCollector& pcm, RipHost& host, bool& invalidTrack) {
     std::unique_ptr<ScsiDevice> device = transport.openDevice(drive.device);
@@ -136,33 +159,14 @@ void ripThroughBlockDevice(ScsiTransport& transport, const CdDrive& drive, const
         host.log("Kein Laufwerkszugriff über SPTI möglich...");
         return;
     }
-    int64_t current = 0, end = 0;
-    presetToc(state.toc);
-    {
-        std::vector<uint8_t> toc(kTocLength, 0);
-        const auto cdb = ReadTocCdb();
-        const ScsiOutcome out = device->execute(cdb.data(), cdb.size(), toc.data(), kTocLength, kTocTimeout);
-        if (out.succeeded() && ParseToc(toc.data(), out.transferred, state.toc)) {
-            host.log("TOC eingelesen...");
-            if (!chooseTrack(state.toc, settings.trackNumber, current, end, host)) {
-                invalidTrack = true;
-                return;
-            }
-        } else {
-            host.log("Konnte TOC nicht lesen...");
-        }
-    }
-    host.log("Starte Ripping...");
-    std::vector<uint8_t> buffer(kRequestBytes, 0xFF);
-    readLoop(
-        current, end, settings.karaoke, state, pcm, buffer.data(), host,
-        [&](uint32_t lba) {
-            const auto cdb = ReadCdCdb(lba);
-            return device->execute(cdb.data(), cdb.size(), buffer.data(), kRequestBytes, kReadCdTimeout);
-        },
-        [](const ScsiOutcome& out) { return ReadErrorLine(out); });
+    const RipPath path{[&](const uint8_t* cdb, uint8_t n, uint8_t* data, uint32_t length, uint32_t timeout) {
+                           return device->execute(cdb, n, data, length, timeout);
+                       },
+                       "Konnte TOC nicht lesen...", [](const ScsiOutcome& out) { return ReadErrorLine(out); }};
+    ripTrack(path, settings, state, pcm, host, invalidTrack);
 }
 
+// The generic SCSI layer at the drive's address.
 void ripThroughGenericLayer(ScsiTransport& transport, const CdDrive& drive, const RipSettings& settings,
                             CdRipState& state, PcmCollector& pcm, RipHost& host, bool& invalidTrack) {
     std::unique_ptr<GenericScsiLayer> layer = transport.loadGenericLayer();
@@ -176,38 +180,14 @@ void ripThroughGenericLayer(ScsiTransport& transport, const CdDrive& drive, cons
         host.log("Konnte ASPI Layer nicht initialisieren...");
         return;
     }
-    const uint8_t ha = drive.hostAdapter, target = drive.target, lun = drive.lun;
-    int64_t current = 0, end = 0;
-    presetToc(state.toc);
-    {
-        std::vector<uint8_t> toc(kTocLength, 0);
-        const auto cdb = ReadTocCdb();
-        const ScsiOutcome out = layer->execute(ha, target, lun, cdb.data(), cdb.size(), toc.data(), kTocLength,
-                                               kTocTimeout);
-        if (!out.succeeded()) {
-            host.log("Fehler " + std::to_string(kGenericError) + "! Konnte TOC nicht lesen...");
-        } else if (!ParseToc(toc.data(), out.transferred, state.toc)) {
-            host.log("Konnte TOC nicht lesen...");
-        } else {
-            host.log("TOC eingelesen...");
-            if (!chooseTrack(state.toc, settings.trackNumber, current, end, host)) {
-                invalidTrack = true;
-                return;
-            }
-        }
-    }
-    host.log("Starte Ripping...");
-    std::vector<uint8_t> buffer(kRequestBytes, 0xFF);
-    readLoop(
-        current, end, settings.karaoke, state, pcm, buffer.data(), host,
-        [&](uint32_t lba) {
-            const auto cdb = ReadCdCdb(lba);
-            return layer->execute(ha, target, lun, cdb.data(), cdb.size(), buffer.data(), kRequestBytes,
-                                  kReadCdTimeout);
-        },
-        [](const ScsiOutcome&) {
-            return "Fehler " + std::to_string(kGenericError) + " beim Ausführen des SCSI Kommandos...";
-        });
+    const std::string error = "Fehler " + std::to_string(kGenericError);
+    const RipPath path{[&](const uint8_t* cdb, uint8_t n, uint8_t* data, uint32_t length, uint32_t timeout) {
+                           return layer->execute(drive.hostAdapter, drive.target, drive.lun, cdb, n, data, length,
+                                                 timeout);
+                       },
+                       error + "! Konnte TOC nicht lesen...",
+                       [&](const ScsiOutcome&) { return error + " beim Ausführen des SCSI Kommandos..."; }};
+    ripTrack(path, settings, state, pcm, host, invalidTrack);
 }
 
 }  // namespace

@@ -20,15 +20,6 @@ PlaybackRange playbackRange(const AudioDocument& doc) {
     return range;
 }
 
-int64_t roundHalfEven(double x) {
-    const double low = std::floor(x);
-    const double diff = x - low;
-    auto n = static_cast<int64_t>(low);
-    if (diff > 0.5) return n + 1;
-    if (diff < 0.5) return n;
-    return (n % 2 == 0) ? n : n + 1;
-}
-
 namespace {
 
 int16_t word(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }

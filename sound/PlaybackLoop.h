@@ -9,6 +9,7 @@
 
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
+#include "audio/Rounding.h"
 #include "sound/SoundDevice.h"
 
 namespace notavox {
@@ -22,9 +23,6 @@ struct PlaybackRange {
 // The whole recording when nothing is selected, otherwise the selection with
 // its larger end left out; stereo sample indices are halved into frames.
 PlaybackRange playbackRange(const AudioDocument& doc);
-
-// Rounds to the nearest integer, halves to the even neighbour.
-int64_t roundHalfEven(double x);
 
 // The source frame `frame` as one stereo 16-bit output frame. The caller
 // makes sure the frame lies inside the recording.

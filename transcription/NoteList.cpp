@@ -299,7 +299,8 @@ void KonvertEditedTrack(Song& song) {
     }
 
     // 4./5. Number the records and sort by time, equal times by descending
-    //    number. The keys are unique, so the order is the one quicksort gives.
+    //    number. The keys are unique, so the order is the one a quicksort on
+    //    (time, number) gives, step by step (tests/transcription/LiteralAssembly).
     std::vector<uint64_t> keys(all.size());
     for (size_t i = 0; i < all.size(); ++i) {
         const uint32_t number = uint32_t(i + 1);
@@ -337,50 +338,6 @@ void KonvertEditedTrack(Song& song) {
         for (NoteEvent& e : out) FreeNoteEventData(e);
         appendEvent(*track, endOfTrack());
     }
-}
-
-namespace {
-
-inline bool sortsBefore(const NoteEvent& a, uint32_t time, uint32_t duration) {
-    return a.time < time || (a.time == time && a.duration > duration);
-}
-inline bool sortsAfter(const NoteEvent& a, uint32_t time, uint32_t duration) {
-    return a.time > time || (a.time == time && a.duration < duration);
-}
-
-void quickSort(TDynaArray& list, int32_t lo, int32_t hi) {
-    // The smaller part recurses, the larger one loops: the same partitions as
-    // plain recursion, with a stack depth bounded by log2 of the count.
-    while (lo < hi) {
-        const NoteEvent& mid = *static_cast<const NoteEvent*>(list.element(lo + (hi - lo) / 2));
-        const uint32_t pt = mid.time;
-        const uint32_t pd = mid.duration;
-        int32_t i = lo;
-        int32_t j = hi;
-        do {
-            while (sortsBefore(*static_cast<const NoteEvent*>(list.element(i)), pt, pd)) ++i;
-            while (sortsAfter(*static_cast<const NoteEvent*>(list.element(j)), pt, pd)) --j;
-            if (i <= j) {
-                list.Swap(i, j);
-                ++i;
-                --j;
-            }
-        } while (i <= j);
-        if (j - lo < hi - i) {
-            if (lo < j) quickSort(list, lo, j);
-            lo = i;
-        } else {
-            if (i < hi) quickSort(list, i, hi);
-            hi = j;
-        }
-    }
-}
-
-}  // namespace
-
-void SortEditableData(Song& song) {
-    if (!song.editList || song.editList->count() < 1) return;
-    quickSort(*song.editList, 0, song.editList->count() - 1);
 }
 
 }  // namespace notavox

@@ -78,9 +78,6 @@ void MakeEditable(Song& song);
 // writes delta times; then destroys the editable list. Linear apart from the
 // sort, with the same result as the step-by-step description.
 void KonvertEditedTrack(Song& song);
-// Sorts the editable list by time, equal times by descending `duration`
-// (the sequence number during the assembly).
-void SortEditableData(Song& song);
 
 // The write-back delta: (time - prev) * 1000 / microsPerTick in 64 bits,
 // rounded to the nearest integer with halves to even.

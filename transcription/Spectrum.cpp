@@ -7,65 +7,6 @@ namespace notavox {
 const std::array<double, 12> baseFrequency = {32.70625, 34.65,  36.7125, 38.8875, 41.2,    43.65,
                                               46.25,    49.0,   51.9125, 55.0,    58.275,  61.7375};
 
-int32_t FFT(int32_t direction, int32_t m, double* re, double* im) {
-    int32_t n = 1;
-    for (int32_t s = 0; s < m; ++s) n *= 2;
-
-    // Bit-reversal permutation.
-    int32_t j = 0;
-    for (int32_t i = 0; i < n - 1; ++i) {
-        if (i < j) {
-            double t = re[i];
-            re[i] = re[j];
-            re[j] = t;
-            t = im[i];
-            im[i] = im[j];
-            im[j] = t;
-        }
-        int32_t k = n / 2;
-        while (k <= j) {
-            j -= k;
-            k /= 2;
-        }
-        j += k;
-    }
-
-    double c1 = -1.0;
-    double c2 = 0.0;
-    int32_t l2 = 1;
-    for (int32_t stage = 0; stage < m; ++stage) {
-        const int32_t l1 = l2;
-        l2 = 2 * l1;
-        double u1 = 1.0;
-        double u2 = 0.0;
-        for (int32_t jj = 0; jj < l1; ++jj) {
-            for (int32_t i = jj; i < n; i += l2) {
-                const int32_t i1 = i + l1;
-                const double t1 = u1 * re[i1] - u2 * im[i1];
-                const double t2 = u1 * im[i1] + u2 * re[i1];
-                re[i1] = re[i] - t1;
-                im[i1] = im[i] - t2;
-                re[i] = re[i] + t1;
-                im[i] = im[i] + t2;
-            }
-            const double z = u1 * c1 - u2 * c2;
-            u2 = u1 * c2 + u2 * c1;
-            u1 = z;
-        }
-        c2 = std::sqrt((1.0 - c1) / 2.0);
-        if (direction == 1) c2 = -c2;
-        c1 = std::sqrt((1.0 + c1) / 2.0);
-    }
-
-    if (direction == 1) {
-        for (int32_t i = 0; i < n; ++i) {
-            re[i] /= n;
-            im[i] /= n;
-        }
-    }
-    return 1;
-}
-
 namespace {
 
 constexpr int kPoints = 1024;
@@ -172,45 +113,6 @@ __attribute__((target_clones("avx", "default"))) void wideStages(double* __restr
 }
 
 }  // namespace
-
-void FFT1024Forward(double* __restrict re, double* __restrict im) {
-    const Forward1024Tables& t = forwardTables();
-    for (int s = 0; s < t.swapCount; ++s) {
-        const int a = t.swapA[s];
-        const int b = t.swapB[s];
-        double x = re[a];
-        re[a] = re[b];
-        re[b] = x;
-        x = im[a];
-        im[a] = im[b];
-        im[b] = x;
-    }
-    // Each butterfly computes exactly the expressions of FFT(); only the order
-    // in which independent butterflies run differs.
-    for (int s = 0; s < 2; ++s) {
-        const int l1 = 1 << s;
-        const int l2 = l1 * 2;
-        const double* w1 = t.u1 + (l1 - 1);
-        const double* w2 = t.u2 + (l1 - 1);
-        for (int base = 0; base < kPoints; base += l2) {
-            for (int jj = 0; jj < l1; ++jj) {
-                const int i = base + jj;
-                const int i1 = i + l1;
-                const double t1 = w1[jj] * re[i1] - w2[jj] * im[i1];
-                const double t2 = w1[jj] * im[i1] + w2[jj] * re[i1];
-                re[i1] = re[i] - t1;
-                im[i1] = im[i] - t2;
-                re[i] = re[i] + t1;
-                im[i] = im[i] + t2;
-            }
-        }
-    }
-    wideStages(re, im, t.u1, t.u2);
-    for (int i = 0; i < kPoints; ++i) {
-        re[i] /= kPoints;
-        im[i] /= kPoints;
-    }
-}
 
 void FFT1024ForwardReal(const double* __restrict x, double* __restrict re, double* __restrict im) {
     const Forward1024Tables& t = forwardTables();

@@ -1,6 +1,5 @@
-// The spectrum tools of the transcription: an in-place radix-2 FFT whose
-// twiddle factors come from a half-angle recurrence (no trigonometric call),
-// the frequency of every MIDI note and the map from FFT bins to notes.
+// The spectrum tools of the transcription: the 1024-point FFT, the frequency
+// of every MIDI note and the map from FFT bins to notes.
 #pragma once
 
 #include <array>
@@ -15,17 +14,13 @@ extern const std::array<double, 12> baseFrequency;
 using NoteFrequencyTable = std::array<double, 128>;
 using BinToNoteTable = std::array<int32_t, 512>;
 
-// In-place complex FFT of N = 2^m points on separate real and imaginary
-// arrays. direction 1 is the forward transform scaled by 1/N; any other value
-// the unscaled inverse. Always returns 1.
-int32_t FFT(int32_t direction, int32_t m, double* re, double* im);
-
-// The forward 1024-point transform of FFT(1, 10, re, im) with the same bits in
-// the result: the recurrence's twiddle factors are computed once and kept, and
-// the butterflies run group by group so that the compiler can vectorise them.
-void FFT1024Forward(double* re, double* im);
-// The same transform of a real input x (imaginary parts 0), which stays as it
-// is; the result goes to re and im and equals FFT1024Forward's in value.
+// The forward 1024-point complex FFT, scaled by 1/1024, of a real input x
+// (imaginary parts 0), which stays as it is; the result goes to re and im.
+// Its twiddle factors come from a half-angle recurrence, computed once and
+// kept, and the butterflies run group by group so that the compiler can
+// vectorise them. Every butterfly computes the expressions of the plain
+// radix-2 transform (tests/transcription/ReferenceFFT), so the result has
+// its very bits.
 void FFT1024ForwardReal(const double* x, double* re, double* im);
 
 // noteFrequency[n] = baseFrequency[n mod 12] * 2^(n div 12 - 2).

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "audio/Rounding.h"
+
 namespace notavox {
 
 namespace {
@@ -17,11 +19,7 @@ inline int32_t toInt32(int64_t v) {
 
 int32_t ZoomValueFor(double v) {
     if (std::isnan(v)) v = kZoomMin;
-    v = std::clamp(v, double(kZoomMin), double(kZoomMax));
-    double whole = std::floor(v);
-    const double frac = v - whole;
-    if (frac > 0.5 || (frac == 0.5 && std::fmod(whole, 2.0) != 0.0)) whole += 1.0;
-    return int32_t(whole);
+    return int32_t(roundHalfEven(std::clamp(v, double(kZoomMin), double(kZoomMax))));
 }
 
 int32_t EffectiveZoom(int64_t editValue) { return editValue < 1 ? 1 : toInt32(editValue); }

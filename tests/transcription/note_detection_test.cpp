@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ReferenceFFT.h"
 #include "TestSupport.h"
 #include "support/NoThreads.h"
 #include "transcription/NoteDetection.h"

@@ -213,26 +213,3 @@ TEST(KonvertEditedTrack, SameTrackAsTheStepByStepAssembly) {
     }
 }
 
-TEST(SortEditableData, SameOrderAsTheStepByStepQuicksort) {
-    std::mt19937 rng(99);
-    for (int round = 0; round < 200; ++round) {
-        Song a, b;
-        MakeEditable(a);
-        MakeEditable(b);
-        const int n = int(rng() % 500);
-        for (int i = 0; i < n; ++i) {
-            NoteEvent e = detection(i, uint8_t(i % 128), 1, uint32_t(rng() % 20), uint32_t(rng() % (round % 2 ? 5 : 1000)));
-            append(*a.editList, e);
-            append(*b.editList, e);
-        }
-        SortEditableData(a);
-        LiteralSortEditableData(b);
-        const auto x = events(*a.editList), y = events(*b.editList);
-        for (size_t i = 0; i < x.size(); ++i) {
-            ASSERT_EQ(x[i].window, y[i].window) << round << " " << i;
-            if (i) {
-                ASSERT_TRUE(x[i - 1].time < x[i].time || (x[i - 1].time == x[i].time && x[i - 1].duration >= x[i].duration));
-            }
-        }
-    }
-}

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "ReferenceFFT.h"
 #include "transcription/Spectrum.h"
 
 using namespace notavox;
+using notavox::testing::FFT;
 
 TEST(FFT, ConstantInputGoesToBinZeroOnly) {
     std::vector<double> re(1024, 7.5), im(1024, 0.0);
@@ -57,28 +59,17 @@ TEST(FFT, InverseUndoesForward) {
 TEST(FFT, Fast1024TransformHasTheSameBits) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 300; ++round) {
-        alignas(64) double a[1024], b[1024], c[1024], d[1024];
+        alignas(64) double a[1024], b[1024];
         for (int i = 0; i < 1024; ++i) {
             switch (round % 3) {
                 case 0: a[i] = double(rng() % 256); break;                                   // 8-bit bytes
                 case 1: a[i] = double(int16_t(rng())); break;                                // 16-bit values
                 default: a[i] = std::ldexp(double(rng()) - 2147483648.0, int(rng() % 40) - 20); break;
             }
-            b[i] = round % 5 == 4 ? double(int(rng() % 2001) - 1000) : 0.0;
         }
         alignas(64) double x[1024], e[1024], f[1024];
-        std::memcpy(c, a, sizeof a);
-        std::memcpy(d, b, sizeof b);
         std::memcpy(x, a, sizeof a);
-        FFT(1, 10, a, b);
-        FFT1024Forward(c, d);
-        for (int i = 0; i < 1024; ++i) {
-            ASSERT_EQ(a[i], c[i]) << "round " << round << " re " << i;
-            ASSERT_EQ(b[i], d[i]) << "round " << round << " im " << i;
-        }
-        // The real-input form, on the same samples without imaginary parts.
         std::fill(b, b + 1024, 0.0);
-        std::memcpy(a, x, sizeof a);
         FFT(1, 10, a, b);
         FFT1024ForwardReal(x, e, f);
         for (int i = 0; i < 1024; ++i) {
