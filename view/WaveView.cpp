@@ -175,7 +175,8 @@ void TWaveView::goToStart() { scrollBar_->setValue(scrollBar_->minimum()); }
 void TWaveView::goToEnd() { scrollBar_->setValue(scrollBar_->maximum()); }
 
 int64_t TWaveView::follow(int64_t column) {
-    if (column >= 0 && column < width()) return column;
+    // A view nobody sees has no visible part to keep the cursor in.
+    if (!isVisible() || (column >= 0 && column < width())) return column;
     const int32_t before = position();
     scrollBy(column);
     return column - (int64_t(position()) - before);

@@ -68,6 +68,8 @@ signals:
     // The mouse moved a selection end.
     void selectionMoved();
 
+public:
+
     // The mouse selection, x in widget coordinates.
     void mouseDown(int x);
     void mouseMove(Qt::MouseButtons buttons, int x);

@@ -17,7 +17,9 @@
 #include <QTest>
 #include <QUrl>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "app/EchoFUnit.h"
 #include "app/MainUnit.h"
@@ -366,6 +368,8 @@ TEST(Editor, WheelScrollsAndCtrlWheelZoomsAroundThePointer) {
     wheel(240, Qt::NoModifier);
     EXPECT_EQ(m.RxSlider1->value(), 500 - step);
     wheel(60, Qt::NoModifier);  // half a notch: nothing yet
+    EXPECT_EQ(m.RxSlider1->value(), 500 - step);
+    wheel(-60, Qt::NoModifier);
     EXPECT_EQ(m.RxSlider1->value(), 500 - step);
 
     m.RxSlider1->setValue(500);
