@@ -279,9 +279,13 @@ TEST(Editor, MenusShowMnemonicsAndShortcuts) {
     EXPECT_EQ(titles.join(","), "&Datei,&Bearbeiten,&Ansicht,&Effekte,&Wiedergabe,&Hilfe");
     for (QAction* title : m.MainMenu1->actions())
         for (QAction* a : title->menu()->actions())
-            if (!a->isSeparator()) EXPECT_TRUE(a->text().contains('&')) << a->text().toStdString();
+            if (!a->isSeparator()) {
+                EXPECT_TRUE(a->text().contains('&')) << a->text().toStdString();
+            }
     for (QPushButton* b : m.findChildren<QPushButton*>())
-        if (b->window() == &m) EXPECT_TRUE(b->text().contains('&')) << b->text().toStdString();
+        if (b->window() == &m) {
+            EXPECT_TRUE(b->text().contains('&')) << b->text().toStdString();
+        }
     const auto shortcut = [](QAction* a) { return a->shortcut().toString(QKeySequence::PortableText); };
     EXPECT_EQ(shortcut(m.ffnen1), "Ctrl+O");
     EXPECT_EQ(shortcut(m.Speichern1), "Ctrl+S");
