@@ -26,6 +26,34 @@ bool writeAll(int fd, const char* p, size_t n) {
 }
 }  // namespace
 
+InputFile::InputFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+    size_ = static_cast<uint64_t>(st.st_size);
+}
+
+InputFile::~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+size_t InputFile::read(uint64_t offset, void* dst, size_t n) const {
+    uint8_t* p = static_cast<uint8_t*>(dst);
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::pread(fd_, p + got, n - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
 SafeFile::~SafeFile() { discard(); }
 
 bool SafeFile::open(const std::string& path) {

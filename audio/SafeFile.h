@@ -1,7 +1,8 @@
-// Writing a file without ever destroying the one it replaces: the bytes go to
-// a new file in the destination's folder, which is moved over the destination
-// only once everything was written. A failed or abandoned write leaves the
-// old file untouched and no partial file behind.
+// Reading and writing files. SafeFile writes a file without ever destroying
+// the one it replaces: the bytes go to a new file in the destination's folder,
+// which is moved over the destination only once everything was written. A
+// failed or abandoned write leaves the old file untouched and no partial file
+// behind. InputFile reads a regular file at given offsets.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,28 @@
 #include <string>
 
 namespace notavox {
+
+// A regular file opened for reading; a folder, device, pipe or socket is
+// refused. Every read names its offset, so several threads may read at once.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    uint64_t size() const { return size_; }
+    // Reads up to n bytes at offset; returns how many there were (fewer at
+    // the end of the file or on an error).
+    size_t read(uint64_t offset, void* dst, size_t n) const;
+    // Reads exactly n bytes at offset.
+    bool readAll(uint64_t offset, void* dst, size_t n) const { return read(offset, dst, n) == n; }
+
+private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
 
 class SafeFile {
 public:

@@ -12,68 +12,25 @@
 #include "audio/Parallel.h"
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "audio/SafeFile.h"
 
 namespace notavox {
 
 namespace {
 
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-void put32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Reads exactly n bytes at offset; false on a short read or an error.
-bool readAt(int fd, uint64_t offset, void* dst, size_t n) {
-    uint8_t* p = static_cast<uint8_t*>(dst);
-    while (n > 0) {
-        ssize_t r = ::pread(fd, p, n, static_cast<off_t>(offset));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (r == 0) return false;
-        p += r;
-        offset += static_cast<uint64_t>(r);
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-// Reads exactly n bytes at offset like readAt; a big read is split over the
-// cores, each copying its own part of the file into its part of the block.
-bool readAtInParts(int fd, uint64_t offset, uint8_t* dst, size_t n) {
+// Reads exactly n bytes at offset; a big read is split over the cores, each
+// copying its own part of the file into its part of the block.
+bool readInParts(const InputFile& file, uint64_t offset, uint8_t* dst, size_t n) {
     constexpr size_t kLeastPart = size_t(64) << 20;
     const size_t parts = std::min<size_t>({n / kLeastPart, CoreCount(), 4});
-    if (parts <= 1) return readAt(fd, offset, dst, n);
+    if (parts <= 1) return file.readAll(offset, dst, n);
     const size_t step = (n / parts) & ~size_t(4095);
     std::vector<char> ok(parts, 0);
     RunInParts(parts, [&](size_t i) {
         const size_t from = i * step;
         const size_t length = i + 1 == parts ? n - from : step;
-        ok[i] = readAt(fd, offset + from, dst + from, length);
+        ok[i] = file.readAll(offset + from, dst + from, length);
     });
     return std::all_of(ok.begin(), ok.end(), [](char c) { return c != 0; });
 }
@@ -92,17 +49,17 @@ constexpr uint32_t fourcc(const char (&s)[5]) {
 // Walks the chunks from `pos` up to `end` and finds the first with the
 // identifier `id` (and, for RIFF, the form type `form`). Chunks are skipped
 // with their pad byte.
-bool findChunk(int fd, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, Chunk& found) {
+bool findChunk(const InputFile& file, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, Chunk& found) {
     while (pos + 8 <= end) {
         uint8_t head[12];
-        if (!readAt(fd, pos, head, 8)) return false;
-        Chunk c{le32(head), le32(head + 4), pos + 8};
+        if (!file.readAll(pos, head, 8)) return false;
+        Chunk c{GetLE32(head), GetLE32(head + 4), pos + 8};
         if (c.id == id) {
             if (form == 0) {
                 found = c;
                 return true;
             }
-            if (c.size >= 4 && pos + 12 <= end && readAt(fd, pos + 8, head + 8, 4) && le32(head + 8) == form) {
+            if (c.size >= 4 && pos + 12 <= end && file.readAll(pos + 8, head + 8, 4) && GetLE32(head + 8) == form) {
                 found = c;
                 return true;
             }
@@ -116,36 +73,34 @@ bool findChunk(int fd, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, C
 
 bool ReadWAVFile(const std::string& fileName, WavData& out) {
     out = WavData();
-    Fd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return false;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+    const InputFile file(fileName);
+    if (!file.isOpen()) return false;
+    const uint64_t fileSize = file.size();
 
     Chunk riff;
-    if (!findChunk(fd.get(), 0, fileSize, fourcc("RIFF"), fourcc("WAVE"), riff)) return false;
+    if (!findChunk(file, 0, fileSize, fourcc("RIFF"), fourcc("WAVE"), riff)) return false;
     const uint64_t riffEnd = std::min<uint64_t>(riff.dataOffset + riff.size, fileSize);
     Chunk fmt;
-    if (!findChunk(fd.get(), riff.dataOffset + 4, riffEnd, fourcc("fmt "), 0, fmt)) return false;
+    if (!findChunk(file, riff.dataOffset + 4, riffEnd, fourcc("fmt "), 0, fmt)) return false;
     if (fmt.size < 16) return false;
     uint8_t rec[16];
-    if (!readAt(fd.get(), fmt.dataOffset, rec, 16)) return false;
-    const uint16_t tag = le16(rec);
-    const uint16_t channels = le16(rec + 2);
-    const uint32_t rate = le32(rec + 4);
-    const uint16_t bits = le16(rec + 14);
+    if (!file.readAll(fmt.dataOffset, rec, 16)) return false;
+    const uint16_t tag = GetLE16(rec);
+    const uint16_t channels = GetLE16(rec + 2);
+    const uint32_t rate = GetLE32(rec + 4);
+    const uint16_t bits = GetLE16(rec + 14);
     if (tag != 1 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16)) return false;
 
     Chunk data;
     const uint64_t afterFmt = fmt.dataOffset + fmt.size + (fmt.size & 1u);
-    if (!findChunk(fd.get(), afterFmt, riffEnd, fourcc("data"), 0, data)) return false;
+    if (!findChunk(file, afterFmt, riffEnd, fourcc("data"), 0, data)) return false;
     // Refuse before allocating: an empty chunk, one too big for the byte
     // count, or one that claims more bytes than the file holds.
     if (data.size == 0 || data.size > 2147483647u || data.dataOffset + data.size > fileSize) return false;
 
     SampleBlock block = allocateBlock(data.size);
     if (!block) return false;
-    if (!readAtInParts(fd.get(), data.dataOffset, block.get(), data.size)) return false;
+    if (!readInParts(file, data.dataOffset, block.get(), data.size)) return false;
 
     out.block = std::move(block);
     out.byteCount = static_cast<int32_t>(data.size);
@@ -161,17 +116,17 @@ void MakeWAVHeader(uint8_t h[44], bool stereo, bool sixteenBit, int32_t sampleRa
     const uint16_t channels = stereo ? 2 : 1;
     const uint16_t blockAlign = static_cast<uint16_t>(channels * (sixteenBit ? 2 : 1));
     std::memcpy(h, "RIFF", 4);
-    put32(h + 4, 36u + count + pad);
+    PutLE32(h + 4, 36u + count + pad);
     std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, 16);
-    put16(h + 20, 1);
-    put16(h + 22, channels);
-    put32(h + 24, static_cast<uint32_t>(sampleRate));
-    put32(h + 28, static_cast<uint32_t>(sampleRate) * blockAlign);
-    put16(h + 32, blockAlign);
-    put16(h + 34, sixteenBit ? 16 : 8);
+    PutLE32(h + 16, 16);
+    PutLE16(h + 20, 1);
+    PutLE16(h + 22, channels);
+    PutLE32(h + 24, static_cast<uint32_t>(sampleRate));
+    PutLE32(h + 28, static_cast<uint32_t>(sampleRate) * blockAlign);
+    PutLE16(h + 32, blockAlign);
+    PutLE16(h + 34, sixteenBit ? 16 : 8);
     std::memcpy(h + 36, "data", 4);
-    put32(h + 40, count);
+    PutLE32(h + 40, count);
 }
 
 bool WriteWAVFile(const std::string& fileName, const uint8_t* sampleData, bool stereo, bool sixteenBit,

@@ -21,17 +21,6 @@ const char* resultText(MMRESULT code) {
     }
 }
 
-void initialFormat(FormatArea& a) {
-    a.fill(0);
-    wfx::set16(a, wfx::kTag, WAVE_FORMAT_PCM);
-    wfx::set16(a, wfx::kChannels, 1);
-    wfx::set32(a, wfx::kSamplesPerSec, 22050);
-    wfx::set32(a, wfx::kAvgBytesPerSec, 22050);
-    wfx::set16(a, wfx::kBlockAlign, 1);
-    wfx::set16(a, wfx::kBitsPerSample, 8);
-    wfx::set16(a, wfx::kExtraSize, uint16_t(kFormatAreaSize));
-}
-
 }  // namespace
 
 std::string ACMResultText(const std::string& label, MMRESULT code) {
@@ -60,10 +49,10 @@ bool ReadFormatProperty(const std::vector<uint8_t>& data, FormatArea& area) {
     return true;
 }
 
-TACMConvertor::TACMConvertor(Decoder& decoder) : decoder_(decoder) {
-    initialFormat(formatIn_);
-    initialFormat(formatOut_);
-}
+TACMConvertor::TACMConvertor(Decoder& decoder)
+    : decoder_(decoder),
+      formatIn_(MakePcmFormat(1, 22050, 8, kFormatAreaSize)),
+      formatOut_(MakePcmFormat(1, 22050, 8, kFormatAreaSize)) {}
 
 TACMConvertor::~TACMConvertor() {
     try {

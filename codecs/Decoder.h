@@ -58,6 +58,36 @@ inline uint16_t bitsPerSample(const FormatArea& a) { return get16(a, kBitsPerSam
 inline uint16_t extraSize(const FormatArea& a) { return get16(a, kExtraSize); }
 }  // namespace wfx
 
+// A PCM format: avgBytesPerSec and blockAlign follow from the other fields.
+inline FormatArea MakePcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t extraSize) {
+    FormatArea a{};
+    wfx::set16(a, wfx::kTag, WAVE_FORMAT_PCM);
+    wfx::set16(a, wfx::kChannels, channels);
+    wfx::set32(a, wfx::kSamplesPerSec, rate);
+    wfx::set32(a, wfx::kAvgBytesPerSec, rate * channels * bits / 8u);
+    wfx::set16(a, wfx::kBlockAlign, uint16_t(channels * bits / 8u));
+    wfx::set16(a, wfx::kBitsPerSample, bits);
+    wfx::set16(a, wfx::kExtraSize, extraSize);
+    return a;
+}
+
+// An MPEG Layer-3 format of a constant bit rate, with its extra bytes.
+inline FormatArea MakeMp3Format(uint32_t rate, uint16_t channels, uint32_t kbits) {
+    FormatArea a{};
+    wfx::set16(a, wfx::kTag, WAVE_FORMAT_MPEGLAYER3);
+    wfx::set16(a, wfx::kChannels, channels);
+    wfx::set32(a, wfx::kSamplesPerSec, rate);
+    wfx::set32(a, wfx::kAvgBytesPerSec, kbits * 1000u / 8u);
+    wfx::set16(a, wfx::kBlockAlign, 1);
+    wfx::set16(a, wfx::kExtraSize, uint16_t(wfx::kMp3ExtraBytes));
+    wfx::set16(a, wfx::kMp3Id, 1);     // MPEG
+    wfx::set32(a, wfx::kMp3Flags, 2);  // padding off
+    wfx::set16(a, wfx::kMp3BlockSize, uint16_t((rate >= 32000 ? 144u : 72u) * kbits * 1000u / rate));
+    wfx::set16(a, wfx::kMp3FramesPerBlock, 1);
+    wfx::set16(a, wfx::kMp3CodecDelay, 1393);
+    return a;
+}
+
 // The buffers of one conversion call: the source bytes offered and the room
 // for the PCM, and what the call used and produced.
 struct StreamHeader {

@@ -1,10 +1,7 @@
 #include "codecs/Mp3Import.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "audio/SafeFile.h"
@@ -19,7 +16,7 @@ namespace {
 // the analysis do not turn into one system call per byte.
 class WindowReader {
 public:
-    WindowReader(int fd, int64_t size) : fd_(fd), size_(size), buf_(65536) {}
+    explicit WindowReader(const InputFile& file) : file_(file), size_(int64_t(file.size())), buf_(65536) {}
 
     // Reads up to n bytes at pos; returns how many there were.
     size_t read(int64_t pos, uint8_t* dst, size_t n) {
@@ -44,17 +41,11 @@ public:
 private:
     bool fill(int64_t pos) {
         start_ = pos;
-        len_ = 0;
-        for (;;) {
-            ssize_t r = ::pread(fd_, buf_.data(), buf_.size(), off_t(pos));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) return false;
-            len_ = size_t(r);
-            return true;
-        }
+        len_ = file_.read(uint64_t(pos), buf_.data(), buf_.size());
+        return len_ > 0;
     }
 
-    int fd_;
+    const InputFile& file_;
     int64_t size_;
     std::vector<uint8_t> buf_;
     int64_t start_ = 0;
@@ -115,8 +106,9 @@ void EnumerateMP3Formats(Decoder& decoder, Mp3FormatList& formats, OperationHost
     host.ProcessMessages();
 }
 
-Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize) {
-    WindowReader r(fd, fileSize);
+Mp3StreamInfo AnalyseMp3Stream(const InputFile& file) {
+    const int64_t fileSize = int64_t(file.size());
+    WindowReader r(file);
     Mp3StreamInfo info;
     if (analyseRiff(r, fileSize, info)) return info;
     info = Mp3StreamInfo();
@@ -182,39 +174,6 @@ void ChooseMp3Formats(const Mp3StreamInfo& info, const Mp3FormatList& formats, F
 
 namespace {
 
-class FdCloser {
-public:
-    explicit FdCloser(int fd) : fd_(fd) {}
-    ~FdCloser() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-
-private:
-    int fd_;
-};
-
-int openReadOnly(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-size_t readFully(int fd, int64_t pos, uint8_t* dst, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::pread(fd, dst + got, n - got, off_t(pos + int64_t(got)));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += size_t(r);
-    }
-    return got;
-}
-
 // The WAV header for `dataBytes` bytes of 16-bit PCM in the destination
 // format; the RIFF size counts no pad byte, as none is written.
 void makeHeader(uint8_t h[44], const FormatArea& destination, uint64_t dataBytes) {
@@ -243,14 +202,13 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
     host.setStopRequested(false);
     host.SetProStatus(0);
 
-    const int fd = openReadOnly(mp3Path);
-    if (fd < 0) {
+    const InputFile mp3(mp3Path);
+    if (!mp3.isOpen()) {
         host.SetProStatus(0);
         result.status = Mp3ImportStatus::CannotOpenInput;
         result.message = kMsgCannotOpenMp3;
         return result;
     }
-    FdCloser closeMp3(fd);
     SafeFile wav;
     if (!wav.open(wavPath)) {
         host.SetProStatus(0);
@@ -258,11 +216,8 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
         result.message = kMsgCannotCreateWav;
         return result;
     }
-    struct stat st {};
-    ::fstat(fd, &st);
-    const int64_t size = int64_t(st.st_size);
-
-    const Mp3StreamInfo info = AnalyseMp3Stream(fd, size);
+    const int64_t size = int64_t(mp3.size());
+    const Mp3StreamInfo info = AnalyseMp3Stream(mp3);
     ChooseMp3Formats(info, formats, mp3wav.ACMFormatIn(), mp3wav.ACMFormatOut());
 
     // The provisional header says nothing of the sizes yet.
@@ -289,7 +244,7 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
                 n = uint32_t(remaining);
                 flag = ACM_STREAMCONVERTF_END;
             }
-            const size_t got = readFully(fd, pos, mp3wav.SourceBuffer(), n);
+            const size_t got = mp3.read(uint64_t(pos), mp3wav.SourceBuffer(), n);
             if (got < n) {
                 // The file shrank under us: what is there is the end.
                 n = uint32_t(got);
@@ -349,34 +304,9 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
     return result;
 }
 
-std::vector<uint8_t> StoredACMFormatIn() {
-    FormatArea a{};
-    wfx::set16(a, wfx::kTag, WAVE_FORMAT_MPEGLAYER3);
-    wfx::set16(a, wfx::kChannels, 2);
-    wfx::set32(a, wfx::kSamplesPerSec, 24000);
-    wfx::set32(a, wfx::kAvgBytesPerSec, 7000);
-    wfx::set16(a, wfx::kBlockAlign, 1);
-    wfx::set16(a, wfx::kBitsPerSample, 0);
-    wfx::set16(a, wfx::kExtraSize, uint16_t(wfx::kMp3ExtraBytes));
-    wfx::set16(a, wfx::kMp3Id, 1);
-    wfx::set32(a, wfx::kMp3Flags, 2);
-    wfx::set16(a, wfx::kMp3BlockSize, 168);
-    wfx::set16(a, wfx::kMp3FramesPerBlock, 1);
-    wfx::set16(a, wfx::kMp3CodecDelay, 1393);
-    return WriteFormatProperty(a);
-}
+std::vector<uint8_t> StoredACMFormatIn() { return WriteFormatProperty(MakeMp3Format(24000, 2, 56)); }
 
-std::vector<uint8_t> StoredACMFormatOut() {
-    FormatArea a{};
-    wfx::set16(a, wfx::kTag, WAVE_FORMAT_PCM);
-    wfx::set16(a, wfx::kChannels, 2);
-    wfx::set32(a, wfx::kSamplesPerSec, 44100);
-    wfx::set32(a, wfx::kAvgBytesPerSec, 176400);
-    wfx::set16(a, wfx::kBlockAlign, 4);
-    wfx::set16(a, wfx::kBitsPerSample, 16);
-    wfx::set16(a, wfx::kExtraSize, uint16_t(kFormatAreaSize));
-    return WriteFormatProperty(a);
-}
+std::vector<uint8_t> StoredACMFormatOut() { return WriteFormatProperty(MakePcmFormat(2, 44100, 16, kFormatAreaSize)); }
 
 void LoadStoredMp3wavProperties(TACMConvertor& mp3wav) {
     mp3wav.SetInputBufferSize(kStoredInputBufferSize);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/OperationHost.h"
+#include "audio/SafeFile.h"
 #include "codecs/ACMConvertor.h"
 
 namespace notavox {
@@ -40,8 +41,8 @@ struct Mp3StreamInfo {
     int32_t bitRate = 0;     // kbit/s
 };
 
-// Analyses an open MP3 file (a read-only descriptor) of `fileSize` bytes.
-Mp3StreamInfo AnalyseMp3Stream(int fd, int64_t fileSize);
+// Analyses an open MP3 file.
+Mp3StreamInfo AnalyseMp3Stream(const InputFile& file);
 
 // The source and destination format areas for a stream: the destination
 // becomes 16-bit PCM of the stream's rate and channels; the source gets the

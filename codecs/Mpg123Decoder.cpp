@@ -31,24 +31,6 @@ bool decoderAvailable() {
 constexpr uint32_t kPiece = 256;
 constexpr uint32_t kReserve = 65536;
 
-// An MPEG Layer-3 format record as the decoder offers it.
-FormatArea mp3Format(int32_t rate, int channels, int32_t kbits) {
-    FormatArea a{};
-    const bool mpeg1 = rate >= 32000;
-    wfx::set16(a, wfx::kTag, WAVE_FORMAT_MPEGLAYER3);
-    wfx::set16(a, wfx::kChannels, uint16_t(channels));
-    wfx::set32(a, wfx::kSamplesPerSec, uint32_t(rate));
-    wfx::set32(a, wfx::kAvgBytesPerSec, uint32_t(kbits) * 1000u / 8u);
-    wfx::set16(a, wfx::kBlockAlign, 1);
-    wfx::set16(a, wfx::kExtraSize, uint16_t(wfx::kMp3ExtraBytes));
-    wfx::set16(a, wfx::kMp3Id, 1);     // MPEG
-    wfx::set32(a, wfx::kMp3Flags, 2);  // padding off
-    wfx::set16(a, wfx::kMp3BlockSize, uint16_t((mpeg1 ? 144u : 72u) * uint32_t(kbits) * 1000u / uint32_t(rate)));
-    wfx::set16(a, wfx::kMp3FramesPerBlock, 1);
-    wfx::set16(a, wfx::kMp3CodecDelay, 1393);
-    return a;
-}
-
 class Mpg123Decoder final : public Decoder {
 public:
     ~Mpg123Decoder() override { close(); }
@@ -60,7 +42,7 @@ public:
             for (int channels = 1; channels <= 2; ++channels)
                 for (int32_t kbits : rate >= 32000 ? std::span<const int32_t>(kMpeg1LayerIIIBitRates)
                                                    : std::span<const int32_t>(kMpeg2LayerIIIBitRates))
-                    list.push_back(mp3Format(rate, channels, kbits));
+                    list.push_back(MakeMp3Format(uint32_t(rate), uint16_t(channels), uint32_t(kbits)));
         return list;
     }
 

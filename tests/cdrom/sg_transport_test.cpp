@@ -8,18 +8,15 @@
 #include <string>
 
 #include "cdrom/DriveDiscovery.h"
+#include "support/TempDir.h"
 #include "cdrom/SgTransport.h"
 
 namespace notavox {
 namespace {
 
 struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char tmpl[] = "/tmp/notavox-sg-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    notavox::testing::TempDir dir;
+    std::string path = dir.path();
     void touch(const std::string& name) const { std::ofstream(path + "/" + name) << ""; }
 };
 

@@ -10,6 +10,7 @@
 #include "audio/WavFile.h"
 #include "cli/ToolRun.h"
 #include "support/Files.h"
+#include "support/TempDir.h"
 #include "transcription/MidiConversion.h"
 
 using namespace notavox;
@@ -25,12 +26,7 @@ bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0;
 
 class ConvertTool : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = "/tmp/notavox-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
     // A WAV file with a few tones in the given format.
     std::string makeWav(const std::string& name, int32_t rate, bool stereo, bool sixteen, double seconds,
@@ -71,7 +67,8 @@ protected:
         return bytes;
     }
 
-    std::string dir;
+    notavox::testing::TempDir tmp;
+    std::string dir = tmp.path();
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "audio/WavFile.h"
 #include "cli/ToolRun.h"
 #include "support/Files.h"
+#include "support/TempDir.h"
 #include "codecs/Mp3Frame.h"
 
 using namespace notavox;
@@ -31,14 +32,9 @@ protected:
     void SetUp() override {
         if (!sh("command -v lame") || !sh("command -v mpg123") || !sh("command -v sox"))
             GTEST_SKIP() << "lame, mpg123 or sox missing";
-        std::string tmpl = "/tmp/notavox-cli-mp3-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
+        ASSERT_FALSE(dir.empty());
         wav = dir + "/tone.wav";
         ASSERT_TRUE(sh("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 2 sine 440 sine 554 vol 0.5"));
-    }
-    void TearDown() override {
-        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
     }
 
     Mp3FrameHeader firstFrame(const std::string& mp3) {
@@ -49,7 +45,8 @@ protected:
         return b.size() > 4 ? ParseMp3FrameHeader(h) : Mp3FrameHeader();
     }
 
-    std::string dir, wav;
+    notavox::testing::TempDir tmp;
+    std::string dir = tmp.path(), wav;
 };
 
 }  // namespace

@@ -142,11 +142,9 @@ TEST_F(Mp3ImportTools, Id3v2TagAndLeadingZerosAreSkipped) {
     writeBytes(zeros, bytes);
     expectSameAsMpg123(zeros, 44100, 2, tagged);
 
-    int fd = ::open(tagged.c_str(), O_RDONLY);
     const std::vector<uint8_t> t = readBytes(tagged);
     const int64_t size = (t[6] & 0x7F) << 21 | (t[7] & 0x7F) << 14 | (t[8] & 0x7F) << 7 | (t[9] & 0x7F);
-    const Mp3StreamInfo info = AnalyseMp3Stream(fd, int64_t(t.size()));
-    ::close(fd);
+    const Mp3StreamInfo info = AnalyseMp3Stream(InputFile(tagged));
     EXPECT_GE(info.dataStart, 10 + size);
     EXPECT_TRUE(IsValidMp3FrameHeader(&t[size_t(info.dataStart)]));
 }
@@ -171,9 +169,7 @@ TEST_F(Mp3ImportTools, RiffWrappedStream) {
     const std::string wrapped = dir.file("wrapped.wav.mp3");
     writeBytes(wrapped, riff);
 
-    int fd = ::open(wrapped.c_str(), O_RDONLY);
-    const Mp3StreamInfo info = AnalyseMp3Stream(fd, int64_t(riff.size()));
-    ::close(fd);
+    const Mp3StreamInfo info = AnalyseMp3Stream(InputFile(wrapped));
     EXPECT_TRUE(info.riffWrapped);
     EXPECT_EQ(info.dataStart, 70);
     EXPECT_EQ(info.dataEnd, 70 + int64_t(data.size()));

@@ -28,6 +28,7 @@
 
 #include "support/Files.h"
 #include "support/NoThreads.h"
+#include "support/TempDir.h"
 #include "sound/PlaybackLoop.h"
 #include "sound/PortAudioSound.h"
 
@@ -41,28 +42,10 @@ using namespace std::chrono_literals;
 
 const char* const kSink = "notavox_test";
 
-bool onPath(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool onPath(const std::string& tool) { return testing::haveTool(tool.c_str()); }
 
-// Runs a program to its end and returns its exit status (-1 if it could not run).
-int runProgram(const std::vector<std::string>& args, const std::string& stdoutFile = "/dev/null") {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+// Starts a program with its output in `stdoutFile` and its errors dropped;
+// -1 if it could not start.
 pid_t spawnProgram(const std::vector<std::string>& args, const std::string& stdoutFile) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -75,6 +58,14 @@ pid_t spawnProgram(const std::vector<std::string>& args, const std::string& stdo
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
+}
+
+// Runs a program to its end and returns its exit status (-1 if it could not run).
+int runProgram(const std::vector<std::string>& args, const std::string& stdoutFile = "/dev/null") {
+    const pid_t pid = spawnProgram(args, stdoutFile);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using notavox::testing::readFile;
@@ -102,14 +93,10 @@ public:
         }
         wake_.notify_all();
         watchdog_.join();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
 
     bool start() {
-        char tmpl[] = "/tmp/notavox-pa-XXXXXX";
-        if (!mkdtemp(tmpl)) return false;
-        dir_ = tmpl;
+        if (dir_.empty()) return false;
         // Everything of the daemon and its clients lives in the private folder.
         setenv("HOME", dir_.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
@@ -184,7 +171,8 @@ private:
         std::_Exit(1);
     }
 
-    fs::path dir_;
+    testing::TempDir tmp_;
+    fs::path dir_ = tmp_.path();
     std::atomic<pid_t> daemon_{-1};
     std::atomic<pid_t> recorder_{-1};
     std::mutex mutex_;
