@@ -20,7 +20,9 @@ void TMainForm::MusikCDBtnClick() {
             MusikCDForm->DriveBox->addItem(QString::fromStdString(item));
         if (MusikCDForm->DriveBox->count() > 0) MusikCDForm->DriveBox->setCurrentIndex(0);
     }
+    BeginChange("Von Musik-CD einlesen", PlanForWhole());
     prompts().showModal(*MusikCDForm);
+    EndChange();
     // Whatever the dialog did, the view shows the whole recording afresh.
     ZoomOutFullClick();
     PaintBox1Paint();

@@ -20,13 +20,19 @@ bool TMainForm::AskTimeSpan(double defaultSeconds, double& seconds) {
 }
 
 void TMainForm::CropToSelectionClick() {
-    if (!notavox::CropToSelection(document)) return;
+    BeginChange("Zur Auswahl zurechtschneiden", PlanForCrop(document));
+    const bool cropped = notavox::CropToSelection(document);
+    EndChange();
+    if (!cropped) return;
     ZoomOutFullClick();
     PaintBox1Paint();
 }
 
 void TMainForm::CutSelectionBtnClick() {
-    if (!CutSelection(document)) return;
+    BeginChange("Die Auswahl wegschneiden", PlanForCut(document));
+    const bool cut = CutSelection(document);
+    EndChange();
+    if (!cut) return;
     ZoomOutFullClick();
     PaintBox1Paint();
 }
@@ -39,53 +45,78 @@ void TMainForm::SelectNothingBtnClick() {
 void TMainForm::Echo1Click() {
     double seconds = 0;
     if (!AskTimeSpan(kEchoDefaultSeconds, seconds)) return;
+    BeginChange("Echo", PlanForEffect(document));
     Echo(document, seconds);
+    EndChange();
     PaintBox1Paint();
 }
 
 void TMainForm::Weicheinblenden1Click() {
     double seconds = 0;
     if (!AskTimeSpan(kFadeDefaultSeconds, seconds)) return;
+    BeginChange("Weich einblenden", PlanForEffect(document));
     FadeIn(document, seconds);
+    EndChange();
     PaintBox1Paint();
 }
 
 void TMainForm::Weichausblenden1Click() {
     double seconds = 0;
     if (!AskTimeSpan(kFadeDefaultSeconds, seconds)) return;
+    BeginChange("Weich ausblenden", PlanForEffect(document));
     FadeOut(document, seconds);
+    EndChange();
     PaintBox1Paint();
 }
 
 void TMainForm::EndeaufAnfangberblenden1Click() {
     double seconds = 0;
     if (!AskTimeSpan(kCrossfadeDefaultSeconds, seconds)) return;
-    if (CrossfadeEndOntoStart(document, seconds)) ZoomOutFullClick();
+    BeginChange("Ende auf Anfang überblenden", PlanForWhole());
+    const bool replaced = CrossfadeEndOntoStart(document, seconds);
+    EndChange();
+    if (replaced) ZoomOutFullClick();
     PaintBox1Paint();
 }
 
 void TMainForm::MaximaleLautstrke1Click() {
+    BeginChange("Maximale Lautstärke", PlanForEffect(document));
     MaximumVolume(document);
+    EndChange();
     PaintBox1Paint();
 }
 
 void TMainForm::Lauter101Click() {
+    BeginChange("Lauter 10%", PlanForEffect(document));
     Louder10(document);
+    EndChange();
     PaintBox1Paint();
 }
 
 void TMainForm::Leiser101Click() {
+    BeginChange("Leiser 10%", PlanForEffect(document));
     Quieter10(document);
+    EndChange();
     PaintBox1Paint();
 }
 
 void TMainForm::Rckwrts1Click() {
+    BeginChange("Rückwärts", PlanForEffect(document));
     Reverse(document);
+    EndChange();
     PaintBox1Paint();
 }
 
-void TMainForm::Schneller101Click() { Faster10(document); }
+void TMainForm::Schneller101Click() {
+    BeginChange("Schneller 10%", PlanForFormatOnly());
+    Faster10(document);
+    EndChange();
+}
 
-void TMainForm::Langsamer101Click() { Slower10(document); }
+void TMainForm::Langsamer101Click() {
+    BeginChange("Langsamer 10%", PlanForFormatOnly());
+    Slower10(document);
+    EndChange();
+}
 
 }  // namespace notavox

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 #include "app/AboutBoxUnit.h"
 #include "app/EchoFUnit.h"
 #include "audio/Interrupt.h"
+#include "audio/DocumentInfo.h"
 #include "audio/Recording.h"
 #include "audio/SafeFile.h"
 #include "audio/WavFile.h"
@@ -56,16 +58,27 @@ std::string toFileName(const QString& name) { return QFile::encodeName(name).toS
 
 TStatusBar::TStatusBar(TMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {
     setObjectName("StatusBar1");
-    setFixedHeight(19);
+    // Two lines of text, for the information panel.
+    setFixedHeight(2 * fontMetrics().height() + 4);
 }
 
 void TStatusBar::setPanelText(int panel, const QString& text) {
-    if (panel != 0) return;
-    text0_ = text;
-    update(QRect(0, 0, kPanel0Width, height()));
+    if (panel == 0) {
+        text0_ = text;
+        update(QRect(0, 0, kPanel0Width, height()));
+    } else if (panel == 2) {
+        if (text == text2_) return;
+        text2_ = text;
+        setToolTip(QString(text).replace('\n', "; "));
+        update(QRect(kPanel2Left, 0, std::max(0, width() - kPanel2Left), height()));
+    }
 }
 
-QString TStatusBar::panelText(int panel) const { return panel == 0 ? text0_ : QString(); }
+QString TStatusBar::panelText(int panel) const {
+    if (panel == 0) return text0_;
+    if (panel == 2) return text2_;
+    return QString();
+}
 
 TRect TStatusBar::panel1Rect() const {
     const int left = kPanel0Width + 2;
@@ -97,6 +110,19 @@ void TStatusBar::paintEvent(QPaintEvent*) {
     p.drawRect(0, 1, kPanel0Width - 1, height() - 2);
     p.setPen(palette().color(QPalette::WindowText));
     p.drawText(QRect(4, 1, kPanel0Width - 8, height() - 2), Qt::AlignVCenter | Qt::AlignLeft, text0_);
+    if (width() > kPanel2Left + 8) {
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawRect(kPanel2Left, 1, width() - kPanel2Left - 2, height() - 2);
+        p.setPen(palette().color(QPalette::WindowText));
+        const int lineHeight = fontMetrics().height();
+        const int textWidth = width() - kPanel2Left - 8;
+        int y = 2;
+        for (const QString& line : text2_.split('\n')) {
+            p.drawText(QRect(kPanel2Left + 4, y, textWidth, lineHeight), Qt::AlignVCenter | Qt::AlignLeft,
+                       fontMetrics().elidedText(line, Qt::ElideRight, textWidth));
+            y += lineHeight;
+        }
+    }
     form_->StatusBar1DrawPanel(p, 1, panel1Rect());
 }
 
@@ -119,6 +145,10 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     AboutBox = new TAboutBox(this, prompts_);
     EchoForm = new TEchoForm(this);
     FormCreate();
+    setAcceptDrops(true);
+    SetupKeys();
+    UpdateUndoItems();
+    UpdateInfoPanel();
 }
 
 TMainForm::~TMainForm() { FormDestroy(); }
@@ -139,52 +169,86 @@ void TMainForm::buildMenu() {
         return a;
     };
 
-    Datei1 = menu("Datei1", "Datei");
-    ffnen1 = item(Datei1, "ffnen1", "Öffnen...", &TMainForm::OpenBtnClick);
-    Speichern1 = item(Datei1, "Speichern1", "Speichern als WAV/MP3...", &TMainForm::SaveBtnClick);
-    Datei1->addSeparator();
-    VonMusikCDeinlesen1 = item(Datei1, "VonMusikCDeinlesen1", "Von Musik-CD einlesen...", &TMainForm::MusikCDBtnClick);
-    Datei1->addSeparator();
-    Beenden1 = item(Datei1, "Beenden1", "Beenden", &TMainForm::Beenden1Click);
+    // Shortcuts work wherever the focus is in the window (SetupKeys keeps the
+    // controls from taking them) and are shown in the menus.
+    auto keys = [](QAction* a, const QList<QKeySequence>& sequences) {
+        a->setShortcuts(sequences);
+        a->setShortcutContext(Qt::ApplicationShortcut);
+        return a;
+    };
 
-    Bearbeiten1 = menu("Bearbeiten1", "Bearbeiten");
-    ZurAuswahlzurechtschneiden1 = item(Bearbeiten1, "ZurAuswahlzurechtschneiden1", "Zur Auswahl zurechtschneiden",
+    Datei1 = menu("Datei1", "&Datei");
+    ffnen1 = keys(item(Datei1, "ffnen1", "Ö&ffnen...", &TMainForm::OpenBtnClick), {QKeySequence("Ctrl+O")});
+    Speichern1 = keys(item(Datei1, "Speichern1", "&Speichern als WAV/MP3...", &TMainForm::SaveBtnClick),
+                      {QKeySequence("Ctrl+S")});
+    SpeichernalsMID1 = keys(item(Datei1, "SpeichernalsMID1", "Speichern als &MID...", &TMainForm::Button1Click),
+                            {QKeySequence("Ctrl+M")});
+    Datei1->addSeparator();
+    VonMusikCDeinlesen1 = item(Datei1, "VonMusikCDeinlesen1", "Von Musik-&CD einlesen...", &TMainForm::MusikCDBtnClick);
+    Datei1->addSeparator();
+    Beenden1 = keys(item(Datei1, "Beenden1", "&Beenden", &TMainForm::Beenden1Click), {QKeySequence("Ctrl+Q")});
+
+    Bearbeiten1 = menu("Bearbeiten1", "&Bearbeiten");
+    Rckgngig1 = keys(item(Bearbeiten1, "Rckgngig1", "&Rückgängig", &TMainForm::Rckgngig1Click),
+                     {QKeySequence("Ctrl+Z")});
+    Wiederherstellen1 = keys(item(Bearbeiten1, "Wiederherstellen1", "&Wiederherstellen",
+                                  &TMainForm::Wiederherstellen1Click),
+                             {QKeySequence("Ctrl+Y"), QKeySequence("Ctrl+Shift+Z")});
+    Bearbeiten1->addSeparator();
+    ZurAuswahlzurechtschneiden1 = item(Bearbeiten1, "ZurAuswahlzurechtschneiden1", "Zur Auswahl &zurechtschneiden",
                                        &TMainForm::CropToSelectionClick);
     DieAuswahlwegschneiden1 =
-        item(Bearbeiten1, "DieAuswahlwegschneiden1", "Die Auswahl wegschneiden", &TMainForm::CutSelectionBtnClick);
+        keys(item(Bearbeiten1, "DieAuswahlwegschneiden1", "Die Auswahl weg&schneiden", &TMainForm::CutSelectionBtnClick),
+             {QKeySequence(Qt::Key_Delete)});
     Bearbeiten1->addSeparator();
-    Nichtsauswhlen1 = item(Bearbeiten1, "Nichtsauswhlen1", "Nichts auswählen", &TMainForm::SelectNothingBtnClick);
+    Allesauswhlen1 = keys(item(Bearbeiten1, "Allesauswhlen1", "&Alles auswählen", &TMainForm::Allesauswhlen1Click),
+                          {QKeySequence("Ctrl+A")});
+    Nichtsauswhlen1 = keys(item(Bearbeiten1, "Nichtsauswhlen1", "&Nichts auswählen", &TMainForm::SelectNothingBtnClick),
+                           {QKeySequence(Qt::Key_Escape)});
     Bearbeiten1->addSeparator();
     Sampleformatndern1 =
-        item(Bearbeiten1, "Sampleformatndern1", "Sampleformat ändern...", &TMainForm::ChangeFormatClick);
+        item(Bearbeiten1, "Sampleformatndern1", "Sample&format ändern...", &TMainForm::ChangeFormatClick);
 
-    Ansicht1 = menu("Ansicht1", "Ansicht");
-    GanzeDatei1 = item(Ansicht1, "GanzeDatei1", "Ganze Datei", &TMainForm::ZoomOutFullClick);
-    VollerZoom1 = item(Ansicht1, "VollerZoom1", "Voller Zoom", &TMainForm::ZoomInFullClick);
-    ZoomaufAuswahl1 = item(Ansicht1, "ZoomaufAuswahl1", "Zoom auf Auswahl", &TMainForm::ZoomSelClick);
+    Ansicht1 = menu("Ansicht1", "&Ansicht");
+    GanzeDatei1 = item(Ansicht1, "GanzeDatei1", "&Ganze Datei", &TMainForm::ZoomOutFullClick);
+    VollerZoom1 = item(Ansicht1, "VollerZoom1", "&Voller Zoom", &TMainForm::ZoomInFullClick);
+    ZoomaufAuswahl1 = item(Ansicht1, "ZoomaufAuswahl1", "&Zoom auf Auswahl", &TMainForm::ZoomSelClick);
     Ansicht1->addSeparator();
-    Kleiner1 = item(Ansicht1, "Kleiner1", "Kleiner", &TMainForm::ZoomKleinerBtnClick);
-    Grer1 = item(Ansicht1, "Grer1", "Größer", &TMainForm::ZoomGroesserBtnClick);
+    Kleiner1 = keys(item(Ansicht1, "Kleiner1", "&Kleiner", &TMainForm::ZoomKleinerBtnClick),
+                    {QKeySequence("Ctrl+-")});
+    Grer1 = keys(item(Ansicht1, "Grer1", "G&rößer", &TMainForm::ZoomGroesserBtnClick),
+                 {QKeySequence("Ctrl++"), QKeySequence("Ctrl+=")});
+    Ansicht1->addSeparator();
+    ZumAnfang1 = keys(item(Ansicht1, "ZumAnfang1", "Zum &Anfang", &TMainForm::ZumAnfang1Click),
+                      {QKeySequence(Qt::Key_Home)});
+    ZumEnde1 = keys(item(Ansicht1, "ZumEnde1", "Zum &Ende", &TMainForm::ZumEnde1Click), {QKeySequence(Qt::Key_End)});
 
-    Effekte1 = menu("Effekte1", "Effekte");
-    Echo1 = item(Effekte1, "Echo1", "Echo...", &TMainForm::Echo1Click);
-    Weicheinblenden1 = item(Effekte1, "Weicheinblenden1", "Weich einblenden", &TMainForm::Weicheinblenden1Click);
-    Weichausblenden1 = item(Effekte1, "Weichausblenden1", "Weich ausblenden", &TMainForm::Weichausblenden1Click);
-    EndeaufAnfangberblenden1 = item(Effekte1, "EndeaufAnfangberblenden1", "Ende auf Anfang überblenden",
+    Effekte1 = menu("Effekte1", "&Effekte");
+    // The menu's own click: it runs each time the menu opens.
+    connect(Effekte1, &QMenu::aboutToShow, this, [this] { BackBtnClick(); });
+    Echo1 = item(Effekte1, "Echo1", "E&cho...", &TMainForm::Echo1Click);
+    Weicheinblenden1 = item(Effekte1, "Weicheinblenden1", "Weich e&inblenden", &TMainForm::Weicheinblenden1Click);
+    Weichausblenden1 = item(Effekte1, "Weichausblenden1", "Weich &ausblenden", &TMainForm::Weichausblenden1Click);
+    EndeaufAnfangberblenden1 = item(Effekte1, "EndeaufAnfangberblenden1", "Ende auf Anfang &überblenden",
                                     &TMainForm::EndeaufAnfangberblenden1Click);
     Effekte1->addSeparator();
     MaximaleLautstrke1 =
-        item(Effekte1, "MaximaleLautstrke1", "Maximale Lautstärke", &TMainForm::MaximaleLautstrke1Click);
-    Lauter101 = item(Effekte1, "Lauter101", "Lauter 10%", &TMainForm::Lauter101Click);
-    Leiser101 = item(Effekte1, "Leiser101", "Leiser 10%", &TMainForm::Leiser101Click);
+        item(Effekte1, "MaximaleLautstrke1", "&Maximale Lautstärke", &TMainForm::MaximaleLautstrke1Click);
+    Lauter101 = item(Effekte1, "Lauter101", "&Lauter 10%", &TMainForm::Lauter101Click);
+    Leiser101 = item(Effekte1, "Leiser101", "Lei&ser 10%", &TMainForm::Leiser101Click);
     Effekte1->addSeparator();
-    Rckwrts1 = item(Effekte1, "Rckwrts1", "Rückwärts", &TMainForm::Rckwrts1Click);
+    Rckwrts1 = item(Effekte1, "Rckwrts1", "&Rückwärts", &TMainForm::Rckwrts1Click);
     Effekte1->addSeparator();
-    Schneller101 = item(Effekte1, "Schneller101", "Schneller 10%", &TMainForm::Schneller101Click);
-    Langsamer101 = item(Effekte1, "Langsamer101", "Langsamer 10%", &TMainForm::Langsamer101Click);
+    Schneller101 = item(Effekte1, "Schneller101", "Sc&hneller 10%", &TMainForm::Schneller101Click);
+    Langsamer101 = item(Effekte1, "Langsamer101", "Lan&gsamer 10%", &TMainForm::Langsamer101Click);
 
-    Hilfe1 = menu("Hilfe1", "Hilfe");
-    berdasProgramm1 = item(Hilfe1, "berdasProgramm1", "Über das Programm...", &TMainForm::berdasProgramm1Click);
+    Wiedergabe1 = menu("Wiedergabe1", "&Wiedergabe");
+    AbspielenAnhalten1 = keys(item(Wiedergabe1, "AbspielenAnhalten1", "&Abspielen/Anhalten",
+                                   &TMainForm::AbspielenAnhalten1Click),
+                              {QKeySequence(Qt::Key_Space)});
+
+    Hilfe1 = menu("Hilfe1", "&Hilfe");
+    berdasProgramm1 = item(Hilfe1, "berdasProgramm1", "Ü&ber das Programm...", &TMainForm::berdasProgramm1Click);
 }
 
 void TMainForm::buildControls() {
@@ -200,10 +264,10 @@ void TMainForm::buildControls() {
     Panel2->setFixedHeight(105);
     Panel2->setFrameShape(QFrame::StyledPanel);
     column->addWidget(Panel2);
-    OpenBtn = makeButton(Panel2, "OpenBtn", "Öffnen...", 8, 8, 185);
-    SaveBtn = makeButton(Panel2, "SaveBtn", "Speichern als WAV/MP3...", 8, 40, 185);
-    Button1 = makeButton(Panel2, "Button1", "Speichern als MID...", 8, 72, 185);
-    MusikCDBtn = makeButton(Panel2, "MusikCDBtn", "Von Musik-CD einlesen...", 200, 8, 185);
+    OpenBtn = makeButton(Panel2, "OpenBtn", "&Öffnen...", 8, 8, 185);
+    SaveBtn = makeButton(Panel2, "SaveBtn", "&Speichern als WAV/MP3...", 8, 40, 185);
+    Button1 = makeButton(Panel2, "Button1", "Speichern als &MID...", 8, 72, 185);
+    MusikCDBtn = makeButton(Panel2, "MusikCDBtn", "Von Musik-&CD einlesen...", 200, 8, 185);
     connect(OpenBtn, &QPushButton::clicked, this, [this] { OpenBtnClick(); });
     connect(SaveBtn, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
@@ -212,19 +276,21 @@ void TMainForm::buildControls() {
     GroupBox1 = new QGroupBox("MP3 Ausgabe", Panel2);
     GroupBox1->setObjectName("GroupBox1");
     GroupBox1->setGeometry(400, 4, 281, 95);
-    makeLabel(GroupBox1, "Samplefrequenz:", 8, 28);
+    QLabel* rateLabel = makeLabel(GroupBox1, "Samplefre&quenz:", 8, 28);
     mp3format = new QComboBox(GroupBox1);
     mp3format->setObjectName("mp3format");
     mp3format->setEditable(false);
     mp3format->setGeometry(104, 24, 89, 21);
     for (int32_t rate : kMp3OutputRates) mp3format->addItem(QString::number(rate));
+    rateLabel->setBuddy(mp3format);
     makeLabel(GroupBox1, "kHz", 200, 28);
-    makeLabel(GroupBox1, "Bitrate:", 8, 60);
+    QLabel* bitRateLabel = makeLabel(GroupBox1, "B&itrate:", 8, 60);
     BitRate = new QComboBox(GroupBox1);
     BitRate->setObjectName("BitRate");
     BitRate->setEditable(false);
     BitRate->setGeometry(104, 56, 89, 21);
     for (int32_t kbits : kMp3BitRates) BitRate->addItem(QString::number(kbits));
+    bitRateLabel->setBuddy(BitRate);
     makeLabel(GroupBox1, "kBit/Sekunde", 200, 60);
 
     // The page control with its one tab.
@@ -243,30 +309,31 @@ void TMainForm::buildControls() {
     Panel1->setFixedHeight(105);
     Panel1->setFrameShape(QFrame::NoFrame);
     tab->addWidget(Panel1);
-    ZoomKleinerBtn = makeButton(Panel1, "ZoomKleinerBtn", "Kleiner", 8, 8, 97);
-    ZoomGroesserBtn = makeButton(Panel1, "ZoomGroesserBtn", "Größer", 112, 8, 97);
-    ZoomOutFull = makeButton(Panel1, "ZoomOutFull", "Ganze Datei", 240, 8, 97);
-    ZoomInFull = makeButton(Panel1, "ZoomInFull", "Voller Zoom", 344, 8, 97);
-    ZoomSel = makeButton(Panel1, "ZoomSel", "Zoom auf Auswahl", 448, 8, 137);
-    Label1 = makeLabel(Panel1, "Verkleinerung:", 8, 44);
+    ZoomKleinerBtn = makeButton(Panel1, "ZoomKleinerBtn", "&Kleiner", 8, 8, 97);
+    ZoomGroesserBtn = makeButton(Panel1, "ZoomGroesserBtn", "G&rößer", 112, 8, 97);
+    ZoomOutFull = makeButton(Panel1, "ZoomOutFull", "&Ganze Datei", 240, 8, 97);
+    ZoomInFull = makeButton(Panel1, "ZoomInFull", "&Voller Zoom", 344, 8, 97);
+    ZoomSel = makeButton(Panel1, "ZoomSel", "&Zoom auf Auswahl", 448, 8, 137);
+    Label1 = makeLabel(Panel1, "Verk&leinerung:", 8, 44);
     ZoomOutEd = new QSpinBox(Panel1);
     ZoomOutEd->setObjectName("ZoomOutEd");
     ZoomOutEd->setGeometry(88, 40, 97, 21);
     ZoomOutEd->setRange(1, 1000000);
     ZoomOutEd->setSingleStep(10);
     ZoomOutEd->setValue(100);
-    PlayBtn = makeButton(Panel1, "PlayBtn", "PLAY", 240, 40, 75);
-    StopBTN = makeButton(Panel1, "StopBTN", "STOP", 320, 40, 75);
+    Label1->setBuddy(ZoomOutEd);
+    PlayBtn = makeButton(Panel1, "PlayBtn", "&PLAY", 240, 40, 75);
+    StopBTN = makeButton(Panel1, "StopBTN", "ST&OP", 320, 40, 75);
     StopBTN->setEnabled(false);
-    SchleifeCheck = new QCheckBox("In einer Schleife kontinuierlich abspielen", Panel1);
+    SchleifeCheck = new QCheckBox("In einer Schleife kontin&uierlich abspielen", Panel1);
     SchleifeCheck->setObjectName("SchleifeCheck");
     // The caption is wider than 225 pixels in the desktop's font: the box
     // grows so that it can be read whole.
     SchleifeCheck->setGeometry(400, 40, std::max(225, SchleifeCheck->sizeHint().width()), 25);
     SchleifeCheck->setChecked(true);
-    CropToSelection = makeButton(Panel1, "CropToSelection", "Zur Auswahl zurechtschneiden", 8, 72, 201);
-    CutSelectionBtn = makeButton(Panel1, "CutSelectionBtn", "Die Auswahl wegschneiden", 216, 72, 201);
-    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sampleformat ändern...", 424, 72, 153);
+    CropToSelection = makeButton(Panel1, "CropToSelection", "Zur Auswahl zurech&tschneiden", 8, 72, 201);
+    CutSelectionBtn = makeButton(Panel1, "CutSelectionBtn", "Die Auswahl wegschneide&n", 216, 72, 201);
+    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sample&format ändern...", 424, 72, 153);
 
     connect(ZoomKleinerBtn, &QPushButton::clicked, this, [this] { ZoomKleinerBtnClick(); });
     connect(ZoomGroesserBtn, &QPushButton::clicked, this, [this] { ZoomGroesserBtnClick(); });
@@ -304,11 +371,31 @@ void TMainForm::buildControls() {
     PaintBox1 = new TWaveView(document, ZoomOutEd, RxSlider1, ScrollBox1);
     box->addWidget(PaintBox1);
 
+    connect(PaintBox1, &TWaveView::selectionMoved, this, [this] { UpdateInfoPanel(); });
+
     StatusBar1 = new TStatusBar(this, central);
     column->addWidget(StatusBar1);
+
+    // The smallest window shows every control: the panels as wide as their
+    // rightmost control, and a strip of the waveform.
+    for (QFrame* panel : {Panel2, Panel1}) panel->setMinimumWidth(panel->childrenRect().right() + 9);
+    PaintBox1->setMinimumHeight(48);
 }
 
 QString TMainForm::executableFolder() const { return QCoreApplication::applicationDirPath(); }
+
+QString TMainForm::DialogFolder() const { return lastFolder.isEmpty() ? executableFolder() : lastFolder; }
+
+void TMainForm::RememberFolder(const QString& fileName) {
+    if (!fileName.isEmpty()) lastFolder = QFileInfo(fileName).absolutePath();
+}
+
+void TMainForm::UpdateInfoPanel() {
+    const std::string recording = RecordingText(document);
+    const std::string selection = SelectionText(document);
+    StatusBar1->setPanelText(2, recording.empty() ? QString()
+                                                  : QString::fromStdString(recording + "\n" + selection));
+}
 
 int TMainForm::ShowMessage(const QString& text, MsgIcon icon, int buttons, const QString& caption) {
     return prompts_->messageBox(this, text, caption, icon, buttons);
@@ -400,7 +487,10 @@ void TMainForm::SBarPaintMore() {
 
 void TMainForm::CreateViewBitmap() { PaintBox1->createBitmap(); }
 void TMainForm::FreeViewBitmap() { PaintBox1->freeBitmap(); }
-void TMainForm::PaintBox1Paint() { PaintBox1->refresh(); }
+void TMainForm::PaintBox1Paint() {
+    PaintBox1->refresh();
+    UpdateInfoPanel();
+}
 void TMainForm::PaintBox1MouseDown(Qt::MouseButton, Qt::MouseButtons, int x, int) { PaintBox1->mouseDown(x); }
 void TMainForm::PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int) { PaintBox1->mouseMove(buttons, x); }
 void TMainForm::PaintBox1MouseUp(Qt::MouseButton, Qt::MouseButtons, int x, int) { PaintBox1->mouseUp(x); }
@@ -419,30 +509,36 @@ void TMainForm::OpenBtnClick() {
     FileDialogRequest request;
     request.filter = "WAV und MP3-Dateien|*.WAV;*.MP3";
     request.defaultExt = "WAV";
-    request.initialDir = executableFolder();
+    request.initialDir = DialogFolder();
     const FileDialogResult chosen = prompts_->openFile(this, request);
     if (!chosen.accepted) return;
+    OpenFile(chosen.fileName);
+}
 
+void TMainForm::OpenFile(const QString& fileName) {
+    RememberFolder(fileName);
     // Read on the worker thread into a recording of its own; the window's
     // recording is replaced only by a complete one. STOP keeps the old one.
     AudioDocument loaded;
     bool opened = false;
     std::string decodeMessage;
-    const std::string fileName = toFileName(chosen.fileName);
+    const std::string name = toFileName(fileName);
     const bool finished = RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
         const auto decode = [&](const std::string& mp3, const std::string& wav) {
             if (mp3wav) decodeMessage = notavox::ConvertMP3WAV(mp3, wav, mp3Formats, *mp3wav, host).message;
             return std::string();  // its message is shown below, then the reader tells whether a recording came out
         };
-        opened = LoadRecording(fileName, loaded, decode);
+        opened = LoadRecording(name, loaded, decode);
     });
     if (!decodeMessage.empty()) ShowMessage(QString::fromStdString(decodeMessage), MsgIcon::Error);
     if (!finished) return;
-    if (opened)
+    if (opened) {
         document.replace(std::move(loaded.sampleData), loaded.byteCount, loaded.sampleRate, loaded.stereo,
                          loaded.sixteenBit);
-    else
-        ShowMessage("Konnte Datei nicht öffnen");
+        undoHistory.clear();  // a new recording starts a new history
+    }
+    UpdateUndoItems();
+    if (!opened) ShowMessage("Konnte Datei nicht öffnen");
 
     document.selectionStart = 0;
     document.selectionEnd = 0;
@@ -458,12 +554,13 @@ void TMainForm::SaveBtnClick() {
     FileDialogRequest request;
     request.filter = "MP3-Datei|*.MP3|WAV-Datei|*.WAV";
     request.defaultExt = "WAV";
-    request.initialDir = executableFolder();
+    request.initialDir = DialogFolder();
     request.filterIndex = saveDialog1FilterIndex;
     request.overwritePrompt = true;
     const FileDialogResult chosen = prompts_->saveFile(this, request);
     if (!chosen.accepted) return;
     saveDialog1FilterIndex = chosen.filterIndex;
+    RememberFolder(chosen.fileName);
 
     // A typed ".wav" or ".mp3" decides the format; without one the chosen
     // type does, and its extension is appended.

@@ -11,6 +11,9 @@
 //   app/PlaybackCommands.cpp  playback through the sound device
 //   app/NoteCommands.cpp  the accurate analysis, the note view, hearing the
 //                         notes, long work on the worker thread
+//   app/UndoCommands.cpp  undo and redo of the commands that change the recording
+//   app/KeyCommands.cpp   the keys that work wherever the focus is, select all,
+//                         start and end, play/stop, dropped files
 // The waveform view is a widget of its own (view/WaveView), PaintBox1; the
 // window's view handlers hand each event to it.
 #pragma once
@@ -24,6 +27,7 @@
 #include "app/Prompts.h"
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
+#include "audio/UndoHistory.h"
 #include "cdrom/DriveDiscovery.h"
 #include "codecs/Mp3Import.h"
 #include "view/WaveView.h"
@@ -70,6 +74,9 @@ class TStatusBar : public QWidget {
 public:
     static constexpr int kPanel0Width = 400;
     static constexpr int kPanel1Width = 50;
+    // Panel 2 (the rest of the bar): the recording's format and length and
+    // the selection, two lines.
+    static constexpr int kPanel2Left = kPanel0Width + 2 + kPanel1Width + 4;
     TStatusBar(TMainForm* form, QWidget* parent);
     void setPanelText(int panel, const QString& text);
     QString panelText(int panel) const;
@@ -84,6 +91,7 @@ protected:
 private:
     TMainForm* form_;
     QString text0_;
+    QString text2_;
     bool paintingMore_ = false;
     TRect moreRect_;
     QColor moreColor_;
@@ -225,7 +233,6 @@ public:
     bool RunLongWork(const TWorkRunner::Work& work);
     bool busy() const { return workRunner.running(); }
     void SetBusy(bool value);
-    // Shows the notes found in the recording as it is now.
     // Puts `notes` into the note view and shows it; `announce` also says in the
     // status panel how many there are.
     void ShowNotes(std::vector<TranscribedNote> notes, bool announce = true);
@@ -238,6 +245,33 @@ public:
     std::vector<std::string> soundFontPaths = SoundFontSearchPaths();
     TWorkRunner workRunner{*this};
 
+    // ---- undo and redo (app/UndoCommands.cpp) ----
+    UndoHistory undoHistory;
+    // Around every command that changes the recording: BeginChange keeps what
+    // `plan` says may change, EndChange records the step (none when nothing
+    // changed) and refreshes the menu and the information panel.
+    void BeginChange(const QString& name, const ChangePlan& plan);
+    void EndChange();
+    void CancelChange();
+    void Rckgngig1Click();
+    void Wiederherstellen1Click();
+    void UpdateUndoItems();
+
+    // ---- keys, files, information panel (app/KeyCommands.cpp) ----
+    void Allesauswhlen1Click();  // "Alles auswählen"
+    void ZumAnfang1Click();      // Home
+    void ZumEnde1Click();        // End
+    void AbspielenAnhalten1Click();  // Space: play, or stop while playing
+    // Opens a WAV or MP3 file as "Öffnen..." does after its dialog: from a
+    // drop, the command line or the dialog.
+    void OpenFile(const QString& fileName);
+    // File dialogs start in the folder used last in this run.
+    QString lastFolder;
+    QString DialogFolder() const;
+    void RememberFolder(const QString& fileName);
+    void UpdateInfoPanel();
+    void SetupKeys();  // the filter that lets the window's keys reach their commands
+
     // ---- controls ----
     QMenuBar* MainMenu1 = nullptr;
     QMenu* Datei1 = nullptr;
@@ -249,6 +283,14 @@ public:
     QAction* Speichern1 = nullptr;
     QAction* VonMusikCDeinlesen1 = nullptr;
     QAction* Beenden1 = nullptr;
+    QAction* SpeichernalsMID1 = nullptr;
+    QAction* Rckgngig1 = nullptr;
+    QAction* Wiederherstellen1 = nullptr;
+    QAction* Allesauswhlen1 = nullptr;
+    QAction* ZumAnfang1 = nullptr;
+    QAction* ZumEnde1 = nullptr;
+    QAction* AbspielenAnhalten1 = nullptr;
+    QMenu* Wiedergabe1 = nullptr;
     QAction* ZurAuswahlzurechtschneiden1 = nullptr;
     QAction* DieAuswahlwegschneiden1 = nullptr;
     QAction* Nichtsauswhlen1 = nullptr;
@@ -312,6 +354,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();

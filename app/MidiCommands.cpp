@@ -25,6 +25,7 @@ FileDialogRequest TMainForm::SaveDialog2() const {
     r.filter = "MIDI Dateien (*.mid)|*.mid;*.midi";
     r.defaultExt = "MID";
     r.overwritePrompt = true;
+    r.initialDir = lastFolder;  // the first time as ever: the dialog's own choice
     return r;
 }
 
@@ -40,7 +41,9 @@ void TMainForm::ChangeFormatClick() {
     SampleFormat->setTarget(SampleFormatTarget{document.stereo, document.sixteenBit, document.sampleRate});
     if (document.byteCount == 0) return;
     if (prompts().showModal(*SampleFormat) != QDialog::Accepted) return;
+    BeginChange("Sampleformat ändern", PlanForWhole());
     const FormatResult r = ConvertSampleFormat(document, SampleFormat->target());
+    EndChange();
     if (r != FormatResult::Converted) {
         if (*FormatResultMessage(r)) ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
         return;
@@ -67,6 +70,7 @@ void TMainForm::Button1Click() {
     if (document.byteCount == 0) return;
     const FileDialogResult chosen = prompts().saveFile(this, SaveDialog2());
     if (!chosen.accepted || chosen.fileName.isEmpty()) return;
+    RememberFolder(chosen.fileName);
     QString name = chosen.fileName;
     if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
 
@@ -91,7 +95,11 @@ void TMainForm::Button1Click() {
         if (!ok) ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
         else notes = recognition::NotesInSong(*song);  // read only: the file is already written
     };
+    // The conversion to 8-bit mono changes the recording: it can be undone.
+    const bool formatChanges = !IsAnalysisFormat(document);
+    if (formatChanges) BeginChange("Speichern als MID", PlanForWhole());
     ConvertRecordingToMIDI(document, *song, toFileName(name), *this, hooks);
+    if (formatChanges) EndChange();
     // The status panel stays as the save leaves it.
     if (written) ShowNotes(std::move(notes), false);
 }

@@ -44,12 +44,12 @@ private:
 }  // namespace
 
 void TMainForm::BuildNoteControls() {
-    // "Datei": the accurate save after "Speichern als WAV/MP3...", and its
-    // button beside "Speichern als MID...".
-    SpeichernalsMIDgenaueErkennung1 = new QAction("Speichern als MID (genaue Erkennung)...", this);
+    // "Datei": the accurate save after "Speichern als MID...", and its button
+    // beside that command's.
+    SpeichernalsMIDgenaueErkennung1 = new QAction("Speichern als MID (&genaue Erkennung)...", this);
     SpeichernalsMIDgenaueErkennung1->setObjectName("SpeichernalsMIDgenaueErkennung1");
     const QList<QAction*> fileItems = Datei1->actions();
-    const int after = int(fileItems.indexOf(Speichern1));
+    const int after = int(fileItems.indexOf(SpeichernalsMID1));
     Datei1->insertAction(after + 1 < fileItems.size() ? fileItems[after + 1] : nullptr, SpeichernalsMIDgenaueErkennung1);
     connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
     // The caption is too long for one line in the space beside the fixed
@@ -61,14 +61,14 @@ void TMainForm::BuildNoteControls() {
 
     // "Ansicht": the note view and the analysis without a file.
     Ansicht1->addSeparator();
-    Notenanzeigen1 = Ansicht1->addAction("Noten anzeigen");
+    Notenanzeigen1 = Ansicht1->addAction("&Noten anzeigen");
     Notenanzeigen1->setObjectName("Notenanzeigen1");
     Notenanzeigen1->setCheckable(true);
     connect(Notenanzeigen1, &QAction::triggered, this, [this] { Notenanzeigen1Click(); });
-    Notenerkennen1 = Ansicht1->addAction("Noten erkennen");
+    Notenerkennen1 = Ansicht1->addAction("N&oten erkennen");
     Notenerkennen1->setObjectName("Notenerkennen1");
     connect(Notenerkennen1, &QAction::triggered, this, [this] { Notenerkennen1Click(); });
-    GenaueErkennung1 = Ansicht1->addAction("Genaue Erkennung");
+    GenaueErkennung1 = Ansicht1->addAction("Gena&ue Erkennung");
     GenaueErkennung1->setObjectName("GenaueErkennung1");
     GenaueErkennung1->setCheckable(true);
     GenaueErkennung1->setChecked(true);

@@ -61,7 +61,8 @@ void TMainForm::PlayBtnClick() {
     callbacks.loopChecked = [this] { return SchleifeCheck->isChecked(); };
     callbacks.recording = [this]() -> const AudioDocument& { return document; };
     callbacks.view = [this] { return ViewScroll{PaintBox1->zoom(), PaintBox1->position()}; };
-    callbacks.drawCursor = [this](int64_t column) { PaintBox1->showCursor(column); };
+    // The view follows the cursor when it leaves the visible part.
+    callbacks.drawCursor = [this](int64_t column) { PaintBox1->showCursor(PaintBox1->follow(column)); };
     callbacks.mixer = mixer.get();
     const PlaybackEnd end = runPlayback(*soundDevice, *this, callbacks);
 

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include "app/MainUnit.h"
@@ -30,5 +31,9 @@ int main(int argc, char** argv) {
     // A failed sound set-up has asked the program to end: it does so as soon
     // as the message loop starts.
     form.show();
+    // `notavox FILE` opens FILE as soon as the window is on the screen.
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1 && !form.terminateRequested())
+        QTimer::singleShot(0, &form, [&form, name = arguments.at(1)] { form.OpenFile(name); });
     return app.exec();
 }

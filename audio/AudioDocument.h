@@ -32,9 +32,10 @@ struct AudioDocument {
     int32_t sampleRate = 0;
     bool stereo = false;
     bool sixteenBit = false;
-    // Counts the changes of the samples or the format: every operation that
-    // changes them calls touch(). What was derived from the recording (the
-    // notes found in it) belongs to one revision.
+    // Counts the changes of the samples or the format: every replace(), every
+    // undo or redo and every command that changes them in place calls touch().
+    // Whatever is derived from the recording (the view's peak summary, the
+    // notes found in it) belongs to one revision and is rebuilt when it moves.
     uint64_t revision = 0;
     void touch() { ++revision; }
 

@@ -62,16 +62,18 @@ int main() {
         std::printf("view, %lld s recording (%d bytes), %dx%d, per repaint:\n",
                     static_cast<long long>(seconds), rec.byteCount, width, height);
         WaveViewPicture pic;
+        WaveSummary summary;
+        std::printf("  peak summary built in %.2f ms\n", timeIt([&] { summary.update(rec); }));
         for (int32_t zoom : {1, 100, 10000, 1000000}) {
             const int32_t max = ScrollMaximum(rec.sampleCount(), width, zoom);
             size_t points = 0;
             const double ms = timeIt([&] {
                 for (int r = 0; r < repaints; ++r) {
-                    ComputeWaveView(rec, zoom, int32_t(int64_t(r) * max / repaints), width, height, pic);
-                    points += pic.trace.size();
+                    ComputeWaveView(rec, zoom, int32_t(int64_t(r) * max / repaints), width, height, pic, &summary);
+                    points += pic.trace.size() + pic.spans.size();
                 }
             });
-            std::printf("  zoom %7d  %8.2f us  (%zu points drawn on average)\n", zoom,
+            std::printf("  zoom %7d  %8.2f us  (%zu points or spans drawn on average)\n", zoom,
                         ms * 1000.0 / repaints, points / repaints);
         }
     }

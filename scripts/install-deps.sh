@@ -15,6 +15,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
+  desktop-file-utils
 )
 
 missing=()

@@ -78,14 +78,31 @@ int32_t TraceY16(int32_t value, int32_t height) {
 int32_t TraceY8(int32_t value, int32_t height) { return toInt32(int64_t(value) * (int64_t(height) - 1) / 255); }
 
 void ComputeWaveView(const AudioDocument& doc, int32_t zoom, int32_t position, int32_t width,
-                     int32_t height, WaveViewPicture& out) {
+                     int32_t height, WaveViewPicture& out, const WaveSummary* summary) {
     const int32_t z = EffectiveZoom(zoom);
     out.bandFrom = SelectionColumn(doc.selectionStart, z, position, width);
     out.bandTo = SelectionColumn(doc.selectionEnd, z, position, width);
     out.band = out.bandFrom != out.bandTo;
     out.markerColumn = out.bandFrom;
     out.trace.clear();
+    out.spans.clear();
     if (width <= 0 || !doc.sampleData) return;
+    if (z > 1) {
+        out.spans.reserve(size_t(width));
+        const int64_t n = doc.sampleCount();
+        for (int32_t x = 0; x < width; ++x) {
+            const int64_t i = ColumnSampleIndex(z, position, x);
+            if (i >= n) break;
+            ValueRange r;
+            const bool any = summary ? summary->range(doc, i, i + z, r) : ScanValueRange(doc, i, i + z, r);
+            if (!any) continue;
+            if (doc.sixteenBit)
+                out.spans.push_back({x, TraceY16(r.lo, height), TraceY16(r.hi, height)});
+            else
+                out.spans.push_back({x, TraceY8(r.lo, height), TraceY8(r.hi, height)});
+        }
+        return;
+    }
     out.trace.reserve(size_t(width));
     const uint8_t* p = doc.sampleData.get();
     const int64_t bytes = doc.byteCount;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/AudioDocument.h"
+#include "view/WaveSummary.h"
 
 namespace notavox {
 
@@ -59,22 +60,34 @@ struct TracePoint {
     int32_t y = 0;
 };
 
+// A column of a view zoomed out beyond one sample per column: a vertical line
+// from the lowest to the highest value the column covers.
+struct TraceSpan {
+    int32_t x = 0;
+    int32_t yLow = 0;   // y of the lowest value
+    int32_t yHigh = 0;  // y of the highest value
+};
+
 // Everything one repaint draws, in drawing order: the band between the two
-// selection columns (when they differ), the trace from (0, 128) through one
-// point per column that has data, and the anchor line in the column of
-// selectionStart.
+// selection columns (when they differ), the trace, and the anchor line in the
+// column of selectionStart. At one sample per column (zoom 1) the trace runs
+// from (0, 128) through one point per column that has data; zoomed out
+// further, each column with data gets a span of the values it covers, so a
+// steady tone is drawn as a solid band and never as a slower wave.
 struct WaveViewPicture {
     int32_t bandFrom = 0;   // column of selectionStart
     int32_t bandTo = 0;     // column of selectionEnd
     bool band = false;
     int32_t markerColumn = 0;
-    std::vector<TracePoint> trace;  // the points after the starting point (0, 128)
+    std::vector<TracePoint> trace;  // zoom 1: the points after the starting point (0, 128)
+    std::vector<TraceSpan> spans;   // zoom 2 and more: one span per column with data
 };
 inline constexpr int32_t kTraceStartY = 128;
 
-// Reads one sample value per column (at most `width` values), whatever the
-// zoom and the recording's length.
+// At zoom 1 reads one sample value per column. Zoomed out, each column's
+// range comes from `summary` when it matches the recording (a few steps per
+// column, whatever the zoom), else from reading the column's samples.
 void ComputeWaveView(const AudioDocument& doc, int32_t zoom, int32_t position, int32_t width,
-                     int32_t height, WaveViewPicture& out);
+                     int32_t height, WaveViewPicture& out, const WaveSummary* summary = nullptr);
 
 }  // namespace notavox

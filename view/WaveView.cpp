@@ -1,10 +1,13 @@
 #include "view/WaveView.h"
 
 #include <QMouseEvent>
+#include <QResizeEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "view/WaveGeometry.h"
@@ -49,7 +52,8 @@ void TWaveView::render() {
     if (bitmap_.size() != QSize(w, h)) bitmap_ = QImage(w, h, QImage::Format_RGB32);
 
     WaveViewPicture pic;
-    ComputeWaveView(document_, zoom(), position(), w, h, pic);
+    if (zoom() > 1) summary_.update(document_);
+    ComputeWaveView(document_, zoom(), position(), w, h, pic, &summary_);
 
     QPainter g(&bitmap_);
     g.setRenderHint(QPainter::Antialiasing, false);
@@ -68,6 +72,13 @@ void TWaveView::render() {
         for (const TracePoint& t : pic.trace) points.emplace_back(t.x, t.y);
         g.setPen(QPen(kTraceColor, 0));
         g.drawPolyline(points.data(), int(points.size()));
+    }
+    if (!pic.spans.empty()) {
+        std::vector<QLine> lines;
+        lines.reserve(pic.spans.size());
+        for (const TraceSpan& s : pic.spans) lines.emplace_back(s.x, s.yLow, s.x, s.yHigh);
+        g.setPen(QPen(kTraceColor, 0));
+        g.drawLines(lines.data(), int(lines.size()));
     }
     g.setPen(QPen(kMarkerColor, 0));
     g.drawLine(pic.markerColumn, 0, pic.markerColumn, h - 1);
@@ -101,17 +112,20 @@ void TWaveView::mouseDown(int x) {
     document_.selectionStart = i;
     document_.selectionEnd = i;
     refresh();
+    emit selectionMoved();
 }
 
 void TWaveView::mouseMove(Qt::MouseButtons buttons, int x) {
     if (!(buttons & Qt::LeftButton)) return;
     document_.selectionEnd = mouseIndex(x);
     refresh();
+    emit selectionMoved();
 }
 
 void TWaveView::mouseUp(int x) {
     document_.selectionEnd = mouseIndex(x);
     refresh();
+    emit selectionMoved();
 }
 
 void TWaveView::mousePressEvent(QMouseEvent* e) { mouseDown(e->position().toPoint().x()); }
@@ -138,10 +152,67 @@ void TWaveView::zoomToSelection() {
     scrollBar_->setValue(ZoomSelPosition(document_.selectionStart, document_.selectionEnd, zoom()));
 }
 
-void TWaveView::zoomSmaller() { setZoom(ZoomKleinerValue(zoom())); }
+void TWaveView::zoomSmaller() { zoomAround(ZoomKleinerValue(zoom()), width() / 2); }
 
-void TWaveView::zoomLarger() { setZoom(ZoomGroesserValue(zoom())); }
+void TWaveView::zoomLarger() { zoomAround(ZoomGroesserValue(zoom()), width() / 2); }
 
 void TWaveView::back() { scrollBar_->setValue(scrollBar_->value() - kBackStep); }
+
+void TWaveView::zoomAround(int32_t newZoom, int x) {
+    const int64_t anchor = ColumnSampleIndex(zoom(), position(), x);
+    setZoom(newZoom);
+    const int64_t p = anchor / zoom() - x;
+    scrollBar_->setValue(int32_t(std::clamp<int64_t>(p, 0, scrollBar_->maximum())));
+}
+
+void TWaveView::scrollBy(int64_t columns) {
+    const int64_t p = int64_t(scrollBar_->value()) + columns;
+    scrollBar_->setValue(int32_t(std::clamp<int64_t>(p, scrollBar_->minimum(), scrollBar_->maximum())));
+}
+
+void TWaveView::goToStart() { scrollBar_->setValue(scrollBar_->minimum()); }
+
+void TWaveView::goToEnd() { scrollBar_->setValue(scrollBar_->maximum()); }
+
+int64_t TWaveView::follow(int64_t column) {
+    // A view nobody sees has no visible part to keep the cursor in.
+    if (!isVisible() || (column >= 0 && column < width())) return column;
+    const int32_t before = position();
+    scrollBy(column);
+    return column - (int64_t(position()) - before);
+}
+
+bool TWaveView::showsWhole(int w) const {
+    return !document_.empty() && position() == 0 && zoom() == ZoomOutFullValue(document_.sampleCount(), w);
+}
+
+void TWaveView::wheelEvent(QWheelEvent* e) {
+    const QPoint angle = e->angleDelta();
+    const bool vertical = std::abs(angle.y()) >= std::abs(angle.x());
+    wheelRest_ += vertical ? angle.y() : angle.x();
+    const int steps = wheelRest_ / 120;  // one step per notch of 15 degrees
+    wheelRest_ -= steps * 120;
+    e->accept();
+    if (steps == 0) return;
+    if (e->modifiers() & Qt::ControlModifier) {
+        // Turning away from the user zooms in, around the pointer.
+        int32_t z = zoom();
+        for (int k = 0; k < std::abs(steps); ++k) z = steps > 0 ? ZoomGroesserValue(z) : ZoomKleinerValue(z);
+        zoomAround(z, int(e->position().x()));
+        return;
+    }
+    // Turning away from the user goes toward the start; a tenth of the view
+    // per notch.
+    scrollBy(-int64_t(steps) * std::max(1, width() / 10));
+}
+
+void TWaveView::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    // A view that showed the whole recording shows it again at the new size.
+    if (e->oldSize().width() > 0 && e->size().width() != e->oldSize().width() && showsWhole(e->oldSize().width())) {
+        zoomOutFull();
+        zoomChanged();
+    }
+}
 
 }  // namespace notavox

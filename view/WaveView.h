@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "audio/AudioDocument.h"
+#include "view/WaveSummary.h"
 
 class QScrollBar;
 class QSpinBox;
@@ -47,9 +48,27 @@ public:
     void zoomOutFull();  // "Ganze Datei"
     void zoomInFull();   // "Voller Zoom"
     void zoomToSelection();  // "Zoom auf Auswahl"
-    void zoomSmaller();  // "Kleiner"
-    void zoomLarger();   // "Größer"
+    void zoomSmaller();  // "Kleiner", keeping the sample in the middle where it is
+    void zoomLarger();   // "Größer", the same
     void back();         // the scroll position kBackStep to the left
+
+    // Sets the zoom so that the sample index under column x stays under it.
+    void zoomAround(int32_t newZoom, int x);
+    void scrollBy(int64_t columns);
+    void goToStart();  // the view's left edge at the start of the recording
+    void goToEnd();    // the last screen
+    // During playback: when the cursor column has left the view, the view
+    // moves on so that the cursor stands at its left edge. Returns the
+    // cursor's column in the moved view.
+    int64_t follow(int64_t column);
+    // The zoom and position that "Ganze Datei" gives for a view `width` wide.
+    bool showsWhole(int width) const;
+
+signals:
+    // The mouse moved a selection end.
+    void selectionMoved();
+
+public:
 
     // The mouse selection, x in widget coordinates.
     void mouseDown(int x);
@@ -61,6 +80,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     int32_t mouseIndex(int x) const;
@@ -70,6 +91,8 @@ private:
     QScrollBar* scrollBar_;
     QImage bitmap_;
     int32_t cursorColumn_ = -1;
+    WaveSummary summary_;
+    int wheelRest_ = 0;  // eighths of a degree not yet turned into steps
 };
 
 }  // namespace notavox

@@ -94,19 +94,46 @@ TEST(WaveView, Mono8DrawsOnePointPerColumnUntilTheDataEnds) {
     EXPECT_EQ(pic.markerColumn, 0);
 }
 
-TEST(WaveView, Stereo16EvenZoomShowsLeftChannelAndScrollOffset) {
+TEST(WaveView, Stereo16ZoomOneZigzagsZoomedOutColumnsSpanTheirValues) {
     AudioDocument doc = Make16({32767, -32768, 0, -32768, 32767, -32768, 0, -32768}, true);
     WaveViewPicture zig;
     ComputeWaveView(doc, 1, 0, 4, 200, zig);
     ASSERT_EQ(zig.trace.size(), 4u);
     EXPECT_EQ(zig.trace[0].y, 199);
     EXPECT_EQ(zig.trace[1].y, 1);
-    WaveViewPicture left;
-    ComputeWaveView(doc, 2, 1, 10, 200, left);  // columns show indices 2, 4, 6
-    ASSERT_EQ(left.trace.size(), 3u);
-    EXPECT_EQ(left.trace[0].y, 100);
-    EXPECT_EQ(left.trace[1].y, 199);
-    EXPECT_EQ(left.trace[2].y, 100);
+    WaveViewPicture spans;
+    ComputeWaveView(doc, 2, 1, 10, 200, spans);  // columns cover indices 2-3, 4-5, 6-7
+    EXPECT_TRUE(spans.trace.empty());
+    ASSERT_EQ(spans.spans.size(), 3u);
+    for (const TraceSpan& s : spans.spans) EXPECT_EQ(s.yLow, 1);
+    EXPECT_EQ(spans.spans[0].yHigh, 100);
+    EXPECT_EQ(spans.spans[1].yHigh, 199);
+    EXPECT_EQ(spans.spans[2].x, 2);
+    EXPECT_EQ(spans.spans[2].yHigh, 100);
+}
+
+TEST(WaveSummary, RangesFromTheSummaryEqualTheScan) {
+    std::vector<int> v;
+    for (int i = 0; i < 100000; ++i) v.push_back(((i * 7919) % 65536) - 32768);
+    AudioDocument doc = Make16(v, false);
+    WaveSummary summary;
+    EXPECT_FALSE(summary.matches(doc));
+    summary.update(doc);
+    EXPECT_TRUE(summary.matches(doc));
+    for (auto [from, to] : std::vector<std::pair<int64_t, int64_t>>{
+             {0, 1}, {0, 256}, {3, 70000}, {16384, 32768}, {255, 16641}, {99990, 200000}, {-5, 10}}) {
+        ValueRange a, b;
+        ASSERT_TRUE(summary.range(doc, from, to, a));
+        ASSERT_TRUE(ScanValueRange(doc, from, to, b));
+        EXPECT_EQ(a.lo, b.lo) << from << ".." << to;
+        EXPECT_EQ(a.hi, b.hi) << from << ".." << to;
+    }
+    ValueRange none;
+    EXPECT_FALSE(summary.range(doc, 100000, 100010, none));
+    // A change of the samples in place shows in the revision: the summary
+    // no longer matches and the view reads the samples themselves.
+    ++doc.revision;
+    EXPECT_FALSE(summary.matches(doc));
 }
 
 TEST(WaveView, Mono16OddByteCountNeverReadsTheStrayByte) {
@@ -132,11 +159,11 @@ TEST(WaveView, BandOnlyWhenEndsFallIntoDifferentColumns) {
     EXPECT_EQ(pic.markerColumn, 40);
 }
 
-TEST(WaveView, ReadsAtMostOneValuePerColumnOfALongRecording) {
+TEST(WaveView, ReadsOneValuePerColumnAtZoomOneAndOneSpanWhenZoomedFarOut) {
     AudioDocument doc = Make16(std::vector<int>(200000, 5), true);
     WaveViewPicture pic;
     ComputeWaveView(doc, 1, 0, 640, 100, pic);
     EXPECT_EQ(pic.trace.size(), 640u);
     ComputeWaveView(doc, 1000000, 0, 640, 100, pic);
-    EXPECT_EQ(pic.trace.size(), 1u);
+    EXPECT_EQ(pic.spans.size(), 1u);
 }
