@@ -142,6 +142,10 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     buildMenu();
     buildControls();
     BuildNoteControls();
+    // The smallest window shows every control: the panels as wide as their
+    // rightmost control, and a strip of the waveform.
+    for (QFrame* panel : {Panel2, Panel1}) panel->setMinimumWidth(panel->childrenRect().right() + 9);
+    PaintBox1->setMinimumHeight(48);
     AboutBox = new TAboutBox(this, prompts_);
     EchoForm = new TEchoForm(this);
     FormCreate();
@@ -224,8 +228,6 @@ void TMainForm::buildMenu() {
     ZumEnde1 = keys(item(Ansicht1, "ZumEnde1", "Zum &Ende", &TMainForm::ZumEnde1Click), {QKeySequence(Qt::Key_End)});
 
     Effekte1 = menu("Effekte1", "&Effekte");
-    // The menu's own click: it runs each time the menu opens.
-    connect(Effekte1, &QMenu::aboutToShow, this, [this] { BackBtnClick(); });
     Echo1 = item(Effekte1, "Echo1", "E&cho...", &TMainForm::Echo1Click);
     Weicheinblenden1 = item(Effekte1, "Weicheinblenden1", "Weich e&inblenden", &TMainForm::Weicheinblenden1Click);
     Weichausblenden1 = item(Effekte1, "Weichausblenden1", "Weich &ausblenden", &TMainForm::Weichausblenden1Click);
@@ -375,11 +377,6 @@ void TMainForm::buildControls() {
 
     StatusBar1 = new TStatusBar(this, central);
     column->addWidget(StatusBar1);
-
-    // The smallest window shows every control: the panels as wide as their
-    // rightmost control, and a strip of the waveform.
-    for (QFrame* panel : {Panel2, Panel1}) panel->setMinimumWidth(panel->childrenRect().right() + 9);
-    PaintBox1->setMinimumHeight(48);
 }
 
 QString TMainForm::executableFolder() const { return QCoreApplication::applicationDirPath(); }

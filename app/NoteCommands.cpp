@@ -46,7 +46,7 @@ private:
 void TMainForm::BuildNoteControls() {
     // "Datei": the accurate save after "Speichern als MID...", and its button
     // beside that command's.
-    SpeichernalsMIDgenaueErkennung1 = new QAction("Speichern als MID (&genaue Erkennung)...", this);
+    SpeichernalsMIDgenaueErkennung1 = new QAction("Speichern als MID (genaue &Erkennung)...", this);
     SpeichernalsMIDgenaueErkennung1->setObjectName("SpeichernalsMIDgenaueErkennung1");
     const QList<QAction*> fileItems = Datei1->actions();
     const int after = int(fileItems.indexOf(SpeichernalsMID1));
@@ -54,7 +54,7 @@ void TMainForm::BuildNoteControls() {
     connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
     // The caption is too long for one line in the space beside the fixed
     // command: two lines, over two rows of buttons.
-    Button2 = new QPushButton("Speichern als MID\n(genaue Erkennung)...", Panel2);
+    Button2 = new QPushButton("Speichern als MID\n(genaue &Erkennung)...", Panel2);
     Button2->setObjectName("Button2");
     Button2->setGeometry(200, 40, 193, 57);
     connect(Button2, &QPushButton::clicked, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });

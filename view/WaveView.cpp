@@ -159,10 +159,13 @@ void TWaveView::zoomLarger() { zoomAround(ZoomGroesserValue(zoom()), width() / 2
 void TWaveView::back() { scrollBar_->setValue(scrollBar_->value() - kBackStep); }
 
 void TWaveView::zoomAround(int32_t newZoom, int x) {
-    const int64_t anchor = ColumnSampleIndex(zoom(), position(), x);
+    const bool sameRun = zoomAnchor_.sample >= 0 && zoomAnchor_.x == x && zoomAnchor_.zoom == zoom() &&
+                         zoomAnchor_.position == position() && zoomAnchor_.revision == document_.revision;
+    const int64_t anchor = sameRun ? zoomAnchor_.sample : ColumnSampleIndex(zoom(), position(), x);
     setZoom(newZoom);
     const int64_t p = anchor / zoom() - x;
     scrollBar_->setValue(int32_t(std::clamp<int64_t>(p, 0, scrollBar_->maximum())));
+    zoomAnchor_ = ZoomAnchor{anchor, x, zoom(), position(), document_.revision};
 }
 
 void TWaveView::scrollBy(int64_t columns) {

@@ -93,6 +93,16 @@ private:
     int32_t cursorColumn_ = -1;
     WaveSummary summary_;
     int wheelRest_ = 0;  // eighths of a degree not yet turned into steps
+    // The sample a run of zoom steps keeps in place: while nothing else moved
+    // the view, the next step keeps the same sample, so that the rounding of
+    // each step does not add up.
+    struct ZoomAnchor {
+        int64_t sample = -1;
+        int x = 0;
+        int32_t zoom = 0;
+        int32_t position = -1;
+        uint64_t revision = 0;
+    } zoomAnchor_;
 };
 
 }  // namespace notavox
