@@ -2,16 +2,26 @@
 // and 4/4, several keys and accompaniments, two with gradual tempo changes)
 // with the fluidsynth command and prints what the rhythm analysis finds: the
 // beat F-measure (70 ms), the tempo error, metre, downbeat and key.
-//   rhythm_accuracy [--variant=N] [soundfont...]   (default: the test sound font)
+// With --accurate the notes come from the accurate analysis (the shipped
+// model) instead of the pieces' own, and it prints besides the onset F1
+// (50 ms, same pitch) of the notes as the tempo-mapped file holds them,
+// unquantised and quantised to the pieces' eighths (the grid of every piece;
+// 1/16 of the beats found where they came at half the tempo), and the
+// processor time of the rhythm analysis and the file's layout against that
+// of the accurate analysis.
+//   rhythm_accuracy [--variant=N] [--accurate] [soundfont...]   (default: the test sound font)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "audio/WavFile.h"
+#include "recognition/AccurateConversion.h"
 #include "rhythm/RhythmAnalysis.h"
+#include "rhythm/TempoMappedExport.h"
 #include "tests/rhythm/RhythmTestSupport.h"
 
 using namespace notavox;
@@ -51,17 +61,43 @@ std::vector<PieceSpec> Pieces(int variant) {
 
 const char* const kNames[] = {"C", "Cis", "D", "Es", "E", "F", "Fis", "G", "As", "A", "B", "H"};
 
+double ProcessorSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// The notes as the file holds them, back in seconds.
+std::vector<TranscribedNote> InSeconds(const TempoMappedLayout& layout) {
+    std::vector<TranscribedNote> notes;
+    for (const TickNote& n : layout.placed.notes)
+        notes.push_back({n.pitch, layout.placed.map.secondsAt(double(n.on)), layout.placed.map.secondsAt(double(n.off)),
+                         n.velocity});
+    return notes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> fonts;
     int variant = 0;
+    bool accurate = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a.rfind("--variant=", 0) == 0)
             variant = std::atoi(a.c_str() + 10);
+        else if (a == "--accurate")
+            accurate = true;
         else
             fonts.push_back(a);
+    }
+    recognition::ModelLoad model;
+    if (accurate) {
+        model = recognition::LoadModel(NOTAVOX_BINARY_DIR "/notes.nvm");
+        if (!model.ok) {
+            std::printf("%s\n", model.message.c_str());
+            return 1;
+        }
     }
     if (fonts.empty()) fonts.push_back(kTestSoundFont);
     if (!HaveFluidsynth()) {
@@ -74,6 +110,7 @@ int main(int argc, char** argv) {
                     "err%", "metre", "down", "key", "found");
         double fSum = 0;
         int pieces = 0, steadyOk = 0, steady = 0, keyOk = 0, metreOk = 0, downOk = 0;
+        double onsetSum = 0, quantisedSum = 0, accurateCpu = 0, rhythmCpu = 0;
         for (const PieceSpec& s : Pieces(variant)) {
             const Piece piece = MakePiece(s);
             const std::string mid = MakeTempFileName("rhythm_acc", ".mid");
@@ -88,7 +125,35 @@ int main(int argc, char** argv) {
             }
             AudioDocument doc;
             doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
-            const RhythmAnalysis r = AnalyseRhythm(doc, piece.notes);
+            RhythmAnalysis r;
+            if (accurate) {
+                OperationHost quiet;
+                const double c0 = ProcessorSeconds();
+                const std::vector<TranscribedNote> notes =
+                    recognition::TranscribeRecording(doc, model.model, quiet).notes;
+                const double c1 = ProcessorSeconds();
+                const TempoAnalysis a = AnalyseTempo(doc, notes);
+                const TempoMappedLayout plain = LayOutTempoMapped(a, notes, {});
+                // The piece's eighths: 1/8 of the beats found, or 1/16 where
+                // they came at half the tempo (1/4 where at twice).
+                const double ratio = MedianTempo(piece.beats) / std::max(1.0, a.found.beats.tempoBpm);
+                TempoChoices eighths;
+                eighths.grid = ratio > 1.5 ? QuantizeGrid::Sixteenth
+                                           : (ratio < 0.75 ? QuantizeGrid::Quarter : QuantizeGrid::Eighth);
+                const TempoMappedLayout quantised = LayOutTempoMapped(a, notes, eighths);
+                const double c2 = ProcessorSeconds();
+                accurateCpu += c1 - c0;
+                rhythmCpu += c2 - c1;
+                r = a.found;
+                const double f1 = OnsetF1(piece.notes, InSeconds(plain));
+                const double q1 = OnsetF1(piece.notes, InSeconds(quantised));
+                onsetSum += f1;
+                quantisedSum += q1;
+                std::printf("     onset F1 %.3f, quantised to 1/%d %.3f (%+.3f); %zu notes found, %zu played\n", f1,
+                            4 * GridDivisions(eighths.grid), q1, q1 - f1, notes.size(), piece.notes.size());
+            } else {
+                r = AnalyseRhythm(doc, piece.notes);
+            }
             const double f = BeatFMeasure(piece.beats, r.beats.beats);
             const double trueBpm = s.endBpm > 0 ? 0 : s.bpm;
             const double err = trueBpm > 0 ? 100.0 * (r.beats.tempoBpm - trueBpm) / trueBpm : 0;
@@ -138,8 +203,17 @@ int main(int argc, char** argv) {
             metreOk += metre;
             downOk += down;
         }
-        std::printf("mean F %.3f  tempo within 4%%: %d of %d steady  metre %d/%d  downbeat %d/%d  key %d/%d\n\n",
+        std::printf("mean F %.3f  tempo within 4%%: %d of %d steady  metre %d/%d  downbeat %d/%d  key %d/%d\n",
                     fSum / pieces, steadyOk, steady, metreOk, pieces, downOk, pieces, keyOk, pieces);
+        if (accurate) {
+            std::printf("accurate notes: mean onset F1 %.3f, quantised to the eighths %.3f (%+.3f; target no more than "
+                        "0.02 lower)\n",
+                        onsetSum / pieces, quantisedSum / pieces, (quantisedSum - onsetSum) / pieces);
+            std::printf("processor time: accurate analysis %.2f s, rhythm analysis and file layout %.3f s = %.1f %% "
+                        "(target at most 10 %%)\n",
+                        accurateCpu, rhythmCpu, 100 * rhythmCpu / accurateCpu);
+        }
+        std::printf("\n");
     }
     return 0;
 }

@@ -38,7 +38,7 @@ std::string withCause(const char* text, const std::string& cause) {
 }  // namespace
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads, bool accurate) {
+                      const Mp3Codecs& codecs, unsigned threads, bool accurate, const TempoChoices& tempo) {
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
@@ -56,8 +56,12 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
         case OutputKind::Midi: {
             if (accurate) {
                 const std::atomic<bool> never{false};
+                const recognition::NotesWriter write = [&](const std::vector<TranscribedNote>& notes,
+                                                           const std::string& fileName) {
+                    return SaveTempoMapped(AnalyseTempo(doc, notes, threads), notes, tempo, fileName);
+                };
                 const recognition::AccurateOutcome outcome =
-                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads);
+                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads, std::string(), write);
                 result.ok = outcome.result == recognition::AccurateResult::Written;
                 result.notes = outcome.notes;
                 if (!result.ok) result.message = outcome.message;

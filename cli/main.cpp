@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,13 +45,28 @@ const char* kHelp =
     "\n"
     "Mit --accurate erkennt ein trainiertes Notenmodell die Noten: auch Akkorde, zwei\n"
     "Hände und mehrere Instrumente, mit Anschlag und Länge jeder Note, unabhängig von\n"
-    "der Lautstärke. Die Aufnahme wird dafür in Mono auf 16000 Hz gebracht; die\n"
-    "MIDI-Datei hat denselben Aufbau (16 Spuren, die Noten in Spur 1). Ohne --accurate\n"
-    "bleibt alles wie bei \"Speichern als MID...\". Das Modell (notes.nvm) liegt neben\n"
-    "dem Programm oder in share/notavox.\n"
+    "der Lautstärke. Die Aufnahme wird dafür in Mono auf 16000 Hz gebracht. Dazu\n"
+    "werden Tempo, Schläge, Takt und Tonart erkannt: die MIDI-Datei (16 Spuren, die\n"
+    "Noten in Spur 1) hat eine Tempokarte, auf der jeder Schlag auf einer Viertel\n"
+    "(bei 6/8 auf einer punktierten Viertel) und der erste Taktanfang auf einem\n"
+    "Taktstrich liegt, dazu Taktart und Tonart, so dass Notenprogramme sie richtig\n"
+    "lesen. Die Noten klingen trotzdem genau zu ihrer Zeit in der Aufnahme, außer sie\n"
+    "werden auf ein Raster gezogen (--quantize). Ohne --accurate bleibt alles wie bei\n"
+    "\"Speichern als MID...\". Das Modell (notes.nvm) liegt neben dem Programm oder in\n"
+    "share/notavox.\n"
     "\n"
     "Optionen:\n"
     "  --accurate            genaue Analyse für MIDI-Ausgaben (siehe oben)\n"
+    "  --tempo auto|BPM      nur mit --accurate: auto (Vorgabe) folgt den erkannten\n"
+    "                        Schlägen; eine Zahl von 20 bis 300 gibt ein festes Tempo\n"
+    "                        in Schlägen pro Minute, der erste Takt beginnt am Anfang\n"
+    "                        der Aufnahme\n"
+    "  --quantize RASTER     nur mit --accurate: Notenanfänge und -längen zum Raster\n"
+    "                        ziehen: OFF (Vorgabe), 1/4, 1/8, 1/16, 1/8T, 1/16T\n"
+    "                        (T: Triolen)\n"
+    "  --quantize-strength PROZENT\n"
+    "                        nur mit --accurate: wie weit die Noten zum Raster rücken,\n"
+    "                        0 bis 100 (Vorgabe 100)\n"
     "  -o, --output ORDNER   Zielordner für mehrere Eingaben\n"
     "  -q, --quiet           keine Fortschrittsanzeige und keine Zusammenfassung\n"
     "  --rate HZ             Samplefrequenz der MP3-Ausgabe (Vorgabe 44100):\n"
@@ -124,6 +140,8 @@ int main(int argc, char** argv) {
     bool haveOutDir = false;
     bool quiet = false;
     bool accurate = false;
+    TempoChoices tempo;
+    std::string tempoFlag;  // the first of the flags that need --accurate
     Mp3Settings mp3;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -151,6 +169,31 @@ int main(int argc, char** argv) {
                              rate ? AllowedMp3OutputRates().c_str() : AllowedMp3BitRates().c_str());
                 return 2;
             }
+        } else if (a == "--tempo" || a == "--quantize" || a == "--quantize-strength") {
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            const char* allowed = "auto oder 20 bis 300 Schläge pro Minute";
+            bool ok = false;
+            if (a == "--tempo") {
+                const std::optional<double> bpm = ParseTempoBpm(value);
+                ok = bpm.has_value();
+                tempo.tempoBpm = bpm.value_or(0);
+            } else if (a == "--quantize") {
+                const std::optional<QuantizeGrid> grid = ParseQuantizeGrid(value);
+                ok = grid.has_value();
+                tempo.grid = grid.value_or(QuantizeGrid::Off);
+                allowed = "OFF, 1/4, 1/8, 1/16, 1/8T, 1/16T";
+            } else {
+                const std::optional<int> percent = ParseStrengthPercent(value);
+                ok = percent.has_value();
+                tempo.strengthPercent = percent.value_or(100);
+                allowed = "0 bis 100 (Prozent)";
+            }
+            if (!ok) {
+                std::fprintf(stderr, "notavox-convert: %s %s: erlaubt sind %s\n", a.c_str(),
+                             value.empty() ? "ohne Wert" : value.c_str(), allowed);
+                return 2;
+            }
+            if (tempoFlag.empty()) tempoFlag = a;
         } else if (a == "--") {
             for (++i; i < argc; ++i) inputs.push_back(argv[i]);
         } else if (a.size() > 1 && a[0] == '-') {
@@ -159,6 +202,12 @@ int main(int argc, char** argv) {
         } else {
             inputs.push_back(a);
         }
+    }
+
+    if (!tempoFlag.empty() && !accurate) {
+        std::fprintf(stderr, "notavox-convert: %s gilt nur mit --accurate (Hilfe: notavox-convert --help)\n",
+                     tempoFlag.c_str());
+        return 2;
     }
 
     std::vector<std::unique_ptr<Job>> jobs;
@@ -223,7 +272,7 @@ int main(int argc, char** argv) {
             const size_t k = next.fetch_add(1);
             if (k >= runnable.size()) return;
             Job& j = *runnable[k];
-            j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads, accurate);
+            j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads, accurate, tempo);
             j.done = true;
         }
     };

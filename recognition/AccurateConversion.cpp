@@ -162,7 +162,8 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
 
 AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                                          const std::atomic<bool>& cancel, unsigned threads,
-                                         const std::string& modelFile, std::vector<TranscribedNote>* notesOut) {
+                                         const std::string& modelFile, const NotesWriter& write,
+                                         std::vector<TranscribedNote>* notesOut) {
     AccurateOutcome outcome;
     if (doc.byteCount == 0 || !doc.sampleData) {
         outcome.message = kMidiFileErrorText;
@@ -197,7 +198,7 @@ AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::st
         return outcome;
     }
     Stopwatch clock;
-    const bool written = WriteNotesAsMIDI(t.notes, fileName);
+    const bool written = write ? write(t.notes, fileName) : WriteNotesAsMIDI(t.notes, fileName);
     clock.lap(outcome.times.write, outcome.times.writeCpu);
     outcome.result = written ? AccurateResult::Written : AccurateResult::FileError;
     if (!written) outcome.message = kMidiFileErrorText;

@@ -66,14 +66,19 @@ struct AccurateOutcome {
 
 inline constexpr const char* kCancelledText = "Die Umwandlung wurde abgebrochen.";
 
+// Writes the notes found to the file; false when it could not be written.
+using NotesWriter = std::function<bool(const std::vector<TranscribedNote>& notes, const std::string& fileName)>;
+
 // The whole conversion, as the converter and the window run it: the model is
 // found beside the program (or read from `modelFile` when given), the notes
-// are written to `fileName` in the layout of "Speichern als MID...". With no
-// recording nothing is written. The progress ends at 0. `notesOut`, when
-// given, receives the notes that were written (the window shows them).
+// are written to `fileName` by `write`, or when it is empty in the layout of
+// "Speichern als MID..." (WriteNotesAsMIDI). With no recording nothing is
+// written. The progress ends at 0. `notesOut`, when given, receives the notes
+// that were written (the window shows them).
 AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                                          const std::atomic<bool>& cancel, unsigned threads = 0,
                                          const std::string& modelFile = std::string(),
+                                         const NotesWriter& write = NotesWriter(),
                                          std::vector<TranscribedNote>* notesOut = nullptr);
 
 }  // namespace notavox::recognition

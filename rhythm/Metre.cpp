@@ -66,8 +66,10 @@ std::vector<double> HarmonyChange(const std::vector<double>& beats, const std::v
 }  // namespace
 
 Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& beats,
-                    const std::vector<TranscribedNote>& notes) {
+                    const std::vector<TranscribedNote>& notes, int beatsPerBar) {
     Metre m;
+    const bool given = beatsPerBar >= 2 && beatsPerBar <= 4;
+    if (given) m.beatsPerBar = beatsPerBar;
     const size_t n = beats.size();
     if (n < 6) return m;
     const double fps = envelope.frameRate;
@@ -129,6 +131,7 @@ Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& be
     }
     int bar = contrast[3] > contrast[4] ? 3 : 4;
     if (contrast[2] > kTwoOverFour * contrast[4] && contrast[2] > contrast[3]) bar = 2;
+    if (given) bar = beatsPerBar;
     m.beatsPerBar = bar;
     m.firstDownbeat = phase[bar];
 

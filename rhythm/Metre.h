@@ -26,8 +26,10 @@ struct Metre {
     int denominator() const { return compound ? 8 : 4; }
 };
 
-// `notes` may be empty.
+// `notes` may be empty. `beatsPerBar` 2, 3 or 4 takes that bar length as
+// given and finds only its first downbeat and whether it is compound; 0
+// finds the bar length too.
 Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& beats,
-                    const std::vector<TranscribedNote>& notes);
+                    const std::vector<TranscribedNote>& notes, int beatsPerBar = 0);
 
 }  // namespace notavox

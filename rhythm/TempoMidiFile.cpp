@@ -14,6 +14,8 @@ namespace {
 // tempo anchor of its own. Half a tick is longer than this only for beats of
 // more than 0.9 s, so faster pieces get no tempo events between beats.
 constexpr double kTimeTolerance = 0.0009;
+// The division of the program's MIDI files.
+constexpr int kTicksPerQuarter = 500;
 
 struct Placed {
     int64_t tick;
@@ -47,29 +49,35 @@ NoteEvent Note(uint8_t kind, int pitch, int velocity) {
 
 }  // namespace
 
-void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
-                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options) {
-    MidiNeu(song);
-    const int tpq = song.division;
-    const BeatGrid grid = BuildBeatGrid(beats, metre, tpq);
-    const bool quantize = options.grid != QuantizeGrid::Off && options.strengthPercent > 0;
-    TempoMap map = grid.map;
-    if (!quantize) {
-        std::vector<double> times;
-        for (const auto& n : notes) {
-            times.push_back(n.onset);
-            times.push_back(n.offset);
-        }
-        map = RefineForTimes(grid, times, kTimeTolerance);
-    }
-    std::vector<TickNote> placed;
+TempoMappedNotes PlaceNotesUnder(const std::vector<TranscribedNote>& notes, const TempoMap& map,
+                                 const TempoMidiOptions& options) {
+    TempoMappedNotes placed{map, {}};
+    placed.notes.reserve(notes.size());
     for (const auto& n : notes) {
         const int64_t on = std::max<int64_t>(0, std::llround(map.tickAt(std::max(0.0, n.onset))));
         const int64_t off = std::llround(map.tickAt(std::max(0.0, n.offset)));
-        placed.push_back({n.pitch, on, std::max(off, on + 1), n.velocity});
+        placed.notes.push_back({n.pitch, on, std::max(off, on + 1), n.velocity});
     }
-    QuantizeNotes(placed, options.grid, options.strengthPercent, tpq);
+    QuantizeNotes(placed.notes, options.grid, options.strengthPercent, map.ticksPerQuarter());
+    return placed;
+}
 
+TempoMappedNotes PlaceNotesOnBeats(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                                   const Metre& metre, const TempoMidiOptions& options) {
+    const BeatGrid grid = BuildBeatGrid(beats, metre, kTicksPerQuarter);
+    const bool quantize = options.grid != QuantizeGrid::Off && options.strengthPercent > 0;
+    if (quantize) return PlaceNotesUnder(notes, grid.map, options);
+    std::vector<double> times;
+    for (const auto& n : notes) {
+        times.push_back(n.onset);
+        times.push_back(n.offset);
+    }
+    return PlaceNotesUnder(notes, RefineForTimes(grid, times, kTimeTolerance), options);
+}
+
+void FillTempoMappedSong(Song& song, const TempoMappedNotes& placed, const Metre& metre, const KeyEstimate& key) {
+    MidiNeu(song);
+    const TempoMap& map = placed.map;
     std::vector<Placed> events;
     size_t seq = 0;
     const int denominatorPower = metre.denominator() == 8 ? 3 : 2;
@@ -80,7 +88,7 @@ void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, 
         const uint32_t t = s.microsPerQuarter;
         events.push_back({s.tick, 1, seq++, Meta(0x51, {uint8_t(t >> 16), uint8_t(t >> 8), uint8_t(t)})});
     }
-    for (const TickNote& n : placed) {
+    for (const TickNote& n : placed.notes) {
         events.push_back({n.on, 3, seq++, Note(kNoteOn, n.pitch, n.velocity)});
         events.push_back({n.off, 2, seq++, Note(kNoteOff, n.pitch, n.velocity)});
     }
@@ -101,6 +109,11 @@ void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, 
     }
     const NoteEvent end = Meta(kEndOfTrack, {});
     if (void* slot = track->Append()) std::memcpy(slot, &end, sizeof end);
+}
+
+void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options) {
+    FillTempoMappedSong(song, PlaceNotesOnBeats(notes, beats, metre, options), metre, key);
 }
 
 std::string BuildTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,

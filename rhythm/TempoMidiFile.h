@@ -16,6 +16,7 @@
 #include "rhythm/KeyEstimate.h"
 #include "rhythm/Metre.h"
 #include "rhythm/Quantize.h"
+#include "rhythm/TempoMap.h"
 #include "transcription/NoteList.h"
 
 namespace notavox {
@@ -24,6 +25,25 @@ struct TempoMidiOptions {
     QuantizeGrid grid = QuantizeGrid::Off;
     int strengthPercent = 100;
 };
+
+// The notes in ticks under the file's tempo map, as the file holds them.
+struct TempoMappedNotes {
+    TempoMap map;
+    std::vector<TickNote> notes;  // in the order of the notes given, quantised when asked
+};
+
+// Under the map of the beats (BuildBeatGrid). Without quantisation the map
+// gets anchors where a note would be more than a millisecond off its time.
+TempoMappedNotes PlaceNotesOnBeats(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                                   const Metre& metre, const TempoMidiOptions& options = {});
+// Under the given map as it is (say a constant tempo): each note at its
+// nearest ticks.
+TempoMappedNotes PlaceNotesUnder(const std::vector<TranscribedNote>& notes, const TempoMap& map,
+                                 const TempoMidiOptions& options = {});
+
+// Replaces the song by a fresh one and fills its track 0 with the
+// signatures, the map's tempo events and the notes.
+void FillTempoMappedSong(Song& song, const TempoMappedNotes& placed, const Metre& metre, const KeyEstimate& key);
 
 // Replaces the song by a fresh one and fills its track 0.
 void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 namespace notavox::testing {
 namespace {
@@ -59,6 +61,33 @@ double BeatFMeasure(const std::vector<double>& reference, const std::vector<doub
     const double p = double(hits) / double(estimated.size());
     const double rc = double(hits) / double(reference.size());
     return p + rc > 0 ? 2 * p * rc / (p + rc) : 0.0;
+}
+
+double OnsetF1(const std::vector<TranscribedNote>& reference, const std::vector<TranscribedNote>& estimated,
+               double window) {
+    // Per pitch both lists in time order: each reference onset takes the
+    // earliest unmatched estimate in its window, which matches the most.
+    std::map<int, std::vector<double>> ref, est;
+    for (const auto& n : reference) ref[n.pitch].push_back(n.onset);
+    for (const auto& n : estimated) est[n.pitch].push_back(n.onset);
+    size_t matched = 0;
+    for (auto& [pitch, times] : ref) {
+        std::vector<double>& e = est[pitch];
+        std::sort(times.begin(), times.end());
+        std::sort(e.begin(), e.end());
+        size_t j = 0;
+        for (double r : times) {
+            while (j < e.size() && e[j] < r - window) ++j;
+            if (j < e.size() && e[j] <= r + window) {
+                ++matched;
+                ++j;
+            }
+        }
+    }
+    if (matched == 0) return 0.0;
+    const double p = double(matched) / double(estimated.size());
+    const double r = double(matched) / double(reference.size());
+    return 2 * p * r / (p + r);
 }
 
 Piece MakePiece(const PieceSpec& recipe) {
@@ -227,6 +256,38 @@ std::vector<float> ClickTrack(const std::vector<double>& times, double seconds, 
         }
     }
     return x;
+}
+
+bool HaveMido() { return std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") == 0; }
+
+MidoReading ReadWithMido(const std::string& path) {
+    const std::string cmd =
+        "/usr/bin/python3 '" NOTAVOX_SOURCE_DIR "/tests/rhythm/midi_times.py' '" + path + "' 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    if (p) pclose(p);
+    std::istringstream in(out);
+    MidoReading r;
+    std::map<int, std::vector<size_t>> open;
+    std::string kind;
+    long long value, tick;
+    double t;
+    while (in >> kind >> value >> t >> tick) {
+        if (kind == "tempo") {
+            r.tempos.push_back({uint32_t(value), t, tick});
+        } else if (kind == "on") {
+            open[int(value)].push_back(r.notes.size());
+            r.notes.push_back({int(value), t, -1, tick, -1});
+        } else if (kind == "off" && !open[int(value)].empty()) {
+            MidoNote& n = r.notes[open[int(value)].front()];
+            n.offset = t;
+            n.offTick = tick;
+            open[int(value)].erase(open[int(value)].begin());
+        }
+    }
+    return r;
 }
 
 }  // namespace notavox::testing

@@ -17,6 +17,11 @@ namespace notavox::testing {
 double BeatFMeasure(const std::vector<double>& reference, const std::vector<double>& estimated,
                     double window = 0.07);
 
+// Notes matched one to one by pitch with onsets at most `window` seconds
+// apart: F1 of precision and recall; 0 when nothing matches.
+double OnsetF1(const std::vector<TranscribedNote>& reference, const std::vector<TranscribedNote>& estimated,
+               double window = 0.05);
+
 enum class Accompaniment { BlockChords, BrokenChords, Waltz, Sparse };
 
 struct PieceSpec {
@@ -58,5 +63,23 @@ bool Render(const std::string& midiPath, const std::string& wavPath, const std::
 
 // Mono clicks (a decaying 1 kHz tone burst of 20 ms) at the given times.
 std::vector<float> ClickTrack(const std::vector<double>& times, double seconds, int rate);
+
+// A MIDI file as python3-mido plays it (tests/rhythm/midi_times.py).
+struct MidoNote {
+    int pitch;
+    double onset, offset;  // seconds from the file's tempo map; offset -1 while unended
+    int64_t onTick, offTick;
+};
+struct MidoTempo {
+    uint32_t microsPerQuarter;
+    double seconds;
+    int64_t tick;
+};
+struct MidoReading {
+    std::vector<MidoNote> notes;  // in file order of the note-ons; an off ends the earliest open note of its pitch
+    std::vector<MidoTempo> tempos;
+};
+bool HaveMido();
+MidoReading ReadWithMido(const std::string& path);
 
 }  // namespace notavox::testing

@@ -12,7 +12,9 @@
 
 #include "rhythm/Quantize.h"
 #include "rhythm/TempoMap.h"
+#include "rhythm/TempoMappedExport.h"
 #include "rhythm/TempoMidiFile.h"
+#include "RhythmTestSupport.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 
@@ -178,35 +180,14 @@ TEST(Quantize, RepeatedNotesFasterThanTheGridStaySeparate) {
     for (const TickNote& n : chord) EXPECT_EQ(n.on, 1000);
 }
 
-// The notes as python3-mido plays the file: (pitch, on seconds, off seconds)
-// in file order of the note-ons.
+// The notes as python3-mido plays the file, in file order of the note-ons.
 std::vector<TranscribedNote> ReadWithMido(const std::string& path) {
-    const std::string cmd =
-        "/usr/bin/python3 '" NOTAVOX_SOURCE_DIR "/tests/rhythm/midi_times.py' '" + path + "' 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (p && fgets(buf, sizeof buf, p)) out += buf;
-    if (p) pclose(p);
-    std::istringstream in(out);
     std::vector<TranscribedNote> notes;
-    std::map<int, std::vector<size_t>> open;
-    std::string kind;
-    int pitch;
-    double t;
-    while (in >> kind >> pitch >> t) {
-        if (kind == "on") {
-            open[pitch].push_back(notes.size());
-            notes.push_back({pitch, t, -1, 0});
-        } else if (!open[pitch].empty()) {
-            notes[open[pitch].front()].offset = t;
-            open[pitch].erase(open[pitch].begin());
-        }
-    }
+    for (const testing::MidoNote& n : testing::ReadWithMido(path).notes) notes.push_back({n.pitch, n.onset, n.offset, 0});
     return notes;
 }
 
-bool HaveMido() { return std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") == 0; }
+using testing::HaveMido;
 
 TEST(TempoMidiFile, NotesKeepTheirTimesThroughMido) {
     if (!HaveMido()) GTEST_SKIP() << "python3-mido is not installed";
@@ -291,6 +272,63 @@ TEST(TempoMidiFile, LayoutAndSignatures) {
     key.minor = false;
     const std::string g = BuildTempoMappedMIDI({}, beats, m, key);
     EXPECT_EQ(g.substr(30, 6), std::string("\0\xFF\x59\x02\xFF\x00", 6));
+}
+
+// The user's metre, key and fixed tempo over what was found.
+TEST(TempoMappedExport, ChosenMetreKeyAndTempo) {
+    // A waltz whose beats are found from its second beat on: the first
+    // downbeat is the third beat found.
+    testing::PieceSpec s;
+    s.bpm = 100;
+    s.beatsPerBar = 3;
+    s.bars = 8;
+    s.tonic = 2;
+    s.accompaniment = testing::Accompaniment::Waltz;
+    const testing::Piece piece = testing::MakePiece(s);
+    const std::vector<float> clicks = testing::ClickTrack(piece.beats, piece.beats.back() + 1, 22050);
+    TempoAnalysis a;
+    a.envelope = ComputeOnsetEnvelope(clicks.data(), clicks.size(), 22050);
+    a.found.beats.beats.assign(piece.beats.begin() + 1, piece.beats.end());
+    a.found.metre = EstimateMetre(a.envelope, a.found.beats.beats, piece.notes);
+    a.found.key = EstimateKey(piece.notes);
+    ASSERT_EQ(a.found.metre.numerator(), 3);
+    ASSERT_EQ(a.found.metre.firstDownbeat, 2);
+
+    TempoChoices c;
+    c.metre = Metre{3, false, 0};  // the downbeat is found again, not taken from here
+    c.key = KeyEstimate{10, true};
+    TempoMappedLayout l = LayOutTempoMapped(a, piece.notes, c);
+    EXPECT_EQ(l.metre.firstDownbeat, 2);
+    EXPECT_EQ(l.key.tonic, 10);
+    EXPECT_TRUE(l.key.minor);
+    EXPECT_NEAR(std::fmod(l.placed.map.tickAt(a.found.beats.beats[2]) + 0.5, 1500), 0.5, 0.01);  // on a bar line
+
+    // 6/8: every beat found a dotted quarter.
+    c.metre = Metre{2, true, 0};
+    l = LayOutTempoMapped(a, piece.notes, c);
+    EXPECT_EQ(l.metre.numerator(), 6);
+    EXPECT_EQ(l.metre.denominator(), 8);
+    for (double b : a.found.beats.beats) {
+        const double tick = l.placed.map.tickAt(b);
+        EXPECT_NEAR(tick, std::round(tick / 750) * 750, 0.01) << b;
+    }
+
+    // A fixed tempo of 90 dotted quarters: one tempo from the start, the
+    // first bar there, every note within half a tick of its time.
+    c.tempoBpm = 90;
+    l = LayOutTempoMapped(a, piece.notes, c);
+    ASSERT_EQ(l.placed.map.segments().size(), 1u);
+    EXPECT_EQ(l.placed.map.segments()[0].microsPerQuarter, 444444u);
+    EXPECT_EQ(l.metre.firstDownbeat, 0);
+    ASSERT_EQ(l.placed.notes.size(), piece.notes.size());
+    for (size_t i = 0; i < piece.notes.size(); ++i) {
+        EXPECT_NEAR(l.placed.map.secondsAt(double(l.placed.notes[i].on)), piece.notes[i].onset, 0.00045) << i;
+        EXPECT_NEAR(l.placed.map.secondsAt(double(l.placed.notes[i].off)), piece.notes[i].offset, 0.00045) << i;
+    }
+    // Quantised to quarters from the start of the recording.
+    c.grid = QuantizeGrid::Quarter;
+    l = LayOutTempoMapped(a, piece.notes, c);
+    for (const TickNote& n : l.placed.notes) EXPECT_EQ(n.on % 500, 0);
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+#include "rhythm/TempoMappedExport.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+#include "rhythm/TempoMap.h"
+#include "transcription/MidiFile.h"
+
+namespace notavox {
+namespace {
+
+constexpr int kTicksPerQuarter = 500;  // the division of the program's MIDI files
+
+// One tempo event from tick 0 on: the given beats a minute, a beat being a
+// quarter or a dotted quarter.
+TempoMap ConstantTempo(double bpm, bool compound) {
+    const double beatMicros = 60e6 / bpm;
+    const double quarterMicros = compound ? beatMicros * 2.0 / 3.0 : beatMicros;
+    const int64_t tempo = std::clamp<int64_t>(std::llround(quarterMicros), 1, 0xFFFFFF);
+    return TempoMap(kTicksPerQuarter, {0, kTicksPerQuarter}, {0, tempo});
+}
+
+}  // namespace
+
+TempoAnalysis AnalyseTempo(const AudioDocument& doc, const std::vector<TranscribedNote>& notes, unsigned threads) {
+    TempoAnalysis a;
+    a.envelope = ComputeOnsetEnvelope(doc, threads);
+    a.found = AnalyseRhythm(a.envelope, notes);
+    return a;
+}
+
+TempoMappedLayout LayOutTempoMapped(const TempoAnalysis& analysis, const std::vector<TranscribedNote>& notes,
+                                    const TempoChoices& choices) {
+    TempoMappedLayout out;
+    out.metre = analysis.found.metre;
+    out.key = choices.key ? *choices.key : analysis.found.key;
+    const TempoMidiOptions options{choices.grid, std::clamp(choices.strengthPercent, 0, 100)};
+    const bool fixed = choices.tempoBpm > 0;
+    if (choices.metre) {
+        out.metre.beatsPerBar = std::clamp(choices.metre->beatsPerBar, 2, 4);
+        out.metre.compound = choices.metre->compound;
+        if (!fixed)
+            out.metre.firstDownbeat =
+                EstimateMetre(analysis.envelope, analysis.found.beats.beats, notes, out.metre.beatsPerBar)
+                    .firstDownbeat;
+    }
+    if (fixed) {
+        out.metre.firstDownbeat = 0;
+        const double bpm = std::clamp(choices.tempoBpm, kSlowestFixedBpm, kFastestFixedBpm);
+        out.placed = PlaceNotesUnder(notes, ConstantTempo(bpm, out.metre.compound), options);
+    } else {
+        out.placed = PlaceNotesOnBeats(notes, analysis.found.beats.beats, out.metre, options);
+    }
+    return out;
+}
+
+bool SaveTempoMapped(const TempoAnalysis& analysis, const std::vector<TranscribedNote>& notes,
+                     const TempoChoices& choices, const std::string& fileName) {
+    const TempoMappedLayout layout = LayOutTempoMapped(analysis, notes, choices);
+    Song song;
+    FillTempoMappedSong(song, layout.placed, layout.metre, layout.key);
+    return SaveAsMIDI(song, fileName);
+}
+
+std::optional<double> ParseTempoBpm(const std::string& text) {
+    std::string t;
+    for (char c : text) t += char(std::tolower(static_cast<unsigned char>(c)));
+    if (t == "auto") return 0.0;
+    std::replace(t.begin(), t.end(), ',', '.');
+    double v = 0;
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::fixed);
+    if (t.empty() || error != std::errc() || end != t.data() + t.size()) return std::nullopt;
+    if (!(v >= kSlowestFixedBpm && v <= kFastestFixedBpm)) return std::nullopt;
+    return v;
+}
+
+std::optional<int> ParseStrengthPercent(const std::string& text) {
+    std::string t = text;
+    if (!t.empty() && t.back() == '%') t.pop_back();
+    int v = 0;
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (t.empty() || error != std::errc() || end != t.data() + t.size() || v < 0 || v > 100) return std::nullopt;
+    return v;
+}
+
+}  // namespace notavox
