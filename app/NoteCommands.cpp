@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/MainUnit.h"
+#include "app/TempoFUnit.h"
 #include "recognition/AccurateConversion.h"
 #include "recognition/ModelLocation.h"
 #include "recognition/SongNotes.h"
@@ -145,6 +146,10 @@ void TMainForm::Notenanzeigen1Click() { NoteView1->setVisible(Notenanzeigen1->is
 
 namespace {
 
+double seconds(const AudioDocument& doc) {
+    return doc.sampleRate > 0 ? double(doc.frameCount()) / doc.sampleRate : 0.0;
+}
+
 QString missingModelText() {
     QString text = QString("Die Modelldatei %1 wurde nicht gefunden. Ohne sie ist die genaue Erkennung nicht "
                            "möglich.\n\nGesucht wurde hier:")
@@ -169,21 +174,49 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     }
 
     // The converter's own entry point, so that the file is the one
-    // notavox-convert --accurate writes.
+    // notavox-convert --accurate writes. Its writer only analyses the beats,
+    // metre and key on the worker thread; the file is written after the
+    // user saw them in the dialog.
     recognition::AccurateOutcome outcome;
     std::vector<TranscribedNote> notes;
+    TempoAnalysis analysis;
     const std::string fileName = toFileName(name);
+    const recognition::NotesWriter analyse = [&](const std::vector<TranscribedNote>& found, const std::string&) {
+        analysis = AnalyseTempo(document, found);
+        notes = found;
+        return true;
+    };
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        outcome = recognition::ConvertRecordingAccurate(document, fileName, host, cancel, 0, model, &notes);
+        outcome = recognition::ConvertRecordingAccurate(document, fileName, host, cancel, 0, model, analyse);
     });
     StatusBar1->setPanelText(0, QString());
     switch (outcome.result) {
-        case recognition::AccurateResult::Written: ShowNotes(std::move(notes)); break;
-        case recognition::AccurateResult::Cancelled: StatusBar1->setPanelText(0, recognition::kCancelledText); break;
-        case recognition::AccurateResult::NoRecording: break;
-        default: ShowMessage(QString::fromStdString(outcome.message), MsgIcon::Error); break;
+        case recognition::AccurateResult::Written: break;
+        case recognition::AccurateResult::Cancelled:
+            StatusBar1->setPanelText(0, recognition::kCancelledText);
+            return;
+        case recognition::AccurateResult::NoRecording: return;
+        default: ShowMessage(QString::fromStdString(outcome.message), MsgIcon::Error); return;
     }
+
+    TTempoForm dialog(analysis.found, this);
+    if (prompts().showModal(dialog) != QDialog::Accepted) {
+        // Not saved, but the notes are there to be seen.
+        ShowNotes(std::move(notes), false);
+        NoteView1->setBeats(BeatLines(analysis, LayOutTempoMapped(analysis, NoteView1->notes(), TempoChoices()),
+                                      TempoChoices(), seconds(document)));
+        StatusBar1->setPanelText(0, "Nicht gespeichert");
+        return;
+    }
+    const TempoChoices choices = dialog.choices();
+    if (!SaveTempoMapped(analysis, notes, choices, fileName)) {
+        ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
+        return;
+    }
+    const TempoMappedLayout layout = LayOutTempoMapped(analysis, notes, choices);
+    ShowNotes(std::move(notes));
+    NoteView1->setBeats(BeatLines(analysis, layout, choices, seconds(document)));
 }
 
 void TMainForm::Notenerkennen1Click() {
@@ -220,6 +253,7 @@ void TMainForm::Notenerkennen1Click() {
         return;
     }
     recognition::Transcription t;
+    TempoAnalysis analysis;
     std::string error;
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
@@ -230,6 +264,7 @@ void TMainForm::Notenerkennen1Click() {
         }
         try {
             t = recognition::TranscribeRecording(document, load.model, host, &cancel);
+            if (t.error.empty() && !t.cancelled) analysis = AnalyseTempo(document, t.notes);
         } catch (const std::bad_alloc&) {
             error = "Nicht genug Speicher für die Analyse";
         }
@@ -241,7 +276,9 @@ void TMainForm::Notenerkennen1Click() {
     } else if (t.cancelled || workRunner.cancelRequested()) {
         StatusBar1->setPanelText(0, recognition::kCancelledText);
     } else {
+        const TempoMappedLayout layout = LayOutTempoMapped(analysis, t.notes, TempoChoices());
         ShowNotes(std::move(t.notes));
+        NoteView1->setBeats(BeatLines(analysis, layout, TempoChoices(), seconds(document)));
     }
 }
 

@@ -64,6 +64,25 @@ bool SaveTempoMapped(const TempoAnalysis& analysis, const std::vector<Transcribe
     return SaveAsMIDI(song, fileName);
 }
 
+std::vector<BeatLine> BeatLines(const TempoAnalysis& analysis, const TempoMappedLayout& layout,
+                                const TempoChoices& choices, double seconds) {
+    std::vector<BeatLine> lines;
+    const int perBar = std::max(1, layout.metre.beatsPerBar);
+    const auto barStart = [&](int64_t i) {
+        const int64_t k = i - layout.metre.firstDownbeat;
+        return k >= 0 && k % perBar == 0;
+    };
+    if (choices.tempoBpm > 0) {
+        // A beat is a dotted quarter in compound metre, as ConstantTempo has it.
+        const double beat = 60.0 / std::clamp(choices.tempoBpm, kSlowestFixedBpm, kFastestFixedBpm);
+        for (int64_t i = 0; double(i) * beat <= seconds; ++i) lines.push_back({double(i) * beat, barStart(i)});
+        return lines;
+    }
+    const std::vector<double>& beats = analysis.found.beats.beats;
+    for (size_t i = 0; i < beats.size() && beats[i] <= seconds; ++i) lines.push_back({beats[i], barStart(int64_t(i))});
+    return lines;
+}
+
 std::optional<double> ParseTempoBpm(const std::string& text) {
     std::string t;
     for (char c : text) t += char(std::tolower(static_cast<unsigned char>(c)));

@@ -63,6 +63,16 @@ TempoMappedLayout LayOutTempoMapped(const TempoAnalysis& analysis, const std::ve
 bool SaveTempoMapped(const TempoAnalysis& analysis, const std::vector<TranscribedNote>& notes,
                      const TempoChoices& choices, const std::string& fileName);
 
+// The beats of the layout as lines for a view: each beat's time and whether
+// it starts a bar, up to `seconds` (the length of the recording). A fixed
+// tempo has its beats from the start of the recording on.
+struct BeatLine {
+    double seconds = 0;
+    bool barStart = false;
+};
+std::vector<BeatLine> BeatLines(const TempoAnalysis& analysis, const TempoMappedLayout& layout,
+                                const TempoChoices& choices, double seconds);
+
 // "auto" (any letter case) gives 0, a number of beats a minute in the range
 // above (a decimal point or comma) gives itself; nothing for other texts.
 std::optional<double> ParseTempoBpm(const std::string& text);

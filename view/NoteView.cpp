@@ -18,6 +18,9 @@ const QColor kBlackKeyRowColor(24, 24, 30);
 const QColor kOctaveLineColor(70, 70, 86);
 const QColor kSelectionColor(128, 128, 255, 90);
 const QColor kNoteEdgeColor(0, 0, 0);
+const QColor kBarLineColor(150, 150, 175);
+const QColor kBeatLineColor(64, 64, 80);
+constexpr int64_t kMinBeatSpacing = 6;  // columns between two beats for them to be drawn
 
 bool isBlackKey(int pitch) {
     switch (pitch % 12) {
@@ -74,6 +77,7 @@ void TNoteView::setTopKey(int key) {
 
 void TNoteView::setNotes(std::vector<TranscribedNote> notes) {
     notes_ = std::move(notes);
+    beats_.clear();
     notesRevision_ = document_.revision;
     if (!notes_.empty()) {
         int lo = 127, hi = 0;
@@ -90,8 +94,19 @@ void TNoteView::setNotes(std::vector<TranscribedNote> notes) {
     update();
 }
 
+void TNoteView::setBeats(std::vector<BeatLine> beats) {
+    beats_ = std::move(beats);
+    update();
+}
+
+const std::vector<BeatLine>& TNoteView::beats() const {
+    static const std::vector<BeatLine> none;
+    return stale() ? none : beats_;
+}
+
 void TNoteView::clearNotes() {
     notes_.clear();
+    beats_.clear();
     update();
 }
 
@@ -117,7 +132,10 @@ void TNoteView::wheelEvent(QWheelEvent* e) {
 }
 
 void TNoteView::paintEvent(QPaintEvent*) {
-    if (stale() && !notes_.empty()) notes_.clear();
+    if (stale()) {
+        notes_.clear();
+        beats_.clear();
+    }
     QPainter g(this);
     const int w = width();
     const int h = height();
@@ -138,6 +156,18 @@ void TNoteView::paintEvent(QPaintEvent*) {
         const int32_t b = SelectionColumn(document_.selectionEnd, wave_->zoom(), wave_->position(), w);
         const int from = std::max(std::min(a, b), 0), to = std::min(std::max(a, b), w);
         if (to > from) g.fillRect(QRect(from, 0, to - from, h), kSelectionColor);
+    }
+
+    // Bar lines, and the beats between them while they stand far enough apart.
+    if (beats_.size() > 1) {
+        const int64_t spacing = columnOf(beats_[1].seconds) - columnOf(beats_[0].seconds);
+        const bool showBeats = spacing >= kMinBeatSpacing;
+        for (const BeatLine& b : beats_) {
+            if (!b.barStart && !showBeats) continue;
+            const int64_t x = columnOf(b.seconds);
+            if (x < 0 || x >= w) continue;
+            g.fillRect(QRect(int(x), 0, 1, h), b.barStart ? kBarLineColor : kBeatLineColor);
+        }
     }
 
     // The notes.

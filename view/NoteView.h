@@ -1,7 +1,8 @@
 // The note view: the notes found in the recording as a piano roll, in a
 // strip under the waveform view and on the same time axis. It follows the
 // waveform view's zoom, scroll position, selection and playback cursor; a
-// keyboard with the note names (C4 = middle C) lies over its left edge, the
+// keyboard with the note names (C4 = middle C) lies over its left edge, bar
+// and beat lines stand behind the notes once the beats are known, the
 // colour of a note shows its velocity, and it scrolls vertically over the 88
 // keys of a piano.
 //
@@ -17,6 +18,7 @@
 
 #include "audio/AudioDocument.h"
 #include "recognition/TranscribedNote.h"
+#include "rhythm/TempoMappedExport.h"
 
 class QScrollBar;
 
@@ -39,6 +41,10 @@ public:
     // to the keys they use.
     void setNotes(std::vector<TranscribedNote> notes);
     void clearNotes();
+    // Bar and beat lines behind the notes (setNotes drops them); they belong
+    // to the recording as the notes do.
+    void setBeats(std::vector<BeatLine> beats);
+    const std::vector<BeatLine>& beats() const;
     // The notes, as long as they still belong to the recording.
     const std::vector<TranscribedNote>& notes() const;
     bool hasNotes() const { return !notes().empty(); }
@@ -71,6 +77,7 @@ private:
     TWaveView* wave_;
     QScrollBar* keyBar_;
     std::vector<TranscribedNote> notes_;
+    std::vector<BeatLine> beats_;
     uint64_t notesRevision_ = 0;
     int topKey_ = 84;
 };

@@ -6,17 +6,21 @@
 #include <QAction>
 #include <QMenu>
 #include <QComboBox>
+#include <QLabel>
+#include <QDoubleSpinBox>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "app/TempoFUnit.h"
 #include "audio/WavFile.h"
 #include "cli/ToolRun.h"
 #include "recognition/AccurateConversion.h"
@@ -112,6 +116,34 @@ TEST(NoteView, DrawsTheNotesOnTheWaveformsColumnsForZoomAndScroll) {
     EXPECT_FALSE(v.hasNotes());
 }
 
+TEST(NoteView, DrawsBarLinesAlwaysAndBeatLinesWhileTheyStandApart) {
+    Form f;
+    TMainForm& m = f.m();
+    m.resize(900, 700);
+    m.show();
+    f.loadSilence(8000, 30.0);
+    m.ShowNotes({{100, 0.0, 0.1, 100}});  // far above the rows looked at
+    TNoteView& v = *m.NoteView1;
+    v.setTopKey(60);
+    std::vector<BeatLine> beats;
+    for (int i = 0; i < 40; ++i) beats.push_back({0.5 * i, i % 4 == 0});
+    v.setBeats(beats);
+    m.RxSlider1->setValue(0);
+    const int y = v.rowTop(57) + 2;
+    const auto column = [&](double s) { return int(v.columnOf(s)); };
+    m.ZoomOutEd->setValue(100);  // a beat every 40 columns
+    const QRgb bar = pixel(v, column(4.0), y), beat = pixel(v, column(4.5), y), between = pixel(v, column(4.25), y);
+    EXPECT_NE(bar, between);
+    EXPECT_NE(beat, between);
+    EXPECT_NE(bar, beat);
+    m.ZoomOutEd->setValue(1000);  // a beat every 4 columns: only the bars
+    EXPECT_EQ(pixel(v, column(16.0), y), bar);
+    EXPECT_EQ(pixel(v, column(16.5), y), between);
+    // A changed recording drops the lines with the notes.
+    m.document.touch();
+    EXPECT_TRUE(v.beats().empty());
+}
+
 TEST(AccurateInWindow, CancellingWritesNothingAndKeepsTheRecording) {
     TempDir dir;
     Form f;
@@ -156,29 +188,96 @@ TEST(AccurateInWindow, CancellingWritesNothingAndKeepsTheRecording) {
     EXPECT_EQ(m.document.sampleRate, rate);
 }
 
-TEST(AccurateInWindow, TheWindowWritesTheConvertersFileAndShowsItsNotes) {
+// Struck notes at 100 beats a minute, every third one louder: 16-bit mono.
+AudioDocument pulses(int32_t rate, double seconds) {
+    const int64_t frames = int64_t(rate * seconds);
+    SampleBlock b = allocateBlock(size_t(frames) * 2);
+    auto* s = reinterpret_cast<int16_t*>(b.get());
+    for (int64_t i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        const int beat = int(t / 0.6);
+        const double since = t - beat * 0.6;
+        const double hz = beat % 3 == 0 ? 261.63 : 392.0;
+        const double amp = (beat % 3 == 0 ? 0.6 : 0.3) * std::exp(-since * 8.0);
+        s[i] = int16_t(std::lround(20000 * amp * std::sin(2 * M_PI * hz * since)));
+    }
+    AudioDocument doc;
+    doc.replace(std::move(b), int32_t(frames * 2), rate, false, true);
+    return doc;
+}
+
+TEST(AccurateInWindow, TheWindowAsksTempoMetreAndKeyAndWritesTheConvertersFile) {
     TempDir dir;
     const std::string model = writeModel(dir);
     // The converter finds the model beside itself.
     std::filesystem::copy_file(notavox::testing::kConvertTool, dir.file("notavox-convert"));
-    AudioDocument doc = notavox::testing::toneRecording(16000, false, true, 6.0, {{261.63, 0.4}, {392.0, 0.3}});
+    AudioDocument doc = pulses(16000, 12.0);
     ASSERT_TRUE(WriteWAVFile(dir.file("in.wav"), doc.sampleData.get(), false, true, 16000, doc.byteCount));
+    const auto convert = [&](const std::string& flags, const std::string& out) {
+        const std::string cmd = "'" + dir.file("notavox-convert") + "' -q --accurate " + flags + " '" +
+                                dir.file("in.wav") + "' '" + dir.file(out) + "' 2>&1";
+        return std::system(cmd.c_str());
+    };
 
     Form f;
     TMainForm& m = f.m();
     m.modelFile = model;
     f.load(std::move(doc));
+
+    // OK on what was found: the converter's file with its defaults.
+    QString shown;
     f.prompts.answerFile(QString::fromStdString(dir.file("window")));  // the extension is added
+    f.prompts.dialogAnswers.push_back([&](QDialog& d) {
+        auto& t = static_cast<TTempoForm&>(d);
+        shown = t.windowTitle() + " | " + t.FoundLabel->text();
+        EXPECT_TRUE(t.FolgenCheck->isChecked());
+        EXPECT_FALSE(t.TempoEd->isEnabled());
+        EXPECT_EQ(t.QuantisierenBox->currentText(), "Aus");
+        EXPECT_FALSE(t.StaerkeEd->isEnabled());
+        return int(QDialog::Accepted);
+    });
     m.SpeichernalsMIDgenaueErkennung1->trigger();
     EXPECT_TRUE(f.prompts.messages.empty()) << f.prompts.messageTexts().join("; ").toStdString();
-
-    const std::string cmd = "'" + dir.file("notavox-convert") + "' -q --accurate '" + dir.file("in.wav") + "' '" +
-                            dir.file("tool.mid") + "' 2>&1";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(shown.startsWith("Tempo, Takt und Tonart | Gefunden: 100 Schläge pro Minute, ")) << shown.toStdString();
+    ASSERT_EQ(convert("", "tool.mid"), 0);
     const std::string window = readFile(dir.file("window.MID"));
     ASSERT_FALSE(window.empty());
     EXPECT_EQ(window, readFile(dir.file("tool.mid")));
     EXPECT_TRUE(m.NoteView1->isVisibleTo(&m));
+    // The beats found stand in the note view, 0.6 s apart, with bar lines among them.
+    const std::vector<BeatLine>& beats = m.NoteView1->beats();
+    ASSERT_GE(beats.size(), 10u);
+    EXPECT_NEAR(beats[6].seconds - beats[5].seconds, 0.6, 0.03);
+    EXPECT_GE(std::count_if(beats.begin(), beats.end(), [](const BeatLine& b) { return b.barStart; }), 2);
+
+    // A fixed tempo and quantisation: the converter's file with the same flags.
+    f.prompts.answerFile(QString::fromStdString(dir.file("fixed.mid")));
+    f.prompts.dialogAnswers.push_back([](QDialog& d) {
+        auto& t = static_cast<TTempoForm&>(d);
+        t.FolgenCheck->setChecked(false);
+        EXPECT_TRUE(t.TempoEd->isEnabled());
+        t.TempoEd->setValue(90);
+        t.QuantisierenBox->setCurrentText("1/8");
+        EXPECT_TRUE(t.StaerkeEd->isEnabled());
+        t.StaerkeEd->setValue(60);
+        return int(QDialog::Accepted);
+    });
+    m.SpeichernalsMIDgenaueErkennung1->trigger();
+    ASSERT_EQ(convert("--tempo 90 --quantize 1/8 --quantize-strength 60", "fixed-tool.mid"), 0);
+    EXPECT_EQ(readFile(dir.file("fixed.mid")), readFile(dir.file("fixed-tool.mid")));
+    const std::vector<BeatLine>& fixed = m.NoteView1->beats();
+    ASSERT_GE(fixed.size(), 10u);
+    EXPECT_DOUBLE_EQ(fixed[1].seconds, 60.0 / 90);
+    EXPECT_TRUE(fixed[0].barStart);
+
+    // Abbrechen writes nothing; the notes are still shown.
+    f.prompts.answerFile(QString::fromStdString(dir.file("none.mid")));
+    f.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Rejected); });
+    m.SpeichernalsMIDgenaueErkennung1->trigger();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("none.mid")));
+    EXPECT_EQ(m.StatusBar1->panelText(0), "Nicht gespeichert");
+    EXPECT_TRUE(m.NoteView1->hasNotes());
+    EXPECT_TRUE(f.prompts.messages.empty());
 }
 
 TEST(AccurateInWindow, AMissingModelIsNamed) {
