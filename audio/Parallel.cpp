@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
+#include <mutex>
 #include <system_error>
 
 namespace notavox {
@@ -29,19 +31,45 @@ bool StartThread(std::thread& thread, std::function<void()> body) {
 
 void RunInParts(size_t parts, const std::function<void(size_t)>& part) {
     if (parts == 0) return;
+    std::mutex errorLock;
+    std::exception_ptr error;
+    auto guarded = [&](size_t i) {
+        try {
+            part(i);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(errorLock);
+            if (!error) error = std::current_exception();
+        }
+    };
     std::vector<std::thread> helpers;
     std::vector<size_t> leftOver;
     helpers.reserve(parts - 1);
     for (size_t i = 1; i < parts; ++i) {
         std::thread t;
-        if (StartThread(t, [&part, i] { part(i); }))
+        if (StartThread(t, [&guarded, i] { guarded(i); }))
             helpers.push_back(std::move(t));
         else
             leftOver.push_back(i);
     }
-    part(0);
-    for (size_t i : leftOver) part(i);
+    guarded(0);
+    for (size_t i : leftOver) guarded(i);
     for (auto& h : helpers) h.join();
+    if (error) std::rethrow_exception(error);
+}
+
+void RunItems(size_t items, unsigned workers, const std::function<void(size_t, size_t)>& item) {
+    if (workers == 0) workers = CoreCount();
+    std::atomic<size_t> next{0};
+    RunInParts(std::min<size_t>(workers, items), [&](size_t part) {
+        for (size_t i = next.fetch_add(1); i < items; i = next.fetch_add(1)) {
+            try {
+                item(i, part);
+            } catch (...) {
+                next.store(items);
+                throw;
+            }
+        }
+    });
 }
 
 size_t WorkerGroup::start(size_t count, const std::function<void()>& body) {

@@ -21,8 +21,17 @@ bool StartThread(std::thread& thread, std::function<void()> body);
 
 // Runs part(0) .. part(parts - 1): part 0 on the calling thread, each other
 // part on a thread of its own, and a part whose thread could not be started
-// on the calling thread after part 0. Returns when every part is done.
+// on the calling thread after part 0. Returns when every part is done; an
+// exception of a part (the first, when several throw) is passed on then.
 void RunInParts(size_t parts, const std::function<void(size_t part)>& part);
+
+// Runs item(0) .. item(items - 1) in RunInParts over `workers` parts (0: one
+// per core; never more parts than items). Each part takes the next item that
+// no part has taken yet, so which part runs an item is left to chance: an
+// item writes only its own share of the result, and uses `part` (below
+// `workers`) to find scratch space of its part's own. After an item threw,
+// no further item is taken.
+void RunItems(size_t items, unsigned workers, const std::function<void(size_t item, size_t part)>& item);
 
 // Threads that all run the same body, joined when the group ends.
 class WorkerGroup {
