@@ -13,14 +13,7 @@
 namespace notavox::testing {
 
 inline NoteEvent detection(int32_t window, uint8_t note, uint8_t velocity, uint32_t time, uint32_t duration) {
-    NoteEvent e;
-    std::memset(&e, 0, sizeof e);
-    e.kind = kNoteOn;
-    e.channel = uint8_t(note % 8);
-    e.dataLength = 2;
-    e.data.bytes[0] = note;
-    e.data.bytes[1] = velocity;
-    e.time = time;
+    NoteEvent e = MakeNoteEvent(kNoteOn, note, velocity, time);
     e.duration = duration;
     e.window = window;
     return e;
