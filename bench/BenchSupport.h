@@ -50,6 +50,27 @@ inline void resetPeak() {
     f << "5";
 }
 
+// The command line of a conversion bench, `NAME [minutes] [folder]`, and
+// the files it makes in the folder (the system's temporary one by default).
+struct BenchSetup {
+    double minutes;
+    std::string dir;
+    int32_t rate;
+    int64_t frames;
+    std::string wav, mid;
+};
+
+inline BenchSetup benchSetup(int argc, char** argv, const std::string& name) {
+    BenchSetup b;
+    b.minutes = argc > 1 ? std::atof(argv[1]) : 60.0;
+    b.dir = argc > 2 ? argv[2] : TempFolder();
+    b.rate = 44100;
+    b.frames = int64_t(b.minutes * 60 * b.rate);
+    b.wav = b.dir + "/" + name + ".wav";
+    b.mid = b.dir + "/" + name + ".mid";
+    return b;
+}
+
 inline constexpr int kVoices = 5;
 
 // The voices of the next chord: frequency (0: silent) and level of each.

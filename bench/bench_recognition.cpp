@@ -81,12 +81,7 @@ void writeRandomModel(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double minutes = argc > 1 ? std::atof(argv[1]) : 60.0;
-    const std::string dir = argc > 2 ? argv[2] : TempFolder();
-    const int32_t rate = 44100;
-    const int64_t frames = int64_t(minutes * 60 * rate);
-    const std::string wav = dir + "/bench_recognition.wav";
-    const std::string mid = dir + "/bench_recognition.mid";
+    const auto [minutes, dir, rate, frames, wav, mid] = benchSetup(argc, argv, "bench_recognition");
     std::string model = std::string(NOTAVOX_BINARY_DIR) + "/notes.nvm";
     const bool shipped = ::access(model.c_str(), R_OK) == 0;
     if (!shipped) {

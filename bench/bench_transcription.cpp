@@ -38,12 +38,7 @@ ChordPicker denseChords(int32_t rate) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double minutes = argc > 1 ? std::atof(argv[1]) : 60.0;
-    const std::string dir = argc > 2 ? argv[2] : TempFolder();
-    const int32_t rate = 44100;
-    const int64_t frames = int64_t(minutes * 60 * rate);
-    const std::string wav = dir + "/bench_transcription.wav";
-    const std::string mid = dir + "/bench_transcription.mid";
+    const auto [minutes, dir, rate, frames, wav, mid] = benchSetup(argc, argv, "bench_transcription");
 
     std::printf("Making %.0f minutes of 44.1 kHz 16-bit stereo with chords every 100..300 ms...\n", minutes);
     const Timbre timbre{12345, 1, 1.0f, 30000.0f, 24000.0f};
