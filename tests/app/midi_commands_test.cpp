@@ -24,6 +24,7 @@ using namespace notavox;
 using notavox::testing::readFile;
 using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
+using notavox::testing::q;
 
 namespace {
 
@@ -57,8 +58,6 @@ std::string writeWav(const std::string& name, int rate, bool stereo, bool sixtee
     EXPECT_TRUE(WriteWAVFile(name, d.data(), stereo, sixteen, rate, int32_t(d.size())));
     return name;
 }
-
-QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 

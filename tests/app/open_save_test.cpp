@@ -21,6 +21,7 @@ using namespace notavox;
 using notavox::testing::readFile;
 using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
+using notavox::testing::q;
 
 namespace {
 
@@ -33,8 +34,6 @@ std::string writeTestWav(const std::string& name, bool stereo, bool sixteen, int
     EXPECT_TRUE(WriteWAVFile(name, data.data(), stereo, sixteen, rate, bytes));
     return name;
 }
-
-QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
