@@ -54,7 +54,8 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
     Transcription result;
     auto stopped = [&] { return cancel && cancel->load(std::memory_order_relaxed); };
     Stopwatch clock;
-    const unsigned threads = options.threads ? options.threads : CoreCount();
+    PartGroup group(options.threads);
+    const unsigned threads = unsigned(group.parts());
 
     const float peak = PeakLevel(doc, threads);
     const Resampler resampler(doc, peak > 0.0f ? 1.0f / peak : 1.0f);
@@ -97,7 +98,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
             pieces[p].resize(size_t(P));
             targets.push_back(pieces[p].data());
         }
-        RunItems(missing.size(), threads, [&](size_t i, size_t) {
+        group.runItems(missing.size(), [&](size_t i, size_t) {
             if (stopped()) return;
             std::string error;
             if (!resampler.piece(missing[i], targets[i], error)) {
@@ -122,7 +123,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
         const size_t featStride = size_t(fb - fa);
         feat.resize(size_t(kFeatureBins) * featStride);
         const int64_t featureItems = (fb - fa + kFramesPerFeatureItem - 1) / kFramesPerFeatureItem;
-        RunItems(size_t(featureItems), threads, [&](size_t i, size_t) {
+        group.runItems(size_t(featureItems), [&](size_t i, size_t) {
             if (stopped()) return;
             const int64_t t = fa + int64_t(i) * kFramesPerFeatureItem;
             const int n = int(std::min<int64_t>(kFramesPerFeatureItem, fb - t));
@@ -134,7 +135,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
         const size_t outStride = size_t(f1 - f0);
         for (auto& o : out) o.resize(size_t(kKeys) * outStride);
         const int64_t tiles = (f1 - f0 + Network::tileFrames() - 1) / Network::tileFrames();
-        RunItems(size_t(tiles), threads, [&](size_t i, size_t part) {
+        group.runItems(size_t(tiles), [&](size_t i, size_t part) {
             if (stopped()) return;
             const int64_t t0 = f0 + int64_t(i) * Network::tileFrames();
             const int n = int(std::min<int64_t>(Network::tileFrames(), f1 - t0));

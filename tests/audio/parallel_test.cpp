@@ -100,6 +100,32 @@ TEST(RunItems, EveryItemRunsOnceOnAPartOfItsOwnCount) {
     EXPECT_EQ(order, (std::vector<size_t>{0, 1, 2, 3, 4}));
 }
 
+// A group starts its threads once and runs round after round on them, also
+// after a round that threw; parts without a thread run on the caller.
+TEST(PartGroup, RoundsRunOnTheThreadsStartedOnce) {
+    NoThreads limit(1);
+    PartGroup group(3);
+    EXPECT_EQ(group.parts(), 3u);
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::atomic<int>> runs(25);
+        std::atomic<int> offCaller{0};  // parts 0 and 2 run on the caller
+        const auto caller = std::this_thread::get_id();
+        auto item = [&](size_t i, size_t part) {
+            ++runs[i];
+            if (part != 1 && std::this_thread::get_id() != caller) ++offCaller;
+            if (round == 2 && i == 7) throw std::runtime_error("item 7");
+        };
+        if (round == 2) {
+            EXPECT_THROW(group.runItems(runs.size(), item), std::runtime_error);
+            continue;
+        }
+        group.runItems(runs.size(), item);
+        for (size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(runs[i].load(), 1) << "round " << round << ", item " << i;
+        EXPECT_EQ(offCaller.load(), 0);
+    }
+    EXPECT_EQ(NoThreads::startedCount(), 1);
+}
+
 TEST(WorkerGroup, StartsWhatItCanAndReportsIt) {
     std::atomic<int> ran{0};
     {
