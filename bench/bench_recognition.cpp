@@ -13,89 +13,34 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "audio/WavFile.h"
+#include "bench/BenchSupport.h"
 #include "recognition/AccurateConversion.h"
 #include "rhythm/TempoMappedExport.h"
 
 using namespace notavox;
 using namespace notavox::recognition;
-using Clock = std::chrono::steady_clock;
+using namespace notavox::bench;
 
 namespace {
 
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-double processorSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-long statusKb(const char* key) {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line)) {
-        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
-    }
-    return -1;
-}
-
-void resetPeak() {
-    std::ofstream f("/proc/self/clear_refs");
-    f << "5";
-}
-
 // Two hands of piano-like tones: chords every 150..400 ms with a melody on
 // top, each voice with four decaying harmonics.
-std::vector<uint8_t> synthesize(int64_t frames, int32_t rate) {
-    std::vector<uint8_t> out(size_t(frames) * 4);
-    constexpr int kTable = 4096;
-    std::vector<float> table(kTable);
-    for (int i = 0; i < kTable; ++i) table[size_t(i)] = float(std::sin(2 * M_PI * i / kTable));
-    uint32_t rng = 4711;
-    auto next = [&] {
-        rng = rng * 1664525u + 1013904223u;
-        return rng >> 8;
-    };
-    constexpr int kVoices = 5, kHarmonics = 4;
-    uint32_t phase[kVoices][kHarmonics] = {}, step[kVoices][kHarmonics] = {};
-    float level[kVoices] = {}, decay = 0.99995f;
-    int64_t until = 0;
-    for (int64_t i = 0; i < frames; ++i) {
-        if (i == until) {
-            const int root = 36 + int(next() % 24);
-            const int shape[kVoices] = {0, 4 + int(next() % 2), 7, 12, 19 + int(next() % 12)};
-            for (int v = 0; v < kVoices; ++v) {
-                const double f = 440.0 * std::pow(2.0, (root + shape[v] - 69) / 12.0);
-                for (int h = 0; h < kHarmonics; ++h) step[v][h] = uint32_t(f * (h + 1) / rate * 4294967296.0);
-                level[v] = 0.06f + 0.05f * float(next() % 100) / 100.0f;
-            }
-            until = i + rate * 3 / 20 + int64_t(next() % uint32_t(rate / 4));
-        }
-        float s = 0;
+ChordPicker pianoChords(int32_t rate) {
+    return [rate](const std::function<uint32_t()>& next, Chord& chord) {
+        const int root = 36 + int(next() % 24);
+        const int shape[kVoices] = {0, 4 + int(next() % 2), 7, 12, 19 + int(next() % 12)};
         for (int v = 0; v < kVoices; ++v) {
-            float a = level[v];
-            for (int h = 0; h < kHarmonics; ++h) {
-                s += a * table[phase[v][h] >> 20];
-                phase[v][h] += step[v][h];
-                a *= 0.5f;
-            }
-            level[v] *= decay;
+            chord.frequency[v] = 440.0 * std::pow(2.0, (root + shape[v] - 69) / 12.0);
+            chord.level[v] = 0.06f + 0.05f * float(next() % 100) / 100.0f;
         }
-        const int16_t l = int16_t(s * 30000);
-        const int16_t r = int16_t(s * 26000);
-        std::memcpy(&out[size_t(i) * 4], &l, 2);
-        std::memcpy(&out[size_t(i) * 4 + 2], &r, 2);
-    }
-    return out;
+        return int64_t(rate * 3 / 20) + int64_t(next() % uint32_t(rate / 4));
+    };
 }
 
 // A weights file with random weights of 16 channels per layer.
@@ -138,12 +83,7 @@ void writeRandomModel(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double minutes = argc > 1 ? std::atof(argv[1]) : 60.0;
-    const std::string dir = argc > 2 ? argv[2] : TempFolder();
-    const int32_t rate = 44100;
-    const int64_t frames = int64_t(minutes * 60 * rate);
-    const std::string wav = dir + "/bench_recognition.wav";
-    const std::string mid = dir + "/bench_recognition.mid";
+    const auto [minutes, dir, rate, frames, wav, mid] = benchSetup(argc, argv, "bench_recognition");
     std::string model = std::string(NOTAVOX_BINARY_DIR) + "/notes.nvm";
     const bool shipped = ::access(model.c_str(), R_OK) == 0;
     if (!shipped) {
@@ -152,24 +92,14 @@ int main(int argc, char** argv) {
     }
 
     std::printf("Making %.0f minutes of 44.1 kHz 16-bit stereo with chords every 150..400 ms...\n", minutes);
-    {
-        std::vector<uint8_t> pcm = synthesize(frames, rate);
-        if (!WriteWAVFile(wav, pcm.data(), true, true, rate, int32_t(pcm.size()))) {
-            std::fprintf(stderr, "cannot write %s\n", wav.c_str());
-            return 1;
-        }
-    }
-    if (std::system(("cat '" + wav + "' > /dev/null").c_str()) != 0) return 1;  // warm the page cache
-    ::sleep(3);  // let the guest hand the synthesizer's pages back (see bench_transcription)
-    resetPeak();
-    const long baseKb = statusKb("VmHWM:");
+    const Timbre timbre{4711, 4, 0.99995f, 30000.0f, 26000.0f};
+    const long baseKb = writeRecording(wav, frames, rate, timbre, pianoChords(rate));
+    if (baseKb < 0) return 1;
 
     const auto t0 = Clock::now();
     const double cpu0 = processorSeconds();
-    WavData data;
-    if (!ReadWAVFile(wav, data)) return 1;
     AudioDocument doc;
-    doc.replace(std::move(data.block), data.byteCount, data.sampleRate, data.stereo, data.sixteenBit);
+    if (!readRecording(wav, doc)) return 1;
     const auto t1 = Clock::now();
     const double readCpu = processorSeconds() - cpu0;
     OperationHost host;

@@ -7,13 +7,13 @@
 #include <memory>
 #include <mutex>
 
+#include "audio/Parallel.h"
 #include "recognition/Features.h"
 #include "recognition/ModelLocation.h"
 #include "recognition/Network.h"
 #include "recognition/NoteDecoder.h"
 #include "recognition/NoteWriter.h"
 #include "recognition/Resampler.h"
-#include "recognition/WorkerPool.h"
 #include "transcription/MidiConversion.h"
 
 namespace notavox::recognition {
@@ -54,9 +54,10 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
     Transcription result;
     auto stopped = [&] { return cancel && cancel->load(std::memory_order_relaxed); };
     Stopwatch clock;
-    WorkerPool pool(options.threads);
+    PartGroup group(options.threads);
+    const unsigned threads = unsigned(group.parts());
 
-    const float peak = PeakLevel(doc, pool.size());
+    const float peak = PeakLevel(doc, threads);
     const Resampler resampler(doc, peak > 0.0f ? 1.0f / peak : 1.0f);
     const int64_t N = resampler.length();
     const int64_t T = FrameCount(N);
@@ -66,7 +67,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
     const FeatureExtractor extractor;
     const Network network(model);
     std::vector<std::unique_ptr<Network::Scratch, void (*)(Network::Scratch*)>> scratch;
-    for (unsigned w = 0; w < pool.size(); ++w) scratch.push_back(network.makeScratch());
+    for (unsigned w = 0; w < threads; ++w) scratch.push_back(network.makeScratch());
     NoteDecoder decoder(options.decode ? *options.decode : model.decode);
 
     const int64_t blockFrames = std::max<int32_t>(1, options.blockFrames);
@@ -97,10 +98,10 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
             pieces[p].resize(size_t(P));
             targets.push_back(pieces[p].data());
         }
-        pool.run(int64_t(missing.size()), [&](int64_t i, unsigned) {
+        group.runItems(missing.size(), [&](size_t i, size_t) {
             if (stopped()) return;
             std::string error;
-            if (!resampler.piece(missing[size_t(i)], targets[size_t(i)], error)) {
+            if (!resampler.piece(missing[i], targets[i], error)) {
                 std::lock_guard<std::mutex> lock(errorLock);
                 pieceError = error;
             }
@@ -122,9 +123,9 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
         const size_t featStride = size_t(fb - fa);
         feat.resize(size_t(kFeatureBins) * featStride);
         const int64_t featureItems = (fb - fa + kFramesPerFeatureItem - 1) / kFramesPerFeatureItem;
-        pool.run(featureItems, [&](int64_t i, unsigned) {
+        group.runItems(size_t(featureItems), [&](size_t i, size_t) {
             if (stopped()) return;
-            const int64_t t = fa + i * kFramesPerFeatureItem;
+            const int64_t t = fa + int64_t(i) * kFramesPerFeatureItem;
             const int n = int(std::min<int64_t>(kFramesPerFeatureItem, fb - t));
             extractor.compute(samples.data(), sa, t, n, feat.data() + (t - fa), featStride);
         });
@@ -134,11 +135,11 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
         const size_t outStride = size_t(f1 - f0);
         for (auto& o : out) o.resize(size_t(kKeys) * outStride);
         const int64_t tiles = (f1 - f0 + Network::tileFrames() - 1) / Network::tileFrames();
-        pool.run(tiles, [&](int64_t i, unsigned worker) {
+        group.runItems(size_t(tiles), [&](size_t i, size_t part) {
             if (stopped()) return;
-            const int64_t t0 = f0 + i * Network::tileFrames();
+            const int64_t t0 = f0 + int64_t(i) * Network::tileFrames();
             const int n = int(std::min<int64_t>(Network::tileFrames(), f1 - t0));
-            network.runTile(*scratch[worker], feat.data(), featStride, fa, T, t0, n, out[0].data(), out[1].data(),
+            network.runTile(*scratch[part], feat.data(), featStride, fa, T, t0, n, out[0].data(), out[1].data(),
                             out[2].data(), outStride, f0);
         });
         clock.lap(result.times.network, result.times.networkCpu);

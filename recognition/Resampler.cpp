@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
-#include <thread>
+#include <vector>
 
+#include "audio/Parallel.h"
 #include "recognition/Features.h"
 
 namespace notavox::recognition {
@@ -45,11 +46,9 @@ float PeakLevel(const AudioDocument& doc, unsigned threads) {
     if (frames <= 0) return 0.0f;
     threads = std::max(1u, std::min<unsigned>(threads, unsigned(frames / 65536 + 1)));
     std::vector<int32_t> peaks(threads, 0);
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t)
-        pool.emplace_back([&, t] { peaks[t] = peakSum(doc, frames * t / threads, frames * (t + 1) / threads); });
-    peaks[0] = peakSum(doc, 0, frames / threads);
-    for (auto& th : pool) th.join();
+    RunInParts(threads, [&](size_t t) {
+        peaks[t] = peakSum(doc, frames * int64_t(t) / threads, frames * int64_t(t + 1) / threads);
+    });
     const int32_t peak = *std::max_element(peaks.begin(), peaks.end());
     // The sums are exact: a mono sample is the sum over 65536 (16-bit stereo),
     // 32768 (16-bit mono), 256 (8-bit stereo) or 128 (8-bit mono).

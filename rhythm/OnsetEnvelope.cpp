@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <thread>
+
+#include "audio/Parallel.h"
 
 namespace notavox {
 namespace {
@@ -216,19 +217,13 @@ OnsetEnvelope Compute(const Layout& l, const SampleReader& read, unsigned thread
     env.flux.assign(l.frames, 0.0f);
     env.lowFlux.assign(l.frames, 0.0f);
     if (l.frames == 0) return env;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    if (threads == 0) threads = CoreCount();
     if (l.frames < 4 * kChunkFrames) threads = 1;
     static const Fft256 fft;
     const FluxComputer fc(l.rate);
-    std::vector<std::thread> pool;
     // Thread ranges start at even frames (see ComputeFrames).
-    auto start = [&](unsigned t) { return t >= threads ? l.frames : (l.frames * t / threads) & ~size_t(1); };
-    for (unsigned t = 1; t < threads; ++t) {
-        const size_t a = start(t), b = start(t + 1);
-        pool.emplace_back([&, a, b] { ComputeFrames(l, read, fft, fc, a, b, env); });
-    }
-    ComputeFrames(l, read, fft, fc, 0, start(1), env);
-    for (auto& th : pool) th.join();
+    auto start = [&](size_t t) { return t >= threads ? l.frames : (l.frames * t / threads) & ~size_t(1); };
+    RunInParts(threads, [&](size_t t) { ComputeFrames(l, read, fft, fc, start(t), start(t + 1), env); });
     return env;
 }
 

@@ -36,14 +36,15 @@ class Note:
         self.pitch, self.onset, self.offset, self.velocity, self.channel = pitch, onset, offset, velocity, channel
 
 
-def pick_kind(rng):
-    total = sum(w for _, w in PIECE_KINDS)
+def weighted(rng, table):
+    """A value of a table of (value, weight) pairs, drawn by weight."""
+    total = sum(w for _, w in table)
     r = rng.uniform(0, total)
-    for kind, w in PIECE_KINDS:
+    for v, w in table:
         r -= w
         if r <= 0:
-            return kind
-    return PIECE_KINDS[0][0]
+            return v
+    return table[-1][0]
 
 
 class Scale:
@@ -230,7 +231,7 @@ def part_notes(rng, family, scale, beats, channel, lo, hi, level, role):
 def make_piece(seed, seconds=30.0, kind=None):
     """One piece: returns (notes in seconds, midi events [(time_s, msg_dict)], info)."""
     rng = random.Random(seed)
-    kind = kind or pick_kind(rng)
+    kind = kind or weighted(rng, PIECE_KINDS)
     families = [kind] if kind != "mix" else rng.sample(["piano", "guitar", "strings", "winds", "organ", "bass",
                                                         "mallets"], 2)
     scale = Scale(rng)

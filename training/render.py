@@ -35,24 +35,15 @@ VALID_FAMILIES = ["piano", "guitar", "strings", "winds", "organ"]
 VALID_PIECES = 8
 
 
-def weighted(rng, table):
-    total = sum(w for _, w in table)
-    r = rng.uniform(0, total)
-    for v, w in table:
-        r -= w
-        if r <= 0:
-            return v
-    return table[-1][0]
-
-
 def batch_plan():
     """Every batch: (name, seed, font, rate, reverb, chorus, kinds)."""
     import random
     plan = []
     for b in range(TRAIN_BATCHES):
         rng = random.Random(1000 + b)
-        plan.append({"name": f"train_{b:03d}", "seed": 100000 + b * 1000, "font": weighted(rng, TRAIN_FONTS),
-                     "rate": weighted(rng, RATES), "reverb": rng.random() < 0.6, "chorus": rng.random() < 0.35,
+        plan.append({"name": f"train_{b:03d}", "seed": 100000 + b * 1000,
+                     "font": music.weighted(rng, TRAIN_FONTS), "rate": music.weighted(rng, RATES),
+                     "reverb": rng.random() < 0.6, "chorus": rng.random() < 0.35,
                      "kinds": [None] * PIECES_PER_BATCH, "augment": True})
     for i, fam in enumerate(VALID_FAMILIES):
         plan.append({"name": f"valid_{fam}", "seed": 900000 + i * 1000, "font": VALID_FONT, "rate": 44100,

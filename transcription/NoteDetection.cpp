@@ -100,14 +100,7 @@ void DetectWindow(const AudioDocument& doc, const DetectionTables& tables, int32
     for (int m = 0; m < 128; ++m) {
         const double level = noteLevel[size_t(m)];
         if (!(level > threshold && level > 1.0)) continue;
-        NoteEvent e;
-        std::memset(&e, 0, sizeof e);
-        e.kind = kNoteOn;
-        e.channel = uint8_t(m % 8);
-        e.dataLength = 2;
-        e.data.bytes[0] = uint8_t(m);
-        e.data.bytes[1] = VelocityOf(level);
-        e.time = uint32_t(windowEnd * 1000 / tables.sampleRate);
+        NoteEvent e = MakeNoteEvent(kNoteOn, m, VelocityOf(level), uint32_t(windowEnd * 1000 / tables.sampleRate));
         e.duration = uint32_t(int64_t(kWindowLength) * 1000 / tables.sampleRate);
         e.window = windowIndex;
         out.push_back(e);

@@ -32,6 +32,18 @@ void FreeListData(TDynaArray& list) {
     for (int32_t i = 0; i < list.count(); ++i) FreeNoteEventData(*static_cast<NoteEvent*>(list.element(i)));
 }
 
+NoteEvent MakeNoteEvent(uint8_t kind, int pitch, int velocity, uint32_t time) {
+    NoteEvent e;
+    std::memset(&e, 0, sizeof e);
+    e.kind = kind;
+    e.channel = uint8_t(pitch % 8);
+    e.dataLength = 2;
+    e.data.bytes[0] = uint8_t(pitch);
+    e.data.bytes[1] = uint8_t(velocity);
+    e.time = time;
+    return e;
+}
+
 namespace {
 
 NoteEvent* appendEvent(TDynaArray& list, const NoteEvent& e) {
@@ -298,9 +310,14 @@ void KonvertEditedTrack(Song& song) {
         all[--off] = o;  // note-offs go in the reverse order of their note-ons
     }
 
-    // 4./5. Number the records and sort by time, equal times by descending
-    //    number. The keys are unique, so the order is the one a quicksort on
-    //    (time, number) gives, step by step (tests/transcription/LiteralAssembly).
+    // 4.-6. Number, sort and write back into track 0.
+    WriteTrackZero(song, all);
+}
+
+void WriteTrackZero(Song& song, std::vector<NoteEvent>& all) {
+    // Number the records and sort by time, equal times by descending number.
+    // The keys are unique, so the order is the one a quicksort on (time,
+    // number) gives, step by step (tests/transcription/LiteralAssembly).
     std::vector<uint64_t> keys(all.size());
     for (size_t i = 0; i < all.size(); ++i) {
         const uint32_t number = uint32_t(i + 1);
@@ -309,8 +326,8 @@ void KonvertEditedTrack(Song& song) {
     }
     std::sort(keys.begin(), keys.end());
 
-    // 6. Write back into track 0 as delta ticks, dropping the copied end of
-    //    track and closing with a new one.
+    // Write back into track 0 as delta ticks, dropping a copied end of track
+    // and closing with a new one.
     song.microsPerTick = song.division ? 500000u / song.division : 0;
     TDynaArray* track = song.track(0);
     if (!track) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "transcription/DynaArray.h"
 
@@ -40,6 +41,9 @@ NoteEvent CopyNoteEvent(const NoteEvent& e);
 void FreeNoteEventData(NoteEvent& e);
 // Frees the data blocks of every record of a list of NoteEvents.
 void FreeListData(TDynaArray& list);
+// A note-on or note-off of `pitch` (0..127) on channel pitch mod 8, at `time`
+// with duration 0 and window 0.
+NoteEvent MakeNoteEvent(uint8_t kind, int pitch, int velocity, uint32_t time);
 
 // The song: its track list (each element holds a track, a TDynaArray of
 // NoteEvents with delta times, in its first field), the division and the
@@ -78,6 +82,13 @@ void MakeEditable(Song& song);
 // writes delta times; then destroys the editable list. Linear apart from the
 // sort, with the same result as the step-by-step description.
 void KonvertEditedTrack(Song& song);
+
+// The end of KonvertEditedTrack: numbers the records (absolute times in ms)
+// 1, 2, ... in their order, keeping the number in `duration`, sorts them by
+// time, equal times by descending number, and makes them track 0 with delta
+// ticks and one end of track at its end. Their data blocks move into the
+// track (without a track 0 they are freed).
+void WriteTrackZero(Song& song, std::vector<NoteEvent>& records);
 
 // The write-back delta: (time - prev) * 1000 / microsPerTick in 64 bits,
 // rounded to the nearest integer with halves to even.

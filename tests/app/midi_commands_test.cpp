@@ -18,12 +18,14 @@
 #include "support/FakeSoundDevice.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
+#include "support/TestWav.h"
 #include "transcription/NoteList.h"
 
 using namespace notavox;
 using notavox::testing::readFile;
 using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
+using notavox::testing::q;
 
 namespace {
 
@@ -52,13 +54,9 @@ void load(TMainForm& m, const std::string& wav) {
 
 std::string writeWav(const std::string& name, int rate, bool stereo, bool sixteen, int frames) {
     const int bpf = (stereo ? 2 : 1) * (sixteen ? 2 : 1);
-    std::vector<uint8_t> d(size_t(frames * bpf));
-    for (size_t i = 0; i < d.size(); ++i) d[i] = uint8_t((i * 37) ^ (i >> 7));
-    EXPECT_TRUE(WriteWAVFile(name, d.data(), stereo, sixteen, rate, int32_t(d.size())));
-    return name;
+    return notavox::testing::writeWavOf(name, rate, stereo, sixteen, size_t(frames * bpf),
+                                        [](size_t i) { return uint8_t((i * 37) ^ (i >> 7)); });
 }
-
-QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 

@@ -29,8 +29,6 @@ namespace {
 
 bool haveTools() { return haveTool("lame") && haveTool("mpg123") && haveTool("sox"); }
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
-
 // The temporary WAV files of an import go into the test's own folder.
 class Mp3Commands : public ::testing::Test {
 protected:

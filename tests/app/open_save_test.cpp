@@ -16,11 +16,13 @@
 #include "support/FakeSoundDevice.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
+#include "support/TestWav.h"
 
 using namespace notavox;
 using notavox::testing::readFile;
 using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
+using notavox::testing::q;
 
 namespace {
 
@@ -28,13 +30,9 @@ using Form = notavox::testing::TestForm<>;
 
 
 std::string writeTestWav(const std::string& name, bool stereo, bool sixteen, int rate, int bytes) {
-    std::vector<uint8_t> data(static_cast<size_t>(bytes));
-    for (int i = 0; i < bytes; ++i) data[size_t(i)] = uint8_t(i * 13);
-    EXPECT_TRUE(WriteWAVFile(name, data.data(), stereo, sixteen, rate, bytes));
-    return name;
+    return notavox::testing::writeWavOf(name, rate, stereo, sixteen, size_t(bytes),
+                                        [](size_t i) { return uint8_t(i * 13); });
 }
-
-QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 

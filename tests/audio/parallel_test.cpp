@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -48,6 +49,81 @@ TEST(RunInParts, EveryPartRunsOnceWithOrWithoutThreads) {
         // parts on the caller; none: all six.
         EXPECT_EQ(onCaller, allowed < 0 ? 1 : allowed == 2 ? 4 : 6) << "allowed " << allowed;
     }
+}
+
+TEST(RunInParts, AnExceptionIsPassedOnWhenEveryPartHasEnded) {
+    for (int allowed : {-1, 0}) {
+        std::unique_ptr<NoThreads> limit;
+        if (allowed >= 0) limit = std::make_unique<NoThreads>(allowed);
+        std::atomic<int> ran{0};
+        EXPECT_THROW(RunInParts(4,
+                                [&](size_t i) {
+                                    if (i == 1) throw std::runtime_error("part 1");
+                                    ++ran;
+                                }),
+                     std::runtime_error);
+        EXPECT_EQ(ran.load(), 3) << "allowed " << allowed;
+    }
+}
+
+// Items are shared out one by one; each runs once, on a part below the
+// number of workers and of items.
+TEST(RunItems, EveryItemRunsOnceOnAPartOfItsOwnCount) {
+    for (int allowed : {-1, 0, 1}) {
+        std::unique_ptr<NoThreads> limit;
+        if (allowed >= 0) limit = std::make_unique<NoThreads>(allowed);
+        for (size_t items : {size_t(0), size_t(2), size_t(40)}) {
+            std::vector<std::atomic<int>> runs(items);
+            std::atomic<size_t> highestPart{0};
+            RunItems(items, 3, [&](size_t i, size_t part) {
+                ++runs[i];
+                size_t seen = highestPart.load();
+                while (part > seen && !highestPart.compare_exchange_weak(seen, part)) {
+                }
+            });
+            for (size_t i = 0; i < items; ++i) EXPECT_EQ(runs[i].load(), 1) << "item " << i << " of " << items;
+            if (items > 0) {
+                EXPECT_LT(highestPart.load(), std::min<size_t>(3, items)) << items;
+            }
+        }
+    }
+    // Without threads the caller takes the items in order, and none after
+    // one that threw.
+    NoThreads none;
+    std::vector<size_t> order;
+    EXPECT_THROW(RunItems(10, 2,
+                          [&](size_t i, size_t) {
+                              order.push_back(i);
+                              if (i == 4) throw std::runtime_error("item 4");
+                          }),
+                 std::runtime_error);
+    EXPECT_EQ(order, (std::vector<size_t>{0, 1, 2, 3, 4}));
+}
+
+// A group starts its threads once and runs round after round on them, also
+// after a round that threw; parts without a thread run on the caller.
+TEST(PartGroup, RoundsRunOnTheThreadsStartedOnce) {
+    NoThreads limit(1);
+    PartGroup group(3);
+    EXPECT_EQ(group.parts(), 3u);
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::atomic<int>> runs(25);
+        std::atomic<int> offCaller{0};  // parts 0 and 2 run on the caller
+        const auto caller = std::this_thread::get_id();
+        auto item = [&](size_t i, size_t part) {
+            ++runs[i];
+            if (part != 1 && std::this_thread::get_id() != caller) ++offCaller;
+            if (round == 2 && i == 7) throw std::runtime_error("item 7");
+        };
+        if (round == 2) {
+            EXPECT_THROW(group.runItems(runs.size(), item), std::runtime_error);
+            continue;
+        }
+        group.runItems(runs.size(), item);
+        for (size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(runs[i].load(), 1) << "round " << round << ", item " << i;
+        EXPECT_EQ(offCaller.load(), 0);
+    }
+    EXPECT_EQ(NoThreads::startedCount(), 1);
 }
 
 TEST(WorkerGroup, StartsWhatItCanAndReportsIt) {

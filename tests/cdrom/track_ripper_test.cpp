@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "cdrom/RippedAudio.h"
 #include "cdrom/SimulatedDrive.h"
 #include "cdrom/TrackRipper.h"
 
 namespace notavox {
 namespace {
+
+using testing::holdsAudio;
 
 // A disc of four tracks; track 2 is 1001 blocks long.
 const std::vector<uint32_t> kDisc = {150, 2150, 3151, 5000, 7000};
@@ -48,20 +51,6 @@ struct Rip {
     RipEnd run() { return SaveTrack(sys, table, settings, state, doc, host); }
 };
 
-// True when `doc` holds exactly the disc's audio from `firstLba` on for
-// `blocks` blocks.
-::testing::AssertionResult holdsAudio(const AudioDocument& doc, uint32_t firstLba, uint32_t blocks) {
-    if (doc.byteCount != static_cast<int32_t>(blocks * 2352))
-        return ::testing::AssertionFailure() << "byteCount " << doc.byteCount << ", expected " << blocks * 2352;
-    std::vector<uint8_t> sector(2352);
-    for (uint32_t b = 0; b < blocks; ++b) {
-        SimulatedDrive::sectorAudio(firstLba + b, sector.data());
-        if (std::memcmp(doc.sampleData.get() + size_t{b} * 2352, sector.data(), 2352) != 0)
-            return ::testing::AssertionFailure() << "block " << b << " differs";
-    }
-    return ::testing::AssertionSuccess();
-}
-
 TEST(TrackRipper, ReadsATrackIntoTheRecordingWithTheExactLog) {
     Rip r;
     r.settings.trackNumber = 2;
@@ -73,9 +62,6 @@ TEST(TrackRipper, ReadsATrackIntoTheRecordingWithTheExactLog) {
     // 1001 blocks are 101 requests; the last one reads 9 blocks of track 3.
     EXPECT_EQ(r.drive->readCdCount(), 101);
     EXPECT_TRUE(holdsAudio(r.doc, 2150, 1010));
-    EXPECT_EQ(r.doc.sampleRate, 44100);
-    EXPECT_TRUE(r.doc.stereo);
-    EXPECT_TRUE(r.doc.sixteenBit);
     EXPECT_EQ(r.doc.selectionStart, 0);
     EXPECT_EQ(r.doc.selectionEnd, 0);
     EXPECT_EQ(r.host.pumps, 101);
@@ -251,7 +237,6 @@ TEST(TrackRipper, StopDuringThePumpEndsAfterTheCurrentRequest) {
     r.run();
     EXPECT_EQ(r.drive->readCdCount(), 7);
     EXPECT_TRUE(holdsAudio(r.doc, 150, 70));
-    EXPECT_EQ(r.doc.sampleRate, 44100);
     EXPECT_EQ(r.host.lines.back(), "Ripping beendet...");
     // A new read clears the flag.
     r.host.onPump = nullptr;

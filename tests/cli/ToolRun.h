@@ -15,9 +15,12 @@ struct ToolRun {
     std::string output;  // stdout and stderr together
 };
 
-inline ToolRun runConvertTool(const std::string& args) {
+// With a time limit (seconds), a tool that waits for ever, on a pipe for
+// example, is ended then and the test fails instead of hanging.
+inline ToolRun runConvertTool(const std::string& args, int timeLimit = 0) {
     ToolRun r;
-    const std::string cmd = "'" + kConvertTool + "' " + args + " 2>&1";
+    const std::string limit = timeLimit > 0 ? "timeout " + std::to_string(timeLimit) + " " : "";
+    const std::string cmd = limit + "'" + kConvertTool + "' " + args + " 2>&1";
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char buf[4096];
         size_t n;

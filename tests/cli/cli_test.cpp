@@ -1,5 +1,4 @@
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -22,7 +21,7 @@ namespace {
 using notavox::testing::readFile;
 using notavox::testing::ToolRun;
 
-ToolRun run(const std::string& args) { return notavox::testing::runConvertTool(args); }
+ToolRun run(const std::string& args, int timeLimit = 0) { return notavox::testing::runConvertTool(args, timeLimit); }
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
@@ -179,36 +178,18 @@ TEST_F(ConvertTool, Mp3InputWithoutDecoderCannotBeOpened) {
     EXPECT_NE(r.output.find("Konnte Datei nicht öffnen"), std::string::npos);
 }
 
-namespace {
-// Runs the tool under a time limit: a tool that waits on a pipe fails here
-// instead of hanging the test.
-ToolRun runWithin(int seconds, const std::string& args) {
-    ToolRun r;
-    const std::string cmd = "timeout " + std::to_string(seconds) + " '" + notavox::testing::kConvertTool + "' " +
-                            args + " 2>&1";
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    return r;
-}
-}  // namespace
-
 // A named pipe, a folder or a device as input is refused at once.
 TEST_F(ConvertTool, SpecialFilesAreRefusedAtOnce) {
     for (const char* name : {"pipe.wav", "pipe.mp3"}) {
         const std::string fifo = dir + "/" + name;
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-        const ToolRun r = runWithin(20, "-q '" + fifo + "' '" + dir + "/out.mid'");
+        const ToolRun r = run("-q '" + fifo + "' '" + dir + "/out.mid'", 20);
         EXPECT_EQ(r.status, 1) << name << r.output;
         EXPECT_NE(r.output.find(fifo + ": Konnte Datei nicht öffnen: keine gewöhnliche Datei"), std::string::npos)
             << r.output;
     }
     ASSERT_EQ(::mkdir((dir + "/folder.wav").c_str(), 0755), 0);
-    const ToolRun d = runWithin(20, "-q '" + dir + "/folder.wav' /dev/zero '" + dir + "/out'" + " -o '" + dir + "/o'");
+    const ToolRun d = run("-q '" + dir + "/folder.wav' /dev/zero '" + dir + "/out'" + " -o '" + dir + "/o'", 20);
     EXPECT_EQ(d.status, 1) << d.output;
     EXPECT_NE(d.output.find(dir + "/folder.wav: Konnte Datei nicht öffnen: keine gewöhnliche Datei"), std::string::npos)
         << d.output;

@@ -9,6 +9,7 @@
 #include "recognition/NoteWriter.h"
 #include "recognition/RecognitionSupport.h"
 #include "support/Files.h"
+#include "support/NoThreads.h"
 #include "support/TempDir.h"
 #include "transcription/MidiConversion.h"
 #include "transcription/MidiFile.h"
@@ -82,6 +83,19 @@ TEST(RecognitionConversion, ThreadsAndBlocksGiveIdenticalResults) {
             EXPECT_TRUE(r.outputs == base.outputs) << threads;
         }
     }
+}
+
+// Where no thread can be started, the calling thread does all the work, with
+// the same bits.
+TEST(RecognitionConversion, WithoutThreadsTheCallerGivesTheSameResults) {
+    const AudioDocument doc = notavox::testing::toneRecording(44100, true, true, 3.0, {{440.0, 0.4}, {659.3, 0.2}});
+    const Model m = notavox::testing::randomModel(5, 9, 7, 2);
+    const Result threaded = transcribe(doc, m, 2, 120);
+    notavox::testing::NoThreads none;
+    const Result single = transcribe(doc, m, 2, 120);
+    EXPECT_EQ(notavox::testing::NoThreads::startedCount(), 0);
+    EXPECT_TRUE(single.outputs == threaded.outputs);
+    EXPECT_EQ(single.notes.size(), threaded.notes.size());
 }
 
 // The blocks of a small size hand over frame by frame: the outputs of a

@@ -11,17 +11,6 @@
 namespace notavox::testing {
 namespace {
 
-// A small generator of its own so that the pieces are the same everywhere.
-struct Rng {
-    uint32_t state;
-    uint32_t next() {
-        state = state * 1664525u + 1013904223u;
-        return state >> 8;
-    }
-    int below(int n) { return int(next() % uint32_t(n)); }
-    double unit() { return double(next() % 1000000u) / 1000000.0; }
-};
-
 constexpr int kMajorScale[7] = {0, 2, 4, 5, 7, 9, 11};
 constexpr int kMinorScale[7] = {0, 2, 3, 5, 7, 8, 11};  // harmonic minor
 

@@ -12,6 +12,17 @@
 
 namespace notavox::testing {
 
+// A small generator of its own so that the pieces are the same everywhere.
+struct Rng {
+    uint32_t state;
+    uint32_t next() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    }
+    int below(int n) { return int(next() % uint32_t(n)); }
+    double unit() { return double(next() % 1000000u) / 1000000.0; }
+};
+
 // Beats matched one to one within `window` seconds: F = 2PR / (P + R);
 // 0 when either list is empty.
 double BeatFMeasure(const std::vector<double>& reference, const std::vector<double>& estimated,

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "RhythmTestSupport.h"
 #include "rhythm/Quantize.h"
 #include "rhythm/TempoMap.h"
 #include "rhythm/TempoMappedExport.h"
@@ -21,14 +22,7 @@
 namespace notavox {
 namespace {
 
-struct Rng {
-    uint32_t s;
-    uint32_t next() {
-        s = s * 1664525u + 1013904223u;
-        return s >> 8;
-    }
-    double unit() { return double(next() % 1000000u) / 1e6; }
-};
+using testing::Rng;
 
 // Beats that slow down from 150 to 45 beats a minute, starting at 0.83 s.
 std::vector<double> ChangingBeats() {

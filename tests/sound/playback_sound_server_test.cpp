@@ -202,12 +202,37 @@ struct QuietHost : OperationHost {
     void setStopRequested(bool value) override { stop = value; }
 };
 
+// The first of the tools that is not installed, or empty.
+std::string missingTool(std::initializer_list<const char*> tools) {
+    for (const char* tool : tools)
+        if (!onPath(tool)) return tool;
+    return {};
+}
+
+// 44.1 kHz 16-bit stereo of `bytes` bytes, silent.
+AudioDocument silence(size_t bytes) {
+    AudioDocument doc;
+    SampleBlock block = allocateBlock(bytes);
+    std::memset(block.get(), 0, bytes);
+    doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
+    return doc;
+}
+
+// Playback of the whole of `doc`, looping when `loop`.
+PlaybackCallbacks playWhole(const AudioDocument& doc, bool loop) {
+    PlaybackCallbacks cb;
+    cb.loopChecked = [loop] { return loop; };
+    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
+    cb.view = [] { return ViewScroll{100, 0}; };
+    cb.drawCursor = [](int64_t) {};
+    return cb;
+}
+
 // Plays a pattern through a private sound server and finds it bit-exact in
 // what the server captured. `noThread`: the device could start no worker
 // thread and makes every call on the caller's thread.
 void playPatternBitExact(bool noThread) {
-    for (const char* tool : {"pulseaudio", "parec", "pactl", "timeout"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (const std::string tool = missingTool({"pulseaudio", "parec", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
 
     SoundServer server(60s);
     ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
@@ -243,11 +268,7 @@ void playPatternBitExact(bool noThread) {
     limit.reset();
     ASSERT_TRUE(device.open()) << "PortAudio found no default output";
     QuietHost host;
-    PlaybackCallbacks cb;
-    cb.loopChecked = [] { return false; };
-    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
-    cb.view = [] { return ViewScroll{100, 0}; };
-    cb.drawCursor = [](int64_t) {};
+    const PlaybackCallbacks cb = playWhole(doc, false);
     const auto began = std::chrono::steady_clock::now();
     EXPECT_EQ(runPlayback(device, host, cb), PlaybackEnd::finished);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -285,17 +306,12 @@ TEST(PlaybackThroughSoundServer, CapturedAudioHoldsThePatternBitExactUpToItsEnd)
 TEST(PlaybackThroughSoundServer, WithoutAWorkerThreadTheCallerPlaysTheSamePattern) { playPatternBitExact(true); }
 
 TEST(PlaybackThroughSoundServer, ServerThatStopsTakingAudioEndsPlaybackLikeStop) {
-    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (const std::string tool = missingTool({"pulseaudio", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
 
     SoundServer server(60s);
     ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
 
-    AudioDocument doc;
-    const size_t bytes = 44100 * 4;
-    SampleBlock block = allocateBlock(bytes);
-    std::memset(block.get(), 0, bytes);
-    doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
+    const AudioDocument doc = silence(44100 * 4);
 
     PortAudioSound device;
     ASSERT_TRUE(device.open()) << "PortAudio found no default output";
@@ -307,11 +323,7 @@ TEST(PlaybackThroughSoundServer, ServerThatStopsTakingAudioEndsPlaybackLikeStop)
             frozenAt = std::chrono::steady_clock::now();
         }
     };
-    PlaybackCallbacks cb;
-    cb.loopChecked = [] { return true; };
-    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
-    cb.view = [] { return ViewScroll{100, 0}; };
-    cb.drawCursor = [](int64_t) {};
+    const PlaybackCallbacks cb = playWhole(doc, true);
     EXPECT_EQ(runPlayback(device, host, cb), PlaybackEnd::deviceFailed);
     const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - frozenAt).count();
     EXPECT_TRUE(host.stop);
@@ -325,8 +337,7 @@ TEST(PlaybackThroughSoundServer, ServerThatStopsTakingAudioEndsPlaybackLikeStop)
 // Opening and closing the output says nothing on the terminal: the sound
 // systems' chatter about what they did not find is not shown.
 TEST(PlaybackThroughSoundServer, OpeningSaysNothingOnTheTerminal) {
-    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (const std::string tool = missingTool({"pulseaudio", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
     SoundServer server(60s);
     ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
     const fs::path log = server.dir() / "stderr.txt";
@@ -350,24 +361,15 @@ TEST(PlaybackThroughSoundServer, OpeningSaysNothingOnTheTerminal) {
 
 // PLAY after the sound server was restarted opens the output afresh.
 TEST(PlaybackThroughSoundServer, PlayAfterTheServerRestartedReopensTheOutput) {
-    for (const char* tool : {"pulseaudio", "pactl", "timeout"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (const std::string tool = missingTool({"pulseaudio", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
     SoundServer server(90s);
     ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
-    AudioDocument doc;
-    const size_t bytes = 22050 * 4;
-    SampleBlock block = allocateBlock(bytes);
-    std::memset(block.get(), 0, bytes);
-    doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
+    const AudioDocument doc = silence(22050 * 4);
     PortAudioSound device;
     ASSERT_TRUE(device.open()) << "PortAudio found no default output";
     ASSERT_TRUE(server.restart()) << "could not restart the daemon";
     QuietHost host;
-    PlaybackCallbacks cb;
-    cb.loopChecked = [] { return false; };
-    cb.recording = [&doc]() -> const AudioDocument& { return doc; };
-    cb.view = [] { return ViewScroll{100, 0}; };
-    cb.drawCursor = [](int64_t) {};
+    const PlaybackCallbacks cb = playWhole(doc, false);
     EXPECT_EQ(runPlayback(device, host, cb), PlaybackEnd::finished);
     EXPECT_GE(host.pumps, 2);
     device.close();

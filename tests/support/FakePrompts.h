@@ -6,6 +6,7 @@
 #include <QString>
 #include <deque>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "app/Prompts.h"
@@ -81,5 +82,8 @@ private:
         return r;
     }
 };
+
+// A file name as the dialogs answer it.
+inline QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace notavox::testing

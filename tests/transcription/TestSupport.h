@@ -1,6 +1,7 @@
 // Helpers shared by the transcription tests.
 #pragma once
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,16 +14,23 @@
 namespace notavox::testing {
 
 inline NoteEvent detection(int32_t window, uint8_t note, uint8_t velocity, uint32_t time, uint32_t duration) {
-    NoteEvent e;
-    std::memset(&e, 0, sizeof e);
-    e.kind = kNoteOn;
-    e.channel = uint8_t(note % 8);
-    e.dataLength = 2;
-    e.data.bytes[0] = note;
-    e.data.bytes[1] = velocity;
-    e.time = time;
+    NoteEvent e = MakeNoteEvent(kNoteOn, note, velocity, time);
     e.duration = duration;
     e.window = window;
+    return e;
+}
+
+// A meta event of `type` holding `text` at `time`; a text of more than 4
+// bytes in a block of its own (freed with the track).
+inline NoteEvent metaText(uint8_t type, const std::string& text, uint32_t time) {
+    NoteEvent e;
+    std::memset(&e, 0, sizeof e);
+    e.kind = kMetaEvent;
+    e.metaType = type;
+    e.dataLength = uint8_t(text.size());
+    if (text.size() > 4) e.data.block = static_cast<uint8_t*>(std::malloc(text.size()));
+    std::memcpy(e.dataLength > 4 ? e.data.block : e.data.bytes, text.data(), text.size());
+    e.time = time;
     return e;
 }
 

@@ -67,15 +67,7 @@ TEST(SaveAsMIDI, SingleTrackIsFormatZeroAndDataComesFromTheRightPlace) {
     Song song;
     DelAllTracks(song);
     TDynaArray& t = *song.addTrack();
-    NoteEvent text;
-    std::memset(&text, 0, sizeof text);
-    text.kind = kMetaEvent;
-    text.metaType = 3;
-    text.dataLength = 5;
-    text.data.block = static_cast<uint8_t*>(std::malloc(5));
-    std::memcpy(text.data.block, "Hallo", 5);
-    text.time = 128;
-    append(t, text);
+    append(t, metaText(3, "Hallo", 128));
     NoteEvent tempo;
     std::memset(&tempo, 0, sizeof tempo);
     tempo.kind = kMetaEvent;

@@ -42,14 +42,7 @@ TEST(MakeEditable, PairsNoteOnsWithTheNextOffOfTheirChannel) {
     NoteEvent off = detection(0, 60, 0, 20, 0);   // note-on with velocity 0 at 35: ends the latest (64)
     NoteEvent off2 = detection(0, 60, 70, 15, 0); // at 50
     off2.kind = kNoteOff;
-    NoteEvent text;
-    std::memset(&text, 0, sizeof text);
-    text.kind = kMetaEvent;
-    text.metaType = 1;
-    text.dataLength = 6;
-    text.data.block = static_cast<uint8_t*>(std::malloc(6));
-    std::memcpy(text.data.block, "Melody", 6);
-    text.time = 1;  // at 51
+    const NoteEvent text = metaText(1, "Melody", 1);  // at 51
     on.channel = on2.channel = off.channel = off2.channel = 3;
     for (const NoteEvent& e : {on, on2, off, off2, text}) append(t0, e);
     MakeEditable(song);
