@@ -29,6 +29,11 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kLimit{kBlockWriteLimitMs};
+// At most this much audio is written ahead of what is heard, whatever buffer
+// the device gave: a bridge to a sound server may hand out a buffer of
+// seconds although a quarter of a second was asked for, and filling it would
+// delay the sound (and the cursor) by all of it.
+constexpr long kMostAhead = long(kBlockFrames) * 3 / 2;
 // Slack for the hand-over between the two threads on top of the limit.
 constexpr milliseconds kHandOver{500};
 // Opening enumerates the sound system's devices, which may be slow.
@@ -204,19 +209,21 @@ SoundWrite PortAudioSound::Worker::writeBlock(const int16_t* data) {
     while (done < kBlockFrames) {
         const long room = Pa_GetStreamWriteAvailable(stream);
         if (room < 0) return SoundWrite::failed;
-        if (room == 0) {
+        // The room first seen may have been read before the stream settled;
+        // the largest room seen is the size of the empty buffer.
+        bufferFrames = std::max(bufferFrames, room);
+        const long ahead = bufferFrames - room;
+        const long allowed = std::min(room, kMostAhead - ahead);
+        if (allowed <= 0) {
             if (Clock::now() >= deadline) return SoundWrite::timedOut;
             std::this_thread::sleep_for(milliseconds(2));
             continue;
         }
         // Never more than there is room for, so the write does not block.
-        const long n = std::min<long>(room, kBlockFrames - done);
+        const long n = std::min<long>(allowed, kBlockFrames - done);
         const PaError err = Pa_WriteStream(stream, data + done * kPlaybackChannels, static_cast<unsigned long>(n));
         if (err != paNoError && err != paOutputUnderflowed) return SoundWrite::failed;
         done += n;
-        // The room first seen may have been read before the stream settled;
-        // the largest room seen is the size of the empty buffer.
-        bufferFrames = std::max(bufferFrames, room);
         progress = stamp();
         deadline = Clock::now() + kLimit;
     }
