@@ -49,13 +49,13 @@ bool ByPitchAndTime(const MidoNote& a, const MidoNote& b) {
 TEST(TempoConverter, FilesFollowTheChoicesAndKeepEveryNote) {
     if (!HaveFluidsynth() || !HaveMido()) GTEST_SKIP() << "fluidsynth, the test sound font or python3-mido is missing";
     TempDir dir;
-    PieceSpec spec;
-    spec.bpm = 96;
-    spec.bars = 6;
-    spec.tonic = 7;
-    spec.accompaniment = Accompaniment::BrokenChords;
+    PieceSpec recipe;
+    recipe.bpm = 96;
+    recipe.bars = 6;
+    recipe.tonic = 7;
+    recipe.accompaniment = Accompaniment::BrokenChords;
     const std::string wav = dir.file("piece.wav");
-    ASSERT_TRUE(WriteRenderMidi(MakePiece(spec), dir.file("piece.mid")));
+    ASSERT_TRUE(WriteRenderMidi(MakePiece(recipe), dir.file("piece.mid")));
     ASSERT_TRUE(Render(dir.file("piece.mid"), wav, kTestSoundFont, 44100));
 
     // What the converter must write, from the same analysis run here.
