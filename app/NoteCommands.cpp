@@ -117,7 +117,7 @@ void TMainForm::SetBusy(bool value) {
         w->setEnabled(!value);
     for (QAction* a : {ffnen1, Speichern1, SpeichernalsMIDgenaueErkennung1, VonMusikCDeinlesen1,
                        ZurAuswahlzurechtschneiden1, DieAuswahlwegschneiden1, Sampleformatndern1, Notenerkennen1,
-                       Effekte1->menuAction()})
+                       Effekte1->menuAction(), Nichtsauswhlen1})  // Escape belongs to "Abbrechen" meanwhile
         a->setEnabled(!value);
     StopBTN->setEnabled(value || playing);
     Abbrechen1->setEnabled(value);
