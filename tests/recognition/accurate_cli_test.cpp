@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include <gtest/gtest.h>
 
@@ -101,31 +100,15 @@ std::vector<Note> notesOfFile(const std::string& path) {
     return notes;
 }
 
-// Onset F1: same pitch, onsets at most 50 ms apart, each note matched once.
-// Per pitch both lists are in time order; matching each reference note to
-// the earliest unmatched estimate in its window is a largest matching.
+// Onset F1 (same pitch, onsets at most 50 ms apart, each note matched once)
+// of notes timed in ms.
 double onsetF1(const std::vector<Note>& reference, const std::vector<Note>& estimate) {
-    std::map<int, std::vector<int>> ref, est;
-    for (const Note& n : reference) ref[n.pitch].push_back(n.onsetMs);
-    for (const Note& n : estimate) est[n.pitch].push_back(n.onsetMs);
-    int matched = 0;
-    for (auto& [pitch, times] : ref) {
-        std::vector<int>& e = est[pitch];
-        std::sort(times.begin(), times.end());
-        std::sort(e.begin(), e.end());
-        size_t j = 0;
-        for (int r : times) {
-            while (j < e.size() && e[j] < r - 50) ++j;
-            if (j < e.size() && e[j] <= r + 50) {
-                ++matched;
-                ++j;
-            }
-        }
-    }
-    if (matched == 0) return 0.0;
-    const double precision = double(matched) / double(estimate.size());
-    const double recall = double(matched) / double(reference.size());
-    return 2 * precision * recall / (precision + recall);
+    const auto inSeconds = [](const std::vector<Note>& notes) {
+        std::vector<TranscribedNote> out;
+        for (const Note& n : notes) out.push_back({n.pitch, n.onsetMs / 1000.0, n.offsetMs / 1000.0, n.velocity});
+        return out;
+    };
+    return notavox::testing::OnsetF1(inSeconds(reference), inSeconds(estimate), 0.05);
 }
 
 ToolRun run(const std::string& args) { return notavox::testing::runConvertTool(args); }
