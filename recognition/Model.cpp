@@ -129,14 +129,26 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
     get("decode.onset_threshold", {1}, onThr);
     get("decode.frame_threshold", {1}, frThr);
     get("decode.min_frames", {1}, minFrames);
+    // Optional: files without the overtone rule decode without it.
+    Tensor overtoneRatio, overtoneFrames;
+    if (tensors.count("decode.overtone_ratio") || tensors.count("decode.overtone_frames")) {
+        get("decode.overtone_ratio", {1}, overtoneRatio);
+        get("decode.overtone_frames", {1}, overtoneFrames);
+    }
     if (!problem.empty()) return fail(fileName, problem);
     if (!(minFrames.data[0] >= 0 && minFrames.data[0] < 100000)) return fail(fileName, "ungültige Mindestlänge");
+    if (!overtoneFrames.data.empty() && !(overtoneFrames.data[0] >= 0 && overtoneFrames.data[0] < 100))
+        return fail(fileName, "ungültiger Obertonabstand");
     m.c1 = int(c1);
     m.c2 = int(c2);
     m.c3 = int(c3);
     m.decode.onsetThreshold = onThr.data[0];
     m.decode.frameThreshold = frThr.data[0];
     m.decode.minFrames = int32_t(std::lround(minFrames.data[0]));
+    if (!overtoneRatio.data.empty()) {
+        m.decode.overtoneRatio = overtoneRatio.data[0];
+        m.decode.overtoneFrames = int32_t(std::lround(overtoneFrames.data[0]));
+    }
     r.ok = true;
     return r;
 }

@@ -19,6 +19,11 @@ struct DecodeSettings {
     float onsetThreshold = 0.5f;
     float frameThreshold = 0.3f;
     int32_t minFrames = 3;
+    // A note is taken for an overtone of a lower one and dropped when a note
+    // 12, 19 or 24 keys lower starts within `overtoneFrames` frames of it and
+    // its own onset value is below `overtoneRatio` times that note's. 0: off.
+    float overtoneRatio = 0.0f;
+    int32_t overtoneFrames = 0;
 };
 
 struct Model {

@@ -14,6 +14,7 @@ void NoteDecoder::end(int key, int64_t t) {
         const float v = std::nearbyint(127.0f * s.startVelocity);
         const int velocity = int(std::clamp(v, 1.0f, 127.0f));
         notes_.push_back({21 + key, double(s.start) * 0.01, double(t) * 0.01, velocity});
+        starts_.push_back({s.start, s.startOnset});
     }
     s.start = -1;
 }
@@ -27,6 +28,7 @@ void NoteDecoder::step(int key, int64_t t, float nextOnset) {
         end(key, t);
         s.start = t;
         s.startVelocity = s.velocity;
+        s.startOnset = s.onset;
     } else if (s.start >= 0 && s.frame < settings_.frameThreshold) {
         end(key, t);
     }
@@ -58,10 +60,41 @@ std::vector<TranscribedNote> NoteDecoder::finish(int64_t T) {
         s.havePending = false;
         end(key, T);
     }
+    if (settings_.overtoneRatio > 0.0f) dropOvertones();
     std::sort(notes_.begin(), notes_.end(), [](const TranscribedNote& a, const TranscribedNote& b) {
         return a.onset != b.onset ? a.onset < b.onset : a.pitch < b.pitch;
     });
     return std::move(notes_);
+}
+
+void NoteDecoder::dropOvertones() {
+    std::array<std::vector<Start>, 88> byKey;  // every note's start, per key in time order
+    for (size_t i = 0; i < notes_.size(); ++i) byKey[size_t(notes_[i].pitch - 21)].push_back(starts_[i]);
+    for (auto& starts : byKey)
+        std::sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) { return a.frame < b.frame; });
+    const double ratio = settings_.overtoneRatio;
+    const int64_t near = settings_.overtoneFrames;
+    size_t kept = 0;
+    for (size_t i = 0; i < notes_.size(); ++i) {
+        const Start& own = starts_[i];
+        bool overtone = false;
+        for (const int interval : {12, 19, 24}) {
+            const int lower = notes_[i].pitch - 21 - interval;
+            if (lower < 0) continue;
+            const std::vector<Start>& starts = byKey[size_t(lower)];
+            auto it = std::lower_bound(starts.begin(), starts.end(), own.frame - near,
+                                       [](const Start& s, int64_t frame) { return s.frame < frame; });
+            for (; it != starts.end() && it->frame <= own.frame + near; ++it)
+                if (double(own.onset) < ratio * double(it->onset)) overtone = true;
+        }
+        if (!overtone) {
+            notes_[kept] = notes_[i];
+            starts_[kept] = own;
+            ++kept;
+        }
+    }
+    notes_.resize(kept);
+    starts_.resize(kept);
 }
 
 std::vector<TranscribedNote> DecodeNotes(const std::vector<float>& onset, const std::vector<float>& frame,

@@ -6,7 +6,9 @@
 // (missing neighbours count as 0). A note starts there and lasts while the
 // frame value stays at or above the frame threshold; it ends at the first
 // frame below it, at the key's next candidate (which starts a new note) or at
-// the end. Notes shorter than the minimum number of frames are dropped.
+// the end. Notes shorter than the minimum number of frames are dropped, and
+// so are overtones when the settings ask for it (see DecodeSettings), once
+// every note is known.
 #pragma once
 
 #include <array>
@@ -37,14 +39,21 @@ private:
         float onset = 0.0f, frame = 0.0f, velocity = 0.0f;  // values of frame `pending`
         int64_t start = -1;        // start of the sounding note, or -1
         float startVelocity = 0.0f;
+        float startOnset = 0.0f;
+    };
+    struct Start {
+        int64_t frame;
+        float onset;  // the onset value there
     };
     void step(int key, int64_t t, float nextOnset);
     void end(int key, int64_t t);
+    void dropOvertones();
 
     DecodeSettings settings_;
     std::array<KeyState, 88> keys_{};
     int64_t pending_ = 0;  // the frame whose candidacy waits for the next one
     std::vector<TranscribedNote> notes_;
+    std::vector<Start> starts_;  // of notes_, index by index
 };
 
 // The whole decoding of outputs [T][88] each.

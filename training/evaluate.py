@@ -92,6 +92,14 @@ def main():
                     total = sum(weights.get(k, 1.0) * v[2] for k, v in s.items())
                     if best is None or total > best[0]:
                         best = (total, d)
+        # then the overtone rule on top of the best thresholds
+        for ratio in [0.6, 0.7, 0.8, 0.9]:
+            for frames in [1, 2, 3]:
+                d = dict(best[1], overtone_ratio=ratio, overtone_frames=frames)
+                s = score(families, d)
+                total = sum(weights.get(k, 1.0) * v[2] for k, v in s.items())
+                if total > best[0]:
+                    best = (total, d)
         decode = best[1]
         with open(args.tune, "w") as fh:
             json.dump(decode, fh, indent=1)

@@ -62,11 +62,20 @@ def tensors_for_export(model, decode):
     arrays["decode.onset_threshold"] = np.array([decode["onset_threshold"]], np.float32)
     arrays["decode.frame_threshold"] = np.array([decode["frame_threshold"]], np.float32)
     arrays["decode.min_frames"] = np.array([decode["min_frames"]], np.float32)
+    arrays["decode.overtone_ratio"] = np.array([decode.get("overtone_ratio", 0.0)], np.float32)
+    arrays["decode.overtone_frames"] = np.array([decode.get("overtone_frames", 0)], np.float32)
     return arrays
 
 
-def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames):
-    """Notes (pitch, onset s, offset s, velocity) from the outputs [T, 88], as the program decodes them."""
+OVERTONE_INTERVALS = (12, 19, 24)
+
+
+def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames, overtone_ratio=0.0,
+           overtone_frames=0):
+    """Notes (pitch, onset s, offset s, velocity) from the outputs [T, 88], as the program decodes them.
+
+    With overtone_ratio > 0 a note is dropped as an overtone when a note 12, 19 or 24 keys lower starts within
+    overtone_frames frames of it and its onset value is below overtone_ratio times that note's."""
     t_count = onset.shape[0]
     notes = []
     prev = np.vstack([np.zeros((1, 88), onset.dtype), onset[:-1]])
@@ -85,6 +94,16 @@ def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames)
             if e - s < min_frames:
                 continue
             v = int(np.clip(np.round(127.0 * float(velocity[s, k])), 1, 127))
-            notes.append((21 + k, s * 0.01, e * 0.01, v))
+            notes.append((21 + k, s * 0.01, e * 0.01, v, s, float(onset[s, k])))
+    if overtone_ratio > 0:
+        # the ratio as the weights file stores it, the product in double precision as in the program
+        ratio = float(np.float32(overtone_ratio))
+        starts = {}
+        for n in notes:
+            starts.setdefault(n[0], []).append((n[4], n[5]))
+        notes = [n for n in notes
+                 if not any(n[5] < ratio * value for lower in OVERTONE_INTERVALS
+                            for frame_, value in starts.get(n[0] - lower, ()) if abs(frame_ - n[4]) <= overtone_frames)]
+    notes = [n[:4] for n in notes]
     notes.sort(key=lambda n: (n[1], n[0]))
     return notes

@@ -139,6 +139,11 @@ inline std::string modelBytes(const recognition::Model& m, const std::string& sk
     list.push_back({"decode.onset_threshold", &on});
     list.push_back({"decode.frame_threshold", &fr});
     list.push_back({"decode.min_frames", &mf});
+    recognition::Tensor ratio{{1}, {m.decode.overtoneRatio}}, near{{1}, {float(m.decode.overtoneFrames)}};
+    if (m.decode.overtoneRatio > 0.0f) {
+        list.push_back({"decode.overtone_ratio", &ratio});
+        list.push_back({"decode.overtone_frames", &near});
+    }
     std::string out = "NVNM";
     auto u32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
     u32(1);

@@ -139,9 +139,9 @@ TEST(AccurateConverter, FindsTheNotesOfARenderedPiece) {
     ASSERT_EQ(r.status, 0) << r.output;
     const std::vector<Note> found = notesOfFile(dir.file("piece-out.mid"));
     const double f1 = onsetF1(piece, found);
-    // The shipped model finds 0.87 of this piece (misses: a repeated note at
-    // 200 ms, two chord notes; extras: octaves above). A weaker model or a
-    // broken front end falls well below.
+    // The shipped model scores 0.90 on this piece (misses: a repeated note at
+    // 200 ms, chord notes; extras: a few notes an octave above). A weaker
+    // model or a broken front end falls well below.
     EXPECT_GE(f1, 0.85) << found.size() << " notes found, " << piece.size() << " played";
 }
 

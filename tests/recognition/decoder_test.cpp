@@ -106,17 +106,45 @@ TEST(RecognitionDecoder, PeakPickingAndThresholds) {
     expectNote(notes[3], 25, 29, 30, 1);
 }
 
+// A weaker note 12, 19 or 24 keys above one that starts within the window
+// is taken for its overtone; other intervals, stronger notes and later ones
+// stay.
+TEST(RecognitionDecoder, OvertonesOfALowerNoteAreDropped) {
+    Activations a(60);
+    a.note(40, 10, 30, 0.9f);
+    a.note(52, 11, 30, 0.6f);  // octave, below 0.7 * 0.9 = 0.63: dropped
+    a.note(59, 9, 30, 0.65f);  // twelfth, strong enough: kept
+    a.note(64, 16, 30, 0.2f);  // two octaves, 6 frames later: kept
+    a.note(47, 10, 30, 0.2f);  // a fifth: kept
+    a.note(52, 40, 50, 0.3f);  // the octave again, with no note below: kept
+    DecodeSettings s{0.1f, 0.3f, 3, 0.7f, 3};
+    const auto notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 5u);
+    expectNote(notes[0], 80, 9, 30, 64);
+    expectNote(notes[1], 61, 10, 30, 64);
+    expectNote(notes[2], 68, 10, 30, 64);
+    expectNote(notes[3], 85, 16, 30, 64);
+    expectNote(notes[4], 73, 40, 50, 64);
+    s.overtoneRatio = 0.0f;
+    EXPECT_EQ(a.decode(s).size(), 6u);
+}
+
 // Fed in parts of any size, the decoder finds the same notes.
 TEST(RecognitionDecoder, PartsGiveTheSameNotes) {
     Activations a(200);
     for (int i = 0; i < 30; ++i) a.note((i * 37) % 88, (i * 13) % 190, (i * 13) % 190 + 3 + i % 20, 0.6f + 0.01f * i, 0.02f * i);
-    const auto whole = a.decode();
+    for (int i = 0; i < 8; ++i) a.note((i * 37) % 88 + 12, (i * 13) % 190 + 1, (i * 13) % 190 + 9, 0.55f);
+    DecodeSettings settings = Activations::settings();
+    settings.overtoneRatio = 0.9f;
+    settings.overtoneFrames = 2;
+    const auto whole = a.decode(settings);
     ASSERT_GT(whole.size(), 10u);
+    ASSERT_LT(whole.size(), a.decode().size());  // some overtones went
     for (int part : {1, 2, 7, 64, 199}) {
         // Key-major rows, as the conversion hands them over.
         std::vector<float> rows[3];
         const std::vector<float>* src[3] = {&a.onset, &a.frame, &a.velocity};
-        NoteDecoder d(Activations::settings());
+        NoteDecoder d(settings);
         for (int t0 = 0; t0 < a.T; t0 += part) {
             const int n = std::min(part, a.T - t0);
             for (int h = 0; h < 3; ++h) {

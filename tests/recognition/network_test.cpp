@@ -153,6 +153,18 @@ TEST(RecognitionModel, FileIsReadWithItsShapesAndThresholds) {
     EXPECT_FLOAT_EQ(load.model.decode.onsetThreshold, 0.4f);
     EXPECT_FLOAT_EQ(load.model.decode.frameThreshold, 0.25f);
     EXPECT_EQ(load.model.decode.minFrames, 5);
+    EXPECT_EQ(load.model.decode.overtoneRatio, 0.0f);  // a file without the overtone rule decodes without it
+
+    Model withRule = m;
+    withRule.decode.overtoneRatio = 0.75f;
+    withRule.decode.overtoneFrames = 2;
+    const ModelLoad rule = ParseModel(notavox::testing::modelBytes(withRule), "m.nvm");
+    ASSERT_TRUE(rule.ok) << rule.message;
+    EXPECT_EQ(rule.model.decode.overtoneRatio, 0.75f);
+    EXPECT_EQ(rule.model.decode.overtoneFrames, 2);
+    withRule.decode.overtoneFrames = 1000;
+    EXPECT_EQ(ParseModel(notavox::testing::modelBytes(withRule), "m.nvm").message,
+              "Die Modelldatei m.nvm ist unbrauchbar: ungültiger Obertonabstand");
 }
 
 TEST(RecognitionModel, BadFilesAreRefusedWithAReason) {
