@@ -267,26 +267,18 @@ bool UndoHistory::commit(const AudioDocument& doc) {
     return true;
 }
 
-bool UndoHistory::undo(AudioDocument& doc) {
-    if (undo_.empty()) return false;
-    Step& step = undo_.back();
-    const size_t before = step.size();
-    if (!apply(step, doc)) return false;
-    used_ = used_ - before + step.size();
-    redo_.push_back(std::move(step));
-    undo_.pop_back();
-    trim();
-    return true;
-}
+bool UndoHistory::undo(AudioDocument& doc) { return swapLast(undo_, redo_, doc); }
 
-bool UndoHistory::redo(AudioDocument& doc) {
-    if (redo_.empty()) return false;
-    Step& step = redo_.back();
+bool UndoHistory::redo(AudioDocument& doc) { return swapLast(redo_, undo_, doc); }
+
+bool UndoHistory::swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDocument& doc) {
+    if (from.empty()) return false;
+    Step& step = from.back();
     const size_t before = step.size();
     if (!apply(step, doc)) return false;
     used_ = used_ - before + step.size();
-    undo_.push_back(std::move(step));
-    redo_.pop_back();
+    to.push_back(std::move(step));
+    from.pop_back();
     trim();
     return true;
 }

@@ -109,6 +109,8 @@ private:
     static Fields fieldsOf(const AudioDocument& doc);
     static bool copyBytes(const AudioDocument& doc, int64_t from, int64_t to, Bytes& out);
     static bool apply(Step& step, AudioDocument& doc);
+    // Applies the last step of `from` and moves it to the end of `to`.
+    bool swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDocument& doc);
     void trim();
 
     size_t limit_;
