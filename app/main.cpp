@@ -8,7 +8,7 @@
 #include "audio/Interrupt.h"
 #include "cdrom/SgTransport.h"
 #include "codecs/Mp3Encoder.h"
-#include "sound/PortAudioSound.h"
+#include "sound/SystemSound.h"
 
 int main(int argc, char** argv) {
     // Ctrl+C, SIGTERM and SIGHUP remove the temporary file of an MP3 import.
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtTexts);
     // The real platform pieces; they outlive the window.
     notavox::QtPrompts prompts;
-    notavox::PortAudioSound sound;
+    notavox::SystemSound sound;
     const auto decoder = notavox::MakeMpg123Decoder();
     const auto encoder = notavox::MakeLameEncoder();
     notavox::SgTransport drives;

@@ -38,7 +38,7 @@ for f in ./usr/bin/notavox ./usr/bin/notavox-convert ./usr/share/applications/no
   grep -q " $f\$" <<<"$contents" || { echo "check-install: the package lacks $f" >&2; exit 1; }
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
-for d in libqt6widgets6 libportaudio2 libmpg123-0 libmp3lame0 libjpeg62-turbo qt6-qpa-plugins; do
+for d in libqt6widgets6 libportaudio2 libpulse0 libmpg123-0 libmp3lame0 libjpeg62-turbo qt6-qpa-plugins; do
   grep -q "$d" <<<"$depends" || { echo "check-install: the package does not depend on $d" >&2; exit 1; }
 done
 echo "check-install: $(basename "$deb") installs and declares what it needs"

@@ -7,7 +7,7 @@ source "$(dirname "$0")/install-packages.sh"
 install_packages \
   build-essential cmake pkg-config \
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
-  portaudio19-dev libasound2-plugins \
+  portaudio19-dev libasound2-plugins libpulse-dev \
   libmpg123-dev libmp3lame-dev libjpeg62-turbo-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   libsamplerate0-dev fluidsynth libfluidsynth-dev timgm6mb-soundfont \

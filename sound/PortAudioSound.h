@@ -1,42 +1,20 @@
-// The sound device on Linux: a blocking PortAudio output stream on the default
-// output (through ALSA to PulseAudio, PipeWire or the hardware).
-//
-// Every PortAudio call runs on one worker thread of the device. The caller's
-// thread (the user-interface thread) waits for each call only as long as the
-// sound system keeps making progress: a sound server that hangs can keep a
-// PortAudio call busy for half a minute, and that must not freeze the window.
+// The sound output through PortAudio: a blocking output stream on the
+// default output (through ALSA to PulseAudio, PipeWire or the hardware).
+// The program uses it where no sound server answers (see SystemSound).
 #pragma once
 
 #include <memory>
-#include <thread>
 
-#include "sound/SoundDevice.h"
+#include "sound/SoundOutput.h"
+#include "sound/ThreadedSound.h"
 
 namespace notavox {
 
-class PortAudioSound final : public SoundDevice {
+std::unique_ptr<SoundOutput> MakePortAudioOutput();
+
+class PortAudioSound final : public ThreadedSound {
 public:
-    PortAudioSound();
-    ~PortAudioSound() override;
-    PortAudioSound(const PortAudioSound&) = delete;
-    PortAudioSound& operator=(const PortAudioSound&) = delete;
-
-    bool open() override;
-    bool isOpen() const override { return open_; }
-    bool start() override;
-    SoundWrite write(const int16_t* block) override;
-    void drain() override;
-    // Does not wait: the stream is stopped by the worker before anything
-    // that is asked of the device afterwards.
-    void stop() override;
-    void close() override;
-
-    struct Worker;
-
-private:
-    std::shared_ptr<Worker> worker_;
-    std::thread thread_;
-    bool open_ = false;
+    PortAudioSound() : ThreadedSound(MakePortAudioOutput()) {}
 };
 
 }  // namespace notavox

@@ -1,0 +1,232 @@
+#include "sound/PulseSound.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <thread>
+
+namespace notavox {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kLimit{kBlockWriteLimitMs};
+// A block is written once no more than this is still to be heard.
+constexpr pa_usec_t kAheadUsec =
+    static_cast<pa_usec_t>(kMostAheadFrames - kBlockFrames) * 1000000u / static_cast<pa_usec_t>(kPlaybackRate);
+constexpr uint32_t kFrameBytes = 2 * kPlaybackChannels;
+
+void wake(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
+
+class PulseOutput final : public SoundOutput {
+public:
+    ~PulseOutput() override { close(); }
+
+    bool open() override {
+        if (context_) return true;
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_) return false;
+        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Notavox");
+        if (!context_) {
+            close();
+            return false;
+        }
+        pa_context_set_state_callback(
+            context_, [](pa_context*, void* loop) { wake(static_cast<pa_threaded_mainloop*>(loop)); }, loop_);
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop_) < 0 || !connected()) {
+            close();
+            return false;
+        }
+        return true;
+    }
+
+    // Every playback gets a stream of its own: a stream that has run dry
+    // and is fed again waits for the sink to play what it had prepared
+    // meanwhile, which a fresh stream does not.
+    bool start() override {
+        if (running_) return true;
+        if (!context_) return false;
+        Lock lock(loop_);
+        // After the server went away the connection stays failed.
+        if (pa_context_get_state(context_) != PA_CONTEXT_READY || !connectStream()) {
+            dropStream();
+            return false;
+        }
+        running_ = true;
+        written_ = 0;
+        return true;
+    }
+
+    SoundWrite write(const int16_t* data, const Progress& progressed) override {
+        if (!running_) return SoundWrite::failed;
+        auto deadline = Clock::now() + kLimit;
+        pa_usec_t last = 0;
+        for (;;) {
+            pa_usec_t latency = 0;
+            if (!freshLatency(latency)) return SoundWrite::failed;
+            if (latency <= kAheadUsec) break;
+            // A sink that keeps more than that however little it is given
+            // (a fixed latency of its own): then the clock paces, as the
+            // audio is taken in real time.
+            if (written_ > 0) {
+                const double played = std::chrono::duration<double>(Clock::now() - first_).count() * kPlaybackRate;
+                if (static_cast<double>(written_) - played <= double(kMostAheadFrames - kBlockFrames)) break;
+            }
+            if (last == 0 || latency < last) {
+                progressed();
+                deadline = Clock::now() + kLimit;
+            }
+            last = latency;
+            if (Clock::now() >= deadline) return SoundWrite::timedOut;
+            std::this_thread::sleep_for(milliseconds(3));
+        }
+        {
+            Lock lock(loop_);
+            if (!usable() ||
+                pa_stream_write(stream_, data, static_cast<size_t>(kBlockBytes), nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return SoundWrite::failed;
+        }
+        if (written_ == 0) first_ = Clock::now();
+        written_ += kBlockFrames;
+        progressed();
+        return SoundWrite::written;
+    }
+
+    void drain(const Progress& progressed) override {
+        if (!running_) return;
+        Lock lock(loop_);
+        if (usable()) await(pa_stream_drain(stream_, done, loop_));
+        progressed();
+    }
+
+    void stop() override {
+        if (!running_) return;
+        running_ = false;
+        Lock lock(loop_);
+        dropStream();
+    }
+
+    void close() override {
+        running_ = false;
+        if (loop_) pa_threaded_mainloop_stop(loop_);
+        if (stream_) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (context_) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+        if (loop_) pa_threaded_mainloop_free(loop_);
+        loop_ = nullptr;
+    }
+
+private:
+    class Lock {
+    public:
+        explicit Lock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pa_threaded_mainloop* loop_;
+    };
+
+    static void done(pa_stream*, int, void* loop) { wake(static_cast<pa_threaded_mainloop*>(loop)); }
+
+    // Both the connection and the stream are alive. Called under the lock.
+    bool usable() const {
+        return stream_ && pa_context_get_state(context_) == PA_CONTEXT_READY &&
+               pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    // Waits for an operation; false when it did not complete (the server
+    // went away meanwhile). Called under the lock.
+    bool await(pa_operation* op) {
+        if (!op) return false;
+        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
+        const bool completed = pa_operation_get_state(op) == PA_OPERATION_DONE;
+        pa_operation_unref(op);
+        return completed;
+    }
+
+    // Waits until the connection to the server is made; false if it fails.
+    bool connected() {
+        Lock lock(loop_);
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(context_);
+            if (state == PA_CONTEXT_READY) return true;
+            if (!PA_CONTEXT_IS_GOOD(state)) return false;
+            pa_threaded_mainloop_wait(loop_);
+        }
+    }
+
+    // Drops the stream at once, with what it still holds. Called under the lock.
+    void dropStream() {
+        if (!stream_) return;
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+
+    // Called under the lock.
+    bool connectStream() {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(kPlaybackRate),
+                                  static_cast<uint8_t>(kPlaybackChannels)};
+        stream_ = pa_stream_new(context_, "Wiedergabe", &spec, nullptr);
+        if (!stream_) return false;
+        pa_stream_set_state_callback(
+            stream_, [](pa_stream*, void* loop) { wake(static_cast<pa_threaded_mainloop*>(loop)); }, loop_);
+        // The server may keep up to two seconds for the stream: a sink that
+        // was idle has its output prepared that far ahead and can take the
+        // new stream in at once only when the stream allows it as much. How
+        // much is really queued is up to write(). Playing starts as soon as
+        // one block is there.
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(2 * kPlaybackRate) * kFrameBytes;
+        attr.prebuf = static_cast<uint32_t>(kBlockBytes);
+        attr.minreq = static_cast<uint32_t>(-1);
+        attr.fragsize = static_cast<uint32_t>(-1);
+        if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0)
+            return false;
+        for (;;) {
+            const pa_stream_state_t state = pa_stream_get_state(stream_);
+            if (state == PA_STREAM_READY) return true;
+            if (!PA_STREAM_IS_GOOD(state)) return false;
+            pa_threaded_mainloop_wait(loop_);
+        }
+    }
+
+    // What is written and not yet heard, asked of the server now: between
+    // the server's own reports the client would guess, and a stream that
+    // waits for its first block would seem to be playing.
+    bool freshLatency(pa_usec_t& latency) {
+        Lock lock(loop_);
+        if (!usable() || !await(pa_stream_update_timing_info(stream_, done, loop_))) return false;
+        int negative = 0;
+        if (pa_stream_get_latency(stream_, &latency, &negative) < 0) return false;
+        if (negative) latency = 0;
+        return true;
+    }
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool running_ = false;
+    long written_ = 0;          // frames written since the stream (re)started
+    Clock::time_point first_;  // when the first of them was written
+};
+
+}  // namespace
+
+std::unique_ptr<SoundOutput> MakePulseOutput() { return std::make_unique<PulseOutput>(); }
+
+}  // namespace notavox
