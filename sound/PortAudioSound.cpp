@@ -23,9 +23,10 @@ using std::chrono::milliseconds;
 constexpr milliseconds kLimit{kBlockWriteLimitMs};
 
 // PortAudio's start-up asks every sound system it knows (ALSA's plugins,
-// JACK) and they report on the terminal what they did not find. That is no
-// news for the user: stderr goes to /dev/null while PortAudio sets up and
-// shuts down.
+// JACK) and they report on the terminal what they did not find; a stream
+// whose sound server went away reports each failed step when it is started
+// or stopped. That is no news for the user: stderr goes to /dev/null while
+// PortAudio sets up, starts, stops and shuts down.
 class QuietStderr {
 public:
     QuietStderr() {
@@ -90,6 +91,7 @@ public:
 
     bool start() override {
         if (running_) return true;
+        QuietStderr quiet;
         if (!stream_ || Pa_StartStream(stream_) != paNoError) return false;
         const long room = Pa_GetStreamWriteAvailable(stream_);
         if (room < 0) {
@@ -156,18 +158,19 @@ public:
 
     void stop() override {
         if (!running_) return;
+        QuietStderr quiet;
         Pa_AbortStream(stream_);
         running_ = false;
     }
 
     void close() override {
+        QuietStderr quiet;
         if (stream_) {
             stop();
             Pa_CloseStream(stream_);
             stream_ = nullptr;
         }
         if (initialised_) {
-            QuietStderr quiet;
             Pa_Terminate();
             initialised_ = false;
         }
