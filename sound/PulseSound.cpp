@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -57,30 +58,33 @@ public:
         }
         running_ = true;
         written_ = 0;
+        lastTaken_ = Clock::now();
+        lastLatency_ = static_cast<pa_usec_t>(-1);
         return true;
     }
 
     SoundWrite write(const int16_t* data, const Progress& progressed) override {
         if (!running_) return SoundWrite::failed;
-        auto deadline = Clock::now() + kLimit;
-        pa_usec_t last = 0;
+        const auto began = Clock::now();
         for (;;) {
             pa_usec_t latency = 0;
             if (!freshLatency(latency)) return SoundWrite::failed;
+            const auto now = Clock::now();
+            if (latency < lastLatency_) {
+                // The server took audio since the last look.
+                lastTaken_ = now;
+                progressed();
+            }
+            lastLatency_ = latency;
             if (latency <= kAheadUsec) break;
             // A sink that keeps more than that however little it is given
-            // (a fixed latency of its own): then the clock paces, as the
-            // audio is taken in real time.
-            if (written_ > 0) {
-                const double played = std::chrono::duration<double>(Clock::now() - first_).count() * kPlaybackRate;
+            // (a fixed latency of its own): while it takes audio, the clock
+            // paces, as the audio is taken in real time.
+            if (written_ > 0 && now - lastTaken_ < kLimit) {
+                const double played = std::chrono::duration<double>(now - first_).count() * kPlaybackRate;
                 if (static_cast<double>(written_) - played <= double(kMostAheadFrames - kBlockFrames)) break;
             }
-            if (last == 0 || latency < last) {
-                progressed();
-                deadline = Clock::now() + kLimit;
-            }
-            last = latency;
-            if (Clock::now() >= deadline) return SoundWrite::timedOut;
+            if (now - std::max(began, lastTaken_) >= kLimit) return SoundWrite::timedOut;
             std::this_thread::sleep_for(milliseconds(3));
         }
         {
@@ -221,8 +225,10 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     bool running_ = false;
-    long written_ = 0;          // frames written since the stream (re)started
+    long written_ = 0;          // frames written since the stream started
     Clock::time_point first_;  // when the first of them was written
+    Clock::time_point lastTaken_;  // when the server was last seen taking audio
+    pa_usec_t lastLatency_ = 0;    // what was not yet heard at the last look
 };
 
 }  // namespace
