@@ -348,33 +348,49 @@ TEST_P(EveryOutput, CapturedAudioHoldsThePatternBitExactUpToItsEnd) { playPatter
 
 TEST_P(EveryOutput, WithoutAWorkerThreadTheCallerPlaysTheSamePattern) { playPatternBitExact(GetParam(), true); }
 
-TEST_P(EveryOutput, ServerThatStopsTakingAudioEndsPlaybackLikeStop) {
-    if (const std::string tool = missingTool({"pulseaudio", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
-
+// `stall` makes the server stop taking audio some three seconds into a
+// looping playback; the playback ends like STOP within the limit.
+void playbackEndsWhenTheServerStopsTakingAudio(Output kind, const std::function<void(SoundServer&)>& stall,
+                                               const std::function<void(SoundServer&)>& resume) {
     SoundServer server(60s);
     ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
 
     const AudioDocument doc = silence(44100 * 4);
 
-    const auto device = makeDevice(GetParam());
+    const auto device = makeDevice(kind);
     ASSERT_TRUE(device->open()) << "found no default output";
     QuietHost host;
-    std::chrono::steady_clock::time_point frozenAt;
+    std::chrono::steady_clock::time_point stalledAt;
     host.onPump = [&](int n) {
-        if (n == 12) {  // some three seconds into a looping playback
-            server.freeze(true);
-            frozenAt = std::chrono::steady_clock::now();
+        if (n == 12) {
+            stall(server);
+            stalledAt = std::chrono::steady_clock::now();
         }
     };
     const PlaybackCallbacks cb = playWhole(doc, true);
     EXPECT_EQ(runPlayback(*device, host, cb), PlaybackEnd::deviceFailed);
-    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - frozenAt).count();
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - stalledAt).count();
     EXPECT_TRUE(host.stop);
     EXPECT_GE(host.pumps, 13);
     // Two seconds without progress, plus what the buffers still took.
     EXPECT_LT(waited, 5.0);
-    server.freeze(false);
+    resume(server);
     device->close();
+}
+
+TEST_P(EveryOutput, ServerThatStopsTakingAudioEndsPlaybackLikeStop) {
+    if (const std::string tool = missingTool({"pulseaudio", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
+    playbackEndsWhenTheServerStopsTakingAudio(
+        GetParam(), [](SoundServer& s) { s.freeze(true); }, [](SoundServer& s) { s.freeze(false); });
+}
+
+// The server still answers, but its sink takes nothing (suspended).
+TEST_P(EveryOutput, SinkThatStopsTakingAudioEndsPlaybackLikeStop) {
+    if (const std::string tool = missingTool({"pulseaudio", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
+    const auto suspend = [](bool on) {
+        return [on](SoundServer&) { runProgram({"timeout", "5", "pactl", "suspend-sink", kSink, on ? "1" : "0"}); };
+    };
+    playbackEndsWhenTheServerStopsTakingAudio(GetParam(), suspend(true), suspend(false));
 }
 
 // Runs `work` with the process's stderr going to `log`.
