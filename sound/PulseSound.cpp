@@ -51,6 +51,7 @@ public:
         if (running_) return true;
         if (!context_) return false;
         Lock lock(loop_);
+        dropStream();
         // After the server went away the connection stays failed.
         if (pa_context_get_state(context_) != PA_CONTEXT_READY || !connectStream()) {
             dropStream();
@@ -115,12 +116,9 @@ public:
 
     void close() override {
         running_ = false;
+        // With the loop stopped nothing else touches the stream.
         if (loop_) pa_threaded_mainloop_stop(loop_);
-        if (stream_) {
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
+        dropStream();
         if (context_) {
             pa_context_disconnect(context_);
             pa_context_unref(context_);
@@ -171,7 +169,8 @@ private:
         }
     }
 
-    // Drops the stream at once, with what it still holds. Called under the lock.
+    // Drops the stream at once, with what it still holds. Called under the
+    // lock, or with the loop stopped.
     void dropStream() {
         if (!stream_) return;
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
