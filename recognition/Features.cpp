@@ -11,18 +11,22 @@ namespace notavox::recognition {
 int64_t FrameCount(int64_t samples) { return samples <= 0 ? 0 : samples / kHop + 1; }
 
 std::vector<FilterBin> BuildFilterbank() {
-    const double df = double(kModelRate) / kFftSize;
     auto freq = [](double m) { return 440.0 * std::pow(2.0, (m - 69.0) / 12.0); };
     std::vector<FilterBin> bins(kFeatureBins);
     for (int j = 0; j < kFeatureBins; ++j) {
         const double m = 21.0 + (j - 1) / 3.0;
+        int window = 0;
+        while (window + 1 < kWindows && m >= kWindowFirstKey[window + 1] - 1e-9) ++window;
+        const int size = kWindowSizes[window];
+        const int spectrumBins = size / 2 + 1;
+        const double df = double(kModelRate) / size;
         const double fc = freq(m);
         const double lo = std::min(freq(m - 1.0 / 3.0), fc - df);
         const double hi = std::max(freq(m + 1.0 / 3.0), fc + df);
-        std::vector<double> w(kSpectrumBins, 0.0);
+        std::vector<double> w(size_t(spectrumBins), 0.0);
         double sum = 0;
         int first = -1, last = -1;
-        for (int k = 0; k < kSpectrumBins; ++k) {
+        for (int k = 0; k < spectrumBins; ++k) {
             const double fk = k * df;
             double v = 0;
             if (lo < fk && fk <= fc) v = (fk - lo) / (fc - lo);
@@ -35,14 +39,24 @@ std::vector<FilterBin> BuildFilterbank() {
             sum += v;
         }
         FilterBin& b = bins[size_t(j)];
+        b.window = window;
         b.first = std::max(first, 0);
         for (int k = b.first; k <= last; ++k) b.weights.push_back(float(w[size_t(k)] / sum));
     }
     return bins;
 }
 
-FeatureExtractor::FeatureExtractor() : window_(kFftSize), filters_(BuildFilterbank()) {
-    for (int n = 0; n < kFftSize; ++n) window_[size_t(n)] = float(0.5 - 0.5 * std::cos(2.0 * M_PI * n / kFftSize));
+FeatureExtractor::FeatureExtractor()
+    : fft_{BatchFft(kWindowSizes[0]), BatchFft(kWindowSizes[1]), BatchFft(kWindowSizes[2])},
+      filters_(BuildFilterbank()) {
+    for (int w = 0; w < kWindows; ++w) {
+        const int size = kWindowSizes[w];
+        window_[w].resize(size_t(size));
+        for (int n = 0; n < size; ++n) window_[w][size_t(n)] = float(0.5 - 0.5 * std::cos(2.0 * M_PI * n / size));
+    }
+    // The filters of each window follow one another.
+    for (int w = 0; w <= kWindows; ++w) firstFilter_[w] = kFeatureBins;
+    for (int j = kFeatureBins - 1; j >= 0; --j) firstFilter_[filters_[size_t(j)].window] = j;
     for (const FilterBin& b : filters_) {
         firstBin_.push_back(b.first);
         binCount_.push_back(int(b.weights.size()));
@@ -53,16 +67,25 @@ FeatureExtractor::FeatureExtractor() : window_(kFftSize), filters_(BuildFilterba
 
 namespace {
 
+// The energies of filters [from, to) from one window's spectrum.
 NOTAVOX_VECTOR_CLONES
-void filterAndCompress(const float* mag, const float* weights, const int* firstBin, const int* binCount,
-                       const int* weightAt, float* lanes) {
-    const float inverseLn = float(1.0 / std::log(10001.0));
-    for (int j = 0; j < kFeatureBins; ++j) {
+void filter(const float* mag, const float* weights, const int* firstBin, const int* binCount, const int* weightAt,
+            int from, int to, float* lanes) {
+    for (int j = from; j < to; ++j) {
         const float* w = weights + weightAt[j];
         const float* m = mag + size_t(firstBin[j]) * kLanes;
         Vf e = splat(0.0f);
         for (int i = 0; i < binCount[j]; ++i) e = e + w[i] * loadv(m + size_t(i) * kLanes);
-        storev(lanes + size_t(j) * kLanes, log1pv(10000.0f * e) * inverseLn);
+        storev(lanes + size_t(j) * kLanes, e);
+    }
+}
+
+NOTAVOX_VECTOR_CLONES
+void compress(float* lanes) {
+    const float inverseLn = float(1.0 / std::log(10001.0));
+    for (int j = 0; j < kFeatureBins; ++j) {
+        float* e = lanes + size_t(j) * kLanes;
+        storev(e, log1pv(10000.0f * loadv(e)) * inverseLn);
     }
 }
 
@@ -78,24 +101,30 @@ void FeatureExtractor::compute(const float* samples, int64_t first, int64_t t0, 
     };
     // Not value-initialised: every element is written before it is read.
     std::unique_ptr<Scratch> s(new Scratch);
-    const float* w = window_.data();
     for (int done = 0; done < count; done += kLanes) {
         const int n = std::min(kLanes, count - done);
-        // Row by row of the transform's input, so that each row of sixteen
-        // lanes is written once; lane l reads frame t0 + done + l.
-        const float* x = samples + ((t0 + done) * kHop - kFftSize / 2 - first);
-        for (int m = 0; m < kHalfSize; ++m) {
-            float* re = s->re + size_t(fft_.slot(m)) * kLanes;
-            float* im = s->im + size_t(fft_.slot(m)) * kLanes;
-            const float w0 = w[2 * m], w1 = w[2 * m + 1];
-            for (int l = 0; l < n; ++l) {
-                re[l] = x[l * kHop + 2 * m] * w0;
-                im[l] = x[l * kHop + 2 * m + 1] * w1;
+        for (int v = 0; v < kWindows; ++v) {
+            const BatchFft& fft = fft_[v];
+            const float* w = window_[v].data();
+            const int size = fft.size();
+            // Row by row of the transform's input, so that each row of
+            // sixteen lanes is written once; lane l reads frame t0 + done + l.
+            const float* x = samples + ((t0 + done) * kHop - size / 2 - first);
+            for (int m = 0; m < size / 2; ++m) {
+                float* re = s->re + size_t(fft.slot(m)) * kLanes;
+                float* im = s->im + size_t(fft.slot(m)) * kLanes;
+                const float w0 = w[2 * m], w1 = w[2 * m + 1];
+                for (int l = 0; l < n; ++l) {
+                    re[l] = x[l * kHop + 2 * m] * w0;
+                    im[l] = x[l * kHop + 2 * m + 1] * w1;
+                }
+                for (int l = n; l < kLanes; ++l) re[l] = im[l] = 0.0f;
             }
-            for (int l = n; l < kLanes; ++l) re[l] = im[l] = 0.0f;
+            fft.magnitudes(s->re, s->im, s->mag);
+            filter(s->mag, weights_.data(), firstBin_.data(), binCount_.data(), weightAt_.data(), firstFilter_[v],
+                   firstFilter_[v + 1], s->lanes);
         }
-        fft_.magnitudes(s->re, s->im, s->mag);
-        filterAndCompress(s->mag, weights_.data(), firstBin_.data(), binCount_.data(), weightAt_.data(), s->lanes);
+        compress(s->lanes);
         for (int j = 0; j < kFeatureBins; ++j)
             std::copy(s->lanes + size_t(j) * kLanes, s->lanes + size_t(j) * kLanes + n, out + size_t(j) * stride + done);
     }

@@ -41,14 +41,20 @@ def resample(x, rate):
     return resample_poly(x.astype(np.float64), f.numerator, f.denominator).astype(np.float32)
 
 
-def filterbank():
+# Three window lengths: the long one where keys lie close together, shorter ones above (onsets sharper in time).
+TIERS = [(2048, None, 72), (1024, 72, 84), (512, 84, None)]  # (n_fft, first key, end key) by bin centre
+
+
+def filterbank(n_fft, lo_key, hi_key):
     def freq(m):
         return 440.0 * 2.0 ** ((m - 69.0) / 12.0)
-    df = RATE / N_FFT
-    fk = np.arange(N_FFT // 2 + 1) * df
-    w = np.zeros((BINS, N_FFT // 2 + 1), dtype=np.float64)
+    df = RATE / n_fft
+    fk = np.arange(n_fft // 2 + 1) * df
+    w = np.zeros((BINS, n_fft // 2 + 1), dtype=np.float64)
     for j in range(BINS):
         m = FIRST_KEY + (j - 1) / 3.0
+        if (lo_key is not None and m < lo_key - 1e-9) or (hi_key is not None and m >= hi_key - 1e-9):
+            continue
         fc = freq(m)
         lo = min(freq(m - 1.0 / 3.0), fc - df)
         hi = max(freq(m + 1.0 / 3.0), fc + df)
@@ -61,14 +67,14 @@ def filterbank():
 
 
 _FB = None
-_WINDOW = (0.5 - 0.5 * np.cos(2 * np.pi * np.arange(N_FFT) / N_FFT)).astype(np.float32)
 
 
 def spectrogram(x16k):
     """x16k: float32 at 16 kHz. Returns float32 [T, 294] features."""
     global _FB
     if _FB is None:
-        _FB = filterbank()
+        _FB = [(n, filterbank(n, a, b), (0.5 - 0.5 * np.cos(2 * np.pi * np.arange(n) / n)).astype(np.float32))
+               for n, a, b in TIERS]
     n = len(x16k)
     if n == 0:
         return np.zeros((0, BINS), np.float32)
@@ -80,10 +86,13 @@ def spectrogram(x16k):
     scale = np.float32(1.0 / np.log(10001.0))
     for s in range(0, t_count, block):
         e = min(t_count, s + block)
-        idx = (np.arange(s, e) * HOP)[:, None] + np.arange(N_FFT)[None, :]
-        frames = padded[idx] * _WINDOW
-        mag = (np.abs(np.fft.rfft(frames, axis=1)) / 512.0).astype(np.float32)
-        energy = mag @ _FB.T
+        energy = np.zeros((e - s, BINS), np.float32)
+        for nf, fb, win in _FB:
+            off = (N_FFT - nf) // 2
+            idx = (np.arange(s, e) * HOP)[:, None] + off + np.arange(nf)[None, :]
+            frames = padded[idx] * win
+            mag = (np.abs(np.fft.rfft(frames, axis=1)) / (nf / 4.0)).astype(np.float32)
+            energy += mag @ fb.T
         out[s:e] = np.log1p(np.float32(10000.0) * energy) * scale
     return out
 

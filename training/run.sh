@@ -12,9 +12,13 @@ bash "$top/scripts/install-training-deps.sh"
 py=/usr/bin/python3
 cd "$here"
 start=$(date +%s)
-$py -W ignore render.py "$work/data"
-$py train.py "$work/data" "$work/checkpoints"
-$py evaluate.py "$work/data" "$work/checkpoints/final.pt" --tune "$work/decode.json" | tee "$work/validation.txt"
-$py export.py "$work/checkpoints/final.pt" "$work/decode.json" "$top/recognition/model/notes.nvm" \
-    "$top/tests/recognition" "$work/data"
+# The features have three window lengths since the data of the first version ("data", "checkpoints"):
+# the folders carry the version, so that nothing of the first one is taken for the second.
+data="$work/data-v2"
+ckpt="$work/checkpoints-v2"
+$py -W ignore render.py "$data"
+$py train.py "$data" "$ckpt"
+$py evaluate.py "$data" "$ckpt/final.pt" --tune "$work/decode.json" | tee "$work/validation.txt"
+$py export.py "$ckpt/final.pt" "$work/decode.json" "$top/recognition/model/notes.nvm" \
+    "$top/tests/recognition" "$data"
 echo "done in $(( ($(date +%s) - start) / 60 )) min; scores in $work/validation.txt"

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -139,10 +140,10 @@ TEST(AccurateConverter, FindsTheNotesOfARenderedPiece) {
     ASSERT_EQ(r.status, 0) << r.output;
     const std::vector<Note> found = notesOfFile(dir.file("piece-out.mid"));
     const double f1 = onsetF1(piece, found);
-    // The shipped model scores 0.90 on this piece (misses: a repeated note at
-    // 200 ms, chord notes; extras: a few notes an octave above). A weaker
-    // model or a broken front end falls well below.
-    EXPECT_GE(f1, 0.85) << found.size() << " notes found, " << piece.size() << " played";
+    std::printf("onset F1 %.3f (%zu notes found, %zu played)\n", f1, found.size(), piece.size());
+    // The shipped model scores 0.94 on this piece. A weaker model or a broken
+    // front end falls well below.
+    EXPECT_GE(f1, 0.9) << found.size() << " notes found, " << piece.size() << " played";
 }
 
 // Bad input as the plain converter handles it; a folder of outputs.

@@ -52,7 +52,29 @@ TEST(RecognitionFrontEnd, FramesAndFilters) {
         for (float w : b.weights) sum += w;
         EXPECT_NEAR(sum, 1.0, 1e-6);
         EXPECT_GE(b.weights.size(), 2u);
-        EXPECT_LE(b.first + int(b.weights.size()), kSpectrumBins);
+        EXPECT_LE(b.first + int(b.weights.size()), kWindowSizes[b.window] / 2 + 1);
+    }
+    // The long window up to B4, the middle one from C5, the short one from C6.
+    const int c5 = 3 * (72 - 21) + 1, c6 = 3 * (84 - 21) + 1;
+    EXPECT_EQ(bank[size_t(c5 - 1)].window, 0);
+    EXPECT_EQ(bank[size_t(c5)].window, 1);
+    EXPECT_EQ(bank[size_t(c6 - 1)].window, 1);
+    EXPECT_EQ(bank[size_t(c6)].window, 2);
+    EXPECT_EQ(bank.back().window, 2);
+}
+
+// A tone that starts shows in the frames whose window reaches its start: for
+// a key from C6 up from one frame before it on, below C5 from six before.
+TEST(RecognitionFrontEnd, HighKeysAnswerSoonerToAToneThatStarts) {
+    for (int midi : {60, 96}) {
+        auto tone = sine(keyFrequency(midi), 1.0, 16000);
+        std::fill(tone.begin(), tone.begin() + 160 * 50, 0.0f);
+        const auto feat = ComputeFeatures(tone);
+        const size_t bin = size_t(3 * (midi - 21) + 1);
+        int64_t firstHeard = -1;
+        for (int64_t t = 0; t < 50 && firstHeard < 0; ++t)
+            if (feat[size_t(t) * kFeatureBins + bin] > 0.0f) firstHeard = t;
+        EXPECT_EQ(firstHeard, midi >= 84 ? 50 - 1 : 50 - 6) << midi;
     }
 }
 
