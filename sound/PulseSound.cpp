@@ -181,9 +181,9 @@ private:
 
     // Called under the lock.
     bool connectStream() {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(kPlaybackRate),
-                                  static_cast<uint8_t>(kPlaybackChannels)};
-        stream_ = pa_stream_new(context_, "Wiedergabe", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(kPlaybackRate),
+                                    static_cast<uint8_t>(kPlaybackChannels)};
+        stream_ = pa_stream_new(context_, "Wiedergabe", &format, nullptr);
         if (!stream_) return false;
         pa_stream_set_state_callback(
             stream_, [](pa_stream*, void* loop) { wake(static_cast<pa_threaded_mainloop*>(loop)); }, loop_);
