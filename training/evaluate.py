@@ -1,19 +1,32 @@
-"""Scores a trained recogniser on the validation batches (a sound font training never used), one score per
-instrument family: note onset F1 with mir_eval (onset within 50 ms, pitch within 50 cents, offsets
-ignored), and picks the decoding thresholds.
+"""Scores a trained recogniser, one score per instrument family: note onset F1 with mir_eval (onset within
+50 ms, pitch within 50 cents, offsets ignored), and picks the decoding thresholds.
+
+Two validation sets: the generated validation batches and the written pieces (pieces.py), both played by
+a sound font training never used. The thresholds are picked on the written pieces played by two of the
+training fonts, so that neither validation set has a say in them.
 
     python3 evaluate.py DATA_DIR CHECKPOINT [--tune OUT.json] [--decode DECODE.json]
 """
 import argparse
 import glob
+import itertools
 import json
 import os
+import subprocess
+import tempfile
 
+import mido
 import mir_eval
 import numpy as np
 import torch
+from scipy.io import wavfile
 
+import features
 import model as model_mod
+import pieces
+import render
+
+TUNING_FONTS = [f"{render.SF3}/MuseScore_General_Full.sf3", f"{render.SF2}/TimGM6mb.sf2"]
 
 
 def load_pieces(path):
@@ -54,6 +67,49 @@ def f1(ref_rows, est):
     return p, r, f
 
 
+def render_written(piece, program, lowest, font, folder):
+    """The written piece played by `font` with `program`, as 44.1 kHz 16-bit samples (cached in `folder`)."""
+    name = f"{piece}-{program}-{lowest}-{os.path.splitext(os.path.basename(font))[0]}.wav"
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        os.makedirs(folder, exist_ok=True)
+        mid = mido.MidiFile(ticks_per_beat=480)
+        track = mido.MidiTrack()
+        mid.tracks.append(track)
+        track.append(mido.MetaMessage("set_tempo", tempo=500000))
+        track.append(mido.Message("program_change", program=program, channel=0, time=0))
+        events = sorted([(a, 1, p, v) for p, a, b, v in pieces.notes(piece, lowest)] +
+                        [(b, 0, p, 0) for p, a, b, v in pieces.notes(piece, lowest)], key=lambda e: (e[0], e[1]))
+        now = 0
+        for t, on, p, v in events:
+            tick = int(round(t * 960))
+            track.append(mido.Message("note_on" if on else "note_off", note=p, velocity=v, time=tick - now))
+            now = tick
+        with tempfile.TemporaryDirectory() as tmp:
+            mid.save(os.path.join(tmp, "p.mid"))
+            subprocess.run(["fluidsynth", "-ni", "-q", "-g", "0.6", "-r", "44100", "-T", "wav", "-F",
+                            path + ".tmp.wav", font, os.path.join(tmp, "p.mid")],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.replace(path + ".tmp.wav", path)
+    return wavfile.read(path)
+
+
+def written_families(net, font, folder, piano_programs=(0,)):
+    """Family -> [(note rows, outputs)] of the written pieces played by `font`; with more than one piano
+    program, each is a family of its own ("piano 1", ...)."""
+    families = {}
+    for fam, items in pieces.SETS.items():
+        programs = piano_programs if fam == "piano" else (None,)
+        for program in programs:
+            key = fam if program in (None, piano_programs[0]) else f"{fam} {program}"
+            for piece, prog, lowest in items:
+                rate, audio = render_written(piece, prog if program is None else program, lowest, font, folder)
+                feat = features.features_from_samples(audio, rate).astype(np.float32)
+                rows = np.array([(0, p, a, b, v) for p, a, b, v in pieces.notes(piece, lowest)], np.float64)
+                families.setdefault(key, []).append((rows, outputs(net, feat)))
+    return families
+
+
 def score(families, decode):
     result = {}
     for fam, items in families.items():
@@ -73,41 +129,43 @@ def main():
     net = model_mod.Recogniser().to(memory_format=torch.channels_last)
     net.load_state_dict(torch.load(args.checkpoint)["model"])
     net.eval()
-    families = {}
+    folder = os.path.join(args.data, "written")
+    generated = {}
     for path in sorted(glob.glob(os.path.join(args.data, "valid_*.npz"))):
         fam = os.path.basename(path)[6:-4]
-        families[fam] = [(rows, outputs(net, feat)) for feat, rows in load_pieces(path)]
+        generated[fam] = [(rows, outputs(net, feat)) for feat, rows in load_pieces(path)]
+    written = written_families(net, render.VALID_FONT, folder, piano_programs=(0, 1))
     decode = {"onset_threshold": 0.5, "frame_threshold": 0.3, "min_frames": 2}
     if args.decode:
         decode = json.load(open(args.decode))
     if args.tune:
+        tuning = {}
+        for font in TUNING_FONTS:
+            for fam, items in written_families(net, font, folder).items():
+                tuning.setdefault(fam, []).extend(items)
+
+        def total(d):
+            return np.mean([v[2] for v in score(tuning, d).values()])
         best = None
-        # piano counts twice: it is what the recogniser is for above all
-        weights = {"piano": 2.0}
-        for on in [0.05, 0.07, 0.1, 0.15, 0.2, 0.3, 0.4, 0.5, 0.6]:
-            for fr in [0.1, 0.2, 0.3, 0.4]:
-                for mf in [1, 2, 3]:
-                    d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": mf}
-                    s = score(families, d)
-                    total = sum(weights.get(k, 1.0) * v[2] for k, v in s.items())
-                    if best is None or total > best[0]:
-                        best = (total, d)
-        # then the overtone rule on top of the best thresholds
-        for ratio in [0.6, 0.7, 0.8, 0.9]:
-            for frames in [1, 2, 3]:
-                d = dict(best[1], overtone_ratio=ratio, overtone_frames=frames)
-                s = score(families, d)
-                total = sum(weights.get(k, 1.0) * v[2] for k, v in s.items())
-                if total > best[0]:
-                    best = (total, d)
+        for on, fr, (ratio, frames) in itertools.product(
+                [0.15, 0.2, 0.25, 0.3, 0.35, 0.4], [0.2, 0.3, 0.4],
+                [(0.0, 0), (0.7, 2), (0.8, 2), (0.9, 2), (0.7, 3), (0.8, 3), (0.9, 3), (1.0, 3)]):
+            d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": 3, "overtone_ratio": ratio,
+                 "overtone_frames": frames}
+            t = total(d)
+            if best is None or t > best[0]:
+                best = (t, d)
         decode = best[1]
         with open(args.tune, "w") as fh:
             json.dump(decode, fh, indent=1)
-    s = score(families, decode)
+        print(f"decoding picked on the written pieces played by the training fonts (mean F1 {best[0]:.3f})")
     print("decoding:", json.dumps(decode))
-    for fam, (p, r, f) in s.items():
-        print(f"{fam:8s} precision {p:.3f} recall {r:.3f} onset F1 {f:.3f}")
-    print(f"mean     onset F1 {np.mean([v[2] for v in s.values()]):.3f}")
+    for title, families in (("generated pieces", generated), ("written pieces", written)):
+        s = score(families, decode)
+        print(f"{title}, {os.path.basename(render.VALID_FONT)}:")
+        for fam, (p, r, f) in s.items():
+            print(f"  {fam:10s} precision {p:.3f} recall {r:.3f} onset F1 {f:.3f}")
+        print(f"  {'mean':10s} onset F1 {np.mean([v[2] for v in s.values()]):.3f}")
 
 
 if __name__ == "__main__":
