@@ -139,16 +139,102 @@ def waltz():
     return notes
 
 
+def nocturne():
+    """Wide broken chords in the left hand, held by the pedal to the end of each bar, under a cantabile
+    melody with swelling dynamics."""
+    e = 0.27  # an eighth of the 12/8 bar
+    bars = [(39, [46, 55, 58, 63]), (44, [51, 60, 63, 68]), (46, [53, 58, 62, 65]), (39, [46, 55, 58, 63]),
+            (36, [43, 51, 55, 60]), (41, [48, 56, 60, 65]), (46, [53, 58, 62, 68]), (39, [46, 55, 58, 63])]
+    melody = [[(70, 3), (79, 2), (77, 1), (75, 3), (70, 3)], [(75, 2), (72, 1), (80, 3), (79, 2), (77, 1), (75, 3)],
+              [(74, 3), (77, 2), (75, 1), (74, 2), (72, 1), (70, 3)], [(67, 1), (70, 1), (75, 1), (79, 6), (75, 3)],
+              [(79, 3), (84, 2), (82, 1), (80, 3), (79, 3)], [(77, 2), (79, 1), (80, 3), (84, 2), (82, 1), (80, 3)],
+              [(79, 2), (77, 1), (75, 3), (74, 3), (77, 3)], [(75, 9), (70, 3)]]
+    notes = []
+    for b, ((bass, chord), line) in enumerate(zip(bars, melody)):
+        t0 = b * 12 * e
+        end = t0 + 12 * e
+        order = [bass] + chord + chord[-2::-1]
+        for i, p in enumerate(order[:6] + order[:6]):
+            notes.append((p, t0 + i * e, end, 48 + 4 * (i == 0) + int(6 * np.sin(np.pi * b / 8))))
+        t = t0
+        for i, (p, d) in enumerate(line):
+            notes.append((p, t, t + d * e * 0.95, 64 + int(20 * np.sin(np.pi * (b * 12 + (t - t0) / e) / 48))))
+            t += d * e
+    return notes
+
+
+def invention():
+    """Two voices in imitation, sixteenths against eighths."""
+    s = 0.13
+    motif = [0, 2, 4, 5, 2, 4, 0, 7]  # steps of the C major scale from the motif's first note
+    scale = [0, 2, 4, 5, 7, 9, 11]
+
+    def pitch(base, step):
+        return base + 12 * (step // 7) + scale[step % 7]
+    upper, lower = [], []
+    starts = [0, 4, 1, 5, 3, 2, 0, 4]
+    for bar, st in enumerate(starts):
+        for i, m in enumerate(motif):
+            upper.append((pitch(60, st + m), (bar * 16 + i) * s, (bar * 16 + i + 1) * s))
+        for i, m in enumerate([7, 4, 2, 0]):
+            upper.append((pitch(60, st + m + 2), (bar * 16 + 8 + 2 * i) * s, (bar * 16 + 10 + 2 * i) * s))
+        if bar:
+            for i, m in enumerate(motif):
+                lower.append((pitch(48, starts[bar - 1] + m), (bar * 16 + i) * s, (bar * 16 + i + 1) * s))
+        for i, m in enumerate([0, 4, 3, 0]):
+            lower.append((pitch(36, st + m), (bar * 16 + 8 + 2 * i) * s, (bar * 16 + 10 + 2 * i) * s))
+    rng = np.random.default_rng(5)
+    return [(p, a, b, int(rng.integers(58, 78))) for p, a, b in upper + lower]
+
+
+def march():
+    """Bass octaves on the beats, chords after them, the tune in octaves, loud."""
+    q = 0.45
+    tune = [(67, 1), (72, 1), (72, 0.5), (74, 0.5), (76, 1), (76, 1), (74, 0.5), (72, 0.5), (74, 2),
+            (71, 1), (74, 1), (74, 0.5), (76, 0.5), (77, 1), (79, 1), (77, 0.5), (76, 0.5), (74, 2),
+            (76, 1), (72, 1), (74, 0.5), (76, 0.5), (77, 1), (81, 1), (79, 1), (77, 0.5), (76, 0.5), (74, 2),
+            (72, 2), (67, 1), (72, 1)]
+    harmony = [(36, [55, 60, 64]), (36, [55, 60, 64]), (43, [55, 59, 65]), (43, [55, 59, 62]),
+               (43, [55, 59, 65]), (43, [55, 59, 65]), (43, [55, 59, 62]), (43, [55, 59, 62]),
+               (36, [55, 60, 64]), (41, [57, 60, 65]), (43, [55, 59, 65]), (43, [55, 59, 62]),
+               (36, [55, 60, 64]), (36, [55, 60, 64])]
+    notes = []
+    t = 0.0
+    for p, d in tune:
+        for o in (0, 12):
+            notes.append((p + o, t, t + d * q * 0.9, 96 - 6 * o // 12))
+        t += d * q
+    for bar, (bass, chord) in enumerate(harmony):
+        t0 = bar * 2 * q
+        for beat in range(2):
+            b = bass if beat == 0 else bass + 7 if bass + 7 <= 43 else bass - 5
+            notes.append((b, t0 + beat * q, t0 + (beat + 0.45) * q, 88))
+            notes.append((b + 12, t0 + beat * q, t0 + (beat + 0.45) * q, 84))
+            for p in chord:
+                notes.append((p, t0 + (beat + 0.5) * q, t0 + (beat + 0.9) * q, 70))
+    return notes
+
+
 PIECES = {"broken_chords": broken_chords, "minuet": minuet, "bagatelle": bagatelle, "sonatina": sonatina,
-          "chorale": chorale, "waltz": waltz}
+          "chorale": chorale, "waltz": waltz, "nocturne": nocturne, "invention": invention, "march": march}
 
 SETS = {
     "piano": [(n, 0, 0) for n in PIECES],
-    "guitar": [("broken_chords", 24, 0), ("minuet", 25, 0), ("waltz", 24, 0), ("bagatelle", 25, 0)],
-    "flute": [("minuet", 73, 65), ("waltz", 73, 65), ("bagatelle", 73, 60)],
-    "strings": [("chorale", 48, 0), ("minuet", 48, 0), ("waltz", 48, 0)],
+    "guitar": [("broken_chords", 24, 0), ("minuet", 25, 0), ("waltz", 24, 0), ("bagatelle", 25, 0),
+               ("invention", 24, 0)],
+    "flute": [("minuet", 73, 65), ("waltz", 73, 65), ("bagatelle", 73, 60), ("nocturne", 73, 69)],
+    "strings": [("chorale", 48, 0), ("minuet", 48, 0), ("waltz", 48, 0), ("nocturne", 48, 0)],
 }
 
 
 def notes(piece, lowest=0):
-    return [n for n in PIECES[piece]() if n[0] >= lowest]
+    """The piece's notes from `lowest` up, as a keyboard plays them: two voices on one key at once are one
+    note, and a key struck again ends the note it was holding."""
+    out = []
+    for n in sorted(n for n in PIECES[piece]() if n[0] >= lowest):
+        if out and out[-1][0] == n[0] and n[1] < out[-1][2]:
+            if abs(n[1] - out[-1][1]) < 1e-9:
+                continue
+            out[-1] = (out[-1][0], out[-1][1], n[1], out[-1][3])
+        out.append(n)
+    return sorted(out, key=lambda n: (n[1], n[0]))
