@@ -24,8 +24,7 @@ def broken_chords():
             for i, p in enumerate([b[2], b[3], b[4], b[2], b[3], b[4]]):
                 notes.append((p, t + (2 + i) * s, t + (3 + i) * s, int(rng.integers(55, 75))))
             t += 8 * s
-    notes.append((48, t, t + 2, 60)); notes.append((55, t, t + 2, 55)); notes.append((64, t, t + 2, 60))
-    notes.append((72, t, t + 2, 64))
+    notes += [(p, t, t + 2, v) for p, v in ((48, 60), (55, 55), (64, 60), (72, 64))]
     return notes
 
 
@@ -96,13 +95,13 @@ def sonatina():
         for p in chord:
             notes.append((p, t0 + i * q, t0 + (i + 0.95) * q, 55))
     end = t0 + 12 * q
-    notes.append((72, end, end + 1.5, 70)); notes.append((64, end, end + 1.5, 60)); notes.append((48, end, end + 1.5, 60))
+    notes += [(p, end, end + 1.5, v) for p, v in ((72, 70), (64, 60), (48, 60))]
     return notes
 
 
 def chorale():
     q = 0.6
-    # soprano, alto, tenor, bass per beat; 0 = hold
+    # soprano, alto, tenor, bass per beat; the fourth chord of each phrase is held for two beats
     sat = [
         (72, 64, 55, 48), (72, 65, 57, 53), (71, 62, 55, 55), (72, 64, 55, 48),
         (76, 67, 60, 48), (74, 65, 57, 50), (74, 67, 59, 43), (72, 64, 55, 48),
