@@ -15,7 +15,6 @@ import os
 import subprocess
 import tempfile
 
-import mido
 import mir_eval
 import numpy as np
 import torch
@@ -23,6 +22,7 @@ from scipy.io import wavfile
 
 import features
 import model as model_mod
+import music
 import pieces
 import render
 
@@ -73,20 +73,12 @@ def render_written(piece, program, lowest, font, folder):
     path = os.path.join(folder, name)
     if not os.path.exists(path):
         os.makedirs(folder, exist_ok=True)
-        mid = mido.MidiFile(ticks_per_beat=480)
-        track = mido.MidiTrack()
-        mid.tracks.append(track)
-        track.append(mido.MetaMessage("set_tempo", tempo=500000))
-        track.append(mido.Message("program_change", program=program, channel=0, time=0))
-        events = sorted([(a, 1, p, v) for p, a, b, v in pieces.notes(piece, lowest)] +
-                        [(b, 0, p, 0) for p, a, b, v in pieces.notes(piece, lowest)], key=lambda e: (e[0], e[1]))
-        now = 0
-        for t, on, p, v in events:
-            tick = int(round(t * 960))
-            track.append(mido.Message("note_on" if on else "note_off", note=p, velocity=v, time=tick - now))
-            now = tick
+        events = [(0.0, {"type": "program_change", "channel": 0, "program": program})]
+        for p, a, b, v in pieces.notes(piece, lowest):
+            events.append((a, {"type": "note_on", "channel": 0, "note": p, "velocity": v}))
+            events.append((b, {"type": "note_off", "channel": 0, "note": p, "velocity": 0}))
         with tempfile.TemporaryDirectory() as tmp:
-            mid.save(os.path.join(tmp, "p.mid"))
+            music.write_midi(events, os.path.join(tmp, "p.mid"))
             subprocess.run(["fluidsynth", "-ni", "-q", "-g", "0.6", "-r", "44100", "-T", "wav", "-F",
                             path + ".tmp.wav", font, os.path.join(tmp, "p.mid")],
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
