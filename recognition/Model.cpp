@@ -135,10 +135,14 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
         get("decode.overtone_ratio", {1}, overtoneRatio);
         get("decode.overtone_frames", {1}, overtoneFrames);
     }
+    Tensor overtoneVelocity;
+    if (tensors.count("decode.overtone_velocity")) get("decode.overtone_velocity", {1}, overtoneVelocity);
     if (!problem.empty()) return fail(fileName, problem);
     if (!(minFrames.data[0] >= 0 && minFrames.data[0] < 100000)) return fail(fileName, "ungültige Mindestlänge");
     if (!overtoneFrames.data.empty() && !(overtoneFrames.data[0] >= 0 && overtoneFrames.data[0] < 100))
         return fail(fileName, "ungültiger Obertonabstand");
+    if (!overtoneVelocity.data.empty() && !(overtoneVelocity.data[0] >= 0 && overtoneVelocity.data[0] < 100))
+        return fail(fileName, "ungültiges Lautstärkeverhältnis");
     m.c1 = int(c1);
     m.c2 = int(c2);
     m.c3 = int(c3);
@@ -149,6 +153,7 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
         m.decode.overtoneRatio = overtoneRatio.data[0];
         m.decode.overtoneFrames = int32_t(std::lround(overtoneFrames.data[0]));
     }
+    if (!overtoneVelocity.data.empty()) m.decode.overtoneVelocity = overtoneVelocity.data[0];
     r.ok = true;
     return r;
 }

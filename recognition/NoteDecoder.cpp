@@ -14,7 +14,7 @@ void NoteDecoder::end(int key, int64_t t) {
         const float v = std::nearbyint(127.0f * s.startVelocity);
         const int velocity = int(std::clamp(v, 1.0f, 127.0f));
         notes_.push_back({21 + key, double(s.start) * 0.01, double(t) * 0.01, velocity});
-        starts_.push_back({s.start, s.startOnset});
+        starts_.push_back({s.start, s.startOnset, velocity});
     }
     s.start = -1;
 }
@@ -73,6 +73,7 @@ void NoteDecoder::dropOvertones() {
     for (auto& starts : byKey)
         std::sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) { return a.frame < b.frame; });
     const double ratio = settings_.overtoneRatio;
+    const double loudness = settings_.overtoneVelocity;
     const int64_t near = settings_.overtoneFrames;
     size_t kept = 0;
     for (size_t i = 0; i < notes_.size(); ++i) {
@@ -85,7 +86,9 @@ void NoteDecoder::dropOvertones() {
             auto it = std::lower_bound(starts.begin(), starts.end(), own.frame - near,
                                        [](const Start& s, int64_t frame) { return s.frame < frame; });
             for (; it != starts.end() && it->frame <= own.frame + near; ++it)
-                if (double(own.onset) < ratio * double(it->onset)) overtone = true;
+                if (double(own.onset) < ratio * double(it->onset) &&
+                    (loudness <= 0.0 || double(own.velocity) < loudness * double(it->velocity)))
+                    overtone = true;
         }
         if (!overtone) {
             notes_[kept] = notes_[i];

@@ -44,6 +44,7 @@ private:
     struct Start {
         int64_t frame;
         float onset;  // the onset value there
+        int velocity;
     };
     void step(int key, int64_t t, float nextOnset);
     void end(int key, int64_t t);

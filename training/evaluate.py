@@ -139,11 +139,13 @@ def main():
         def total(d):
             return np.mean([v[2] for v in score(tuning, d).values()])
         best = None
-        for on, fr, (ratio, frames) in itertools.product(
-                [0.15, 0.2, 0.25, 0.3, 0.35, 0.4], [0.2, 0.3, 0.4],
-                [(0.0, 0), (0.7, 2), (0.8, 2), (0.9, 2), (0.7, 3), (0.8, 3), (0.9, 3), (1.0, 3)]):
+        rules = [(0.0, 0, 0.0)] + [(ratio, frames, loud) for ratio, frames in
+                                   [(0.7, 2), (0.8, 2), (0.9, 2), (0.7, 3), (0.8, 3), (0.9, 3), (1.0, 3)]
+                                   for loud in (0.0, 0.95, 1.0)]
+        for on, fr, (ratio, frames, loud) in itertools.product(
+                [0.15, 0.2, 0.25, 0.3, 0.35, 0.4], [0.2, 0.3, 0.4], rules):
             d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": 3, "overtone_ratio": ratio,
-                 "overtone_frames": frames}
+                 "overtone_frames": frames, "overtone_velocity": loud}
             t = total(d)
             if best is None or t > best[0]:
                 best = (t, d)

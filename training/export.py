@@ -16,7 +16,7 @@ import model as model_mod
 ORDER = ["l1.weight", "l1.bias", "l2.weight", "l2.bias", "l3.weight", "l3.bias", "l4.weight", "l4.bias",
          "l5.weight", "l5.bias", "onset.weight", "onset.bias", "frame.weight", "frame.bias", "velocity.weight",
          "velocity.bias", "decode.onset_threshold", "decode.frame_threshold", "decode.min_frames",
-         "decode.overtone_ratio", "decode.overtone_frames"]
+         "decode.overtone_ratio", "decode.overtone_frames", "decode.overtone_velocity"]
 
 
 def write_weights(arrays, path):

@@ -64,6 +64,7 @@ def tensors_for_export(model, decode):
     arrays["decode.min_frames"] = np.array([decode["min_frames"]], np.float32)
     arrays["decode.overtone_ratio"] = np.array([decode.get("overtone_ratio", 0.0)], np.float32)
     arrays["decode.overtone_frames"] = np.array([decode.get("overtone_frames", 0)], np.float32)
+    arrays["decode.overtone_velocity"] = np.array([decode.get("overtone_velocity", 0.0)], np.float32)
     return arrays
 
 
@@ -71,11 +72,12 @@ OVERTONE_INTERVALS = (12, 19, 24)
 
 
 def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames, overtone_ratio=0.0,
-           overtone_frames=0):
+           overtone_frames=0, overtone_velocity=0.0):
     """Notes (pitch, onset s, offset s, velocity) from the outputs [T, 88], as the program decodes them.
 
     With overtone_ratio > 0 a note is dropped as an overtone when a note 12, 19 or 24 keys lower starts within
-    overtone_frames frames of it and its onset value is below overtone_ratio times that note's."""
+    overtone_frames frames of it and its onset value is below overtone_ratio times that note's; with
+    overtone_velocity > 0 only when its velocity is also below overtone_velocity times that note's."""
     t_count = onset.shape[0]
     notes = []
     prev = np.vstack([np.zeros((1, 88), onset.dtype), onset[:-1]])
@@ -98,12 +100,14 @@ def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames,
     if overtone_ratio > 0:
         # the ratio as the weights file stores it, the product in double precision as in the program
         ratio = float(np.float32(overtone_ratio))
+        loudness = float(np.float32(overtone_velocity))
         starts = {}
         for n in notes:
-            starts.setdefault(n[0], []).append((n[4], n[5]))
+            starts.setdefault(n[0], []).append((n[4], n[5], n[3]))
         notes = [n for n in notes
-                 if not any(n[5] < ratio * value for lower in OVERTONE_INTERVALS
-                            for frame_, value in starts.get(n[0] - lower, ()) if abs(frame_ - n[4]) <= overtone_frames)]
+                 if not any(n[5] < ratio * value and (loudness <= 0 or n[3] < loudness * vel)
+                            for lower in OVERTONE_INTERVALS
+                            for frame_, value, vel in starts.get(n[0] - lower, ()) if abs(frame_ - n[4]) <= overtone_frames)]
     notes = [n[:4] for n in notes]
     notes.sort(key=lambda n: (n[1], n[0]))
     return notes

@@ -1,6 +1,9 @@
 """Trains the recogniser on the rendered batches, resumable from a checkpoint.
 
-    python3 train.py DATA_DIR CHECKPOINT_DIR [--steps N]
+    python3 train.py DATA_DIR CHECKPOINT_DIR [--steps N] [--lr LR] [--init CHECKPOINT --windows SEED]
+
+With --init the run starts from another run's weights (a second, shorter cycle of the learning rate over
+other windows of the same data).
 """
 import argparse
 import os
@@ -50,6 +53,8 @@ def main():
     ap.add_argument("ckpt")
     ap.add_argument("--steps", type=int, default=2800)
     ap.add_argument("--lr", type=float, default=2e-3)
+    ap.add_argument("--init", help="start from this checkpoint's weights")
+    ap.add_argument("--windows", type=int, default=1234, help="seed of the windows of step 0")
     args = ap.parse_args()
     torch.set_num_threads(2)
     torch.manual_seed(7)
@@ -68,6 +73,9 @@ def main():
         opt.load_state_dict(state["opt"])
         step = state["step"]
         print(f"resumed at step {step}", flush=True)
+    elif args.init:
+        net.load_state_dict(torch.load(args.init)["model"])
+        print(f"starting from {args.init}", flush=True)
     n_params = sum(p.numel() for p in net.parameters())
     print(f"parameters: {n_params}", flush=True)
 
@@ -75,7 +83,7 @@ def main():
     acc = np.zeros(3)
     while step < args.steps:
         # the windows of a step come from the step number alone, so a resumed run sees the same data
-        rng = np.random.default_rng(1234 + step)
+        rng = np.random.default_rng(args.windows + step)
         starts = rng.integers(0, total - WINDOW, BATCH)
         x = torch.from_numpy(np.stack([feat[s:s + WINDOW] for s in starts]).astype(np.float32))
         on = torch.from_numpy(np.stack([onset[s:s + WINDOW] for s in starts]).astype(np.float32))

@@ -144,6 +144,8 @@ inline std::string modelBytes(const recognition::Model& m, const std::string& sk
         list.push_back({"decode.overtone_ratio", &ratio});
         list.push_back({"decode.overtone_frames", &near});
     }
+    recognition::Tensor loud{{1}, {m.decode.overtoneVelocity}};
+    if (m.decode.overtoneVelocity != 0.0f) list.push_back({"decode.overtone_velocity", &loud});
     std::string out = "NVNM";
     auto u32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
     u32(1);

@@ -129,6 +129,28 @@ TEST(RecognitionDecoder, OvertonesOfALowerNoteAreDropped) {
     EXPECT_EQ(a.decode(s).size(), 6u);
 }
 
+// With the velocity condition, a weaker note above a lower one is dropped
+// only when it is also quieter: a melody an octave above its bass stays.
+TEST(RecognitionDecoder, OvertonesMustAlsoBeQuieterWhenAsked) {
+    Activations a(60);
+    a.note(40, 10, 30, 0.9f, 0.5f);  // velocity 64
+    a.note(52, 11, 30, 0.6f, 0.6f);  // octave, weaker but louder (76): kept
+    a.note(59, 10, 30, 0.6f, 0.5f);  // twelfth, as loud (64): kept at 1.0, dropped at 1.05
+    a.note(64, 10, 30, 0.6f, 0.3f);  // two octaves, quieter (38): dropped
+    DecodeSettings s{0.1f, 0.3f, 3, 0.7f, 3, 1.0f};
+    auto notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 3u);
+    expectNote(notes[0], 61, 10, 30, 64);
+    expectNote(notes[1], 80, 10, 30, 64);
+    expectNote(notes[2], 73, 11, 30, 76);
+    s.overtoneVelocity = 1.05f;
+    notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[1].pitch, 73);
+    s.overtoneVelocity = 0.0f;  // off: the onset values alone decide
+    EXPECT_EQ(a.decode(s).size(), 1u);
+}
+
 // Fed in parts of any size, the decoder finds the same notes.
 TEST(RecognitionDecoder, PartsGiveTheSameNotes) {
     Activations a(200);

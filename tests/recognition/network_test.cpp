@@ -162,6 +162,13 @@ TEST(RecognitionModel, FileIsReadWithItsShapesAndThresholds) {
     ASSERT_TRUE(rule.ok) << rule.message;
     EXPECT_EQ(rule.model.decode.overtoneRatio, 0.75f);
     EXPECT_EQ(rule.model.decode.overtoneFrames, 2);
+    EXPECT_EQ(rule.model.decode.overtoneVelocity, 0.0f);  // without the velocity condition
+    withRule.decode.overtoneVelocity = 0.95f;
+    EXPECT_EQ(ParseModel(notavox::testing::modelBytes(withRule), "m.nvm").model.decode.overtoneVelocity, 0.95f);
+    withRule.decode.overtoneVelocity = -1.0f;
+    EXPECT_EQ(ParseModel(notavox::testing::modelBytes(withRule), "m.nvm").message,
+              "Die Modelldatei m.nvm ist unbrauchbar: ungültiges Lautstärkeverhältnis");
+    withRule.decode.overtoneVelocity = 0.0f;
     withRule.decode.overtoneFrames = 1000;
     EXPECT_EQ(ParseModel(notavox::testing::modelBytes(withRule), "m.nvm").message,
               "Die Modelldatei m.nvm ist unbrauchbar: ungültiger Obertonabstand");
