@@ -6,6 +6,7 @@ With --init the run starts from another run's weights (a second, shorter cycle o
 other windows of the same data).
 """
 import argparse
+import json
 import os
 import random
 import time
@@ -23,7 +24,9 @@ LOG_EVERY = int(os.environ.get("NOTAVOX_LOG_EVERY", "200"))
 
 
 def load(data_dir, prefix):
-    feats, onsets, frames, vels = [], [], [], []
+    """The batches' features and labels, concatenated, and the [start, end) frames of the piano pieces."""
+    feats, onsets, frames, vels, piano = [], [], [], [], []
+    pos = 0
     import render
     names = [p["name"] for p in render.batch_plan() if p["name"].startswith(prefix)]
     limit = int(os.environ.get("NOTAVOX_TRAIN_BATCHES", len(names)))
@@ -33,7 +36,12 @@ def load(data_dir, prefix):
         onsets.append(d["onset"])
         frames.append(d["frame"])
         vels.append(d["velocity"])
-    return (np.concatenate(feats), np.concatenate(onsets), np.concatenate(frames), np.concatenate(vels))
+        for (a, b), info in zip(d["bounds"], json.loads(str(d["info"]))):
+            if info["families"] == ["piano"] and b - a > WINDOW:
+                piano.append((pos + int(a), pos + int(b)))
+        pos += len(d["feat"])
+    return (np.concatenate(feats), np.concatenate(onsets), np.concatenate(frames), np.concatenate(vels),
+            np.array(piano, np.int64).reshape(-1, 2))
 
 
 def losses(out, onset, frame, vel):
@@ -55,12 +63,15 @@ def main():
     ap.add_argument("--lr", type=float, default=2e-3)
     ap.add_argument("--init", help="start from this checkpoint's weights")
     ap.add_argument("--windows", type=int, default=1234, help="seed of the windows of step 0")
+    ap.add_argument("--piano", type=float, default=0.0, help="share of the windows taken from piano pieces")
     args = ap.parse_args()
     torch.set_num_threads(2)
     torch.manual_seed(7)
     os.makedirs(args.ckpt, exist_ok=True)
-    feat, onset, frame, vel = load(args.data, "train_")
+    feat, onset, frame, vel, piano = load(args.data, "train_")
     total = len(feat)
+    # window starts inside the piano pieces, laid end to end
+    piano_room = np.cumsum(piano[:, 1] - piano[:, 0] - WINDOW)
     print(f"training frames: {total} ({total / 360000:.2f} h)", flush=True)
 
     net = model_mod.Recogniser().to(memory_format=torch.channels_last)
@@ -85,6 +96,12 @@ def main():
         # the windows of a step come from the step number alone, so a resumed run sees the same data
         rng = np.random.default_rng(args.windows + step)
         starts = rng.integers(0, total - WINDOW, BATCH)
+        if args.piano > 0:
+            chosen = rng.random(BATCH) < args.piano
+            at = rng.integers(0, piano_room[-1], BATCH)
+            piece = np.searchsorted(piano_room, at, side="right")
+            inside = at - np.concatenate([[0], piano_room])[piece]
+            starts = np.where(chosen, piano[piece, 0] + inside, starts)
         x = torch.from_numpy(np.stack([feat[s:s + WINDOW] for s in starts]).astype(np.float32))
         on = torch.from_numpy(np.stack([onset[s:s + WINDOW] for s in starts]).astype(np.float32))
         fr = torch.from_numpy(np.stack([frame[s:s + WINDOW] for s in starts]).astype(np.float32))
