@@ -23,8 +23,8 @@ struct DecodeSettings {
     // 12, 19 or 24 keys lower starts within `overtoneFrames` frames of it and
     // its own onset value is below `overtoneRatio` times that note's. 0: off.
     // With `overtoneVelocity` above 0, only when its velocity is also below
-    // `overtoneVelocity` times that note's: a note louder than the one below
-    // it was played.
+    // `overtoneVelocity` times that note's: an overtone is estimated quieter
+    // than its note, a played note above another often is not.
     float overtoneRatio = 0.0f;
     int32_t overtoneFrames = 0;
     float overtoneVelocity = 0.0f;
