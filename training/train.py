@@ -70,6 +70,8 @@ def main():
     os.makedirs(args.ckpt, exist_ok=True)
     feat, onset, frame, vel, piano = load(args.data, "train_")
     total = len(feat)
+    if args.piano > 0 and len(piano) == 0:
+        ap.error("--piano: the data has no piano pieces")
     # window starts inside the piano pieces, laid end to end
     piano_room = np.cumsum(piano[:, 1] - piano[:, 0] - WINDOW)
     print(f"training frames: {total} ({total / 360000:.2f} h)", flush=True)
