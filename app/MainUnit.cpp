@@ -518,6 +518,7 @@ void TMainForm::OpenBtnClick() {
 }
 
 void TMainForm::OpenFile(const QString& fileName) {
+    if (busy()) return;  // a file dropped while the long work runs
     RememberFolder(fileName);
     if (!ConfirmDiscard("Öffnen")) return;
     // Read on the worker thread into a recording of its own; the window's
