@@ -552,6 +552,7 @@ void TMainForm::OpenFile(const QString& fileName) {
 void TMainForm::SaveBtnClick() { SaveRecording(); }
 
 bool TMainForm::SaveRecording() {
+    if (busy()) return false;  // the recording may be in use on the worker thread
     if (document.byteCount == 0) {
         ShowMessage(QString::fromUtf8(kNoRecordingToSaveText), MsgIcon::Information);
         return false;

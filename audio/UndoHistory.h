@@ -72,12 +72,12 @@ public:
     const std::string& undoName() const;  // empty when there is nothing
     const std::string& redoName() const;
     size_t undoCount() const { return undo_.size(); }
+    size_t redoCount() const { return redo_.size(); }
     // Names the recording's state as far as the history knows it: equal
     // values mean the same recording (undoing back to a state gives its value
     // again); a change the history could not record, and clear(), give a new
     // value.
     uint64_t state() const { return undo_.empty() ? base_ : undo_.back().id; }
-    size_t redoCount() const { return redo_.size(); }
 
     // Undo or redo one step. False when there is none or the memory for the
     // restored recording cannot be had (then nothing changes).
