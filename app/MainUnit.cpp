@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -137,8 +138,7 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(11);
     setFont(f);
-    move(228, 193);
-    resize(696, 480);
+    resize(kWidth, kHeight);
     buildMenu();
     buildControls();
     BuildNoteControls();
@@ -153,6 +153,8 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     SetupKeys();
     UpdateUndoItems();
     UpdateInfoPanel();
+    // Centred on the screen, and no larger than it.
+    if (QScreen* s = screen()) PlaceOnScreen(s->availableGeometry());
 }
 
 TMainForm::~TMainForm() { FormDestroy(); }
@@ -182,7 +184,7 @@ void TMainForm::buildMenu() {
     };
 
     Datei1 = menu("Datei1", "&Datei");
-    ffnen1 = keys(item(Datei1, "ffnen1", "Ö&ffnen...", &TMainForm::OpenBtnClick), {QKeySequence("Ctrl+O")});
+    ffnen1 = keys(item(Datei1, "ffnen1", "&Öffnen...", &TMainForm::OpenBtnClick), {QKeySequence("Ctrl+O")});
     Speichern1 = keys(item(Datei1, "Speichern1", "&Speichern als WAV/MP3...", &TMainForm::SaveBtnClick),
                       {QKeySequence("Ctrl+S")});
     SpeichernalsMID1 = keys(item(Datei1, "SpeichernalsMID1", "Speichern als &MID...", &TMainForm::Button1Click),
@@ -327,7 +329,7 @@ void TMainForm::buildControls() {
     PlayBtn = makeButton(Panel1, "PlayBtn", "&PLAY", 240, 40, 75);
     StopBTN = makeButton(Panel1, "StopBTN", "ST&OP", 320, 40, 75);
     StopBTN->setEnabled(false);
-    SchleifeCheck = new QCheckBox("In einer Schleife kontin&uierlich abspielen", Panel1);
+    SchleifeCheck = new QCheckBox("In einer Schlei&fe kontinuierlich abspielen", Panel1);
     SchleifeCheck->setObjectName("SchleifeCheck");
     // The caption is wider than 225 pixels in the desktop's font: the box
     // grows so that it can be read whole.
@@ -335,7 +337,7 @@ void TMainForm::buildControls() {
     SchleifeCheck->setChecked(true);
     CropToSelection = makeButton(Panel1, "CropToSelection", "Zur Auswahl zurech&tschneiden", 8, 72, 201);
     CutSelectionBtn = makeButton(Panel1, "CutSelectionBtn", "Die Auswahl wegschneide&n", 216, 72, 201);
-    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sample&format ändern...", 424, 72, 153);
+    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sampleformat &ändern...", 424, 72, 153);
 
     connect(ZoomKleinerBtn, &QPushButton::clicked, this, [this] { ZoomKleinerBtnClick(); });
     connect(ZoomGroesserBtn, &QPushButton::clicked, this, [this] { ZoomGroesserBtnClick(); });
@@ -419,6 +421,9 @@ void TMainForm::FormCreate() {
 }
 
 bool TMainForm::FormCloseQuery() {
+    // Unsaved changes: the question whether to save them takes the place of
+    // the usual one.
+    if (modified()) return ConfirmDiscard("Programm beenden");
     return ShowMessage("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
                        MsgIcon::Information, MB_OK | MB_CANCEL, "Programm beenden") == MB_OK;
 }
@@ -513,7 +518,9 @@ void TMainForm::OpenBtnClick() {
 }
 
 void TMainForm::OpenFile(const QString& fileName) {
+    if (busy()) return;  // a file dropped while the long work runs
     RememberFolder(fileName);
+    if (!ConfirmDiscard("Öffnen")) return;
     // Read on the worker thread into a recording of its own; the window's
     // recording is replaced only by a complete one. STOP keeps the old one.
     AudioDocument loaded;
@@ -532,9 +539,8 @@ void TMainForm::OpenFile(const QString& fileName) {
     if (opened) {
         document.replace(std::move(loaded.sampleData), loaded.byteCount, loaded.sampleRate, loaded.stereo,
                          loaded.sixteenBit);
-        undoHistory.clear();  // a new recording starts a new history
+        RecordingOpened(fileName);
     }
-    UpdateUndoItems();
     if (!opened) ShowMessage("Konnte Datei nicht öffnen");
 
     document.selectionStart = 0;
@@ -543,10 +549,13 @@ void TMainForm::OpenFile(const QString& fileName) {
     PaintBox1Paint();
 }
 
-void TMainForm::SaveBtnClick() {
+void TMainForm::SaveBtnClick() { SaveRecording(); }
+
+bool TMainForm::SaveRecording() {
+    if (busy()) return false;  // the recording may be in use on the worker thread
     if (document.byteCount == 0) {
         ShowMessage(QString::fromUtf8(kNoRecordingToSaveText), MsgIcon::Information);
-        return;
+        return false;
     }
     FileDialogRequest request;
     request.filter = "MP3-Datei|*.MP3|WAV-Datei|*.WAV";
@@ -555,7 +564,7 @@ void TMainForm::SaveBtnClick() {
     request.filterIndex = saveDialog1FilterIndex;
     request.overwritePrompt = true;
     const FileDialogResult chosen = prompts_->saveFile(this, request);
-    if (!chosen.accepted) return;
+    if (!chosen.accepted) return false;
     saveDialog1FilterIndex = chosen.filterIndex;
     RememberFolder(chosen.fileName);
 
@@ -568,8 +577,9 @@ void TMainForm::SaveBtnClick() {
     else if (suffix == "WAV") mp3 = false;
     else if (suffix.isEmpty()) name += mp3 ? ".mp3" : ".wav";
     if (mp3) {
-        SaveAsMP3File(name);
-        return;
+        if (!SaveAsMP3File(name)) return false;
+        RecordingSaved(name);
+        return true;
     }
     int error = 0;
     if (!WriteWAVFile(toFileName(name), document.sampleData.get(), document.stereo, document.sixteenBit,
@@ -577,7 +587,10 @@ void TMainForm::SaveBtnClick() {
         const QString cause = QString::fromUtf8(SaveErrorText(error));
         ShowMessage(cause.isEmpty() ? QString("Konnte Datei nicht speichern")
                                     : QString("Konnte Datei nicht speichern\n") + cause);
+        return false;
     }
+    RecordingSaved(name);
+    return true;
 }
 
 }  // namespace notavox

@@ -14,6 +14,8 @@
 //   app/UndoCommands.cpp  undo and redo of the commands that change the recording
 //   app/KeyCommands.cpp   the keys that work wherever the focus is, select all,
 //                         start and end, play/stop, dropped files
+//   app/WindowState.cpp   the title, unsaved changes, which commands are
+//                         enabled, the window's place on the screen
 // The waveform view is a widget of its own (view/WaveView), PaintBox1; the
 // window's view handlers hand each event to it.
 #pragma once
@@ -112,6 +114,9 @@ class TMainForm : public QMainWindow, public OperationHost {
     Q_OBJECT
 public:
     explicit TMainForm(const MainFormServices& services, QWidget* parent = nullptr);
+    // The window's size where the screen has room for it.
+    static constexpr int kWidth = 696;
+    static constexpr int kHeight = 480;
     ~TMainForm() override;
 
     UserPrompts& prompts() { return *prompts_; }
@@ -146,6 +151,8 @@ public:
     // ---- commands: files (app/MainUnit.cpp) ----
     void OpenBtnClick();
     void SaveBtnClick();
+    // "Speichern als WAV/MP3..." with its dialog; true when the recording was saved.
+    bool SaveRecording();
     void Beenden1Click();
     void berdasProgramm1Click();
     int saveDialog1FilterIndex = 1;  // the save dialog remembers the type chosen last
@@ -208,7 +215,7 @@ public:
     // ---- MP3 (app/Mp3Commands.cpp) ----
     void SetupCodecs();   // finds the MP3 decoding formats at start
     void ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName);
-    void SaveAsMP3File(const QString& fileName);
+    bool SaveAsMP3File(const QString& fileName);  // true when the file was written
     std::unique_ptr<TACMConvertor> mp3wav;  // the one conversion stream, made at start
     Mp3FormatList mp3Formats;               // the MPEG Layer-3 formats found at start
 
@@ -231,7 +238,7 @@ public:
     // the commands that would change the recording are disabled; STOP and
     // Escape cancel it. False when it was cancelled.
     bool RunLongWork(const TWorkRunner::Work& work);
-    bool busy() const { return workRunner.running(); }
+    bool busy() const { return workRunner.running() || busy_; }
     void SetBusy(bool value);
     // Puts `notes` into the note view and shows it; `announce` also says in the
     // status panel how many there are.
@@ -271,6 +278,27 @@ public:
     void RememberFolder(const QString& fileName);
     void UpdateInfoPanel();
     void SetupKeys();  // the filter that lets the window's keys reach their commands
+
+    // ---- title, unsaved changes, enabled commands (app/WindowState.cpp) ----
+    // A recording was put into the window from `fileName` ("" when it comes
+    // from no file): a new history, no unsaved changes, and the status texts
+    // and notes of the one before are gone.
+    void RecordingOpened(const QString& fileName);
+    // The recording was saved as `fileName`.
+    void RecordingSaved(const QString& fileName);
+    // The recording changed since it was opened or last saved.
+    bool modified() const;
+    // Before the recording is replaced or the program ends with unsaved
+    // changes: "Speichern", "Verwerfen" or "Abbrechen". True when the caller
+    // may go on (saved, discarded, or nothing unsaved).
+    bool ConfirmDiscard(const QString& caption);
+    // The title and the commands that need a recording or an idle window.
+    void UpdateCommands();
+    // The file the recording came from or was saved as ("" for none).
+    QString documentName;
+    uint64_t savedState = 0;  // undoHistory.state() when opened or saved
+    // Places the window centred on the screen of `area`, shrunk to fit it.
+    void PlaceOnScreen(const QRect& area);
 
     // ---- controls ----
     QMenuBar* MainMenu1 = nullptr;
@@ -368,6 +396,7 @@ private:
     bool stopRequested_ = false;
     bool terminateRequested_ = false;
     bool destroyed_ = false;
+    bool busy_ = false;  // SetBusy
 };
 
 // std::string for the core from a file name the user chose.

@@ -20,7 +20,7 @@ void TMainForm::ConvertMP3WAV(const QString& mp3FileName, const QString& wavFile
     if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::Error);
 }
 
-void TMainForm::SaveAsMP3File(const QString& fileName) {
+bool TMainForm::SaveAsMP3File(const QString& fileName) {
     const int32_t outputRate = mp3format->currentText().toInt();
     const int32_t bitRate = BitRate->currentText().toInt();
     try {
@@ -30,11 +30,13 @@ void TMainForm::SaveAsMP3File(const QString& fileName) {
                                        *services_.mp3Encoder);
         });
         if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::None);
+        return r.status == Mp3ExportStatus::Ok;
     } catch (const EMp3Encoding& e) {
         // The encoder failed in mid-stream: the exception's text, as the
         // application shows an exception.
         SetProStatus(0);
         ShowMessage(QString::fromUtf8(e.what()), MsgIcon::Error);
+        return false;
     }
 }
 

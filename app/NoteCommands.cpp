@@ -55,7 +55,7 @@ void TMainForm::BuildNoteControls() {
     connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
     // The caption is too long for one line in the space beside the fixed
     // command: two lines, over two rows of buttons.
-    Button2 = new QPushButton("Speichern als MID\n(genaue &Erkennung)...", Panel2);
+    Button2 = new QPushButton("Speichern als MID\n(gena&ue Erkennung)...", Panel2);
     Button2->setObjectName("Button2");
     Button2->setGeometry(200, 40, 193, 57);
     connect(Button2, &QPushButton::clicked, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
@@ -112,15 +112,8 @@ PlaySource TMainForm::playSource() const {
 }
 
 void TMainForm::SetBusy(bool value) {
-    for (QWidget* w : std::initializer_list<QWidget*>{OpenBtn, SaveBtn, Button1, Button2, MusikCDBtn, PlayBtn,
-                                                      CropToSelection, CutSelectionBtn, ChangeFormat})
-        w->setEnabled(!value);
-    for (QAction* a : {ffnen1, Speichern1, SpeichernalsMIDgenaueErkennung1, VonMusikCDeinlesen1,
-                       ZurAuswahlzurechtschneiden1, DieAuswahlwegschneiden1, Sampleformatndern1, Notenerkennen1,
-                       Effekte1->menuAction(), Nichtsauswhlen1})  // Escape belongs to "Abbrechen" meanwhile
-        a->setEnabled(!value);
-    StopBTN->setEnabled(value || playing);
-    Abbrechen1->setEnabled(value);
+    busy_ = value;
+    UpdateCommands();
 }
 
 bool TMainForm::RunLongWork(const TWorkRunner::Work& work) {

@@ -74,6 +74,7 @@ protected:
             std::memcpy(block.get() + 2 * i, &v, 2);
         }
         m.document.replace(std::move(block), bytes, rate, stereo, true);
+        m.RecordingOpened(QString());
     }
 
     TempDir dir, tmp;

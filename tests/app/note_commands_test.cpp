@@ -47,9 +47,11 @@ struct Form : notavox::testing::TestForm<> {
         SampleBlock block = allocateBlock(size_t(frames) * 2);
         std::memset(block.get(), 0, size_t(frames) * 2);
         form->document.replace(std::move(block), frames * 2, rate, false, true);
+        form->RecordingOpened(QString());
     }
     void load(AudioDocument&& doc) {
         form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
+        form->RecordingOpened(QString());
     }
 };
 

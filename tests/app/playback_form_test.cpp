@@ -33,6 +33,7 @@ struct Form : notavox::testing::TestForm<> {
             block[2 * size_t(k) + 1] = uint8_t(v >> 8);
         }
         form->document.replace(std::move(block), frames * 2, 44100, false, true);
+        form->RecordingOpened(QString());
     }
     // Clicks STOP through the message queue, as the user would while the
     // loop pumps messages.
