@@ -331,22 +331,21 @@ bool SafeFile::copyIntoDestination() {
         ::close(out);
         return fail(err);
     }
+    // From here on the destination may change: the termination signals
+    // wait until it holds the old or the complete new contents again.
+    InterruptDeferral wait;
     // Room first: blocks reserved beyond the old end without changing the
     // size the other names see; where the file system cannot do that, the
     // file grows to the new size (and goes back if even that fails).
     int err = size > 0 ? reserveBlocks(out, size) : 0;
-    if (err == EOPNOTSUPP || err == ENOSYS) {
-        err = ::posix_fallocate(out, 0, size);
-        if (err != 0) {
-            while (::ftruncate(out, old.st_size) != 0 && errno == EINTR) {
-            }
-        }
-    }
+    if (err == EOPNOTSUPP || err == ENOSYS) err = ::posix_fallocate(out, 0, size);
     if (err != 0) {
+        // Back to the old size, which also frees what was reserved beyond it.
+        while (::ftruncate(out, old.st_size) != 0 && errno == EINTR) {
+        }
         ::close(out);
         return fail(err);
     }
-    InterruptDeferral wait;
     std::string chunk(kBufferSize, '\0');
     off_t pos = 0;
     bool good = true;
