@@ -249,10 +249,10 @@ TEST(SafeFile, HardLinkedTargetIsNeverCutByAnInterrupt) {
     TempDir dir;
     const int status = InSmallFileSystem(dir.path(), size_t(96) << 20, [&] {
         const std::string a = dir.file("a.mid"), b = dir.file("b.mid");
-        constexpr size_t kOld = 2 << 20, kA = 6 << 20, kB = 4 << 20;
+        constexpr size_t kOld = 1 << 20, kA = 3 << 20, kB = 2 << 20;
         if (!save(a, kOld, 'x') || ::link(a.c_str(), b.c_str()) != 0) return 2;
         int cut = 0;
-        for (int round = 0; round < 16; ++round) {
+        for (int round = 0; round < 12; ++round) {
             const pid_t saver = ::fork();
             if (saver == 0) {
                 InstallInterruptCleanup();
