@@ -28,9 +28,9 @@
 #include "audio/DocumentInfo.h"
 #include "audio/Recording.h"
 #include "audio/SafeFile.h"
-#include "recognition/Recogniser.h"
 #include "audio/WavFile.h"
 #include "codecs/Mp3Frame.h"
+#include "recognition/Recogniser.h"
 
 namespace notavox {
 

@@ -204,7 +204,8 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     const TempoChoices choices = dialog.choices();
     int error = 0;
     if (!SaveTempoMapped(analysis, notes, choices, fileName, &error)) {
-        ShowMessage(QString::fromUtf8(kMidiFileErrorText) + "\n" + QString::fromStdString(SaveErrorText(error)),
+        const std::string cause = SaveErrorText(error);
+        ShowMessage(QString::fromUtf8(kMidiFileErrorText) + (cause.empty() ? "" : "\n") + QString::fromStdString(cause),
                     MsgIcon::Error);
         return;
     }
