@@ -31,6 +31,7 @@
 #include "audio/SafeFile.h"
 #include "audio/WavFile.h"
 #include "codecs/Mp3Frame.h"
+#include "recognition/Recogniser.h"
 
 namespace notavox {
 
@@ -287,7 +288,7 @@ void TMainForm::buildControls() {
     mp3format->setGeometry(104, 24, 89, 21);
     for (int32_t rate : kMp3OutputRates) mp3format->addItem(QString::number(rate));
     rateLabel->setBuddy(mp3format);
-    makeLabel(GroupBox1, "kHz", 200, 28);
+    makeLabel(GroupBox1, "Hz", 200, 28);  // the list holds Hz (44100), not kHz
     QLabel* bitRateLabel = makeLabel(GroupBox1, "B&itrate:", 8, 60);
     BitRate = new QComboBox(GroupBox1);
     BitRate->setObjectName("BitRate");
@@ -525,14 +526,15 @@ void TMainForm::OpenFile(const QString& fileName) {
     // recording is replaced only by a complete one. STOP keeps the old one.
     AudioDocument loaded;
     bool opened = false;
-    std::string decodeMessage;
+    std::string decodeMessage, cause;
+    bool rateRefused = false;
     const std::string name = toFileName(fileName);
     const bool finished = RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
         const auto decode = [&](const std::string& mp3, const std::string& wav) {
             if (mp3wav) decodeMessage = notavox::ConvertMP3WAV(mp3, wav, mp3Formats, *mp3wav, host).message;
             return std::string();  // its message is shown below, then the reader tells whether a recording came out
         };
-        opened = LoadRecording(name, loaded, decode);
+        opened = LoadRecording(name, loaded, decode, &cause, &rateRefused);
     });
     if (!decodeMessage.empty()) ShowMessage(QString::fromStdString(decodeMessage), MsgIcon::Error);
     if (!finished) return;
@@ -541,7 +543,13 @@ void TMainForm::OpenFile(const QString& fileName) {
                          loaded.sixteenBit);
         RecordingOpened(fileName);
     }
-    if (!opened) ShowMessage("Konnte Datei nicht öffnen");
+    if (!opened && rateRefused) {
+        QString sentence = QString::fromStdString(cause);  // "die Samplerate ... Hz)"
+        sentence[0] = sentence[0].toUpper();
+        ShowMessage("Konnte Datei nicht öffnen\n" + sentence + ".");
+    } else if (!opened) {
+        ShowMessage("Konnte Datei nicht öffnen");
+    }
 
     document.selectionStart = 0;
     document.selectionEnd = 0;
@@ -584,7 +592,7 @@ bool TMainForm::SaveRecording() {
     int error = 0;
     if (!WriteWAVFile(toFileName(name), document.sampleData.get(), document.stereo, document.sixteenBit,
                       document.sampleRate, document.byteCount, &error)) {
-        const QString cause = QString::fromUtf8(SaveErrorText(error));
+        const QString cause = QString::fromStdString(SaveErrorText(error));
         ShowMessage(cause.isEmpty() ? QString("Konnte Datei nicht speichern")
                                     : QString("Konnte Datei nicht speichern\n") + cause);
         return false;

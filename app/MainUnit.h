@@ -52,11 +52,17 @@ class QTabWidget;
 
 namespace notavox {
 
+namespace recognition {
+class Recogniser;
+}
 class TMainForm;
 class TAboutBox;
 
 // PLAY when the sound output cannot be opened or started.
 inline constexpr const char* kSoundDeviceFailedText = "Konnte das Abspielgerät nicht öffnen.";
+// At start-up, when neither the sound server nor a sound device through
+// ALSA could be opened: the two the program plays through.
+inline constexpr const char* kSoundSetupFailedText = "Konnte die Tonausgabe (PulseAudio oder ALSA) nicht initialisieren...";
 // "Speichern als WAV/MP3..." with no recording loaded.
 inline constexpr const char* kNoRecordingToSaveText = "Es ist keine Aufnahme geladen, die gespeichert werden kann.";
 
@@ -244,10 +250,12 @@ public:
     // status panel how many there are.
     void ShowNotes(std::vector<TranscribedNote> notes, bool announce = true);
     PlaySource playSource() const;
-    // The note model: `modelFile` when set, else the one found beside the
-    // program; "" when there is none.
-    std::string ModelFile() const;
+    // The note recogniser, read from `modelFile` when set, else from the
+    // model found beside the program. Read once: a recogniser that is ready
+    // is kept for every later command, one that is not is tried again.
+    const recognition::Recogniser& NoteRecogniser();
     std::string modelFile;
+    std::unique_ptr<recognition::Recogniser> recogniser;
     // Where the sound font for the notes is looked for.
     std::vector<std::string> soundFontPaths = SoundFontSearchPaths();
     TWorkRunner workRunner{*this};

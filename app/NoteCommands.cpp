@@ -4,7 +4,6 @@
 // with its progress and STOP.
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QMenu>
@@ -16,8 +15,9 @@
 
 #include "app/MainUnit.h"
 #include "app/TempoFUnit.h"
+#include "audio/SafeFile.h"
 #include "recognition/AccurateConversion.h"
-#include "recognition/ModelLocation.h"
+#include "recognition/Recogniser.h"
 #include "recognition/SongNotes.h"
 #include "transcription/MidiConversion.h"
 #include "view/NoteView.h"
@@ -99,8 +99,9 @@ void TMainForm::BuildNoteControls() {
     PaintBox1->installEventFilter(new FollowWaveView(NoteView1, this));
 }
 
-std::string TMainForm::ModelFile() const {
-    return modelFile.empty() ? recognition::FindModelFile() : modelFile;
+const recognition::Recogniser& TMainForm::NoteRecogniser() {
+    if (!recogniser || !recogniser->ready()) recogniser = std::make_unique<recognition::Recogniser>(modelFile);
+    return *recogniser;
 }
 
 PlaySource TMainForm::playSource() const {
@@ -143,15 +144,6 @@ double seconds(const AudioDocument& doc) {
     return doc.sampleRate > 0 ? double(doc.frameCount()) / doc.sampleRate : 0.0;
 }
 
-QString missingModelText() {
-    QString text = QString("Die Modelldatei %1 wurde nicht gefunden. Ohne sie ist die genaue Erkennung nicht "
-                           "möglich.\n\nGesucht wurde hier:")
-                       .arg(recognition::kModelFileName);
-    for (const std::string& p : recognition::ModelSearchPaths())
-        text += "\n" + QDir::cleanPath(QString::fromStdString(p));
-    return text;
-}
-
 }  // namespace
 
 void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
@@ -160,9 +152,9 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     if (!chosen.accepted || chosen.fileName.isEmpty()) return;
     QString name = chosen.fileName;
     if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
-    const std::string model = ModelFile();
-    if (model.empty()) {
-        ShowMessage(missingModelText(), MsgIcon::Error);
+    const recognition::Recogniser& recognise = NoteRecogniser();
+    if (!recognise.ready()) {
+        ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
         return;
     }
 
@@ -181,7 +173,7 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     };
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        outcome = recognition::ConvertRecordingAccurate(document, fileName, host, cancel, 0, model, analyse);
+        outcome = recognise.convert(document, fileName, host, cancel, 0, analyse);
     });
     StatusBar1->setPanelText(0, QString());
     switch (outcome.result) {
@@ -203,8 +195,11 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
         return;
     }
     const TempoChoices choices = dialog.choices();
-    if (!SaveTempoMapped(analysis, notes, choices, fileName)) {
-        ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
+    int error = 0;
+    if (!SaveTempoMapped(analysis, notes, choices, fileName, &error)) {
+        const std::string cause = SaveErrorText(error);
+        ShowMessage(QString::fromUtf8(kMidiFileErrorText) + (cause.empty() ? "" : "\n") + QString::fromStdString(cause),
+                    MsgIcon::Error);
         return;
     }
     const TempoMappedLayout layout = LayOutTempoMapped(analysis, notes, choices);
@@ -227,7 +222,7 @@ void TMainForm::Notenerkennen1Click() {
                 ZoomOutFullClick();
                 PaintBox1Paint();
             } else if (r != FormatResult::Unchanged) {
-                ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
+                ShowMessage(QString::fromStdString(FormatResultMessage(r, document.sampleRate)), MsgIcon::Error);
             }
         };
         hooks.fileWritten = [&](bool ok) {
@@ -240,9 +235,9 @@ void TMainForm::Notenerkennen1Click() {
         return;
     }
 
-    const std::string model = ModelFile();
-    if (model.empty()) {
-        ShowMessage(missingModelText(), MsgIcon::Error);
+    const recognition::Recogniser& recognise = NoteRecogniser();
+    if (!recognise.ready()) {
+        ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
         return;
     }
     recognition::Transcription t;
@@ -250,13 +245,8 @@ void TMainForm::Notenerkennen1Click() {
     std::string error;
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        const recognition::ModelLoad load = recognition::LoadModel(model);
-        if (!load.ok) {
-            error = load.message;
-            return;
-        }
+        t = recognise.transcribe(document, host, &cancel);
         try {
-            t = recognition::TranscribeRecording(document, load.model, host, &cancel);
             if (t.error.empty() && !t.cancelled) analysis = AnalyseTempo(document, t.notes);
         } catch (const std::bad_alloc&) {
             error = "Nicht genug Speicher für die Analyse";

@@ -12,7 +12,7 @@ namespace notavox {
 bool TMainForm::SetupSound() {
     soundDevice = services_.sound;
     if (soundDevice->open()) return true;
-    ShowMessage("Konnte DirectSound (DirectX) nicht initialisieren...", MsgIcon::None, MB_OK);
+    ShowMessage(kSoundSetupFailedText, MsgIcon::None, MB_OK);
     return false;
 }
 

@@ -10,7 +10,6 @@
 #include "audio/SafeFile.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
-#include "recognition/AccurateConversion.h"
 #include "transcription/MidiConversion.h"
 
 namespace notavox::cli {
@@ -35,10 +34,16 @@ namespace {
 std::string withCause(const char* text, const std::string& cause) {
     return cause.empty() ? std::string(text) : std::string(text) + ": " + cause;
 }
+// "Konnte die MIDI Datei nicht erstellen! Der Datenträger ist voll."
+std::string midiFileError(int error) {
+    const std::string cause = SaveErrorText(error);
+    return cause.empty() ? std::string(kMidiFileErrorText) : std::string(kMidiFileErrorText) + " " + cause;
+}
 }  // namespace
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads, bool accurate, const TempoChoices& tempo) {
+                      const Mp3Codecs& codecs, unsigned threads, const recognition::Recogniser* accurate,
+                      const TempoChoices& tempo) {
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
@@ -56,15 +61,16 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
         case OutputKind::Midi: {
             if (accurate) {
                 const std::atomic<bool> never{false};
+                int writeError = 0;
                 const recognition::NotesWriter write = [&](const std::vector<TranscribedNote>& notes,
                                                            const std::string& fileName) {
-                    return SaveTempoMapped(AnalyseTempo(doc, notes, threads), notes, tempo, fileName);
+                    return SaveTempoMapped(AnalyseTempo(doc, notes, threads), notes, tempo, fileName, &writeError);
                 };
-                const recognition::AccurateOutcome outcome =
-                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads, std::string(), write);
+                const recognition::AccurateOutcome outcome = accurate->convert(doc, output, host, never, threads, write);
                 result.ok = outcome.result == recognition::AccurateResult::Written;
                 result.notes = outcome.notes;
-                if (!result.ok) result.message = outcome.message;
+                if (outcome.result == recognition::AccurateResult::FileError) result.message = midiFileError(writeError);
+                else if (!result.ok) result.message = outcome.message;
                 break;
             }
             Song song;
@@ -75,12 +81,12 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
             result.ok = outcome.result == MidiConversionResult::Written;
             result.notes = outcome.notes;
             if (outcome.result == MidiConversionResult::FormatFailed) {
-                result.message = FormatResultMessage(outcome.format);
+                result.message = FormatResultMessage(outcome.format, doc.sampleRate);
                 result.aboutInput = true;
             } else if (!result.ok) {
-                result.message = kMidiFileErrorText;
+                result.message = midiFileError(outcome.fileError);
             } else {
-                result.message = FormatResultMessage(outcome.format);
+                result.message = FormatResultMessage(outcome.format, doc.sampleRate);
             }
             break;
         }

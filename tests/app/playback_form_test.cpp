@@ -164,7 +164,7 @@ TEST(PlaybackForm, ClosingTheWindowEndsPlayback) {
 TEST(PlaybackForm, FailedSoundSetUpShowsTheMessageAndEndsTheProgram) {
     Form f(false);
     ASSERT_EQ(f.prompts.messages.size(), 1u);
-    EXPECT_EQ(f.prompts.messages[0].text, "Konnte DirectSound (DirectX) nicht initialisieren...");
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte die Tonausgabe (PulseAudio oder ALSA) nicht initialisieren...");
     EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::None);
     EXPECT_EQ(f.prompts.messages[0].buttons, MB_OK);
     EXPECT_TRUE(f.prompts.messages[0].caption.isEmpty());
