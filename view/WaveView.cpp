@@ -44,6 +44,7 @@ int32_t TWaveView::position() const { return scrollBar_->value(); }
 void TWaveView::showCursor(int64_t column) {
     cursorColumn_ = static_cast<int32_t>(std::clamp<int64_t>(column, -1, width()));
     repaint();
+    emit cursorMoved();
 }
 
 void TWaveView::render() {
