@@ -30,6 +30,7 @@ import features
 import model as model_mod
 import music
 import pieces
+import realmusic
 import render
 
 TUNING_FONTS = [f"{render.SF3}/MuseScore_General_Full.sf3", f"{render.SF2}/TimGM6mb.sf2"]
@@ -204,6 +205,38 @@ def written_families(net, font, folder, piano_programs=(0,)):
     return families
 
 
+TUNING_EXCERPTS = 12
+
+
+def real_tuning(net, font, folder):
+    """Excerpts of real pieces of the training side played by `font` (GM piano, no augmentation), for picking
+    the decoding thresholds: [(note rows, outputs)]."""
+    import random
+    items = []
+    for i, (_, path, start, seconds) in enumerate(render.real_items(random.Random(77), "train", TUNING_EXCERPTS,
+                                                                    30.0, 0.0)):
+        name = f"real{i:02d}-{os.path.splitext(os.path.basename(font))[0]}.wav"
+        wav = os.path.join(folder, name)
+        notes, events = realmusic.excerpt(path, start, seconds)
+        notes = music.remove_overlaps(notes)
+        for n in notes:
+            events.append((n.onset, {"type": "note_on", "channel": 0, "note": n.pitch, "velocity": n.velocity}))
+            events.append((n.offset, {"type": "note_off", "channel": 0, "note": n.pitch, "velocity": 0}))
+        if not os.path.exists(wav):
+            os.makedirs(folder, exist_ok=True)
+            with tempfile.TemporaryDirectory() as tmp:
+                music.write_midi(events, os.path.join(tmp, "p.mid"))
+                subprocess.run(["fluidsynth", "-ni", "-q", "-g", "0.6", "-r", "44100", "-T", "wav", "-F",
+                                wav + ".tmp.wav", font, os.path.join(tmp, "p.mid")],
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.replace(wav + ".tmp.wav", wav)
+        rate, audio = wavfile.read(wav)
+        feat = features.features_from_samples(audio, rate).astype(np.float32)
+        rows = np.array([(0, n.pitch, n.onset, n.offset, n.velocity) for n in notes], np.float64).reshape(-1, 5)
+        items.append((rows, outputs(net, feat)))
+    return items
+
+
 def score(families, decode):
     result = {}
     for fam, items in families.items():
@@ -247,6 +280,7 @@ def main():
         for font in TUNING_FONTS:
             for fam, items in written_families(net, font, folder).items():
                 tuning.setdefault(fam, []).extend(items)
+            tuning.setdefault("real piano", []).extend(real_tuning(net, font, folder))
 
         def total(d):
             return np.mean([v[2] for v in score(tuning, d).values()])
@@ -254,9 +288,9 @@ def main():
         rules = [(0.0, 0, 0.0)] + [(ratio, frames, loud) for ratio, frames in
                                    [(0.7, 2), (0.8, 2), (0.9, 2), (0.7, 3), (0.8, 3), (0.9, 3), (1.0, 3)]
                                    for loud in (0.0, 0.95, 1.0)]
-        for on, fr, (ratio, frames, loud) in itertools.product(
-                [0.15, 0.2, 0.25, 0.3, 0.35, 0.4], [0.2, 0.3, 0.4], rules):
-            d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": 3, "overtone_ratio": ratio,
+        for on, fr, least, (ratio, frames, loud) in itertools.product(
+                [0.1, 0.15, 0.2, 0.25, 0.3, 0.35, 0.4], [0.2, 0.3, 0.4], [2, 3], rules):
+            d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": least, "overtone_ratio": ratio,
                  "overtone_frames": frames, "overtone_velocity": loud}
             t = total(d)
             if best is None or t > best[0]:
@@ -264,7 +298,8 @@ def main():
         decode = best[1]
         with open(args.tune, "w") as fh:
             json.dump(decode, fh, indent=1)
-        print(f"decoding picked on the written pieces played by the training fonts (mean F1 {best[0]:.3f})")
+        print(f"decoding picked on the written pieces and real excerpts of the training side played by the "
+              f"training fonts (mean F1 {best[0]:.3f})")
     print("decoding:", json.dumps(decode))
     report = []
     for title, families in (("generated pieces", generated), ("written pieces", written),
