@@ -127,6 +127,10 @@ Resampler::Resampler(const AudioDocument& doc, float scale)
     const int64_t g = std::gcd(rate_, int64_t(kModelRate));
     up_ = kModelRate / g;
     down_ = rate_ / g;
+    if (std::max(up_, down_) > kLargestStep) {
+        refused_ = true;
+        return;
+    }
     const std::vector<double> h = Design(up_, down_);
     half_ = int64_t(h.size()) / 2;
     const int64_t n = int64_t(h.size());
@@ -168,8 +172,12 @@ void convolve(const float* in, int64_t inFirst, const float* phases, int64_t tap
 
 }  // namespace
 
-bool Resampler::piece(int64_t index, float* out, std::string&) const {
+bool Resampler::piece(int64_t index, float* out, std::string& error) const {
     std::fill(out, out + kPieceLength, 0.0f);
+    if (refused_) {
+        error = "Abtastrate " + std::to_string(rate_) + " Hz wird nicht unterstützt";
+        return false;
+    }
     const int64_t outFirst = index * kPieceLength;
     if (outFirst >= length_) return true;
     const int64_t count = std::min(kPieceLength, length_ - outFirst);

@@ -40,9 +40,13 @@ public:
     int64_t length() const { return length_; }
     int64_t pieceCount() const { return (length_ + kPieceLength - 1) / kPieceLength; }
 
+    // The largest max(up, down) the filter is made for (4 million taps);
+    // every common rate needs at most 640. A rate beyond it (a prime rate
+    // above 200 kHz, say) is refused rather than taking gigabytes.
+    static constexpr int64_t kLargestStep = 200000;
+
     // Output samples [piece * kPieceLength, +kPieceLength) into out (zeros
-    // past the end). Always true: the filter cannot fail once it is made
-    // (the error text stays for the callers that report one).
+    // past the end). False with a message for a refused rate.
     bool piece(int64_t piece, float* out, std::string& error) const;
 
     // The low-pass filter at the raised rate (for tests): 20 max(up, down) + 1
@@ -59,6 +63,7 @@ private:
     int64_t taps_ = 0;           // taps per output sample, a multiple of 16 (zeros at the front)
     std::vector<float> phases_;  // up_ rows of taps_: row p for output samples at phase p
     int64_t length_ = 0;
+    bool refused_ = false;
 };
 
 }  // namespace notavox::recognition

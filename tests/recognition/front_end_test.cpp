@@ -238,3 +238,22 @@ TEST(RecognitionFrontEnd, ResamplingFilterHasTheTrainingsShape) {
         EXPECT_GT(h[h.size() / 2], 0.9 * double(up) / double(most));
     }
 }
+
+// A rate whose filter would be huge (a prime number of hertz above 200 kHz,
+// as a damaged header may claim) is refused with a reason; a rate just
+// inside the limit is converted.
+TEST(RecognitionFrontEnd, RefusesARateWithoutAReasonableFilter) {
+    for (int32_t rate : {2147483647, 200003}) {
+        const AudioDocument doc = notavox::testing::toneRecording(rate, false, true, 0.0001, {{440.0, 0.3}});
+        const Resampler r(doc, 1.0f);
+        std::vector<float> out(size_t(Resampler::kPieceLength));
+        std::string error;
+        EXPECT_FALSE(r.piece(0, out.data(), error)) << rate;
+        EXPECT_EQ(error, "Abtastrate " + std::to_string(rate) + " Hz wird nicht unterstützt");
+    }
+    const AudioDocument odd = notavox::testing::toneRecording(44101, false, true, 0.2, {{440.0, 0.3}});
+    std::string error;
+    const Resampler r(odd, 1.0f);
+    std::vector<float> out(size_t(Resampler::kPieceLength));
+    EXPECT_TRUE(r.piece(0, out.data(), error)) << error;
+}
