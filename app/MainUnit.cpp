@@ -419,6 +419,7 @@ void TMainForm::FormCreate() {
 }
 
 bool TMainForm::FormCloseQuery() {
+    if (!MayDiscardNoteEdits()) return false;
     return ShowMessage("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
                        MsgIcon::Information, MB_OK | MB_CANCEL, "Programm beenden") == MB_OK;
 }
@@ -513,6 +514,7 @@ void TMainForm::OpenBtnClick() {
 }
 
 void TMainForm::OpenFile(const QString& fileName) {
+    if (!MayDiscardNoteEdits()) return;
     RememberFolder(fileName);
     // Read on the worker thread into a recording of its own; the window's
     // recording is replaced only by a complete one. STOP keeps the old one.

@@ -164,7 +164,7 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
 AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                                          const std::atomic<bool>& cancel, unsigned threads,
                                          const std::string& modelFile, const NotesWriter& write,
-                                         std::vector<TranscribedNote>* notesOut) {
+                                         std::vector<TranscribedNote>* notesOut, const AccurateTuning& tuning) {
     AccurateOutcome outcome;
     if (doc.byteCount == 0 || !doc.sampleData) {
         outcome.message = kMidiFileErrorText;
@@ -184,6 +184,15 @@ AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::st
     }
     TranscribeOptions options;
     options.threads = threads;
+    const DecodeSettings decode = WithOverrides(load.model.decode, tuning.overrides);
+    options.decode = &decode;
+    if (tuning.keep) {
+        *tuning.keep = NetworkOutputs();
+        options.outputs = [&](int64_t t0, int count, const float* on, const float* fr, const float* ve, size_t stride) {
+            tuning.keep->add(t0, count, on, fr, ve, stride);
+        };
+    }
+    if (tuning.keptSettings) *tuning.keptSettings = load.model.decode;
     Transcription t;
     try {
         t = TranscribeRecording(doc, load.model, host, &cancel, options);

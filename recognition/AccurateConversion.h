@@ -18,6 +18,7 @@
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
 #include "recognition/Model.h"
+#include "recognition/NetworkOutputs.h"
 #include "recognition/TranscribedNote.h"
 
 namespace notavox::recognition {
@@ -75,10 +76,19 @@ using NotesWriter = std::function<bool(const std::vector<TranscribedNote>& notes
 // "Speichern als MID..." (WriteNotesAsMIDI). With no recording nothing is
 // written. The progress ends at 0. `notesOut`, when given, receives the notes
 // that were written (the window shows them).
+// `tuning` changes the model's decoding thresholds as the user asked, and
+// `keep`, when given, receives the network's outputs and the settings they
+// were decoded with (the window decodes them again).
+struct AccurateTuning {
+    DecodeOverrides overrides;
+    NetworkOutputs* keep = nullptr;
+    DecodeSettings* keptSettings = nullptr;
+};
 AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                                          const std::atomic<bool>& cancel, unsigned threads = 0,
                                          const std::string& modelFile = std::string(),
                                          const NotesWriter& write = NotesWriter(),
-                                         std::vector<TranscribedNote>* notesOut = nullptr);
+                                         std::vector<TranscribedNote>* notesOut = nullptr,
+                                         const AccurateTuning& tuning = AccurateTuning());
 
 }  // namespace notavox::recognition
