@@ -267,7 +267,7 @@ public:
     // them again.
     void KeepNetworkOutputs(std::shared_ptr<recognition::NetworkOutputs> outputs,
                             const recognition::DecodeSettings& settings);
-    void DecodeAgain();
+    void DecodeAgain(const char* stepName);
     // The user's "Empfindlichkeit" and "Kürzeste Note", once they are shown.
     recognition::DecodeOverrides ChosenDecoding() const;
     std::shared_ptr<recognition::NetworkOutputs> keptOutputs;

@@ -197,8 +197,8 @@ void TMainForm::BuildNoteEditor() {
         if (AnschlagEd->signalsBlocked()) return;
         NoteView1->commit(NoteView1->list().setVelocity(v));
     });
-    connect(EmpfindlichkeitEd, &QSpinBox::valueChanged, this, [this] { DecodeAgain(); });
-    connect(KuerzesteNoteEd, &QSpinBox::valueChanged, this, [this] { DecodeAgain(); });
+    connect(EmpfindlichkeitEd, &QSpinBox::valueChanged, this, [this] { DecodeAgain("Empfindlichkeit ändern"); });
+    connect(KuerzesteNoteEd, &QSpinBox::valueChanged, this, [this] { DecodeAgain("Kürzeste Note ändern"); });
     connect(NoteView1, &TNoteView::edited, this, [this](const NoteChange& c) { NoteEdited(c); });
     connect(NoteView1, &TNoteView::selectionChanged, this, [this] {
         const NoteList& notes = NoteView1->list();
@@ -259,7 +259,7 @@ recognition::DecodeOverrides TMainForm::ChosenDecoding() const {
     return o;
 }
 
-void TMainForm::DecodeAgain() {
+void TMainForm::DecodeAgain(const char* stepName) {
     if (!keptOutputs || keptOutputs->empty() || keptRevision != document.revision) {
         KeepNetworkOutputs(nullptr, keptSettings);
         return;
@@ -270,7 +270,7 @@ void TMainForm::DecodeAgain() {
     if (!NoteView1->hasNotes() && NoteView1->beats().empty()) {
         ShowNotes(std::move(notes), false);
     } else {
-        NoteView1->commit(NoteView1->list().replaceAll(notes, "Empfindlichkeit ändern"));
+        NoteView1->commit(NoteView1->list().replaceAll(notes, stepName));
     }
     StatusBar1->setPanelText(0, QString("%1 Noten").arg(qulonglong(count)));
 }

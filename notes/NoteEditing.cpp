@@ -234,6 +234,7 @@ NoteChange NoteList::quantise(const SnapGrid& grid) {
 NoteChange NoteList::replaceAll(const std::vector<TranscribedNote>& notes, const std::string& name) {
     NoteChange change;
     change.name = name;
+    change.select = false;
     change.removed = notes_;
     for (EditNote& n : change.removed) n.selected = false;
     change.added.reserve(notes.size());
@@ -246,16 +247,14 @@ NoteChange NoteList::replaceAll(const std::vector<TranscribedNote>& notes, const
 void NoteList::apply(const NoteChange& change, bool reverse) {
     const std::vector<EditNote>& out = reverse ? change.added : change.removed;
     const std::vector<EditNote>& in = reverse ? change.removed : change.added;
-    if (!in.empty()) selectNone();
+    if (!in.empty() && change.select) selectNone();
     std::vector<uint32_t> gone;
     gone.reserve(out.size());
     for (const EditNote& n : out) gone.push_back(n.id);
     std::sort(gone.begin(), gone.end());
     std::erase_if(notes_, [&](const EditNote& n) { return std::binary_search(gone.begin(), gone.end(), n.id); });
-    // The notes an edit brings back are selected, unless they are all the notes.
-    const bool mark = !notes_.empty() || in.size() == 1;
     for (EditNote n : in) {
-        n.selected = mark;
+        n.selected = change.select;
         notes_.push_back(n);
     }
     sort();

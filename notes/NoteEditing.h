@@ -29,6 +29,7 @@ struct NoteChange {
     std::string name;  // "Note verschieben", ...
     std::vector<EditNote> removed;
     std::vector<EditNote> added;
+    bool select = true;  // the notes it puts in (or back) become the selection
     bool empty() const { return removed.empty() && added.empty(); }
     size_t bytes() const { return (removed.size() + added.size()) * sizeof(EditNote) + name.size(); }
 };
