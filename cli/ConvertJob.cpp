@@ -38,7 +38,8 @@ std::string withCause(const char* text, const std::string& cause) {
 }  // namespace
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads, bool accurate, const TempoChoices& tempo) {
+                      const Mp3Codecs& codecs, unsigned threads, bool accurate, const TempoChoices& tempo,
+                      const recognition::DecodeOverrides& decoding) {
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
@@ -61,7 +62,8 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
                     return SaveTempoMapped(AnalyseTempo(doc, notes, threads), notes, tempo, fileName);
                 };
                 const recognition::AccurateOutcome outcome =
-                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads, std::string(), write);
+                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads, std::string(), write,
+                                                          nullptr, recognition::AccurateTuning{decoding, nullptr, nullptr});
                 result.ok = outcome.result == recognition::AccurateResult::Written;
                 result.notes = outcome.notes;
                 if (!result.ok) result.message = outcome.message;

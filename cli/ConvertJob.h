@@ -10,6 +10,7 @@
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
 #include "audio/Recording.h"
+#include "recognition/NetworkOutputs.h"
 #include "rhythm/TempoMappedExport.h"
 
 namespace notavox::cli {
@@ -45,6 +46,7 @@ struct JobResult {
 // file with time and key signature, laid out with `tempo`.
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads, bool accurate = false,
-                      const TempoChoices& tempo = TempoChoices());
+                      const TempoChoices& tempo = TempoChoices(),
+                      const recognition::DecodeOverrides& decoding = recognition::DecodeOverrides());
 
 }  // namespace notavox::cli

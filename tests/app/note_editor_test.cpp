@@ -16,6 +16,8 @@
 #include <fstream>
 
 #include "app/TempoFUnit.h"
+#include "audio/WavFile.h"
+#include "cli/ToolRun.h"
 #include "recognition/RecognitionSupport.h"
 #include "rhythm/TempoMappedExport.h"
 #include "support/Files.h"
@@ -326,4 +328,43 @@ TEST(NoteEditor, SensitivityAndShortestNoteDecodeAgainWithoutTheNetwork) {
     m.Rckgngig1->trigger();
     EXPECT_TRUE(same(e.v().notes(), many));
     EXPECT_TRUE(e.prompts.messages.empty());
+}
+
+// The converter has the same two settings, and with them writes the file the
+// window saves after they were changed there.
+TEST(NoteEditor, TheConverterTakesSensitivityAndShortestNote) {
+    TempDir dir;
+    std::ofstream(dir.file("notes.nvm"), std::ios::binary)
+        << notavox::testing::modelBytes(notavox::testing::randomModel(4, 4, 8, 7));
+    std::filesystem::copy_file(notavox::testing::kConvertTool, dir.file("notavox-convert"));
+    AudioDocument doc = notavox::testing::toneRecording(16000, false, true, 12.0, {{440.0, 0.3}, {660.0, 0.2}});
+    ASSERT_TRUE(WriteWAVFile(dir.file("in.wav"), doc.sampleData.get(), false, true, 16000, doc.byteCount));
+    const auto convert = [&](const std::string& flags, const std::string& out) {
+        const std::string cmd = "'" + dir.file("notavox-convert") + "' -q " + flags + " '" + dir.file("in.wav") +
+                                "' '" + dir.file(out) + "' 2>&1";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    };
+
+    Editor e;
+    TMainForm& m = *e.form;
+    m.modelFile = dir.file("notes.nvm");
+    m.document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
+    m.Notenerkennen1->trigger();
+    ASSERT_TRUE(m.EmpfindlichkeitEd->isEnabled());
+    m.EmpfindlichkeitEd->setValue(90);
+    m.KuerzesteNoteEd->setValue(50);
+    e.prompts.answerFile(QString::fromStdString(dir.file("window.mid")));
+    e.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Accepted); });
+    m.SpeichernalsMIDgenaueErkennung1->trigger();
+    ASSERT_TRUE(e.prompts.messages.empty()) << e.prompts.messageTexts().join("; ").toStdString();
+
+    ASSERT_EQ(convert("--accurate --sensitivity 90 --min-note 50", "tool.mid"), 0);
+    ASSERT_EQ(convert("--accurate", "plain.mid"), 0);
+    EXPECT_EQ(readFile(dir.file("window.mid")), readFile(dir.file("tool.mid")));
+    EXPECT_NE(readFile(dir.file("plain.mid")), readFile(dir.file("tool.mid")));
+    // Out of range, or without --accurate: a wrong call.
+    EXPECT_EQ(convert("--accurate --sensitivity 0", "bad.mid"), 2);
+    EXPECT_EQ(convert("--accurate --min-note 5", "bad.mid"), 2);
+    EXPECT_EQ(convert("--min-note 50", "bad.mid"), 2);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("bad.mid")));
 }
