@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "view/WaveGeometry.h"
@@ -528,7 +529,12 @@ void TNoteView::paintEvent(QPaintEvent*) {
     }
     const double tEnd = secondsAt(right + 1) - std::min(dt, 0.0);
     const int lowest = topKey_ - rows;
-    g.setPen(QPen(kNoteEdgeColor, 0));
+    // The colours once per repaint, not once per note.
+    static const std::array<QColor, 128> palette = [] {
+        std::array<QColor, 128> p;
+        for (int v = 0; v < 128; ++v) p[size_t(v)] = velocityColour(v);
+        return p;
+    }();
     for (const EditNote& n : list_.notes()) {
         if (n.onset > tEnd) break;  // ordered by onset: none further on is in view
         const int pitch = n.selected ? n.pitch + dk : n.pitch;
@@ -544,13 +550,14 @@ void TNoteView::paintEvent(QPaintEvent*) {
         const int left = int(std::max<int64_t>(x0, kKeyboardWidth - 2));
         const int end = int(std::min<int64_t>(x1, right + 1));
         const QRect box(left, rowTop(pitch), end - left, rowHeight_);
-        g.fillRect(box, velocityColour(n.velocity));
-        if (n.selected) {
-            g.setPen(QPen(kSelectedEdgeColor, 0));
-            g.drawRect(box.adjusted(0, 0, -1, -1));
-            g.setPen(QPen(kNoteEdgeColor, 0));
-        } else if (box.width() > 2) {
-            g.drawRect(box.adjusted(0, 0, -1, -1));
+        const QColor& fill = palette[size_t(std::clamp(n.velocity, 0, 127))];
+        // The edge, then the inside over it: two fills are much cheaper than
+        // an outline drawn with a pen.
+        if (n.selected || box.width() > 2) {
+            g.fillRect(box, n.selected ? kSelectedEdgeColor : kNoteEdgeColor);
+            if (box.width() > 2 && box.height() > 2) g.fillRect(box.adjusted(1, 1, -1, -1), fill);
+        } else {
+            g.fillRect(box, fill);
         }
     }
 
