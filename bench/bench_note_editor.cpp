@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <algorithm>
 #include <chrono>
+#include <ctime>
+#include <vector>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -19,6 +22,12 @@ using namespace notavox;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+double threadMs() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
+}
 
 double msSince(Clock::time_point a) { return std::chrono::duration<double, std::milli>(Clock::now() - a).count(); }
 
@@ -108,10 +117,20 @@ int main(int argc, char** argv) {
         zoom->setValue(samplesPerColumn);
         scroll->setValue(scroll->maximum() / 2);
         view.render(&image);  // warm up
-        const int repaints = 50;
-        const auto a = Clock::now();
-        for (int i = 0; i < repaints; ++i) view.render(&image);
-        std::printf("  repaint, %-20s %8.2f ms (target < 10 ms)\n", name, msSince(a) / repaints);
+        // The machine may be shared: the median and the fastest of 50
+        // repaints, and the processor time of this thread for them.
+        std::vector<double> times, cpu;
+        for (int i = 0; i < 50; ++i) {
+            const auto a = Clock::now();
+            const double c = threadMs();
+            view.render(&image);
+            times.push_back(msSince(a));
+            cpu.push_back(threadMs() - c);
+        }
+        std::sort(times.begin(), times.end());
+        std::sort(cpu.begin(), cpu.end());
+        std::printf("  repaint, %-20s median %6.2f ms, fastest %6.2f ms, processor %6.2f ms (target < 10 ms)\n",
+                    name, times[25], times[0], cpu[25]);
     }
 
     std::printf("Decoding again, 5-minute piece (30,000 frames x 88 keys kept)\n");

@@ -476,41 +476,47 @@ void TNoteView::paintKeyboard(QPainter& g, int rows) {
 
 void TNoteView::paintEvent(QPaintEvent*) {
     dropIfStale();
-    QPainter g(this);
     const int w = width();
     const int h = height();
     const int right = rollRight();
-    g.fillRect(rect(), kRollColor);
-    g.setClipRect(QRect(kKeyboardWidth, kRulerHeight, right - kKeyboardWidth, h - kRulerHeight));
-
-    // Rows of the black keys a little darker, a line under every C.
+    const QRect roll(kKeyboardWidth, kRulerHeight, std::max(0, right - kKeyboardWidth), std::max(0, h - kRulerHeight));
+    // The roll is drawn into an image of its own: the notes go in as plain
+    // pixel fills, which keeps a repaint of many thousand notes short.
+    if (frame_.size() != size()) frame_ = QImage(size(), QImage::Format_RGB32);
     const int rows = visibleRows() + 1;
-    for (int r = 0; r < rows; ++r) {
-        const int pitch = topKey_ - r;
-        if (pitch < kLowestKey) break;
-        const int y = kRulerHeight + r * rowHeight_;
-        if (isBlackKey(pitch)) g.fillRect(QRect(0, y, w, rowHeight_), kBlackKeyRowColor);
-        if (pitch % 12 == 0) g.fillRect(QRect(0, y + rowHeight_ - 1, w, 1), kOctaveLineColor);
-    }
+    {
+        QPainter g(&frame_);
+        g.fillRect(rect(), kRollColor);
+        g.setClipRect(roll);
 
-    // The selection of the recording, in the waveform view's columns.
-    if (document_.hasSelection()) {
-        const int cols = right - kKeyboardWidth;
-        const int32_t a = SelectionColumn(document_.selectionStart, wave_->zoom(), wave_->position(), cols);
-        const int32_t b = SelectionColumn(document_.selectionEnd, wave_->zoom(), wave_->position(), cols);
-        const int from = std::max(std::min(a, b), 0), to = std::min(std::max(a, b), cols);
-        if (to > from) g.fillRect(QRect(kKeyboardWidth + from, kRulerHeight, to - from, h), kSelectionColor);
-    }
+        // Rows of the black keys a little darker, a line under every C.
+        for (int r = 0; r < rows; ++r) {
+            const int pitch = topKey_ - r;
+            if (pitch < kLowestKey) break;
+            const int y = kRulerHeight + r * rowHeight_;
+            if (isBlackKey(pitch)) g.fillRect(QRect(0, y, w, rowHeight_), kBlackKeyRowColor);
+            if (pitch % 12 == 0) g.fillRect(QRect(0, y + rowHeight_ - 1, w, 1), kOctaveLineColor);
+        }
 
-    // Bar lines, and the beats between them while they stand far enough apart.
-    if (beats_.size() > 1) {
-        const int64_t spacing = columnOf(beats_[1].seconds) - columnOf(beats_[0].seconds);
-        const bool showBeats = spacing >= kMinBeatSpacing;
-        for (const BeatLine& b : beats_) {
-            if (!b.barStart && !showBeats) continue;
-            const int64_t x = xOf(b.seconds);
-            if (x < kKeyboardWidth || x >= right) continue;
-            g.fillRect(QRect(int(x), kRulerHeight, 1, h), b.barStart ? kBarLineColor : kBeatLineColor);
+        // The selection of the recording, in the waveform view's columns.
+        if (document_.hasSelection()) {
+            const int cols = right - kKeyboardWidth;
+            const int32_t a = SelectionColumn(document_.selectionStart, wave_->zoom(), wave_->position(), cols);
+            const int32_t b = SelectionColumn(document_.selectionEnd, wave_->zoom(), wave_->position(), cols);
+            const int from = std::max(std::min(a, b), 0), to = std::min(std::max(a, b), cols);
+            if (to > from) g.fillRect(QRect(kKeyboardWidth + from, kRulerHeight, to - from, h), kSelectionColor);
+        }
+
+        // Bar lines, and the beats between them while they stand far enough apart.
+        if (beats_.size() > 1) {
+            const int64_t spacing = columnOf(beats_[1].seconds) - columnOf(beats_[0].seconds);
+            const bool showBeats = spacing >= kMinBeatSpacing;
+            for (const BeatLine& b : beats_) {
+                if (!b.barStart && !showBeats) continue;
+                const int64_t x = xOf(b.seconds);
+                if (x < kKeyboardWidth || x >= right) continue;
+                g.fillRect(QRect(int(x), kRulerHeight, 1, h), b.barStart ? kBarLineColor : kBeatLineColor);
+            }
         }
     }
 
@@ -529,12 +535,20 @@ void TNoteView::paintEvent(QPaintEvent*) {
     }
     const double tEnd = secondsAt(right + 1) - std::min(dt, 0.0);
     const int lowest = topKey_ - rows;
-    // The colours once per repaint, not once per note.
-    static const std::array<QColor, 128> palette = [] {
-        std::array<QColor, 128> p;
-        for (int v = 0; v < 128; ++v) p[size_t(v)] = velocityColour(v);
+    // The colours once, not once per note.
+    static const std::array<QRgb, 128> palette = [] {
+        std::array<QRgb, 128> p;
+        for (int v = 0; v < 128; ++v) p[size_t(v)] = velocityColour(v).rgb();
         return p;
     }();
+    const QRgb edge = kNoteEdgeColor.rgb(), selectedEdge = kSelectedEdgeColor.rgb();
+    const auto fill = [&](const QRect& r, QRgb colour) {
+        const QRect c = r.intersected(roll);
+        for (int y = c.top(); y <= c.bottom(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(frame_.scanLine(y));
+            std::fill(line + c.left(), line + c.right() + 1, colour);
+        }
+    };
     for (const EditNote& n : list_.notes()) {
         if (n.onset > tEnd) break;  // ordered by onset: none further on is in view
         const int pitch = n.selected ? n.pitch + dk : n.pitch;
@@ -550,16 +564,19 @@ void TNoteView::paintEvent(QPaintEvent*) {
         const int left = int(std::max<int64_t>(x0, kKeyboardWidth - 2));
         const int end = int(std::min<int64_t>(x1, right + 1));
         const QRect box(left, rowTop(pitch), end - left, rowHeight_);
-        const QColor& fill = palette[size_t(std::clamp(n.velocity, 0, 127))];
-        // The edge, then the inside over it: two fills are much cheaper than
-        // an outline drawn with a pen.
+        const QRgb inside = palette[size_t(std::clamp(n.velocity, 0, 127))];
+        // A black edge (white when selected) around the colour of the velocity.
         if (n.selected || box.width() > 2) {
-            g.fillRect(box, n.selected ? kSelectedEdgeColor : kNoteEdgeColor);
-            if (box.width() > 2 && box.height() > 2) g.fillRect(box.adjusted(1, 1, -1, -1), fill);
+            fill(box, n.selected ? selectedEdge : edge);
+            if (box.width() > 2 && box.height() > 2) fill(box.adjusted(1, 1, -1, -1), inside);
         } else {
-            g.fillRect(box, fill);
+            fill(box, inside);
         }
     }
+
+    QPainter g(this);
+    g.drawImage(0, 0, frame_);
+    g.setClipRect(roll);
 
     // The rubber band.
     if (drag_ == Drag::Band && dragged_) {

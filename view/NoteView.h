@@ -21,6 +21,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -143,6 +144,7 @@ private:
     int snapDivisions_ = 0;
     bool fitOnResize_ = false;  // new notes fit the view until the user scrolls or zooms
     SnapGrid grid_;
+    QImage frame_;  // the roll, drawn anew on each repaint
 
     Drag drag_ = Drag::None;
     QPoint pressAt_;
