@@ -356,6 +356,7 @@ void TNoteView::mouseReleaseEvent(QMouseEvent* e) {
     const Drag drag = drag_;
     drag_ = Drag::None;
     dragAt_ = e->position().toPoint();
+    if ((dragAt_ - pressAt_).manhattanLength() >= 3) dragged_ = true;
     NoteList& notes = list();
     const double dt = double(dragAt_.x() - pressAt_.x()) * secondsPerColumn();
     const int dk = int(std::lround(double(pressAt_.y() - dragAt_.y()) / rowHeight_));
@@ -395,7 +396,14 @@ void TNoteView::mouseDoubleClickEvent(QMouseEvent* e) {
     for (const EditNote& n : notes.notes())
         if (n.selected) velocity = n.velocity;
     if (stale()) notesRevision_ = document_.revision;  // the first note of a recording without any
-    commit(notes.add(pitch, at, length, velocity, grid));
+    const NoteChange added = notes.add(pitch, at, length, velocity, grid);
+    const uint32_t id = added.added.empty() ? 0 : added.added.front().id;
+    commit(added);
+    // Dragged on from the double click: the new note's length is drawn.
+    drag_ = Drag::Length;
+    dragNote_ = id;
+    pressAt_ = dragAt_ = p;
+    dragged_ = false;
 }
 
 // ---------------------------------------------------------------- drawing

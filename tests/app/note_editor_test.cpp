@@ -166,6 +166,21 @@ TEST(NoteEditor, EachEditByMouseAndKeyIsAStepOfTheRecordingsUndoHistory) {
     EXPECT_NEAR(e.note(62)->onset, 5.0, kColumn);
     EXPECT_TRUE(e.note(62)->selected);
     EXPECT_EQ(e.undoText(), "&Rückgängig: Note hinzufügen");
+    // Drawn: a double click held and dragged on gives the new note its length.
+    const QPoint p0 = e.at(7.0, 63);
+    QTest::mousePress(&e.v(), Qt::LeftButton, {}, p0);
+    QTest::mouseRelease(&e.v(), Qt::LeftButton, {}, p0);
+    QMouseEvent held(QEvent::MouseButtonDblClick, p0, e.v().mapToGlobal(p0), Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(&e.v(), &held);
+    QTest::mouseMove(&e.v(), p0 + QPoint(20, 0));
+    QTest::mouseMove(&e.v(), p0 + QPoint(40, 0));
+    QTest::mouseRelease(&e.v(), Qt::LeftButton, {}, p0 + QPoint(40, 0));
+    ASSERT_NE(e.note(63), nullptr);
+    EXPECT_NEAR(e.note(63)->offset, e.note(63)->onset + 0.25 + 40 * kColumn, 1e-9);
+    EXPECT_EQ(e.undoText(), "&Rückgängig: Notenlänge ändern");
+    QTest::keyClick(&e.v(), Qt::Key_Delete);
+    ASSERT_EQ(e.note(63), nullptr);
+    QTest::mouseClick(&e.v(), Qt::LeftButton, {}, e.at(5.1, 62));
 
     // The velocity field.
     m.AnschlagEd->setValue(33);
