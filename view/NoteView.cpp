@@ -437,7 +437,7 @@ void TNoteView::paintRuler(QPainter& g, int right) {
     double step = 0.1;
     for (const double s : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0}) {
         step = s;
-        if (s / perColumn >= 50) break;
+        if (s / perColumn >= 70) break;
     }
     const double from = std::max(0.0, secondsAt(kKeyboardWidth));
     const double to = secondsAt(right);
