@@ -268,6 +268,7 @@ public:
     void KeepNetworkOutputs(std::shared_ptr<recognition::NetworkOutputs> outputs,
                             const recognition::DecodeSettings& settings);
     void DecodeAgain(const char* stepName);
+    static size_t KeptOutputsLimit();
     // The user's "Empfindlichkeit" and "Kürzeste Note", once they are shown.
     recognition::DecodeOverrides ChosenDecoding() const;
     std::shared_ptr<recognition::NetworkOutputs> keptOutputs;

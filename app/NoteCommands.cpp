@@ -191,7 +191,7 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
         return true;
     };
     StatusBar1->setPanelText(0, kRecognisingText);
-    auto outputs = std::make_shared<recognition::NetworkOutputs>();
+    auto outputs = std::make_shared<recognition::NetworkOutputs>(KeptOutputsLimit());
     recognition::DecodeSettings modelSettings;
     recognition::AccurateTuning tuning{ChosenDecoding(), outputs.get(), &modelSettings};
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
@@ -265,7 +265,7 @@ void TMainForm::Notenerkennen1Click() {
     recognition::Transcription t;
     TempoAnalysis analysis;
     std::string error;
-    auto outputs = std::make_shared<recognition::NetworkOutputs>();
+    auto outputs = std::make_shared<recognition::NetworkOutputs>(KeptOutputsLimit());
     recognition::DecodeSettings modelSettings;
     const recognition::DecodeOverrides overrides = ChosenDecoding();
     StatusBar1->setPanelText(0, kRecognisingText);

@@ -15,8 +15,10 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <limits>
 
 #include "app/MainUnit.h"
+#include "audio/MemoryBudget.h"
 #include "view/NoteView.h"
 
 namespace notavox {
@@ -233,6 +235,11 @@ bool TMainForm::MayDiscardNoteEdits() {
     return ShowMessage("Die Noten wurden geändert und noch nicht gespeichert (\"Speichern als MID (genaue "
                        "Erkennung)...\").\n\nDie Änderungen verwerfen?",
                        MsgIcon::Question, MB_YES | MB_NO, "Geänderte Noten") == MB_YES;
+}
+
+size_t TMainForm::KeptOutputsLimit() {
+    // A quarter of what the machine has free: about 32 MB are kept for five minutes.
+    return size_t(std::min<uint64_t>(SystemAvailableMemory() / 4, std::numeric_limits<size_t>::max()));
 }
 
 void TMainForm::KeepNetworkOutputs(std::shared_ptr<recognition::NetworkOutputs> outputs,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "recognition/NoteDecoder.h"
 
@@ -10,11 +11,22 @@ namespace notavox::recognition {
 
 void NetworkOutputs::add(int64_t t0, int count, const float* onset, const float* frame, const float* velocity,
                          size_t stride) {
-    if (count <= 0) return;
+    if (count <= 0 || dropped_) return;
+    const size_t size = size_t(3) * 88 * size_t(count);
     Block b;
     b.t0 = t0;
     b.count = count;
-    b.values.resize(size_t(3) * 88 * size_t(count));
+    try {
+        if (bytes_ + size * sizeof(float) > limit_) throw std::bad_alloc();
+        b.values.resize(size);
+    } catch (const std::bad_alloc&) {
+        blocks_.clear();
+        blocks_.shrink_to_fit();
+        bytes_ = 0;
+        dropped_ = true;
+        return;
+    }
+    bytes_ += size * sizeof(float);
     const float* src[3] = {onset, frame, velocity};
     for (int h = 0; h < 3; ++h)
         for (size_t k = 0; k < 88; ++k)
@@ -24,11 +36,7 @@ void NetworkOutputs::add(int64_t t0, int count, const float* onset, const float*
     blocks_.push_back(std::move(b));
 }
 
-size_t NetworkOutputs::bytes() const {
-    size_t n = 0;
-    for (const Block& b : blocks_) n += b.values.size() * sizeof(float);
-    return n;
-}
+size_t NetworkOutputs::bytes() const { return bytes_; }
 
 std::vector<TranscribedNote> NetworkOutputs::decode(const DecodeSettings& settings) const {
     NoteDecoder decoder(settings);

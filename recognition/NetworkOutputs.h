@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -16,12 +17,17 @@ namespace notavox::recognition {
 
 class NetworkOutputs {
 public:
+    // Keeps at most `limitBytes`; a longer recording keeps nothing (empty()).
+    explicit NetworkOutputs(size_t limitBytes = std::numeric_limits<size_t>::max()) : limit_(limitBytes) {}
+
     // Frames [t0, t0 + count) in order after the frames kept so far; key k of
     // frame t at [k * stride + t - t0], as TranscribeOptions::outputs gives them.
     void add(int64_t t0, int count, const float* onset, const float* frame, const float* velocity, size_t stride);
     int64_t frames() const { return frames_; }
     size_t bytes() const;
     bool empty() const { return blocks_.empty(); }
+    // The outputs did not fit the limit or the memory and were dropped.
+    bool dropped() const { return dropped_; }
     // The notes with these settings; the same as the analysis found with them.
     std::vector<TranscribedNote> decode(const DecodeSettings& settings) const;
 
@@ -33,6 +39,9 @@ private:
     };
     std::vector<Block> blocks_;
     int64_t frames_ = 0;
+    size_t limit_;
+    size_t bytes_ = 0;
+    bool dropped_ = false;
 };
 
 // What the user changes of the model's decoding: "Empfindlichkeit" (the onset
