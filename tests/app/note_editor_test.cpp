@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +23,7 @@
 #include "cli/ToolRun.h"
 #include "recognition/RecognitionSupport.h"
 #include "rhythm/TempoMappedExport.h"
+#include "sound/NoteSynth.h"
 #include "support/Files.h"
 #include "support/FormFixture.h"
 #include "support/TempDir.h"
@@ -382,4 +386,37 @@ TEST(NoteEditor, TheConverterTakesSensitivityAndShortestNote) {
     EXPECT_EQ(convert("--accurate --min-note 5", "bad.mid"), 2);
     EXPECT_EQ(convert("--min-note 50", "bad.mid"), 2);
     EXPECT_FALSE(std::filesystem::exists(dir.file("bad.mid")));
+}
+
+namespace {
+double energyAt(const std::vector<int16_t>& x, size_t from, size_t n, double hz, double rate) {
+    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (size_t i = from; i < from + n && i < x.size(); ++i) {
+        const double s = x[i] / 32768.0 + c * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(n);
+}
+}  // namespace
+
+// PLAY with "Noten" lets hear the notes as edited: A4 moved up an octave sounds as A5.
+TEST(NoteEditor, TheEditedNotesAreHeard) {
+    if (FindSoundFont().empty()) GTEST_SKIP() << "no sound font installed";
+    Editor e;
+    e.open({{69, 0.0, 0.5, 100}});
+    TMainForm& m = *e.form;
+    m.SchleifeCheck->setChecked(false);
+    e.v().setFocus();
+    QTest::keyClick(&e.v(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&e.v(), Qt::Key_Up, Qt::ShiftModifier);
+    ASSERT_NE(e.note(81), nullptr);
+    m.WiedergabeBox->setCurrentIndex(1);  // "Noten"
+    m.PlayBtn->click();
+    const std::vector<int16_t> out = e.sound.playedLeft();
+    ASSERT_GE(out.size(), size_t(8192 + 4410));
+    const double a4 = energyAt(out, 4410, 8192, 440.0, 44100), a5 = energyAt(out, 4410, 8192, 880.0, 44100);
+    EXPECT_GT(a5, 1e-5);
+    EXPECT_GT(a5, 20 * a4);
 }
