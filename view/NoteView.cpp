@@ -306,6 +306,12 @@ void TNoteView::keyPressEvent(QKeyEvent* e) {
     e->accept();
 }
 
+bool TNoteView::atEnd(const EditNote& n, int x) const {
+    // The grip at the right end; a third of a short note, so that it can still be moved.
+    const int64_t right = xOf(n.offset);
+    return right - x <= std::min<int64_t>(kEndGrip, (right - xOf(n.onset)) / 3);
+}
+
 void TNoteView::mousePressEvent(QMouseEvent* e) {
     setFocus(Qt::MouseFocusReason);
     const QPoint p = e->position().toPoint();
@@ -325,11 +331,11 @@ void TNoteView::mousePressEvent(QMouseEvent* e) {
         dragNote_ = n.id;
         if (ctrl) {
             notes.toggle(n.id);
-            drag_ = n.selected ? Drag::None : Drag::Move;  // `n` still shows the state before
+            drag_ = n.selected ? Drag::Move : Drag::None;  // a note just taken out is not dragged
         } else {
             if (shift) notes.select(n.id, true);
             else if (!n.selected) notes.selectOnly(n.id);
-            drag_ = (xOf(n.offset) - p.x() <= kEndGrip && !shift) ? Drag::Length : Drag::Move;
+            drag_ = (atEnd(n, p.x()) && !shift) ? Drag::Length : Drag::Move;
         }
     }
     update();
@@ -342,8 +348,7 @@ void TNoteView::mouseMoveEvent(QMouseEvent* e) {
         const QPoint p = e->position().toPoint();
         const long hit = p.x() >= kKeyboardWidth && p.y() >= kRulerHeight
                              ? list().noteAt(secondsAt(p.x()), pitchAt(p.y())) : -1;
-        const bool atEnd = hit >= 0 && xOf(list_.notes()[size_t(hit)].offset) - p.x() <= kEndGrip;
-        setCursor(atEnd ? Qt::SizeHorCursor : Qt::ArrowCursor);
+        setCursor(hit >= 0 && atEnd(list_.notes()[size_t(hit)], p.x()) ? Qt::SizeHorCursor : Qt::ArrowCursor);
         return;
     }
     dragAt_ = e->position().toPoint();
@@ -383,7 +388,10 @@ void TNoteView::mouseDoubleClickEvent(QMouseEvent* e) {
     NoteList& notes = list();
     const double at = secondsAt(p.x());
     const int pitch = pitchAt(p.y());
-    if (notes.noteAt(at, pitch) >= 0) return;
+    if (notes.noteAt(at, pitch) >= 0) {
+        mousePressEvent(e);  // on a note the second click is a click as the first
+        return;
+    }
     // One step of the grid long, and as loud as the selected notes were.
     const SnapGrid& grid = snapGrid();
     double length = kDefaultNewNote;

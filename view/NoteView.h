@@ -129,6 +129,7 @@ private:
     bool stale() const { return notesRevision_ != document_.revision; }
     void dropIfStale() const;
     void rebuildGrid();
+    bool atEnd(const EditNote& n, int x) const;  // x takes the note's length
     double secondsPerColumn() const;
     void paintRuler(class QPainter& g, int right);
     void paintKeyboard(class QPainter& g, int rows);

@@ -191,6 +191,20 @@ TEST(NoteEditor, EachEditByMouseAndKeyIsAStepOfTheRecordingsUndoHistory) {
     EXPECT_EQ(e.note(62)->velocity, 33);
     EXPECT_EQ(e.undoText(), "&Rückgängig: Anschlag ändern");
 
+    // Ctrl+click toggles, Shift+click adds; a drag then moves every selected note.
+    QTest::mouseClick(&e.v(), Qt::LeftButton, {}, e.at(2.5, 60));
+    QTest::mouseClick(&e.v(), Qt::LeftButton, Qt::ControlModifier, e.at(5.1, 62));
+    EXPECT_EQ(e.v().list().selectedCount(), 2u);
+    QTest::mouseClick(&e.v(), Qt::LeftButton, Qt::ControlModifier, e.at(5.1, 62));
+    EXPECT_EQ(e.v().list().selectedCount(), 1u);
+    QTest::mouseClick(&e.v(), Qt::LeftButton, Qt::ShiftModifier, e.at(5.1, 62));
+    EXPECT_EQ(e.v().list().selectedCount(), 2u);
+    const double before60 = e.note(60)->onset, before62 = e.note(62)->onset;
+    e.drag(e.at(2.5, 60), e.at(2.5, 60) + QPoint(8, 0));
+    EXPECT_NEAR(e.note(60)->onset, before60 + 8 * kColumn, 1e-9);
+    EXPECT_NEAR(e.note(62)->onset, before62 + 8 * kColumn, 1e-9);
+    m.Rckgngig1->trigger();
+
     // A rubber band from 1 s over key 66 to 12 s over key 59 takes 60 and 62, not 67.
     e.drag(e.at(1.0, 66), e.at(12.0, 59));
     EXPECT_EQ(e.v().list().selectedCount(), 2u);
