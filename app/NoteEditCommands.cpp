@@ -51,10 +51,12 @@ private:
 
 // The waveform stands over the note view's time axis: as far in from the
 // left as the keyboard and from the right as the scroll bar, while the
-// notes are shown.
+// notes are shown. It holds the widgets, not the window: it also sees the
+// pane hidden while the window is taken down.
 class AlignWaveform : public QObject {
 public:
-    AlignWaveform(TMainForm& form, bool remembered) : QObject(&form), form_(form), remembered_(remembered) {}
+    AlignWaveform(QWidget* waveBox, TNoteView* view, QSplitter* splitter, bool remembered)
+        : QObject(view), waveBox_(waveBox), view_(view), splitter_(splitter), remembered_(remembered) {}
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::Show || e->type() == QEvent::Hide) {
             const bool shown = e->type() == QEvent::Show;
@@ -62,19 +64,20 @@ public:
                 // The first time: the notes take three fifths of the room,
                 // unless the split was remembered.
                 sized_ = true;
-                QList<int> sizes = form_.ViewSplitter->sizes();
+                const QList<int> sizes = splitter_->sizes();
                 const int total = sizes.value(0) + sizes.value(1);
-                if (!remembered_ && total > 0) form_.ViewSplitter->setSizes({total * 2 / 5, total - total * 2 / 5});
+                if (!remembered_ && total > 0) splitter_->setSizes({total * 2 / 5, total - total * 2 / 5});
             }
-            form_.ScrollBox1->layout()->setContentsMargins(
-                shown ? TNoteView::kKeyboardWidth : 0, 0,
-                shown ? form_.NoteView1->keyScrollBar()->sizeHint().width() : 0, 0);
+            waveBox_->layout()->setContentsMargins(shown ? TNoteView::kKeyboardWidth : 0, 0,
+                                                   shown ? view_->keyScrollBar()->sizeHint().width() : 0, 0);
         }
         return false;
     }
 
 private:
-    TMainForm& form_;
+    QWidget* waveBox_;
+    TNoteView* view_;
+    QSplitter* splitter_;
     bool remembered_;
     bool sized_ = false;
 };
@@ -182,7 +185,7 @@ void TMainForm::BuildNoteEditor() {
         connect(ViewSplitter, &QSplitter::splitterMoved, this,
                 [this] { QSettings().setValue(kSplitKey, ViewSplitter->saveState()); });
     }
-    NotePane->installEventFilter(new AlignWaveform(*this, remembered));
+    NotePane->installEventFilter(new AlignWaveform(ScrollBox1, NoteView1, ViewSplitter, remembered));
 
     connect(Tonumfangeinpassen1, &QAction::triggered, this, [this] { NoteView1->fitRange(); });
     connect(EinrastenBox, &QComboBox::currentIndexChanged, this,
