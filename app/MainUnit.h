@@ -275,6 +275,7 @@ public:
     uint64_t keptRevision = 0;
     recognition::DecodeSettings keptSettings;
     bool noteEditsUnsaved = false;
+    bool notesOfSimpleDetection = false;  // shown by "Noten erkennen" without "Genaue Erkennung"
     QSplitter* ViewSplitter = nullptr;  // waveform above, notes below
     QWidget* NotePane = nullptr;              // the note tools and the note view
     QAction* Tonumfangeinpassen1 = nullptr;   // "Ansicht"

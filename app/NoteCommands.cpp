@@ -134,6 +134,7 @@ void TMainForm::ShowNotes(std::vector<TranscribedNote> notes, bool announce) {
     NotePane->show();
     NoteView1->setNotes(notes);
     SetNoteEditsSaved();
+    notesOfSimpleDetection = false;
     Notenanzeigen1->setChecked(true);
     if (announce)
         StatusBar1->setPanelText(0, count == 0 ? QString("Keine Noten gefunden")
@@ -166,8 +167,9 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     QString name = chosen.fileName;
     if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
     // The notes in the view, edits and all, when they are there: only the
-    // beats, metre and key are analysed for them.
-    if (NoteView1->hasNotes()) {
+    // beats, metre and key are analysed for them. Notes of the simple
+    // detection are written only once the user corrected them.
+    if (NoteView1->hasNotes() && !notesOfSimpleDetection) {
         SaveShownNotes(toFileName(name));
         return;
     }
@@ -253,7 +255,10 @@ void TMainForm::Notenerkennen1Click() {
         ConvertRecordingToMIDI(document, *song, toFileName(scratch.filePath("notes.mid")), *this, hooks);
         KeepNetworkOutputs(nullptr, keptSettings);
         PaintBox1Paint();
-        if (written) ShowNotes(std::move(notes));
+        if (written) {
+            ShowNotes(std::move(notes));
+            notesOfSimpleDetection = true;
+        }
         return;
     }
 

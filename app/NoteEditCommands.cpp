@@ -226,6 +226,7 @@ void TMainForm::BuildNoteEditor() {
 void TMainForm::NoteEdited(const NoteChange& change) {
     undoHistory.record(change.name, std::make_unique<NoteEditStep>(*this, NoteView1->list().generation(), change));
     noteEditsUnsaved = true;
+    notesOfSimpleDetection = false;  // corrected: the user's notes now
     UpdateUndoItems();
 }
 

@@ -434,3 +434,26 @@ TEST(NoteEditor, TheEditedNotesAreHeard) {
     EXPECT_GT(a5, 1e-5);
     EXPECT_GT(a5, 20 * a4);
 }
+
+// Notes of the simple detection are no reason to skip the accurate analysis;
+// once corrected they are the user's and are written as they are.
+TEST(NoteEditor, SimpleDetectionNotesAreWrittenOnlyOnceCorrected) {
+    TempDir dir;
+    Editor e;
+    e.open();
+    TMainForm& m = *e.form;
+    m.notesOfSimpleDetection = true;  // as "Noten erkennen" without "Genaue Erkennung" leaves them
+    m.modelFile = dir.file("no-model-here.nvm");
+    e.prompts.answerFile(QString::fromStdString(dir.file("a.mid")));
+    m.SpeichernalsMIDgenaueErkennung1->trigger();
+    ASSERT_EQ(e.prompts.messages.size(), 1u);  // the analysis was tried: its model is missing
+    EXPECT_TRUE(e.prompts.messages[0].text.contains("no-model-here.nvm")) << e.prompts.messages[0].text.toStdString();
+    e.prompts.messages.clear();
+    QTest::mouseClick(&e.v(), Qt::LeftButton, {}, e.at(2.5, 60));
+    QTest::keyClick(&e.v(), Qt::Key_Delete);
+    e.prompts.answerFile(QString::fromStdString(dir.file("b.mid")));
+    e.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Accepted); });
+    m.SpeichernalsMIDgenaueErkennung1->trigger();
+    EXPECT_TRUE(e.prompts.messages.empty()) << e.prompts.messageTexts().join("; ").toStdString();
+    EXPECT_TRUE(std::filesystem::exists(dir.file("b.mid")));
+}
