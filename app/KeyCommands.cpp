@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include "app/MainUnit.h"
+#include "view/NoteView.h"
 
 namespace notavox {
 
@@ -56,6 +57,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        // The note view keeps its editing keys (Delete, Ctrl+A, the arrows).
+        if (watched == NoteView1 && NoteView1->takesKey(key->key(), key->modifiers())) {
+            event->accept();
+            return true;
+        }
         const QKeySequence pressed(key->keyCombination());
         for (QAction* title : MainMenu1->actions()) {
             if (!title->menu()) continue;

@@ -424,7 +424,9 @@ void TMainForm::FormCreate() {
 bool TMainForm::FormCloseQuery() {
     // Unsaved changes: the question whether to save them takes the place of
     // the usual one.
+    if (!MayDiscardNoteEdits()) return false;
     if (modified()) return ConfirmDiscard("Programm beenden");
+    if (HasUnsavedNoteEdits()) return true;  // the note question was the one
     return ShowMessage("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
                        MsgIcon::Information, MB_OK | MB_CANCEL, "Programm beenden") == MB_OK;
 }
@@ -520,6 +522,7 @@ void TMainForm::OpenBtnClick() {
 
 void TMainForm::OpenFile(const QString& fileName) {
     if (busy()) return;  // a file dropped while the long work runs
+    if (!MayDiscardNoteEdits()) return;
     RememberFolder(fileName);
     if (!ConfirmDiscard("Öffnen")) return;
     // Read on the worker thread into a recording of its own; the window's

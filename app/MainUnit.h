@@ -34,6 +34,9 @@
 #include "codecs/Mp3Import.h"
 #include "view/WaveView.h"
 #include "app/WorkRunner.h"
+#include "notes/NoteEditing.h"
+#include "recognition/Model.h"
+#include "recognition/NetworkOutputs.h"
 #include "recognition/TranscribedNote.h"
 #include "sound/NoteSynth.h"
 
@@ -48,6 +51,8 @@ class QMenuBar;
 class QPushButton;
 class QScrollBar;
 class QSpinBox;
+class QSplitter;
+class QToolButton;
 class QTabWidget;
 
 namespace notavox {
@@ -259,6 +264,43 @@ public:
     // Where the sound font for the notes is looked for.
     std::vector<std::string> soundFontPaths = SoundFontSearchPaths();
     TWorkRunner workRunner{*this};
+
+    // ---- correcting the notes (app/NoteEditCommands.cpp) ----
+    void BuildNoteEditor();  // the splitter, the note view's tools; from BuildNoteControls
+    // Records an edit of the note view as a step of the undo history.
+    void NoteEdited(const NoteChange& change);
+    // The note edits since the notes were found or saved are not saved yet.
+    bool HasUnsavedNoteEdits() const;
+    void SetNoteEditsSaved();
+    // Before the notes are thrown away (another file, the end): asks whether
+    // unsaved note edits may go; false: the user keeps them.
+    bool MayDiscardNoteEdits();
+    // "Speichern als MID (genaue Erkennung)..." of the notes in the view.
+    void SaveShownNotes(const std::string& fileName);
+    // The network's outputs of the last accurate analysis and the decoding
+    // settings of its model; "Empfindlichkeit" and "Kürzeste Note" decode
+    // them again.
+    void KeepNetworkOutputs(std::shared_ptr<recognition::NetworkOutputs> outputs,
+                            const recognition::DecodeSettings& settings);
+    void DecodeAgain(const char* stepName);
+    static size_t KeptOutputsLimit();
+    // The user's "Empfindlichkeit" and "Kürzeste Note", once they are shown.
+    recognition::DecodeOverrides ChosenDecoding() const;
+    std::shared_ptr<recognition::NetworkOutputs> keptOutputs;
+    uint64_t keptRevision = 0;
+    recognition::DecodeSettings keptSettings;
+    bool noteEditsUnsaved = false;
+    bool notesOfSimpleDetection = false;  // shown by "Noten erkennen" without "Genaue Erkennung"
+    QSplitter* ViewSplitter = nullptr;  // waveform above, notes below
+    QWidget* NotePane = nullptr;              // the note tools and the note view
+    QAction* Tonumfangeinpassen1 = nullptr;   // "Ansicht"
+    QAction* Auswahlquantisieren1 = nullptr;  // "Bearbeiten": the selected notes
+    QToolButton* TonumfangBtn = nullptr;
+    QToolButton* QuantisierenBtn = nullptr;
+    QComboBox* EinrastenBox = nullptr;        // "Aus", "Schläge", "1/8", ...
+    QSpinBox* AnschlagEd = nullptr;           // velocity of the selected notes
+    QSpinBox* EmpfindlichkeitEd = nullptr;    // percent: 100 - onset threshold
+    QSpinBox* KuerzesteNoteEd = nullptr;      // milliseconds
 
     // ---- undo and redo (app/UndoCommands.cpp) ----
     UndoHistory undoHistory;

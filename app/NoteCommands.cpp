@@ -90,12 +90,9 @@ void TMainForm::BuildNoteControls() {
     WiedergabeBox->setToolTip("Was PLAY abspielt");
     WiedergabeBox->setGeometry(584, 72, 104, 25);
 
-    // The note strip under the waveform, above the scroll bar that both
+    // The note view under the waveform, above the scroll bar that both
     // follow; hidden until there are notes or the user asks for it.
-    NoteView1 = new TNoteView(document, PaintBox1, TabSheet1);
-    auto* tab = static_cast<QVBoxLayout*>(TabSheet1->layout());
-    tab->insertWidget(tab->indexOf(RxSlider1), NoteView1);
-    NoteView1->hide();
+    BuildNoteEditor();
     PaintBox1->installEventFilter(new FollowWaveView(NoteView1, this));
 }
 
@@ -128,15 +125,17 @@ bool TMainForm::RunLongWork(const TWorkRunner::Work& work) {
 
 void TMainForm::ShowNotes(std::vector<TranscribedNote> notes, bool announce) {
     const size_t count = notes.size();
-    NoteView1->setNotes(std::move(notes));
-    NoteView1->show();
+    NotePane->show();
+    NoteView1->setNotes(notes);
+    SetNoteEditsSaved();
+    notesOfSimpleDetection = false;
     Notenanzeigen1->setChecked(true);
     if (announce)
         StatusBar1->setPanelText(0, count == 0 ? QString("Keine Noten gefunden")
                                                : QString("%1 Noten erkannt").arg(qulonglong(count)));
 }
 
-void TMainForm::Notenanzeigen1Click() { NoteView1->setVisible(Notenanzeigen1->isChecked()); }
+void TMainForm::Notenanzeigen1Click() { NotePane->setVisible(Notenanzeigen1->isChecked()); }
 
 namespace {
 
@@ -152,6 +151,13 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     if (!chosen.accepted || chosen.fileName.isEmpty()) return;
     QString name = chosen.fileName;
     if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
+    // The notes in the view, edits and all, when they are there: only the
+    // beats, metre and key are analysed for them. Notes of the simple
+    // detection are written only once the user corrected them.
+    if (NoteView1->hasNotes() && !notesOfSimpleDetection) {
+        SaveShownNotes(toFileName(name));
+        return;
+    }
     const recognition::Recogniser& recognise = NoteRecogniser();
     if (!recognise.ready()) {
         ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
@@ -172,8 +178,11 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
         return true;
     };
     StatusBar1->setPanelText(0, kRecognisingText);
+    auto outputs = std::make_shared<recognition::NetworkOutputs>(KeptOutputsLimit());
+    recognition::DecodeSettings modelSettings;
+    recognition::AccurateTuning tuning{ChosenDecoding(), outputs.get(), &modelSettings};
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        outcome = recognise.convert(document, fileName, host, cancel, 0, analyse);
+        outcome = recognise.convert(document, fileName, host, cancel, 0, analyse, nullptr, tuning);
     });
     StatusBar1->setPanelText(0, QString());
     switch (outcome.result) {
@@ -185,6 +194,7 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
         default: ShowMessage(QString::fromStdString(outcome.message), MsgIcon::Error); return;
     }
 
+    KeepNetworkOutputs(outputs, modelSettings);
     TTempoForm dialog(analysis.found, this);
     if (prompts().showModal(dialog) != QDialog::Accepted) {
         // Not saved, but the notes are there to be seen.
@@ -230,8 +240,12 @@ void TMainForm::Notenerkennen1Click() {
             if (ok) notes = recognition::NotesInSong(*song);
         };
         ConvertRecordingToMIDI(document, *song, toFileName(scratch.filePath("notes.mid")), *this, hooks);
+        KeepNetworkOutputs(nullptr, keptSettings);
         PaintBox1Paint();
-        if (written) ShowNotes(std::move(notes));
+        if (written) {
+            ShowNotes(std::move(notes));
+            notesOfSimpleDetection = true;
+        }
         return;
     }
 
@@ -243,10 +257,19 @@ void TMainForm::Notenerkennen1Click() {
     recognition::Transcription t;
     TempoAnalysis analysis;
     std::string error;
+    auto outputs = std::make_shared<recognition::NetworkOutputs>(KeptOutputsLimit());
+    recognition::DecodeSettings modelSettings;
+    const recognition::DecodeOverrides overrides = ChosenDecoding();
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        t = recognise.transcribe(document, host, &cancel);
         try {
+            modelSettings = recognise.model().decode;
+            const recognition::DecodeSettings decode = recognition::WithOverrides(modelSettings, overrides);
+            recognition::TranscribeOptions options;
+            options.decode = &decode;
+            options.outputs = [&](int64_t t0, int count, const float* on, const float* fr, const float* ve,
+                                  size_t stride) { outputs->add(t0, count, on, fr, ve, stride); };
+            t = recognise.transcribe(document, host, &cancel, options);
             if (t.error.empty() && !t.cancelled) analysis = AnalyseTempo(document, t.notes);
         } catch (const std::bad_alloc&) {
             error = "Nicht genug Speicher für die Analyse";
@@ -260,9 +283,41 @@ void TMainForm::Notenerkennen1Click() {
         StatusBar1->setPanelText(0, recognition::kCancelledText);
     } else {
         const TempoMappedLayout layout = LayOutTempoMapped(analysis, t.notes, TempoChoices());
+        KeepNetworkOutputs(outputs, modelSettings);
         ShowNotes(std::move(t.notes));
         NoteView1->setBeats(BeatLines(analysis, layout, TempoChoices(), seconds(document)));
     }
+}
+
+}  // namespace notavox
+
+namespace notavox {
+
+void TMainForm::SaveShownNotes(const std::string& fileName) {
+    const std::vector<TranscribedNote> notes = NoteView1->notes();
+    TempoAnalysis analysis;
+    StatusBar1->setPanelText(0, "Takt und Tonart werden bestimmt...");
+    const bool finished = RunLongWork([&](OperationHost&, const std::atomic<bool>&) {
+        analysis = AnalyseTempo(document, notes);
+    });
+    StatusBar1->setPanelText(0, QString());
+    if (!finished || workRunner.cancelRequested()) {
+        StatusBar1->setPanelText(0, recognition::kCancelledText);
+        return;
+    }
+    TTempoForm dialog(analysis.found, this);
+    if (prompts().showModal(dialog) != QDialog::Accepted) {
+        StatusBar1->setPanelText(0, "Nicht gespeichert");
+        return;
+    }
+    const TempoChoices choices = dialog.choices();
+    if (!SaveTempoMapped(analysis, notes, choices, fileName)) {
+        ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
+        return;
+    }
+    SetNoteEditsSaved();
+    NoteView1->setBeats(BeatLines(analysis, LayOutTempoMapped(analysis, notes, choices), choices, seconds(document)));
+    StatusBar1->setPanelText(0, QString("%1 Noten gespeichert").arg(qulonglong(notes.size())));
 }
 
 }  // namespace notavox

@@ -44,7 +44,7 @@ size_t DefaultUndoLimit() {
 // ---------------------------------------------------------------- steps
 
 size_t UndoHistory::Step::size() const {
-    size_t n = 0;
+    size_t n = action ? action->size() : 0;
     for (const Splice& s : splices) n += s.bytes.size;
     return n;
 }
@@ -274,15 +274,32 @@ bool UndoHistory::commit(const AudioDocument& doc) {
     return true;
 }
 
-bool UndoHistory::undo(AudioDocument& doc) { return swapLast(undo_, redo_, doc); }
+void UndoHistory::record(const std::string& name, std::unique_ptr<UndoAction> action) {
+    if (!action) return;
+    Step step;
+    step.name = name;
+    step.action = std::move(action);
+    for (const Step& r : redo_) used_ -= r.size();
+    redo_.clear();
+    used_ += step.size();
+    undo_.push_back(std::move(step));
+    trim();
+}
 
-bool UndoHistory::redo(AudioDocument& doc) { return swapLast(redo_, undo_, doc); }
+bool UndoHistory::undo(AudioDocument& doc) { return swapLast(undo_, redo_, doc, true); }
 
-bool UndoHistory::swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDocument& doc) {
+bool UndoHistory::redo(AudioDocument& doc) { return swapLast(redo_, undo_, doc, false); }
+
+bool UndoHistory::swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDocument& doc, bool undoing) {
     if (from.empty()) return false;
     Step& step = from.back();
     const size_t before = step.size();
-    if (!apply(step, doc)) return false;
+    if (step.action) {
+        if (undoing) step.action->undo();
+        else step.action->redo();
+    } else if (!apply(step, doc)) {
+        return false;
+    }
     used_ = used_ - before + step.size();
     to.push_back(std::move(step));
     from.pop_back();

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,17 @@ ChangePlan PlanForCrop(const AudioDocument& doc);    // "Zur Auswahl zurechtschn
 inline ChangePlan PlanForWhole() { return ChangePlan{ChangePlan::Whole, 0, 0}; }
 inline ChangePlan PlanForFormatOnly() { return ChangePlan{ChangePlan::FormatOnly, 0, 0}; }
 
+// A step that changes something beside the recording's bytes (the notes
+// found in it): the history only keeps it in its place among the others.
+class UndoAction {
+public:
+    virtual ~UndoAction() = default;
+    virtual void undo() = 0;
+    virtual void redo() = 0;
+    // Bytes it holds, counted against the history's limit.
+    virtual size_t size() const = 0;
+};
+
 // A quarter of the machine's memory.
 size_t DefaultUndoLimit();
 
@@ -66,6 +78,9 @@ public:
     bool commit(const AudioDocument& doc);
     // The command did not run after all.
     void cancel();
+    // Records a step that was taken already and does not touch the
+    // recording; undo and redo call the action and leave the recording alone.
+    void record(const std::string& name, std::unique_ptr<UndoAction> action);
 
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
@@ -109,6 +124,7 @@ private:
         uint64_t id = 0;  // the state after the command
         std::vector<Splice> splices;  // in ascending, non-overlapping order
         Fields fields;
+        std::shared_ptr<UndoAction> action;  // set: a step beside the recording
         size_t size() const;
     };
 
@@ -116,7 +132,7 @@ private:
     static bool copyBytes(const AudioDocument& doc, int64_t from, int64_t to, Bytes& out);
     static bool apply(Step& step, AudioDocument& doc);
     // Applies the last step of `from` and moves it to the end of `to`.
-    bool swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDocument& doc);
+    bool swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDocument& doc, bool undoing);
     void trim();
     void dropOldestUndo();
 

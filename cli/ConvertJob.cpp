@@ -43,7 +43,7 @@ std::string midiFileError(int error) {
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads, const recognition::Recogniser* accurate,
-                      const TempoChoices& tempo) {
+                      const TempoChoices& tempo, const recognition::DecodeOverrides& decoding) {
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
@@ -66,7 +66,8 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
                                                            const std::string& fileName) {
                     return SaveTempoMapped(AnalyseTempo(doc, notes, threads), notes, tempo, fileName, &writeError);
                 };
-                const recognition::AccurateOutcome outcome = accurate->convert(doc, output, host, never, threads, write);
+                const recognition::AccurateOutcome outcome = accurate->convert(
+                    doc, output, host, never, threads, write, nullptr, recognition::AccurateTuning{decoding, nullptr, nullptr});
                 result.ok = outcome.result == recognition::AccurateResult::Written;
                 result.notes = outcome.notes;
                 if (outcome.result == recognition::AccurateResult::FileError) result.message = midiFileError(writeError);

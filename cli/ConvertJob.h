@@ -11,6 +11,7 @@
 #include "audio/OperationHost.h"
 #include "audio/Recording.h"
 #include "recognition/Recogniser.h"
+#include "recognition/NetworkOutputs.h"
 #include "rhythm/TempoMappedExport.h"
 
 namespace notavox::cli {
@@ -47,6 +48,7 @@ struct JobResult {
 // laid out with `tempo`.
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads,
-                      const recognition::Recogniser* accurate = nullptr, const TempoChoices& tempo = TempoChoices());
+                      const recognition::Recogniser* accurate = nullptr, const TempoChoices& tempo = TempoChoices(),
+                      const recognition::DecodeOverrides& decoding = recognition::DecodeOverrides());
 
 }  // namespace notavox::cli

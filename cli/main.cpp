@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -69,6 +70,12 @@ const char* kHelp =
     "  --quantize-strength PROZENT\n"
     "                        nur mit --accurate: wie weit die Noten zum Raster rücken,\n"
     "                        0 bis 100 (Vorgabe 100)\n"
+    "  --sensitivity PROZENT nur mit --accurate: Empfindlichkeit der Notenerkennung,\n"
+    "                        1 bis 99; je höher, desto mehr Notenanfänge werden\n"
+    "                        erkannt (Vorgabe: die des Modells, wie im Programm)\n"
+    "  --min-note MS         nur mit --accurate: kürzeste Note in Millisekunden,\n"
+    "                        10 bis 2000 (Vorgabe: die des Modells); kürzere Noten\n"
+    "                        werden verworfen\n"
     "  -o, --output ORDNER   Zielordner für mehrere Eingaben\n"
     "  -q, --quiet           keine Fortschrittsanzeige und keine Zusammenfassung\n"
     "  --rate HZ             Samplefrequenz der MP3-Ausgabe (Vorgabe 44100):\n"
@@ -143,6 +150,7 @@ int main(int argc, char** argv) {
     bool quiet = false;
     bool accurate = false;
     TempoChoices tempo;
+    recognition::DecodeOverrides decoding;
     std::string tempoFlag;  // the first of the flags that need --accurate
     Mp3Settings mp3;
     for (int i = 1; i < argc; ++i) {
@@ -171,6 +179,22 @@ int main(int argc, char** argv) {
                              rate ? AllowedMp3OutputRates().c_str() : AllowedMp3BitRates().c_str());
                 return 2;
             }
+        } else if (a == "--sensitivity" || a == "--min-note") {
+            // The window's "Empfindlichkeit" and "Kürzeste Note", in their ranges.
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            const bool sensitivity = a == "--sensitivity";
+            const int lo = sensitivity ? 1 : 10, hi = sensitivity ? 99 : 2000;
+            char* end = nullptr;
+            const long n = value.empty() ? 0 : std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < lo || n > hi) {
+                std::fprintf(stderr, "notavox-convert: %s %s: erlaubt sind %d bis %d%s\n", a.c_str(),
+                             value.empty() ? "ohne Wert" : value.c_str(), lo, hi,
+                             sensitivity ? " (Prozent)" : " (Millisekunden)");
+                return 2;
+            }
+            if (sensitivity) decoding.sensitivityPercent = int(n);
+            else decoding.shortestNoteMs = int(n);
+            if (tempoFlag.empty()) tempoFlag = a;
         } else if (a == "--tempo" || a == "--quantize" || a == "--quantize-strength") {
             const std::string value = i + 1 < argc ? argv[++i] : "";
             const char* allowed = "auto oder 20 bis 300 Schläge pro Minute";
@@ -290,7 +314,7 @@ int main(int argc, char** argv) {
             // A failure no step caught ends this job with a German message,
             // never the run with a library's own text.
             try {
-                j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads, recognise, tempo);
+                j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads, recognise, tempo, decoding);
             } catch (const std::bad_alloc&) {
                 j.result = JobResult();
                 j.result.message = "Nicht genug Speicher";

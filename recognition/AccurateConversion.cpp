@@ -185,7 +185,7 @@ Transcription Recogniser::transcribe(const AudioDocument& doc, OperationHost& ho
 
 AccurateOutcome Recogniser::convert(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                                     const std::atomic<bool>& cancel, unsigned threads, const NotesWriter& write,
-                                    std::vector<TranscribedNote>* notesOut) const {
+                                    std::vector<TranscribedNote>* notesOut, const AccurateTuning& tuning) const {
     AccurateOutcome outcome;
     if (doc.byteCount == 0 || !doc.sampleData) {
         outcome.message = kMidiFileErrorText;
@@ -198,6 +198,15 @@ AccurateOutcome Recogniser::convert(const AudioDocument& doc, const std::string&
     }
     TranscribeOptions options;
     options.threads = threads;
+    const DecodeSettings decode = WithOverrides(model_.decode, tuning.overrides);
+    options.decode = &decode;
+    if (tuning.keep) {
+        *tuning.keep = NetworkOutputs();
+        options.outputs = [&](int64_t t0, int count, const float* on, const float* fr, const float* ve, size_t stride) {
+            tuning.keep->add(t0, count, on, fr, ve, stride);
+        };
+    }
+    if (tuning.keptSettings) *tuning.keptSettings = model_.decode;
     Transcription t = transcribe(doc, host, &cancel, options);
     outcome.frames = t.frames;
     outcome.times = t.times;

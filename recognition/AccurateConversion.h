@@ -18,6 +18,7 @@
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
 #include "recognition/Model.h"
+#include "recognition/NetworkOutputs.h"
 #include "recognition/TranscribedNote.h"
 
 namespace notavox::recognition {
@@ -71,5 +72,14 @@ inline constexpr const char* kCancelledText = "Die Umwandlung wurde abgebrochen.
 // Writes the notes found to the file; false when it could not be written.
 // The whole conversion runs through Recogniser::convert.
 using NotesWriter = std::function<bool(const std::vector<TranscribedNote>& notes, const std::string& fileName)>;
+
+// `tuning` changes the model's decoding thresholds as the user asked, and
+// `keep`, when given, receives the network's outputs and the settings they
+// were decoded with (the window decodes them again).
+struct AccurateTuning {
+    DecodeOverrides overrides;
+    NetworkOutputs* keep = nullptr;
+    DecodeSettings* keptSettings = nullptr;
+};
 
 }  // namespace notavox::recognition

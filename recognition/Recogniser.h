@@ -40,11 +40,13 @@ public:
     // or when it is empty in the layout of "Speichern als MID..."
     // (WriteNotesAsMIDI). With no recording nothing is written. The
     // progress ends at 0. `notesOut`, when given, receives the notes that
-    // were written (the window shows them).
+    // were written (the window shows them). `tuning` as for the window's
+    // sensitivity settings.
     AccurateOutcome convert(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
                             const std::atomic<bool>& cancel, unsigned threads = 0,
                             const NotesWriter& write = NotesWriter(),
-                            std::vector<TranscribedNote>* notesOut = nullptr) const;
+                            std::vector<TranscribedNote>* notesOut = nullptr,
+                            const AccurateTuning& tuning = AccurateTuning()) const;
 
 private:
     bool ready_ = false;

@@ -92,10 +92,10 @@ TEST(MainForm, MenuMatchesTheCommandTable) {
               "Von Musik-CD einlesen...|-|Beenden");
     EXPECT_EQ(menuLayout(m.Bearbeiten1).join("|"),
               "Rückgängig|Wiederherstellen|-|Zur Auswahl zurechtschneiden|Die Auswahl wegschneiden|-|"
-              "Alles auswählen|Nichts auswählen|-|Sampleformat ändern...");
+              "Alles auswählen|Nichts auswählen|-|Auswahl quantisieren|-|Sampleformat ändern...");
     EXPECT_EQ(menuLayout(m.Ansicht1).join("|"),
               "Ganze Datei|Voller Zoom|Zoom auf Auswahl|-|Kleiner|Größer|-|Zum Anfang|Zum Ende|-|"
-              "Noten anzeigen|Noten erkennen|Genaue Erkennung");
+              "Noten anzeigen|Tonumfang einpassen|Noten erkennen|Genaue Erkennung");
     EXPECT_EQ(menuLayout(m.Effekte1).join("|"),
               "Echo...|Weich einblenden|Weich ausblenden|Ende auf Anfang überblenden|-|Maximale Lautstärke|"
               "Lauter 10%|Leiser 10%|-|Rückwärts|-|Schneller 10%|Langsamer 10%");

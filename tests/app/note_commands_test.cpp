@@ -93,16 +93,19 @@ TEST(NoteView, DrawsTheNotesOnTheWaveformsColumnsForZoomAndScroll) {
             const int64_t x0 = (int64_t(n.onset * 8000) - int64_t(c.zoom) * c.scroll) / c.zoom;
             const int64_t x1 = (int64_t(n.offset * 8000) - int64_t(c.zoom) * c.scroll) / c.zoom;
             EXPECT_EQ(v.columnOf(n.onset), x0);
-            const int y = v.rowTop(n.pitch) + TNoteView::kRowHeight / 2;
-            const int inside = int(std::max<int64_t>(x0, TNoteView::kKeyboardWidth + 2) + 2);
-            if (inside < x1 - 1 && inside < v.width() - 20) {
+            // The time axis starts right of the keyboard.
+            EXPECT_EQ(v.xOf(n.onset), TNoteView::kKeyboardWidth + x0);
+            const int y = v.rowTop(n.pitch) + v.rowHeight() / 2;
+            const int inside = TNoteView::kKeyboardWidth + int(std::max<int64_t>(x0, 2) + 2);
+            if (inside < TNoteView::kKeyboardWidth + x1 - 1 && inside < v.rollRight() - 2) {
                 EXPECT_EQ(pixel(v, inside, y), TNoteView::velocityColour(n.velocity).rgb())
                     << "zoom " << c.zoom << " scroll " << c.scroll << " pitch " << n.pitch;
                 // Nothing in the rows above and below at that column but the background.
-                EXPECT_NE(pixel(v, inside, y - TNoteView::kRowHeight), TNoteView::velocityColour(n.velocity).rgb());
+                EXPECT_NE(pixel(v, inside, y - v.rowHeight()), TNoteView::velocityColour(n.velocity).rgb());
             }
-            if (x0 - 3 > TNoteView::kKeyboardWidth + 1 && x0 - 3 < v.width() - 20) {
-                EXPECT_NE(pixel(v, int(x0) - 3, y), TNoteView::velocityColour(n.velocity).rgb());
+            if (x0 - 3 > 1 && TNoteView::kKeyboardWidth + x0 - 3 < v.rollRight()) {
+                EXPECT_NE(pixel(v, TNoteView::kKeyboardWidth + int(x0) - 3, y),
+                          TNoteView::velocityColour(n.velocity).rgb());
             }
         }
     }
@@ -135,7 +138,7 @@ TEST(NoteView, DrawsBarLinesAlwaysAndBeatLinesWhileTheyStandApart) {
     v.setBeats(beats);
     m.RxSlider1->setValue(0);
     const int y = v.rowTop(57) + 2;
-    const auto column = [&](double s) { return int(v.columnOf(s)); };
+    const auto column = [&](double s) { return int(v.xOf(s)); };
     m.ZoomOutEd->setValue(100);  // a beat every 40 columns
     const QRgb bar = pixel(v, column(4.0), y), beat = pixel(v, column(4.5), y), between = pixel(v, column(4.25), y);
     EXPECT_NE(bar, between);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,49 @@ TEST(UndoHistory, ANewStepDropsTheRedoStepsAndUndoNeedsAStep) {
     EXPECT_FALSE(h.canRedo());
     EXPECT_EQ(h.undoCount(), 1u);
     EXPECT_EQ(h.memoryUsed(), 200u);
+}
+
+// A step beside the recording (an edit of the notes) takes its place among
+// the recording's steps, leaves the recording and its revision alone, and
+// counts its size against the limit.
+TEST(UndoHistory, StepsBesideTheRecordingKeepTheirPlaceInTheHistory) {
+    struct Counter : UndoAction {
+        int& value;
+        size_t bytes;
+        Counter(int& v, size_t b) : value(v), bytes(b) {}
+        void undo() override { --value; }
+        void redo() override { ++value; }
+        size_t size() const override { return bytes; }
+    };
+    UndoHistory h(1000);
+    AudioDocument doc = Make16(ramp(100, 3), false, 8000);
+    int notes = 0;
+    h.begin("Lauter 10%", doc, PlanForEffect(doc));
+    Louder10(doc);
+    h.commit(doc);
+    ++notes;
+    h.record("Note verschieben", std::make_unique<Counter>(notes, 40));
+    EXPECT_EQ(h.memoryUsed(), 240u);
+    EXPECT_EQ(h.undoName(), "Note verschieben");
+    const Snapshot louder = snap(doc);
+    const uint64_t revision = doc.revision;
+    ASSERT_TRUE(h.undo(doc));
+    EXPECT_EQ(notes, 0);
+    EXPECT_EQ(snap(doc), louder);
+    EXPECT_EQ(doc.revision, revision);
+    EXPECT_EQ(h.undoName(), "Lauter 10%");
+    EXPECT_EQ(h.redoName(), "Note verschieben");
+    ASSERT_TRUE(h.undo(doc));
+    EXPECT_NE(snap(doc), louder);
+    ASSERT_TRUE(h.redo(doc));
+    ASSERT_TRUE(h.redo(doc));
+    EXPECT_EQ(notes, 1);
+    // A new step drops the redo steps, and the oldest go when the limit is reached.
+    h.undo(doc);
+    h.record("Noten löschen", std::make_unique<Counter>(notes, 900));
+    EXPECT_FALSE(h.canRedo());
+    EXPECT_EQ(h.undoCount(), 1u);
+    EXPECT_EQ(h.memoryUsed(), 900u);
 }
 
 TEST(UndoHistory, MemoryStaysWithinTheLimitAndEditsGoOnBeyondIt) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "recognition/NetworkOutputs.h"
 #include "recognition/NoteDecoder.h"
 
 using namespace notavox;
@@ -185,4 +186,63 @@ TEST(RecognitionDecoder, PartsGiveTheSameNotes) {
             EXPECT_EQ(notes[i].velocity, whole[i].velocity);
         }
     }
+}
+
+// The outputs kept block by block decode as the whole outputs do, with any
+// settings; the sensitivity and shortest note map onto the thresholds; past
+// its limit nothing is kept.
+TEST(RecognitionDecoder, KeptOutputsDecodeAgainAsTheWholeOutputs) {
+    Activations a(300);
+    for (int i = 0; i < 40; ++i) a.note((i * 29) % 88, (i * 7) % 280, (i * 7) % 280 + 2 + i % 15, 0.3f + 0.015f * i, 0.02f * i);
+    NetworkOutputs kept;
+    std::vector<float> rows[3];
+    const std::vector<float>* src[3] = {&a.onset, &a.frame, &a.velocity};
+    for (int t0 = 0; t0 < a.T; t0 += 64) {
+        const int n = std::min(64, a.T - t0);
+        for (int h = 0; h < 3; ++h) {
+            // With a stride wider than the block, as the network's buffers have.
+            rows[h].assign(size_t(88) * size_t(n + 5), -1.0f);
+            for (int k = 0; k < 88; ++k)
+                for (int i = 0; i < n; ++i) rows[h][size_t(k) * size_t(n + 5) + size_t(i)] = (*src[h])[size_t(t0 + i) * 88 + size_t(k)];
+        }
+        kept.add(t0, n, rows[0].data(), rows[1].data(), rows[2].data(), size_t(n + 5));
+    }
+    EXPECT_EQ(kept.frames(), 300);
+    EXPECT_EQ(kept.bytes(), size_t(300) * 88 * 3 * sizeof(float));
+    size_t previous = 0;
+    for (const int percent : {20, 50, 80}) {
+        for (const int ms : {10, 50}) {
+            DecodeOverrides o;
+            o.sensitivityPercent = percent;
+            o.shortestNoteMs = ms;
+            const DecodeSettings s = WithOverrides(Activations::settings(), o);
+            EXPECT_FLOAT_EQ(s.onsetThreshold, float(100 - percent) / 100.0f);
+            EXPECT_EQ(s.minFrames, ms / 10);
+            EXPECT_EQ(SensitivityPercent(s), percent);
+            EXPECT_EQ(ShortestNoteMs(s), ms);
+            const auto again = kept.decode(s);
+            const auto whole = a.decode(s);
+            ASSERT_EQ(again.size(), whole.size());
+            for (size_t i = 0; i < again.size(); ++i) {
+                EXPECT_EQ(again[i].pitch, whole[i].pitch);
+                EXPECT_EQ(again[i].onset, whole[i].onset);
+                EXPECT_EQ(again[i].offset, whole[i].offset);
+                EXPECT_EQ(again[i].velocity, whole[i].velocity);
+            }
+            if (ms == 10) {
+                EXPECT_GE(again.size(), previous) << "more sensitive, not fewer notes";
+                previous = again.size();
+            }
+        }
+    }
+    EXPECT_EQ(WithOverrides(Activations::settings(), {}).onsetThreshold, Activations::settings().onsetThreshold);
+
+    NetworkOutputs small(size_t(88) * 3 * sizeof(float) * 100);
+    const std::vector<float> zeros(size_t(88) * 64, 0.0f);
+    small.add(0, 64, zeros.data(), zeros.data(), zeros.data(), 64);
+    EXPECT_FALSE(small.empty());
+    small.add(64, 64, zeros.data(), zeros.data(), zeros.data(), 64);
+    EXPECT_TRUE(small.empty());
+    EXPECT_TRUE(small.dropped());
+    EXPECT_EQ(small.bytes(), 0u);
 }
