@@ -10,6 +10,7 @@
 #include "audio/SafeFile.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
+#include "notation/ScoreExport.h"
 #include "recognition/AccurateConversion.h"
 #include "transcription/MidiConversion.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 constexpr const char* kOpenFailed = "Konnte Datei nicht öffnen";
 constexpr const char* kSaveFailed = "Konnte Datei nicht speichern";
+constexpr const char* kUnknownExtensionText = "Unbekannte Dateiendung (erwartet .mid, .wav, .mp3, .musicxml oder .mxl)";
 
 }  // namespace
 
@@ -27,6 +29,7 @@ OutputKind OutputKindOf(const std::string& fileName) {
     if (ext == ".MID" || ext == ".MIDI") return OutputKind::Midi;
     if (ext == ".WAV") return OutputKind::Wav;
     if (ext == ".MP3") return OutputKind::Mp3;
+    if (ext == ".MUSICXML" || ext == ".XML" || ext == ".MXL") return OutputKind::Score;
     return OutputKind::Unknown;
 }
 
@@ -42,7 +45,7 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
-        result.message = "Unbekannte Dateiendung (erwartet .mid, .wav oder .mp3)";
+        result.message = kUnknownExtensionText;
         return result;
     }
     AudioDocument doc;
@@ -53,12 +56,16 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
         return result;
     }
     switch (kind) {
-        case OutputKind::Midi: {
-            if (accurate) {
+        case OutputKind::Midi:
+        case OutputKind::Score: {
+            if (accurate || kind == OutputKind::Score) {
                 const std::atomic<bool> never{false};
                 const recognition::NotesWriter write = [&](const std::vector<TranscribedNote>& notes,
                                                            const std::string& fileName) {
-                    return SaveTempoMapped(AnalyseTempo(doc, notes, threads), notes, tempo, fileName);
+                    const TempoAnalysis analysis = AnalyseTempo(doc, notes, threads);
+                    if (kind == OutputKind::Score)
+                        return notation::SaveScoreFromAnalysis(analysis, notes, tempo, fileName);
+                    return SaveTempoMapped(analysis, notes, tempo, fileName);
                 };
                 const recognition::AccurateOutcome outcome =
                     recognition::ConvertRecordingAccurate(doc, output, host, never, threads, std::string(), write);

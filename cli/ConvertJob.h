@@ -14,7 +14,7 @@
 
 namespace notavox::cli {
 
-enum class OutputKind { Midi, Wav, Mp3, Unknown };
+enum class OutputKind { Midi, Wav, Mp3, Score, Unknown };
 
 // The kind of file a name asks for, by its extension in any case.
 OutputKind OutputKindOf(const std::string& fileName);
@@ -42,7 +42,8 @@ struct JobResult {
 // `threads` is the number of threads of the note detection (0: all cores).
 // `accurate` makes a MIDI output with the accurate analysis (the note
 // recogniser) instead of the one of "Speichern als MID...": a tempo-mapped
-// file with time and key signature, laid out with `tempo`.
+// file with time and key signature, laid out with `tempo`. A score output
+// (.musicxml, .xml or .mxl) always comes from the accurate analysis.
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads, bool accurate = false,
                       const TempoChoices& tempo = TempoChoices());

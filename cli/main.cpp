@@ -34,10 +34,14 @@ const char* kHelp =
     "  notavox-convert EINGABE... -o ORDNER      mehrere Aufnahmen parallel umwandeln,\n"
     "                                            jede nach ORDNER/name.mid\n"
     "  notavox-convert --accurate EINGABE.wav AUSGABE.mid\n"
-    "  notavox-convert --accurate EINGABE... -o ORDNER\n"
+    "  notavox-convert --accurate EINGABE.wav AUSGABE.musicxml\n"
+    "                                            Noten als Notenblatt (MusicXML, .mxl\n"
+    "                                            gepackt) mit der genauen Analyse\n"
+    "  notavox-convert --accurate EINGABE... -o ORDNER"
     "                                            mit der genauen Analyse umwandeln\n"
     "\n"
-    "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav, .mp3).\n"
+    "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav, .mp3,\n"
+    ".musicxml oder .xml, .mxl).\n"
     "Eingaben sind WAV- oder MP3-Dateien (.mp3 in beliebiger Schreibweise).\n"
     "Die MIDI-Datei ist genau die, die \"Speichern als MID...\" im Programm schreibt:\n"
     "die Aufnahme wird in 8 Bit Mono gebracht (44100 Hz, falls sie nicht schon 8 Bit\n"
@@ -54,6 +58,12 @@ const char* kHelp =
     "werden auf ein Raster gezogen (--quantize). Ohne --accurate bleibt alles wie bei\n"
     "\"Speichern als MID...\". Das Modell (notes.nvm) liegt neben dem Programm oder in\n"
     "share/notavox.\n"
+    "\n"
+    "Ein Notenblatt (.musicxml, .xml oder .mxl) entsteht immer mit der genauen Analyse:\n"
+    "Klavier in zwei Systemen (Violin- und Bassschlüssel, die Hände dort getrennt, wo\n"
+    "ein Spieler sie trennen würde), eine einstimmige Melodie in einem System, die\n"
+    "Notenwerte auf dem Raster der Taktart, Vorzeichen aus der Tonart und\n"
+    "Tempoangaben, wo sich das Tempo um mehr als 8 % ändert.\n"
     "\n"
     "Optionen:\n"
     "  --accurate            genaue Analyse für MIDI-Ausgaben (siehe oben)\n"
@@ -204,7 +214,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (!tempoFlag.empty() && !accurate) {
+    const bool scoreOutput = !haveOutDir && inputs.size() == 2 && OutputKindOf(inputs[1]) == OutputKind::Score;
+    if (!tempoFlag.empty() && !accurate && !scoreOutput) {
         std::fprintf(stderr, "notavox-convert: %s gilt nur mit --accurate (Hilfe: notavox-convert --help)\n",
                      tempoFlag.c_str());
         return 2;
@@ -234,7 +245,8 @@ int main(int argc, char** argv) {
             return 2;
         }
         if (OutputKindOf(inputs[1]) == OutputKind::Unknown) {
-            std::fprintf(stderr, "notavox-convert: %s: Unbekannte Dateiendung (erwartet .mid, .wav oder .mp3)\n",
+            std::fprintf(stderr,
+                         "notavox-convert: %s: Unbekannte Dateiendung (erwartet .mid, .wav, .mp3, .musicxml oder .mxl)\n",
                          inputs[1].c_str());
             return 2;
         }
