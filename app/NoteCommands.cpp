@@ -115,7 +115,7 @@ void TMainForm::SetBusy(bool value) {
     for (QWidget* w : std::initializer_list<QWidget*>{OpenBtn, SaveBtn, Button1, Button2, MusikCDBtn, PlayBtn,
                                                       CropToSelection, CutSelectionBtn, ChangeFormat})
         w->setEnabled(!value);
-    for (QAction* a : {ffnen1, Speichern1, SpeichernalsMIDgenaueErkennung1, VonMusikCDeinlesen1,
+    for (QAction* a : {ffnen1, Speichern1, SpeichernalsMIDgenaueErkennung1, SpeichernalsNotenblatt1, VonMusikCDeinlesen1,
                        ZurAuswahlzurechtschneiden1, DieAuswahlwegschneiden1, Sampleformatndern1, Notenerkennen1,
                        Effekte1->menuAction(), Nichtsauswhlen1})  // Escape belongs to "Abbrechen" meanwhile
         a->setEnabled(!value);
@@ -150,7 +150,9 @@ double seconds(const AudioDocument& doc) {
     return doc.sampleRate > 0 ? double(doc.frameCount()) / doc.sampleRate : 0.0;
 }
 
-QString missingModelText() {
+}  // namespace
+
+QString MissingModelText() {
     QString text = QString("Die Modelldatei %1 wurde nicht gefunden. Ohne sie ist die genaue Erkennung nicht "
                            "möglich.\n\nGesucht wurde hier:")
                        .arg(recognition::kModelFileName);
@@ -158,8 +160,6 @@ QString missingModelText() {
         text += "\n" + QDir::cleanPath(QString::fromStdString(p));
     return text;
 }
-
-}  // namespace
 
 void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     if (busy() || document.byteCount == 0) return;
@@ -169,7 +169,7 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
     const std::string model = ModelFile();
     if (model.empty()) {
-        ShowMessage(missingModelText(), MsgIcon::Error);
+        ShowMessage(MissingModelText(), MsgIcon::Error);
         return;
     }
 
@@ -249,7 +249,7 @@ void TMainForm::Notenerkennen1Click() {
 
     const std::string model = ModelFile();
     if (model.empty()) {
-        ShowMessage(missingModelText(), MsgIcon::Error);
+        ShowMessage(MissingModelText(), MsgIcon::Error);
         return;
     }
     recognition::Transcription t;

@@ -220,7 +220,7 @@ void CloseSmallGaps(std::vector<VoiceNote>& voice, const Grid& grid) {
         const int64_t gap = voice[i + 1].start - voice[i].end;
         const int64_t length = voice[i].end - voice[i].start;
         const int step = grid.step(grid.beatIndex(double(voice[i].end)));
-        if (gap > 0 && (gap <= step || 2 * gap <= length)) voice[i].end = voice[i + 1].start;
+        if (gap > 0 && (gap <= step || 4 * gap <= length)) voice[i].end = voice[i + 1].start;
     }
 }
 
@@ -439,6 +439,13 @@ Pitch SpellPitch(int midiPitch, int fifths, bool minor) {
     return p;
 }
 
+// The weights of the hand split (measured on piano pieces with the hands in
+// separate tracks): the usual lower edge of the right hand and upper edge
+// of the left, the cost of a semitone beyond them, of a semitone away from
+// where the hand was lately and from its last chord, and of a second voice
+// in a hand that still holds a chord.
+constexpr double kRightFloor = 55, kLeftCeiling = 67, kRange = 0.2, kCentre = 0.1, kLast = 0.3, kHold = 2.0;
+
 std::vector<int> SplitHands(const std::vector<PlacedNote>& notes) {
     std::vector<size_t> order(notes.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -450,36 +457,76 @@ std::vector<int> SplitHands(const std::vector<PlacedNote>& notes) {
         if (k == 0 || notes[order[k]].on != notes[order[k - 1]].on) slices.emplace_back();
         slices.back().push_back(order[k]);
     }
+    // Each hand: where it played lately, and the chord it last struck with
+    // the time it still sounds.
+    struct Hand {
+        double centre = 60;
+        double last = 60;
+        int64_t until = 0;
+        int low = 0, high = 0;
+    };
     struct State {
         double cost = 0;
-        double right = 71, left = 50;  // where each hand was lately
+        Hand left, right;
         int from = -1;
     };
+    // The hands start around the middle of the piece's notes.
+    std::vector<int> all;
+    for (const PlacedNote& n : notes) all.push_back(n.pitch);
+    std::sort(all.begin(), all.end());
+    const double middle = all.empty() ? 60 : all[all.size() / 2];
+    State start;
+    start.right.centre = std::max(middle + 6, 64.0);
+    start.left.centre = std::min(middle - 6, 55.0);
+    start.right.last = start.right.centre;
+    start.left.last = start.left.centre;
     std::vector<std::vector<State>> states(slices.size());
-    auto handCost = [](const std::vector<int>& p, size_t a, size_t b, double last, bool right) {
+    auto handCost = [](const std::vector<int>& p, size_t a, size_t b, const Hand& h, int64_t at, bool right) {
         if (a == b) return 0.0;
         double c = 0;
-        const int span = p[b - 1] - p[a];
+        int lo = p[a], hi = p[b - 1];
+        if (h.until > at) {  // still holding a chord: the new notes are a second voice of this hand
+            c += kHold;
+            lo = std::min(lo, h.low);
+            hi = std::max(hi, h.high);
+        }
+        const int span = hi - lo;
         if (span > 12) c += (span - 12) * 3.0;
         if (span > 16) c += 40;
         if (b - a > 5) c += double(b - a - 5) * 20;
         double mean = 0;
         for (size_t i = a; i < b; ++i) {
             mean += p[i];
-            if (right && p[i] < 55) c += (55 - p[i]) * 0.6;
-            if (!right && p[i] > 64) c += (p[i] - 64) * 0.6;
+            if (right && p[i] < kRightFloor) c += (kRightFloor - p[i]) * kRange;
+            if (!right && p[i] > kLeftCeiling) c += (p[i] - kLeftCeiling) * kRange;
         }
         mean /= double(b - a);
-        return c + 0.25 * std::abs(mean - last);
+        return c + kCentre * std::abs(mean - h.centre) + kLast * std::abs(mean - h.last);
     };
-    auto meanOf = [](const std::vector<int>& p, size_t a, size_t b) {
+    auto moved = [](const Hand& h, const std::vector<int>& p, const std::vector<int64_t>& off, size_t a, size_t b) {
+        if (a == b) return h;
+        Hand out;
         double m = 0;
-        for (size_t i = a; i < b; ++i) m += p[i];
-        return m / double(b - a);
+        int64_t until = 0;
+        for (size_t i = a; i < b; ++i) {
+            m += p[i];
+            until = std::max(until, off[i]);
+        }
+        out.centre = 0.5 * h.centre + 0.5 * m / double(b - a);
+        out.last = m / double(b - a);
+        out.until = until;
+        out.low = p[a];
+        out.high = p[b - 1];
+        return out;
     };
     for (size_t s = 0; s < slices.size(); ++s) {
         std::vector<int> p;
-        for (size_t i : slices[s]) p.push_back(notes[i].pitch);
+        std::vector<int64_t> off;
+        for (size_t i : slices[s]) {
+            p.push_back(notes[i].pitch);
+            off.push_back(notes[i].off);
+        }
+        const int64_t at = notes[slices[s][0]].on;
         const size_t n = p.size();
         states[s].assign(n + 1, State{});
         for (size_t k = 0; k <= n; ++k) {
@@ -487,13 +534,14 @@ std::vector<int> SplitHands(const std::vector<PlacedNote>& notes) {
             best.cost = 1e300;
             const size_t prevCount = s == 0 ? 1 : states[s - 1].size();
             for (size_t j = 0; j < prevCount; ++j) {
-                const State prev = s == 0 ? State{} : states[s - 1][j];
-                const double c = prev.cost + handCost(p, 0, k, prev.left, false) + handCost(p, k, n, prev.right, true);
+                const State& prev = s == 0 ? start : states[s - 1][j];
+                const double c = prev.cost + handCost(p, 0, k, prev.left, at, false) +
+                                 handCost(p, k, n, prev.right, at, true);
                 if (c < best.cost) {
                     best.cost = c;
                     best.from = int(j);
-                    best.left = k > 0 ? 0.5 * prev.left + 0.5 * meanOf(p, 0, k) : prev.left;
-                    best.right = k < n ? 0.5 * prev.right + 0.5 * meanOf(p, k, n) : prev.right;
+                    best.left = moved(prev.left, p, off, 0, k);
+                    best.right = moved(prev.right, p, off, k, n);
                 }
             }
             states[s][k] = best;
@@ -609,12 +657,21 @@ Score LayOutScore(const ScoreInput& input) {
         bar.beats = bars[k].beats;
         bar.beatType = bars[k].beatType;
         bar.newTime = bars[k].newTime;
-        double window[3] = {bpm[k > firstBar ? k - 1 : k], bpm[k], bpm[k + 1 < bars.size() ? k + 1 : k]};
-        std::sort(window, window + 3);
-        const double smooth = window[1];
-        if (lastMark == 0 || std::abs(smooth - lastMark) > 0.08 * lastMark) {
-            bar.tempoMark = smooth;
-            lastMark = smooth;
+        auto median3 = [&](size_t a, size_t b, size_t c) {
+            double w[3] = {bpm[a], bpm[b], bpm[c]};
+            std::sort(w, w + 3);
+            return w[1];
+        };
+        const size_t last = bars.size() - 1;
+        const double around = median3(k > firstBar ? k - 1 : k, k, std::min(k + 1, last));
+        if (lastMark == 0 || std::abs(around - lastMark) > 0.08 * lastMark) {
+            // The tempo that follows: a bar that is half old, half new tempo does not count.
+            const double ahead = median3(k, std::min(k + 1, last), std::min(k + 2, last));
+            const double mark = lastMark == 0 ? around : ahead;
+            if (lastMark == 0 || std::abs(mark - lastMark) > 0.08 * lastMark) {
+                bar.tempoMark = mark;
+                lastMark = mark;
+            }
         }
         for (int s = 0; s < score.staves; ++s) {
             ScoreStaff staff;
