@@ -155,7 +155,24 @@ struct VoiceNote {
 // Up to two voices for the notes of one staff (sorted by onset): notes that
 // start and end together make one chord; a chord that starts while the
 // first voice still sounds goes to the second one.
-std::vector<VoiceNote> AssignVoices(const std::vector<QNote>& notes, std::vector<VoiceNote>& second) {
+std::vector<VoiceNote> AssignVoices(std::vector<QNote> notes, std::vector<VoiceNote>& second) {
+    // Notes struck together whose ends differ by little end together: one
+    // chord rather than two voices for a release that was a little uneven.
+    for (size_t i = 0; i < notes.size();) {
+        size_t j = i;
+        while (j < notes.size() && notes[j].on == notes[i].on) ++j;
+        for (size_t a = i; a < j; ++a)
+            for (size_t b = i; b < j; ++b) {
+                const int64_t shorter = std::min(notes[a].off, notes[b].off) - notes[a].on;
+                const int64_t gap = notes[b].off - notes[a].off;
+                if (gap <= 0 || 4 * gap > shorter) continue;
+                int64_t end = notes[b].off;
+                for (size_t k = j; k < notes.size() && notes[k].on < end; ++k)
+                    if (notes[k].pitch == notes[a].pitch) end = notes[k].on;
+                notes[a].off = std::max(notes[a].off, end);
+            }
+        i = j;
+    }
     std::vector<VoiceNote> first;
     int64_t end1 = 0, end2 = 0;
     for (size_t i = 0; i < notes.size();) {
