@@ -74,6 +74,16 @@ def read_midi(path):
     return m.ticks_per_beat, sorted(notes, key=lambda n: (n[1], n[0])), sorted(times), sorted(tempos), key
 
 
+def seconds_of(path):
+    """(pitch, onset in seconds) of every note of a MIDI file, under its tempo map."""
+    out, t = [], 0.0
+    for msg in mido.MidiFile(path):
+        t += msg.time
+        if msg.type == 'note_on' and msg.velocity > 0:
+            out.append((msg.note, t, 0))
+    return out
+
+
 def read_score(path):
     """(midi pitch, onset in quarters, staff) of every note that is not the end of a tie."""
     if path.endswith('.mxl'):
@@ -173,7 +183,7 @@ def main():
     ap.add_argument('pieces', nargs='*')
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
-    totals = {'src': [0, 0, 0, 0, 0], 'rec': [0, 0, 0, 0, 0]}  # matches, est, ref, right staff, handed
+    totals = {'src': [0, 0, 0, 0, 0], 'rec': [0, 0, 0, 0, 0], 'sec': [0, 0, 0, 0, 0]}  # matches, est, ref, right staff, handed
     for piece in a.pieces or DEFAULT:
         path = piece if os.path.isabs(piece) else os.path.join(DATA, piece)
         name = os.path.splitext(os.path.basename(path))[0]
@@ -197,9 +207,19 @@ def main():
         elif not os.path.exists(wav):
             subprocess.run(['fluidsynth', '-ni', '-q', '-F', wav, '-r', '44100', FONT, path], check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        line = name
         if not a.source_only:
             subprocess.run([os.path.join(a.build, 'notavox-convert'), '-q', '--accurate', wav, rec], check=True)
-        line = name
+            # The recogniser's notes in time, before any score: onset within 50 ms, same pitch.
+            mid = os.path.join(a.work, name + '.mid')
+            subprocess.run([os.path.join(a.build, 'notavox-convert'), '-q', '--accurate', wav, mid], check=True)
+            ref_s, est_s = seconds_of(path), seconds_of(mid)
+            n = len(match(ref_s, est_s, 0.05))
+            totals['sec'][0] += n
+            totals['sec'][1] += len(est_s)
+            totals['sec'][2] += len(ref_s)
+            p, r = n / max(1, len(est_s)), n / max(1, len(ref_s))
+            line += '  notes in time F1 %.3f' % (2 * p * r / max(1e-9, p + r))
         for kind, score in (('src', src), ('rec', rec))[:1 if a.source_only else 2]:
             est, bars = read_score(score)
             f1, p, r, right, handed, scale, shift = evaluate(ref, est, a.tolerance)
@@ -210,8 +230,12 @@ def main():
             line += '  %s F1 %.3f (P %.3f R %.3f, %d bars, x%g%+.2f) staff %.3f' % (
                 'source' if kind == 'src' else 'recogniser', f1, p, r, bars, scale, shift, right / max(1, handed))
         print(line, flush=True)
-    for kind, t in list(totals.items())[:1 if a.source_only else 2]:
+    for kind, t in list(totals.items())[:1 if a.source_only else 3]:
         p, r = t[0] / max(1, t[1]), t[0] / max(1, t[2])
+        if kind == 'sec':
+            print('recogniser notes in time (50 ms, before the score): F1 %.3f (P %.3f R %.3f)' % (
+                2 * p * r / max(1e-9, p + r), p, r))
+            continue
         print('%s: F1 %.3f (P %.3f R %.3f) right staff %.3f of %d matched notes' % (
             'source MIDI notes' if kind == 'src' else 'recogniser', 2 * p * r / max(1e-9, p + r), p, r,
             t[3] / max(1, t[4]), t[4]))
