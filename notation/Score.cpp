@@ -392,7 +392,7 @@ ScoreVoice RenderVoice(const std::vector<VoiceNote>& voice, const BarFrame& bar,
                 e.tieStart.assign(e.pitches.size(), s + d < note->end);
             }
             const Beat& beat = grid.beat(grid.beatIndex(double(s)));
-            e.triplet = beat.triplet && d != 12;
+            e.triplet = beat.triplet && d < beat.length;
             out.events.push_back(std::move(e));
         }
     };

@@ -65,7 +65,9 @@ ScoreInput PianoPiece() {
     Add(in, 61, 0, 2);
     Add(in, 54, 2, 2);
     Add(in, 42, 4, 4);
-    for (int i = 0; i < 6; ++i) Add(in, 44 + (i % 3) * 2, 8 + i, 1);
+    Add(in, 44, 8, 1);
+    Add(in, 46, 9, 2);  // a half note from the beat of the triplets: no triplet itself
+    for (int i = 3; i < 6; ++i) Add(in, 44 + (i % 3) * 2, 8 + i, 1);
     Add(in, 37, 14, 0.25);
     return in;
 }
