@@ -154,7 +154,8 @@ private:
         const NoteType t = TypeOf(e.duration, e.triplet);
         const size_t count = std::max<size_t>(1, e.pitches.size());
         for (size_t i = 0; i < count; ++i) {
-            out_ += "      <note>\n";
+            // The second voice's rests only fill its bar: they are not printed.
+            out_ += e.pitches.empty() && voice % 2 == 0 ? "      <note print-object=\"no\">\n" : "      <note>\n";
             if (i > 0) out_ += "        <chord/>\n";
             if (e.pitches.empty()) {
                 out_ += e.wholeBarRest ? "        <rest measure=\"yes\"/>\n" : "        <rest/>\n";

@@ -204,12 +204,23 @@ std::vector<VoiceNote> AssignVoices(std::vector<QNote> notes, std::vector<VoiceN
             std::sort(v.pitches.begin(), v.pitches.end());
             return v;
         };
+        // A chord that is mostly over when the next one comes was held over
+        // (legato, pedal): it ends there instead of making a second voice.
+        auto over = [&](const std::vector<VoiceNote>& voice, int64_t end) {
+            if (end <= t) return true;
+            const int64_t elapsed = t - voice.back().start, remaining = end - t;
+            return remaining <= kStraightStep || 2 * remaining <= elapsed;
+        };
         auto place = [&](std::vector<VoiceNote>& voice, int64_t& end, VoiceNote v) {
+            if (&voice == &first && end2 > t && over(second, end2)) {  // the other voice's chord ends here too
+                second.back().end = t;
+                end2 = t;
+            }
             if (!voice.empty() && voice.back().end > t) voice.back().end = t;  // cut what still sounds
             end = v.end;
             voice.push_back(std::move(v));
         };
-        const bool free1 = end1 <= t, free2 = end2 <= t;
+        const bool free1 = over(first, end1), free2 = over(second, end2);
         if (free1 && byEnd.size() > 1 && free2) {
             VoiceNote lead{t, topEnd, byEnd[topEnd]};
             place(first, end1, lead);
@@ -498,18 +509,21 @@ std::vector<int> SplitHands(const std::vector<PlacedNote>& notes) {
     start.right.last = start.right.centre;
     start.left.last = start.left.centre;
     std::vector<std::vector<State>> states(slices.size());
-    auto handCost = [](const std::vector<int>& p, size_t a, size_t b, const Hand& h, int64_t at, bool right) {
+    auto handCost = [](const std::vector<int>& p, size_t a, size_t b, const Hand& h, const Hand& other, int64_t at,
+                       bool right) {
         if (a == b) return 0.0;
         double c = 0;
-        int lo = p[a], hi = p[b - 1];
-        if (h.until > at) {  // still holding a chord: the new notes are a second voice of this hand
-            c += kHold;
-            lo = std::min(lo, h.low);
-            hi = std::max(hi, h.high);
-        }
-        const int span = hi - lo;
+        // The hands do not cross: a note beyond where the other hand just played.
+        for (size_t i = a; i < b; ++i) c += std::max(0.0, right ? other.last - p[i] : p[i] - other.last);
+        const int span = p[b - 1] - p[a];
         if (span > 12) c += (span - 12) * 3.0;
         if (span > 16) c += 40;
+        if (h.until > at) {  // still holding a chord: the new notes are a second voice of this hand
+            c += kHold;
+            // A stretch beyond an octave to the held notes (a pedal may have let them go).
+            const int reach = std::max(p[b - 1], h.high) - std::min(p[a], h.low);
+            if (reach > 12) c += std::min(20.0, (reach - 12) * 3.0);
+        }
         if (b - a > 5) c += double(b - a - 5) * 20;
         double mean = 0;
         for (size_t i = a; i < b; ++i) {
@@ -552,8 +566,8 @@ std::vector<int> SplitHands(const std::vector<PlacedNote>& notes) {
             const size_t prevCount = s == 0 ? 1 : states[s - 1].size();
             for (size_t j = 0; j < prevCount; ++j) {
                 const State& prev = s == 0 ? start : states[s - 1][j];
-                const double c = prev.cost + handCost(p, 0, k, prev.left, at, false) +
-                                 handCost(p, k, n, prev.right, at, true);
+                const double c = prev.cost + handCost(p, 0, k, prev.left, prev.right, at, false) +
+                                 handCost(p, k, n, prev.right, prev.left, at, true);
                 if (c < best.cost) {
                     best.cost = c;
                     best.from = int(j);
