@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -32,7 +33,8 @@ const char* kHelp =
     "  notavox-convert EINGABE.wav AUSGABE.wav   Aufnahme als WAV-Datei speichern\n"
     "  notavox-convert EINGABE.wav AUSGABE.mp3   Aufnahme als MP3-Datei speichern\n"
     "  notavox-convert EINGABE... -o ORDNER      mehrere Aufnahmen parallel umwandeln,\n"
-    "                                            jede nach ORDNER/name.mid\n"
+    "                                            jede nach ORDNER/name.mid (mit --format\n"
+    "                                            musicxml oder mxl als Notenblatt)\n"
     "  notavox-convert --accurate EINGABE.wav AUSGABE.mid\n"
     "  notavox-convert --accurate EINGABE.wav AUSGABE.musicxml\n"
     "                                            Noten als Notenblatt (MusicXML, .mxl\n"
@@ -78,6 +80,9 @@ const char* kHelp =
     "                        nur mit --accurate: wie weit die Noten zum Raster rücken,\n"
     "                        0 bis 100 (Vorgabe 100)\n"
     "  -o, --output ORDNER   Zielordner für mehrere Eingaben\n"
+    "  --format mid|musicxml|mxl\n"
+    "                        was -o schreibt: MIDI-Dateien (Vorgabe) oder\n"
+    "                        Notenblätter\n"
     "  -q, --quiet           keine Fortschrittsanzeige und keine Zusammenfassung\n"
     "  --rate HZ             Samplefrequenz der MP3-Ausgabe (Vorgabe 44100):\n"
     "                        48000, 44100, 32000, 24000, 22050, 16000, 11025\n"
@@ -148,6 +153,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> inputs;
     std::string outDir;
     bool haveOutDir = false;
+    std::string folderExtension = ".mid";
+    bool formatGiven = false;
     bool quiet = false;
     bool accurate = false;
     TempoChoices tempo;
@@ -169,6 +176,18 @@ int main(int argc, char** argv) {
             }
             outDir = argv[++i];
             haveOutDir = true;
+        } else if (a == "--format") {
+            // What -o writes: a MIDI file (the default) or a score.
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            std::string lower;
+            for (char c : value) lower += char(std::tolower(static_cast<unsigned char>(c)));
+            if (lower != "mid" && lower != "musicxml" && lower != "mxl") {
+                std::fprintf(stderr, "notavox-convert: --format %s: erlaubt sind mid, musicxml, mxl\n",
+                             value.empty() ? "ohne Wert" : value.c_str());
+                return 2;
+            }
+            folderExtension = "." + lower;
+            formatGiven = true;
         } else if (a == "--rate" || a == "--bitrate") {
             // The values of the "MP3 Ausgabe" lists, nothing else.
             const bool rate = a == "--rate";
@@ -214,7 +233,12 @@ int main(int argc, char** argv) {
         }
     }
 
-    const bool scoreOutput = !haveOutDir && inputs.size() == 2 && OutputKindOf(inputs[1]) == OutputKind::Score;
+    const bool scoreOutput = haveOutDir ? folderExtension != ".mid"
+                                        : inputs.size() == 2 && OutputKindOf(inputs[1]) == OutputKind::Score;
+    if (formatGiven && !haveOutDir) {
+        std::fprintf(stderr, "notavox-convert: --format gilt nur mit -o (Hilfe: notavox-convert --help)\n");
+        return 2;
+    }
     if (!tempoFlag.empty() && !accurate && !scoreOutput) {
         std::fprintf(stderr, "notavox-convert: %s gilt nur mit --accurate (Hilfe: notavox-convert --help)\n",
                      tempoFlag.c_str());
@@ -235,7 +259,7 @@ int main(int argc, char** argv) {
         for (const std::string& in : inputs) {
             auto job = std::make_unique<Job>();
             job->input = in;
-            job->output = outDir + (outDir.back() == '/' ? "" : "/") + baseName(in) + ".mid";
+            job->output = outDir + (outDir.back() == '/' ? "" : "/") + baseName(in) + folderExtension;
             jobs.push_back(std::move(job));
         }
     } else {
