@@ -39,7 +39,7 @@ const char* kHelp =
     "  notavox-convert --accurate EINGABE.wav AUSGABE.musicxml\n"
     "                                            Noten als Notenblatt (MusicXML, .mxl\n"
     "                                            gepackt) mit der genauen Analyse\n"
-    "  notavox-convert --accurate EINGABE... -o ORDNER"
+    "  notavox-convert --accurate EINGABE... -o ORDNER\n"
     "                                            mit der genauen Analyse umwandeln\n"
     "\n"
     "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav, .mp3,\n"
