@@ -37,16 +37,18 @@ struct NoteType {
 NoteType TypeOf(int units, bool triplet) {
     if (triplet) units = units * 3 / 2;
     switch (units) {
-        case 96: return {"breve", 0};
-        case 72: return {"whole", 1};
-        case 48: return {"whole", 0};
-        case 36: return {"half", 1};
-        case 24: return {"half", 0};
-        case 18: return {"quarter", 1};
-        case 12: return {"quarter", 0};
-        case 9: return {"eighth", 1};
-        case 6: return {"eighth", 0};
-        case 3: return {"16th", 0};
+        case 192: return {"breve", 0};
+        case 144: return {"whole", 1};
+        case 96: return {"whole", 0};
+        case 72: return {"half", 1};
+        case 48: return {"half", 0};
+        case 36: return {"quarter", 1};
+        case 24: return {"quarter", 0};
+        case 18: return {"eighth", 1};
+        case 12: return {"eighth", 0};
+        case 9: return {"16th", 1};
+        case 6: return {"16th", 0};
+        case 3: return {"32nd", 0};
         default: return {nullptr, 0};
     }
 }

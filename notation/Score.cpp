@@ -1,6 +1,7 @@
 #include "notation/Score.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -8,26 +9,29 @@
 namespace notavox::notation {
 namespace {
 
-constexpr int kStraightStep = 3;  // a sixteenth
-constexpr int kTripletStep = 4;   // an eighth triplet
+constexpr int kStraightStep = 6;  // a sixteenth
+constexpr int kFineStep = 3;      // a thirty-second
+constexpr int kTripletStep = 8;   // an eighth triplet
+constexpr int kFineTripletStep = 4;  // a sixteenth triplet
 
 struct Beat {
     int64_t start = 0;
-    int length = 12;
-    bool triplet = false;
+    int length = 24;
+    int step = kStraightStep;
+    bool triplet = false;  // step is a triplet's
 };
 
 struct BarFrame {
     int64_t start = 0;
-    int length = 48;
+    int length = 96;
     int beats = 4, beatType = 4;
-    int beatLength = 12;
+    int beatLength = 24;
     bool newTime = false;
 };
 
 int BeatLengthOf(int beats, int beatType) {
-    if (beatType == 8 && beats % 3 == 0) return 18;  // compound: a dotted quarter
-    return 48 / beatType;
+    if (beatType == 8 && beats % 3 == 0) return 36;  // compound: a dotted quarter
+    return 96 / beatType;
 }
 
 std::vector<BarFrame> MakeBars(const ScoreInput& in, double endUnits) {
@@ -38,7 +42,7 @@ std::vector<BarFrame> MakeBars(const ScoreInput& in, double endUnits) {
         int type = 1;
         while (type < m.beatType && type < 16) type *= 2;
         m.beatType = type;
-        if (48 * m.beats % m.beatType != 0) m.beatType = 4;
+        if (96 * m.beats % m.beatType != 0) m.beatType = 4;
     }
     const double unitsPerTick = double(kUnitsPerQuarter) / std::max(1, in.ticksPerQuarter);
     std::vector<BarFrame> bars;
@@ -55,7 +59,7 @@ std::vector<BarFrame> MakeBars(const ScoreInput& in, double endUnits) {
         b.start = start;
         b.beats = current.beats;
         b.beatType = current.beatType;
-        b.length = current.beats * 48 / current.beatType;
+        b.length = current.beats * 96 / current.beatType;
         b.beatLength = BeatLengthOf(current.beats, current.beatType);
         b.newTime = changed;
         changed = false;
@@ -70,7 +74,7 @@ public:
     explicit Grid(const std::vector<BarFrame>& bars) {
         for (const BarFrame& b : bars)
             for (int64_t s = b.start; s < b.start + b.length; s += b.beatLength)
-                beats_.push_back({s, int(std::min<int64_t>(b.beatLength, b.start + b.length - s)), false});
+                beats_.push_back({s, int(std::min<int64_t>(b.beatLength, b.start + b.length - s)), kStraightStep, false});
         end_ = bars.back().start + bars.back().length;
     }
     size_t beatIndex(double u) const {
@@ -82,7 +86,7 @@ public:
     Beat& beat(size_t i) { return beats_[i]; }
     size_t size() const { return beats_.size(); }
     int64_t end() const { return end_; }
-    int step(size_t i) const { return beats_[i].triplet ? kTripletStep : kStraightStep; }
+    int step(size_t i) const { return beats_[i].step; }
 
     static int64_t snap(double u, const Beat& b, int step) {
         const double k = std::floor((u - double(b.start)) / step + 0.5);
@@ -99,25 +103,46 @@ private:
     int64_t end_ = 0;
 };
 
-// Eighth triplets in a quarter beat whose onsets lie clearly nearer to them
-// than to the sixteenths, with at least one on a triplet-only point.
-void ChooseTriplets(Grid& grid, const std::vector<double>& onsets) {
-    std::vector<double> straight(grid.size(), 0), triplet(grid.size(), 0);
-    std::vector<int> count(grid.size(), 0), offGrid(grid.size(), 0);
+// The grid of each beat: sixteenths, unless the onsets in it lie clearly
+// on a finer one (thirty-seconds) or on triplets (eighth or sixteenth
+// triplets in a quarter beat): some onset must be off the sixteenths and on
+// the other grid, and the other grid must halve the onsets' distance to it.
+void ChooseGrids(Grid& grid, const std::vector<double>& onsets) {
+    constexpr int kSteps[] = {kStraightStep, kTripletStep, kFineStep, kFineTripletStep};
+    std::vector<std::array<double, 4>> cost(grid.size(), std::array<double, 4>{});
+    std::vector<std::array<int, 4>> needs(grid.size(), std::array<int, 4>{});
+    std::vector<int> count(grid.size(), 0);
     for (double u : onsets) {
         const size_t i = grid.beatIndex(u + 1.5);
         const Beat& b = grid.beat(i);
-        if (b.length != 12) continue;
-        const double s = double(Grid::snap(u, b, kStraightStep));
-        const double t = double(Grid::snap(u, b, kTripletStep));
-        straight[i] += std::abs(u - s);
-        triplet[i] += std::abs(u - t);
         ++count[i];
-        const int64_t tp = int64_t(t) - b.start;
-        if ((tp == 4 || tp == 8) && std::abs(u - t) < 1.0) ++offGrid[i];
+        const double straight = std::abs(u - double(Grid::snap(u, b, kStraightStep)));
+        for (int g = 0; g < 4; ++g) {
+            if (b.length % kSteps[g] != 0) continue;
+            const double d = std::abs(u - double(Grid::snap(u, b, kSteps[g])));
+            cost[i][size_t(g)] += d;
+            if (straight >= 2.0 && d < 1.0) ++needs[i][size_t(g)];
+        }
     }
-    for (size_t i = 0; i < grid.size(); ++i)
-        grid.beat(i).triplet = offGrid[i] > 0 && count[i] >= 2 && 2 * triplet[i] < straight[i];
+    for (size_t i = 0; i < grid.size(); ++i) {
+        Beat& b = grid.beat(i);
+        b.step = kStraightStep;
+        b.triplet = false;
+        // Eighth triplets, then thirty-seconds, then sixteenth triplets: the
+        // coarsest that fits.
+        for (int g : {1, 2, 3}) {
+            const bool triplet = g != 2;
+            if (triplet && b.length != 24) continue;
+            if (b.length % kSteps[g] != 0) continue;
+            const double best = g == 1 ? cost[i][0] : std::min(cost[i][0], cost[i][1]);
+            const int needed = g == 1 ? 1 : 2;  // the fine grids only for a run of notes
+            if (needs[i][size_t(g)] >= needed && count[i] >= 2 && 2 * cost[i][size_t(g)] < best) {
+                b.step = kSteps[g];
+                b.triplet = triplet;
+                break;
+            }
+        }
+    }
 }
 
 struct QNote {
@@ -355,10 +380,10 @@ std::vector<std::pair<int64_t, int>> Pieces(int64_t from, int64_t to, const BarF
         const Beat& beat = grid.beat(bi);
         if (pos == beat.start && to - pos >= beat.length) {
             int chosen = 0;
-            for (int d : {72, 48, 36, 24, 18, 12, 6}) {
+            for (int d : {144, 96, 72, 48, 36, 24, 12}) {
                 if (d < beat.length || pos + d > to) continue;
                 const bool whole = d % beat.length == 0;
-                const bool dotted = 2 * d == 3 * beat.length && beat.length != 18;
+                const bool dotted = 2 * d == 3 * beat.length && beat.length != 36;
                 if (!whole && !dotted) continue;
                 if (dotted && (bi + 1 >= grid.size() || grid.beat(bi + 1).triplet)) continue;
                 if (fourBeats && pos != bar.start && pos < middle && pos + d > middle) continue;
@@ -371,12 +396,16 @@ std::vector<std::pair<int64_t, int>> Pieces(int64_t from, int64_t to, const BarF
                 continue;
             }
         }
-        const int64_t stop = std::min<int64_t>(to, beat.start + beat.length);
+        // Sixteenth triplets come in groups of an eighth.
+        const int64_t group = beat.step == kFineTripletStep ? 12 : beat.length;
+        const int64_t stop = std::min<int64_t>(to, beat.start + ((pos - beat.start) / group + 1) * group);
         while (pos < stop) {
             int chosen = 0;
-            static const std::vector<int> kTriplet{12, 8, 4}, kStraight{18, 12, 9, 6, 3};
-            for (int d : beat.triplet ? kTriplet : kStraight)
-                if (pos + d <= stop && (d != 12 || pos == beat.start)) {
+            static const std::vector<int> kTriplet{24, 16, 8}, kFineTriplet{8, 4}, kStraight{36, 24, 18, 12, 9, 6, 3};
+            const std::vector<int>& values =
+                beat.step == kTripletStep ? kTriplet : beat.step == kFineTripletStep ? kFineTriplet : kStraight;
+            for (int d : values)
+                if (pos + d <= stop && (d != 24 || pos == beat.start)) {
                     chosen = d;
                     break;
                 }
@@ -404,6 +433,7 @@ ScoreVoice RenderVoice(const std::vector<VoiceNote>& voice, const BarFrame& bar,
             }
             const Beat& beat = grid.beat(grid.beatIndex(double(s)));
             e.triplet = beat.triplet && d < beat.length;
+            e.group = (s - beat.start) / (beat.step == kFineTripletStep ? 12 : beat.length);
             out.events.push_back(std::move(e));
         }
     };
@@ -431,7 +461,7 @@ ScoreVoice RenderVoice(const std::vector<VoiceNote>& voice, const BarFrame& bar,
         const size_t beat = grid.beatIndex(double(out.events[i].start));
         size_t j = i;
         while (j + 1 < out.events.size() && out.events[j + 1].triplet &&
-               grid.beatIndex(double(out.events[j + 1].start)) == beat)
+               grid.beatIndex(double(out.events[j + 1].start)) == beat && out.events[j + 1].group == out.events[i].group)
             ++j;
         out.events[i].tupletStart = true;
         out.events[j].tupletStop = true;
@@ -604,7 +634,7 @@ Score LayOutScore(const ScoreInput& input) {
     }
     const std::vector<BarFrame> bars = MakeBars(input, endUnits);
     Grid grid(bars);
-    ChooseTriplets(grid, onsets);
+    ChooseGrids(grid, onsets);
 
     // Onsets and ends on the grid; one note per pitch and onset.
     std::vector<QNote> notes;

@@ -1,12 +1,13 @@
 // A score laid out for reading from notes in ticks: the notes go to staves
 // (two for piano, the hands split where a player would split them; one for a
 // single-line instrument), each staff to at most two voices, and every
-// onset and end to the metre's grid (sixteenths, or eighth triplets where a
-// beat's onsets lie on them). The performance stays in the MIDI file; the
+// onset and end to the metre's grid (sixteenths; thirty-seconds, eighth or
+// sixteenth triplets where a beat's onsets lie on them). The performance stays in the MIDI file; the
 // score keeps what a player reads.
 //
-// Times in the score are in units of a twelfth of a quarter note, so that
-// sixteenths (3) and eighth triplets (4) are whole numbers.
+// Times in the score are in units of a 24th of a quarter note, so that
+// thirty-seconds (3), sixteenth triplets (4), sixteenths (6) and eighth
+// triplets (8) are whole numbers.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,7 @@
 
 namespace notavox::notation {
 
-inline constexpr int kUnitsPerQuarter = 12;
+inline constexpr int kUnitsPerQuarter = 24;
 
 struct TimeSignature {
     int64_t tick = 0;  // where it starts; taken at the bar line at or after it
@@ -52,7 +53,8 @@ struct ScoreEvent {
     std::vector<int> pitches;  // ascending MIDI pitches; empty for a rest
     std::vector<bool> tieStart, tieStop;  // per pitch
     bool wholeBarRest = false;
-    bool triplet = false;  // a member of an eighth triplet group
+    bool triplet = false;  // a member of a triplet group (eighths or sixteenths)
+    int64_t group = 0;     // which group of its beat
     bool tupletStart = false, tupletStop = false;
 };
 
@@ -73,7 +75,7 @@ struct ScoreStaff {
 
 struct ScoreBar {
     int64_t start = 0;  // units
-    int length = 48;    // units
+    int length = 96;    // units
     int beats = 4, beatType = 4;
     bool newTime = false;  // a time signature at the start of the bar
     double tempoMark = 0;  // quarter notes a minute; 0: no mark at this bar

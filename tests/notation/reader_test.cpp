@@ -69,6 +69,8 @@ ScoreInput PianoPiece() {
     Add(in, 46, 9, 2);  // a half note from the beat of the triplets: no triplet itself
     for (int i = 3; i < 6; ++i) Add(in, 44 + (i % 3) * 2, 8 + i, 1);
     Add(in, 37, 14, 0.25);
+    for (int i = 0; i < 6; ++i) Add(in, 78 + i % 3, 14 + i / 6.0, 1.0 / 6);  // sixteenth triplets
+    for (int i = 0; i < 8; ++i) Add(in, 80 - i, 15 + i / 8.0, 1.0 / 8);     // thirty-seconds
     return in;
 }
 

@@ -142,6 +142,32 @@ TEST(Layout, FourBeatBarsAreNotWrittenAcrossTheirMiddleAndTripletsGetBrackets) {
     ExpectFullBars(s, xml);
 }
 
+TEST(Layout, RunsOfThirtySecondsAndSixteenthTripletsKeepTheirGridSingleNotesOffItDoNot) {
+    std::vector<N> notes;
+    for (int i = 0; i < 8; ++i) notes.push_back({72 + i, i / 8.0, 1.0 / 8});         // beat 1: 32nds
+    for (int i = 0; i < 6; ++i) notes.push_back({72 + i, 1 + i / 6.0, 1.0 / 6});     // beat 2: 16th triplets
+    notes.push_back({72, 2, 0.5});
+    notes.push_back({74, 2.5 + 0.11, 0.39});  // beat 3: one late eighth stays an eighth
+    notes.push_back({76, 3, 1});
+    const std::string xml = BuildMusicXml(LayOutScore(Input(notes, StaffLayout::SingleLine)));
+    const ReadScore s = ReadMusicXml(xml);
+    const std::vector<ReadNote> read = Pitched(s);
+    ASSERT_EQ(read.size(), notes.size());
+    for (size_t i = 0; i < 14; ++i) {
+        EXPECT_NEAR(read[i].onset, notes[i].on, 1e-9) << i;
+        EXPECT_NEAR(read[i].duration, notes[i].length, 1e-9) << i;
+        EXPECT_EQ(read[i].triplet, i >= 8) << i;
+    }
+    EXPECT_DOUBLE_EQ(read[15].onset, 2.5);
+    EXPECT_NE(xml.find("<type>32nd</type>"), std::string::npos);
+    // Two bracketed groups of three sixteenth triplets.
+    size_t brackets = 0;
+    for (size_t at = xml.find("<tuplet type=\"start\""); at != std::string::npos; at = xml.find("<tuplet type=\"start\"", at + 1))
+        ++brackets;
+    EXPECT_EQ(brackets, 2u);
+    ExpectFullBars(s, xml);
+}
+
 TEST(Layout, OverlappingLinesInOneHandBecomeTwoVoicesTheUpperOneFirst) {
     // A held C4 under a moving line of quarters, both in the right hand.
     const std::string xml = BuildMusicXml(LayOutScore(Input({{60, 0, 4}, {64, 0, 1}, {65, 1, 1}, {67, 2, 1}, {69, 3, 1},
