@@ -304,7 +304,7 @@ void OrderVoices(std::vector<VoiceNote>& first, std::vector<VoiceNote>& second, 
         int c1 = 0, c2 = 0;
         const double m1 = MeanPitch(first, from, to, c1);
         const double m2 = MeanPitch(second, from, to, c2);
-        if (c2 == 0 || m2 <= m1 || (c1 > 0 && m2 <= m1)) continue;
+        if (c2 == 0 || m2 <= m1) continue;
         if (Crosses(first, from) || Crosses(first, to) || Crosses(second, from) || Crosses(second, to)) continue;
         auto in = [&](const VoiceNote& n) { return n.start >= from && n.start < to; };
         std::vector<VoiceNote> a, bb;
@@ -455,7 +455,8 @@ ScoreVoice RenderVoice(const std::vector<VoiceNote>& voice, const BarFrame& bar,
         return out;
     }
     if (pos < to) addPieces(pos, to, nullptr);
-    // Brackets around the triplets of each beat.
+    // Brackets around each group of triplets (a beat of eighth triplets, an
+    // eighth of sixteenth triplets).
     for (size_t i = 0; i < out.events.size(); ++i) {
         if (!out.events[i].triplet) continue;
         const size_t beat = grid.beatIndex(double(out.events[i].start));
