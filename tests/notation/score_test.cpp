@@ -11,6 +11,7 @@
 
 #include "notation/MusicXml.h"
 #include "notation/Score.h"
+#include "notation/ScoreExport.h"
 #include "notation/ScoreReader.h"
 
 using namespace notavox;
@@ -272,6 +273,30 @@ TEST(Layout, NoNoteIsLostAndEveryBarIsFull) {
     EXPECT_GE(score.notes, 380);
     EXPECT_EQ(LayOutScore(Input({})).bars.size(), 1u);
     EXPECT_EQ(ReadMusicXml(BuildMusicXml(LayOutScore(Input({})))).notes.size(), 2u);  // a rest on each staff
+}
+
+TEST(FromTheAnalysis, NotesBeforeTheFirstBeatKeepItsTempoAndEmptyBarsBeforeTheMusicAreLeftOut) {
+    // The map squeezes the 20 ms before the first beat into a whole bar of
+    // 500-tick quarters; then a quarter lasts 0.5 s.
+    TempoMappedLayout layout;
+    layout.metre.beatsPerBar = 4;
+    layout.key.tonic = 7;  // G major
+    layout.placed.map = TempoMap(500, {0, 2000, 2500}, {0, 20000, 520000});
+    layout.placed.notes = {{67, 0, 2250, 90},        // played at 0 s, 0.27 s long: an eighth
+                           {71, 2500, 3000, 90},     // the second beat
+                           {74, 3000, 4000, 90}};
+    const Score score = LayOutScore(notation::ScoreInputFromLayout(layout, "Stück"));
+    EXPECT_EQ(score.fifths, 1);
+    EXPECT_EQ(score.title, "Stück");
+    const std::string xml = BuildMusicXml(score);
+    const std::vector<ReadNote> notes = Pitched(ReadMusicXml(xml));
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_DOUBLE_EQ(notes[0].onset, 0);  // the score starts with the bar of the first beat
+    EXPECT_DOUBLE_EQ(notes[0].duration, 0.5);
+    EXPECT_DOUBLE_EQ(notes[1].onset, 1);
+    EXPECT_EQ(ReadMusicXml(xml).measures, 1);
+    ASSERT_EQ(ReadMusicXml(xml).tempos.size(), 1u);
+    EXPECT_NEAR(ReadMusicXml(xml).tempos[0], 120, 0.5);
 }
 
 uint32_t Le32(const std::string& s, size_t at) {
