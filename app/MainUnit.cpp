@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -30,6 +31,7 @@
 #include "audio/SafeFile.h"
 #include "audio/WavFile.h"
 #include "codecs/Mp3Frame.h"
+#include "recognition/Recogniser.h"
 
 namespace notavox {
 
@@ -137,8 +139,7 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(11);
     setFont(f);
-    move(228, 193);
-    resize(696, 480);
+    resize(kWidth, kHeight);
     buildMenu();
     buildControls();
     BuildNoteControls();
@@ -154,6 +155,8 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     SetupKeys();
     UpdateUndoItems();
     UpdateInfoPanel();
+    // Centred on the screen, and no larger than it.
+    if (QScreen* s = screen()) PlaceOnScreen(s->availableGeometry());
 }
 
 TMainForm::~TMainForm() { FormDestroy(); }
@@ -183,7 +186,7 @@ void TMainForm::buildMenu() {
     };
 
     Datei1 = menu("Datei1", "&Datei");
-    ffnen1 = keys(item(Datei1, "ffnen1", "Ö&ffnen...", &TMainForm::OpenBtnClick), {QKeySequence("Ctrl+O")});
+    ffnen1 = keys(item(Datei1, "ffnen1", "&Öffnen...", &TMainForm::OpenBtnClick), {QKeySequence("Ctrl+O")});
     Speichern1 = keys(item(Datei1, "Speichern1", "&Speichern als WAV/MP3...", &TMainForm::SaveBtnClick),
                       {QKeySequence("Ctrl+S")});
     SpeichernalsMID1 = keys(item(Datei1, "SpeichernalsMID1", "Speichern als &MID...", &TMainForm::Button1Click),
@@ -286,7 +289,7 @@ void TMainForm::buildControls() {
     mp3format->setGeometry(104, 24, 89, 21);
     for (int32_t rate : kMp3OutputRates) mp3format->addItem(QString::number(rate));
     rateLabel->setBuddy(mp3format);
-    makeLabel(GroupBox1, "kHz", 200, 28);
+    makeLabel(GroupBox1, "Hz", 200, 28);  // the list holds Hz (44100), not kHz
     QLabel* bitRateLabel = makeLabel(GroupBox1, "B&itrate:", 8, 60);
     BitRate = new QComboBox(GroupBox1);
     BitRate->setObjectName("BitRate");
@@ -328,7 +331,7 @@ void TMainForm::buildControls() {
     PlayBtn = makeButton(Panel1, "PlayBtn", "&PLAY", 240, 40, 75);
     StopBTN = makeButton(Panel1, "StopBTN", "ST&OP", 320, 40, 75);
     StopBTN->setEnabled(false);
-    SchleifeCheck = new QCheckBox("In einer Schleife kontin&uierlich abspielen", Panel1);
+    SchleifeCheck = new QCheckBox("In einer Schlei&fe kontinuierlich abspielen", Panel1);
     SchleifeCheck->setObjectName("SchleifeCheck");
     // The caption is wider than 225 pixels in the desktop's font: the box
     // grows so that it can be read whole.
@@ -336,7 +339,7 @@ void TMainForm::buildControls() {
     SchleifeCheck->setChecked(true);
     CropToSelection = makeButton(Panel1, "CropToSelection", "Zur Auswahl zurech&tschneiden", 8, 72, 201);
     CutSelectionBtn = makeButton(Panel1, "CutSelectionBtn", "Die Auswahl wegschneide&n", 216, 72, 201);
-    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sample&format ändern...", 424, 72, 153);
+    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sampleformat &ändern...", 424, 72, 153);
 
     connect(ZoomKleinerBtn, &QPushButton::clicked, this, [this] { ZoomKleinerBtnClick(); });
     connect(ZoomGroesserBtn, &QPushButton::clicked, this, [this] { ZoomGroesserBtnClick(); });
@@ -420,6 +423,9 @@ void TMainForm::FormCreate() {
 }
 
 bool TMainForm::FormCloseQuery() {
+    // Unsaved changes: the question whether to save them takes the place of
+    // the usual one.
+    if (modified()) return ConfirmDiscard("Programm beenden");
     return ShowMessage("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
                        MsgIcon::Information, MB_OK | MB_CANCEL, "Programm beenden") == MB_OK;
 }
@@ -514,29 +520,37 @@ void TMainForm::OpenBtnClick() {
 }
 
 void TMainForm::OpenFile(const QString& fileName) {
+    if (busy()) return;  // a file dropped while the long work runs
     RememberFolder(fileName);
+    if (!ConfirmDiscard("Öffnen")) return;
     // Read on the worker thread into a recording of its own; the window's
     // recording is replaced only by a complete one. STOP keeps the old one.
     AudioDocument loaded;
     bool opened = false;
-    std::string decodeMessage;
+    std::string decodeMessage, cause;
+    bool rateRefused = false;
     const std::string name = toFileName(fileName);
     const bool finished = RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
         const auto decode = [&](const std::string& mp3, const std::string& wav) {
             if (mp3wav) decodeMessage = notavox::ConvertMP3WAV(mp3, wav, mp3Formats, *mp3wav, host).message;
             return std::string();  // its message is shown below, then the reader tells whether a recording came out
         };
-        opened = LoadRecording(name, loaded, decode);
+        opened = LoadRecording(name, loaded, decode, &cause, &rateRefused);
     });
     if (!decodeMessage.empty()) ShowMessage(QString::fromStdString(decodeMessage), MsgIcon::Error);
     if (!finished) return;
     if (opened) {
         document.replace(std::move(loaded.sampleData), loaded.byteCount, loaded.sampleRate, loaded.stereo,
                          loaded.sixteenBit);
-        undoHistory.clear();  // a new recording starts a new history
+        RecordingOpened(fileName);
     }
-    UpdateUndoItems();
-    if (!opened) ShowMessage("Konnte Datei nicht öffnen");
+    if (!opened && rateRefused) {
+        QString sentence = QString::fromStdString(cause);  // "die Samplerate ... Hz)"
+        sentence[0] = sentence[0].toUpper();
+        ShowMessage("Konnte Datei nicht öffnen\n" + sentence + ".");
+    } else if (!opened) {
+        ShowMessage("Konnte Datei nicht öffnen");
+    }
 
     document.selectionStart = 0;
     document.selectionEnd = 0;
@@ -544,10 +558,13 @@ void TMainForm::OpenFile(const QString& fileName) {
     PaintBox1Paint();
 }
 
-void TMainForm::SaveBtnClick() {
+void TMainForm::SaveBtnClick() { SaveRecording(); }
+
+bool TMainForm::SaveRecording() {
+    if (busy()) return false;  // the recording may be in use on the worker thread
     if (document.byteCount == 0) {
         ShowMessage(QString::fromUtf8(kNoRecordingToSaveText), MsgIcon::Information);
-        return;
+        return false;
     }
     FileDialogRequest request;
     request.filter = "MP3-Datei|*.MP3|WAV-Datei|*.WAV";
@@ -556,7 +573,7 @@ void TMainForm::SaveBtnClick() {
     request.filterIndex = saveDialog1FilterIndex;
     request.overwritePrompt = true;
     const FileDialogResult chosen = prompts_->saveFile(this, request);
-    if (!chosen.accepted) return;
+    if (!chosen.accepted) return false;
     saveDialog1FilterIndex = chosen.filterIndex;
     RememberFolder(chosen.fileName);
 
@@ -569,16 +586,20 @@ void TMainForm::SaveBtnClick() {
     else if (suffix == "WAV") mp3 = false;
     else if (suffix.isEmpty()) name += mp3 ? ".mp3" : ".wav";
     if (mp3) {
-        SaveAsMP3File(name);
-        return;
+        if (!SaveAsMP3File(name)) return false;
+        RecordingSaved(name);
+        return true;
     }
     int error = 0;
     if (!WriteWAVFile(toFileName(name), document.sampleData.get(), document.stereo, document.sixteenBit,
                       document.sampleRate, document.byteCount, &error)) {
-        const QString cause = QString::fromUtf8(SaveErrorText(error));
+        const QString cause = QString::fromStdString(SaveErrorText(error));
         ShowMessage(cause.isEmpty() ? QString("Konnte Datei nicht speichern")
                                     : QString("Konnte Datei nicht speichern\n") + cause);
+        return false;
     }
+    RecordingSaved(name);
+    return true;
 }
 
 }  // namespace notavox

@@ -14,6 +14,8 @@
 //   app/UndoCommands.cpp  undo and redo of the commands that change the recording
 //   app/KeyCommands.cpp   the keys that work wherever the focus is, select all,
 //                         start and end, play/stop, dropped files
+//   app/WindowState.cpp   the title, unsaved changes, which commands are
+//                         enabled, the window's place on the screen
 // The waveform view is a widget of its own (view/WaveView), PaintBox1; the
 // window's view handlers hand each event to it.
 #pragma once
@@ -50,11 +52,17 @@ class QTabWidget;
 
 namespace notavox {
 
+namespace recognition {
+class Recogniser;
+}
 class TMainForm;
 class TAboutBox;
 
 // PLAY when the sound output cannot be opened or started.
 inline constexpr const char* kSoundDeviceFailedText = "Konnte das Abspielgerät nicht öffnen.";
+// At start-up, when neither the sound server nor a sound device through
+// ALSA could be opened: the two the program plays through.
+inline constexpr const char* kSoundSetupFailedText = "Konnte die Tonausgabe (PulseAudio oder ALSA) nicht initialisieren...";
 // "Speichern als WAV/MP3..." with no recording loaded.
 inline constexpr const char* kNoRecordingToSaveText = "Es ist keine Aufnahme geladen, die gespeichert werden kann.";
 
@@ -112,6 +120,9 @@ class TMainForm : public QMainWindow, public OperationHost {
     Q_OBJECT
 public:
     explicit TMainForm(const MainFormServices& services, QWidget* parent = nullptr);
+    // The window's size where the screen has room for it.
+    static constexpr int kWidth = 696;
+    static constexpr int kHeight = 480;
     ~TMainForm() override;
 
     UserPrompts& prompts() { return *prompts_; }
@@ -146,6 +157,8 @@ public:
     // ---- commands: files (app/MainUnit.cpp) ----
     void OpenBtnClick();
     void SaveBtnClick();
+    // "Speichern als WAV/MP3..." with its dialog; true when the recording was saved.
+    bool SaveRecording();
     void Beenden1Click();
     void berdasProgramm1Click();
     int saveDialog1FilterIndex = 1;  // the save dialog remembers the type chosen last
@@ -208,7 +221,7 @@ public:
     // ---- MP3 (app/Mp3Commands.cpp) ----
     void SetupCodecs();   // finds the MP3 decoding formats at start
     void ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName);
-    void SaveAsMP3File(const QString& fileName);
+    bool SaveAsMP3File(const QString& fileName);  // true when the file was written
     std::unique_ptr<TACMConvertor> mp3wav;  // the one conversion stream, made at start
     Mp3FormatList mp3Formats;               // the MPEG Layer-3 formats found at start
 
@@ -235,16 +248,18 @@ public:
     // the commands that would change the recording are disabled; STOP and
     // Escape cancel it. False when it was cancelled.
     bool RunLongWork(const TWorkRunner::Work& work);
-    bool busy() const { return workRunner.running(); }
+    bool busy() const { return workRunner.running() || busy_; }
     void SetBusy(bool value);
     // Puts `notes` into the note view and shows it; `announce` also says in the
     // status panel how many there are.
     void ShowNotes(std::vector<TranscribedNote> notes, bool announce = true);
     PlaySource playSource() const;
-    // The note model: `modelFile` when set, else the one found beside the
-    // program; "" when there is none.
-    std::string ModelFile() const;
+    // The note recogniser, read from `modelFile` when set, else from the
+    // model found beside the program. Read once: a recogniser that is ready
+    // is kept for every later command, one that is not is tried again.
+    const recognition::Recogniser& NoteRecogniser();
     std::string modelFile;
+    std::unique_ptr<recognition::Recogniser> recogniser;
     // Where the sound font for the notes is looked for.
     std::vector<std::string> soundFontPaths = SoundFontSearchPaths();
     TWorkRunner workRunner{*this};
@@ -275,6 +290,27 @@ public:
     void RememberFolder(const QString& fileName);
     void UpdateInfoPanel();
     void SetupKeys();  // the filter that lets the window's keys reach their commands
+
+    // ---- title, unsaved changes, enabled commands (app/WindowState.cpp) ----
+    // A recording was put into the window from `fileName` ("" when it comes
+    // from no file): a new history, no unsaved changes, and the status texts
+    // and notes of the one before are gone.
+    void RecordingOpened(const QString& fileName);
+    // The recording was saved as `fileName`.
+    void RecordingSaved(const QString& fileName);
+    // The recording changed since it was opened or last saved.
+    bool modified() const;
+    // Before the recording is replaced or the program ends with unsaved
+    // changes: "Speichern", "Verwerfen" or "Abbrechen". True when the caller
+    // may go on (saved, discarded, or nothing unsaved).
+    bool ConfirmDiscard(const QString& caption);
+    // The title and the commands that need a recording or an idle window.
+    void UpdateCommands();
+    // The file the recording came from or was saved as ("" for none).
+    QString documentName;
+    uint64_t savedState = 0;  // undoHistory.state() when opened or saved
+    // Places the window centred on the screen of `area`, shrunk to fit it.
+    void PlaceOnScreen(const QRect& area);
 
     // ---- controls ----
     QMenuBar* MainMenu1 = nullptr;
@@ -373,12 +409,10 @@ private:
     bool stopRequested_ = false;
     bool terminateRequested_ = false;
     bool destroyed_ = false;
+    bool busy_ = false;  // SetBusy
 };
 
 // std::string for the core from a file name the user chose.
 std::string toFileName(const QString& name);
-
-// The message when the note model is missing: its name and where it was looked for.
-QString MissingModelText();
 
 }  // namespace notavox

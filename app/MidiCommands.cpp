@@ -81,7 +81,8 @@ void TMainForm::Button1Click() {
     hooks.formatStep = [this](FormatResult r) {
         if (r == FormatResult::Unchanged) return;  // already 8-bit mono
         showStandardTarget(*SampleFormat);
-        if (r != FormatResult::Converted) ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
+        if (r != FormatResult::Converted)
+            ShowMessage(QString::fromStdString(FormatResultMessage(r, document.sampleRate)), MsgIcon::Error);
     };
     hooks.detectionDone = [this] { PaintBox1Paint(); };
     hooks.statusText = [this](const char* text) {

@@ -3,6 +3,7 @@
 #include <QComboBox>
 
 #include "app/MainUnit.h"
+#include "audio/SafeFile.h"
 #include "codecs/Mp3Export.h"
 
 namespace notavox {
@@ -20,7 +21,7 @@ void TMainForm::ConvertMP3WAV(const QString& mp3FileName, const QString& wavFile
     if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::Error);
 }
 
-void TMainForm::SaveAsMP3File(const QString& fileName) {
+bool TMainForm::SaveAsMP3File(const QString& fileName) {
     const int32_t outputRate = mp3format->currentText().toInt();
     const int32_t bitRate = BitRate->currentText().toInt();
     try {
@@ -29,12 +30,17 @@ void TMainForm::SaveAsMP3File(const QString& fileName) {
             r = notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, host,
                                        *services_.mp3Encoder);
         });
-        if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::None);
+        // The fixed text, and below it why the file could not be written.
+        const std::string cause = SaveErrorText(r.error);
+        if (!r.message.empty())
+            ShowMessage(QString::fromStdString(cause.empty() ? r.message : r.message + "\n" + cause), MsgIcon::None);
+        return r.status == Mp3ExportStatus::Ok;
     } catch (const EMp3Encoding& e) {
         // The encoder failed in mid-stream: the exception's text, as the
         // application shows an exception.
         SetProStatus(0);
         ShowMessage(QString::fromUtf8(e.what()), MsgIcon::Error);
+        return false;
     }
 }
 

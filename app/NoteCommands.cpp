@@ -4,7 +4,6 @@
 // with its progress and STOP.
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QMenu>
@@ -16,8 +15,9 @@
 
 #include "app/MainUnit.h"
 #include "app/TempoFUnit.h"
+#include "audio/SafeFile.h"
 #include "recognition/AccurateConversion.h"
-#include "recognition/ModelLocation.h"
+#include "recognition/Recogniser.h"
 #include "recognition/SongNotes.h"
 #include "transcription/MidiConversion.h"
 #include "view/NoteView.h"
@@ -55,7 +55,7 @@ void TMainForm::BuildNoteControls() {
     connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
     // The caption is too long for one line in the space beside the fixed
     // command: two lines, over two rows of buttons.
-    Button2 = new QPushButton("Speichern als MID\n(genaue &Erkennung)...", Panel2);
+    Button2 = new QPushButton("Speichern als MID\n(gena&ue Erkennung)...", Panel2);
     Button2->setObjectName("Button2");
     Button2->setGeometry(200, 40, 193, 57);
     connect(Button2, &QPushButton::clicked, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
@@ -99,8 +99,9 @@ void TMainForm::BuildNoteControls() {
     PaintBox1->installEventFilter(new FollowWaveView(NoteView1, this));
 }
 
-std::string TMainForm::ModelFile() const {
-    return modelFile.empty() ? recognition::FindModelFile() : modelFile;
+const recognition::Recogniser& TMainForm::NoteRecogniser() {
+    if (!recogniser || !recogniser->ready()) recogniser = std::make_unique<recognition::Recogniser>(modelFile);
+    return *recogniser;
 }
 
 PlaySource TMainForm::playSource() const {
@@ -112,15 +113,8 @@ PlaySource TMainForm::playSource() const {
 }
 
 void TMainForm::SetBusy(bool value) {
-    for (QWidget* w : std::initializer_list<QWidget*>{OpenBtn, SaveBtn, Button1, Button2, MusikCDBtn, PlayBtn,
-                                                      CropToSelection, CutSelectionBtn, ChangeFormat})
-        w->setEnabled(!value);
-    for (QAction* a : {ffnen1, Speichern1, SpeichernalsMIDgenaueErkennung1, SpeichernalsNotenblatt1, VonMusikCDeinlesen1,
-                       ZurAuswahlzurechtschneiden1, DieAuswahlwegschneiden1, Sampleformatndern1, Notenerkennen1,
-                       Effekte1->menuAction(), Nichtsauswhlen1})  // Escape belongs to "Abbrechen" meanwhile
-        a->setEnabled(!value);
-    StopBTN->setEnabled(value || playing);
-    Abbrechen1->setEnabled(value);
+    busy_ = value;
+    UpdateCommands();
 }
 
 bool TMainForm::RunLongWork(const TWorkRunner::Work& work) {
@@ -152,24 +146,15 @@ double seconds(const AudioDocument& doc) {
 
 }  // namespace
 
-QString MissingModelText() {
-    QString text = QString("Die Modelldatei %1 wurde nicht gefunden. Ohne sie ist die genaue Erkennung nicht "
-                           "möglich.\n\nGesucht wurde hier:")
-                       .arg(recognition::kModelFileName);
-    for (const std::string& p : recognition::ModelSearchPaths())
-        text += "\n" + QDir::cleanPath(QString::fromStdString(p));
-    return text;
-}
-
 void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     if (busy() || document.byteCount == 0) return;
     const FileDialogResult chosen = prompts().saveFile(this, SaveDialog2());
     if (!chosen.accepted || chosen.fileName.isEmpty()) return;
     QString name = chosen.fileName;
     if (QFileInfo(name).suffix().isEmpty()) name += ".MID";
-    const std::string model = ModelFile();
-    if (model.empty()) {
-        ShowMessage(MissingModelText(), MsgIcon::Error);
+    const recognition::Recogniser& recognise = NoteRecogniser();
+    if (!recognise.ready()) {
+        ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
         return;
     }
 
@@ -188,7 +173,7 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     };
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        outcome = recognition::ConvertRecordingAccurate(document, fileName, host, cancel, 0, model, analyse);
+        outcome = recognise.convert(document, fileName, host, cancel, 0, analyse);
     });
     StatusBar1->setPanelText(0, QString());
     switch (outcome.result) {
@@ -210,8 +195,11 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
         return;
     }
     const TempoChoices choices = dialog.choices();
-    if (!SaveTempoMapped(analysis, notes, choices, fileName)) {
-        ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
+    int error = 0;
+    if (!SaveTempoMapped(analysis, notes, choices, fileName, &error)) {
+        const std::string cause = SaveErrorText(error);
+        ShowMessage(QString::fromUtf8(kMidiFileErrorText) + (cause.empty() ? "" : "\n") + QString::fromStdString(cause),
+                    MsgIcon::Error);
         return;
     }
     const TempoMappedLayout layout = LayOutTempoMapped(analysis, notes, choices);
@@ -234,7 +222,7 @@ void TMainForm::Notenerkennen1Click() {
                 ZoomOutFullClick();
                 PaintBox1Paint();
             } else if (r != FormatResult::Unchanged) {
-                ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
+                ShowMessage(QString::fromStdString(FormatResultMessage(r, document.sampleRate)), MsgIcon::Error);
             }
         };
         hooks.fileWritten = [&](bool ok) {
@@ -247,9 +235,9 @@ void TMainForm::Notenerkennen1Click() {
         return;
     }
 
-    const std::string model = ModelFile();
-    if (model.empty()) {
-        ShowMessage(MissingModelText(), MsgIcon::Error);
+    const recognition::Recogniser& recognise = NoteRecogniser();
+    if (!recognise.ready()) {
+        ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
         return;
     }
     recognition::Transcription t;
@@ -257,13 +245,8 @@ void TMainForm::Notenerkennen1Click() {
     std::string error;
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        const recognition::ModelLoad load = recognition::LoadModel(model);
-        if (!load.ok) {
-            error = load.message;
-            return;
-        }
+        t = recognise.transcribe(document, host, &cancel);
         try {
-            t = recognition::TranscribeRecording(document, load.model, host, &cancel);
             if (t.error.empty() && !t.cancelled) analysis = AnalyseTempo(document, t.notes);
         } catch (const std::bad_alloc&) {
             error = "Nicht genug Speicher für die Analyse";

@@ -12,7 +12,7 @@ namespace notavox {
 bool TMainForm::SetupSound() {
     soundDevice = services_.sound;
     if (soundDevice->open()) return true;
-    ShowMessage("Konnte DirectSound (DirectX) nicht initialisieren...", MsgIcon::None, MB_OK);
+    ShowMessage(kSoundSetupFailedText, MsgIcon::None, MB_OK);
     return false;
 }
 
@@ -54,8 +54,7 @@ void TMainForm::PlayBtnClick() {
         mixer = std::make_unique<NoteMixer>(synth, playSource());
     }
     playing = true;
-    PlayBtn->setEnabled(false);
-    StopBTN->setEnabled(true);
+    UpdateCommands();
 
     PlaybackCallbacks callbacks;
     callbacks.loopChecked = [this] { return SchleifeCheck->isChecked(); };
@@ -67,9 +66,8 @@ void TMainForm::PlayBtnClick() {
     const PlaybackEnd end = runPlayback(*soundDevice, *this, callbacks);
 
     PaintBox1->hideCursor();
-    PlayBtn->setEnabled(true);
-    StopBTN->setEnabled(false);
     playing = false;
+    UpdateCommands();
     PaintBox1Paint();
     if (end == PlaybackEnd::notStarted) ShowMessage(kSoundDeviceFailedText);
 }

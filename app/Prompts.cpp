@@ -1,5 +1,6 @@
 #include "app/Prompts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -77,13 +78,22 @@ int QtPrompts::messageBox(QWidget* parent, const QString& text, const QString& c
     if (buttons & MB_CANCEL) standard |= QMessageBox::Cancel;
     if (buttons & MB_YES) standard |= QMessageBox::Yes;
     if (buttons & MB_NO) standard |= QMessageBox::No;
+    if (buttons & MB_SAVE) standard |= QMessageBox::Save;
+    if (buttons & MB_DISCARD) standard |= QMessageBox::Discard;
     if (!standard) standard = QMessageBox::Ok;
     box.setStandardButtons(standard);
+    // German captions whatever the desktop's language, each with a letter of its own.
+    if (QAbstractButton* b = box.button(QMessageBox::Save)) b->setText("&Speichern");
+    if (QAbstractButton* b = box.button(QMessageBox::Discard)) b->setText("&Verwerfen");
+    if (QAbstractButton* b = box.button(QMessageBox::Cancel)) b->setText("Abbrechen");
+    if (buttons & MB_SAVE) box.setDefaultButton(QMessageBox::Save);
     if (buttons & MB_CANCEL) box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {
         case QMessageBox::Ok: return MB_OK;
         case QMessageBox::Yes: return MB_YES;
         case QMessageBox::No: return MB_NO;
+        case QMessageBox::Save: return MB_SAVE;
+        case QMessageBox::Discard: return MB_DISCARD;
         default: return MB_CANCEL;
     }
 }

@@ -13,7 +13,7 @@ namespace notavox {
 enum class MsgIcon { None, Information, Warning, Error, Question };
 
 // Buttons of a message box, combined with |; the answer is one of them.
-enum MsgButton : int { MB_OK = 1, MB_CANCEL = 2, MB_YES = 4, MB_NO = 8 };
+enum MsgButton : int { MB_OK = 1, MB_CANCEL = 2, MB_YES = 4, MB_NO = 8, MB_SAVE = 16, MB_DISCARD = 32 };
 
 struct FileDialogRequest {
     QString title;

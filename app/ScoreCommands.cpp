@@ -12,7 +12,7 @@
 #include "app/TempoFUnit.h"
 #include "notation/ScoreExport.h"
 #include "recognition/AccurateConversion.h"
-#include "recognition/ModelLocation.h"
+#include "recognition/Recogniser.h"
 #include "view/NoteView.h"
 
 namespace notavox {
@@ -69,9 +69,9 @@ void TMainForm::SpeichernalsNotenblatt1Click() {
             return;
         }
     } else {
-        const std::string model = ModelFile();
-        if (model.empty()) {
-            ShowMessage(MissingModelText(), MsgIcon::Error);
+        const recognition::Recogniser& recognise = NoteRecogniser();
+        if (!recognise.ready()) {
+            ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
             return;
         }
         recognition::AccurateOutcome outcome;
@@ -82,7 +82,7 @@ void TMainForm::SpeichernalsNotenblatt1Click() {
         };
         StatusBar1->setPanelText(0, "Noten werden erkannt...");
         RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-            outcome = recognition::ConvertRecordingAccurate(document, fileName, host, cancel, 0, model, analyse);
+            outcome = recognise.convert(document, fileName, host, cancel, 0, analyse);
         });
         StatusBar1->setPanelText(0, QString());
         switch (outcome.result) {

@@ -52,13 +52,12 @@ void TMainForm::Wiederherstellen1Click() {
 }
 
 void TMainForm::UpdateUndoItems() {
-    Rckgngig1->setEnabled(undoHistory.canUndo());
     Rckgngig1->setText(undoHistory.canUndo() ? "&Rückgängig: " + QString::fromStdString(undoHistory.undoName())
                                              : QString("&Rückgängig"));
-    Wiederherstellen1->setEnabled(undoHistory.canRedo());
     Wiederherstellen1->setText(undoHistory.canRedo()
                                    ? "&Wiederherstellen: " + QString::fromStdString(undoHistory.redoName())
                                    : QString("&Wiederherstellen"));
+    UpdateCommands();  // the title's mark and what can be used now
 }
 
 }  // namespace notavox

@@ -21,13 +21,25 @@ struct Slot {
 
 Slot slots[kSlots];
 
-void onInterrupt(int sig) {
+// Deferrals alive, and the signal that came meanwhile (0: none).
+std::atomic<int> deferrals{0};
+std::atomic<int> pending{0};
+
+void endThrough(int sig) {
     for (Slot& s : slots) {
         if (s.state.load(std::memory_order_acquire) == 2) ::unlink(s.path);
     }
     // End through the signal itself: the default action.
     std::signal(sig, SIG_DFL);
     ::raise(sig);
+}
+
+void onInterrupt(int sig) {
+    // Noted first, counted second: a deferral that ends in between sees
+    // the note and ends the program itself.
+    pending.store(sig);
+    if (deferrals.load() > 0) return;
+    endThrough(sig);
 }
 
 }  // namespace
@@ -41,6 +53,7 @@ void InstallInterruptCleanup() {
             if (old.sa_handler == SIG_IGN) continue;  // nohup and friends
             struct sigaction sa {};
             sa.sa_handler = onInterrupt;
+            sa.sa_flags = SA_RESTART;  // a deferred signal does not break the calls it came in
             sigemptyset(&sa.sa_mask);
             sigaddset(&sa.sa_mask, SIGINT);
             sigaddset(&sa.sa_mask, SIGTERM);
@@ -48,6 +61,17 @@ void InstallInterruptCleanup() {
             ::sigaction(sig, &sa, nullptr);
         }
     });
+}
+
+InterruptDeferral::InterruptDeferral() {
+    InstallInterruptCleanup();
+    deferrals.fetch_add(1);
+}
+
+InterruptDeferral::~InterruptDeferral() {
+    if (deferrals.fetch_sub(1) == 1) {
+        if (const int sig = pending.load()) endThrough(sig);
+    }
 }
 
 void TempFileGuard::set(const std::string& path) {

@@ -11,6 +11,19 @@ namespace notavox {
 // nothing). A signal that was ignored when the program started stays ignored.
 void InstallInterruptCleanup();
 
+// While one of these lives, Ctrl+C, SIGTERM and SIGHUP wait: the handler
+// notes the signal and returns, and the last deferral to end lets it end the
+// program then (removing the registered files as usual). For the few
+// moments in which a file must not be left half written. Installs the
+// handlers when that was not done yet; SIGKILL cannot wait.
+class InterruptDeferral {
+public:
+    InterruptDeferral();
+    ~InterruptDeferral();
+    InterruptDeferral(const InterruptDeferral&) = delete;
+    InterruptDeferral& operator=(const InterruptDeferral&) = delete;
+};
+
 // A file that is removed when the program is interrupted while the guard
 // lives. The guard itself does not remove the file.
 class TempFileGuard {

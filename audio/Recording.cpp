@@ -20,7 +20,7 @@ std::string UpperExtension(const std::string& name) {
 bool IsMp3Name(const std::string& fileName) { return UpperExtension(fileName) == ".MP3"; }
 
 bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToWav& decodeToWav,
-                   std::string* cause) {
+                   std::string* cause, bool* rateRefused) {
     WavData wav;
     WavReadFailure why;
     bool ok;
@@ -43,6 +43,7 @@ bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToW
         ok = ReadWAVFile(fileName, wav, &why);
         if (!ok && cause) *cause = WavReadErrorText(why);
     }
+    if (rateRefused) *rateRefused = !ok && why.error == WavReadError::UnsupportedRate;
     if (!ok) return false;
     doc.replace(std::move(wav.block), wav.byteCount, wav.sampleRate, wav.stereo, wav.sixteenBit);
     return true;

@@ -24,7 +24,9 @@ using Mp3ToWav = std::function<std::string(const std::string& mp3Name, const std
 // opened or, for an MP3 file, when there is no decoder; `doc` is then
 // unchanged and `cause` (optional) says why, in German ("keine WAV-Datei",
 // the decoder's message, ...).
+// `rateRefused` (optional) tells a file refused for its sample rate, a
+// refusal the window names beside its fixed open message.
 bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToWav& decodeToWav,
-                   std::string* cause = nullptr);
+                   std::string* cause = nullptr, bool* rateRefused = nullptr);
 
 }  // namespace notavox

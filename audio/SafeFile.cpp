@@ -76,6 +76,15 @@ void syncFolder(const std::string& dir) {
     }
 }
 
+// Reserves the blocks of [0, size) without changing the file's size; the
+// errno of a failure (EOPNOTSUPP where the file system cannot).
+int reserveBlocks(int fd, off_t size) {
+    while (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
 std::string hiddenName(const std::string& dir, const std::string& base) {
     static std::atomic<unsigned> counter{0};
     char suffix[40];
@@ -126,19 +135,46 @@ size_t InputFile::read(uint64_t offset, void* dst, size_t n) const {
     return got;
 }
 
-const char* SaveErrorText(int error) {
+std::string SaveErrorText(int error) {
     switch (error) {
+        case 0:
+            return std::string();
         case ENAMETOOLONG:
             return "Der Dateiname ist zu lang.";
         case ENOSPC:
         case EDQUOT:
             return "Der Datenträger ist voll.";
+        case EFBIG:
+            return "Die Datei ist zu groß für den Datenträger.";
         case EROFS:
             return "Der Datenträger ist schreibgeschützt.";
         case ENXIO:
             return "Niemand liest von diesem Gerät.";
+        case EPIPE:
+            return "Niemand liest mehr von dieser Pipe.";
+        case EACCES:
+        case EPERM:
+            return "Keine Schreibberechtigung.";
+        case ENOENT:
+            return "Den Ordner gibt es nicht.";
+        case ENOTDIR:
+            return "Ein Teil des Pfads ist kein Ordner.";
+        case EISDIR:
+            return "Unter diesem Namen gibt es einen Ordner.";
+        case ELOOP:
+            return "Zu viele symbolische Verknüpfungen.";
+        case EIO:
+            return "Der Datenträger meldet einen Schreibfehler.";
+        case EMFILE:
+        case ENFILE:
+            return "Zu viele offene Dateien.";
+        case ENOMEM:
+            return "Nicht genug Speicher.";
+        case ETXTBSY:
+        case EBUSY:
+            return "Die Datei ist gerade in Benutzung.";
         default:
-            return "";
+            return "Systemfehler " + std::to_string(error) + ".";
     }
 }
 
@@ -279,26 +315,61 @@ bool SafeFile::publish() {
 }
 
 // Writes the complete copy over the contents of the destination itself, so
-// that every hard link to it sees the new file.
+// that every hard link to it sees the new file. Nothing of the destination
+// changes before the room for the new contents is reserved on the disk
+// (the only failure left after that is a fault of the device), and the
+// termination signals wait until the copy is complete.
 bool SafeFile::copyIntoDestination() {
-    const int out = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return fail(errno);
+    const off_t size = st.st_size;
+    const int out = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
     if (out < 0) return fail(errno);
+    struct stat old {};
+    if (::fstat(out, &old) != 0) {
+        const int err = errno;
+        ::close(out);
+        return fail(err);
+    }
+    // From here on the destination may change: the termination signals
+    // wait until it holds the old or the complete new contents again.
+    InterruptDeferral wait;
+    // Room first: blocks reserved beyond the old end without changing the
+    // size the other names see; where the file system cannot do that, the
+    // file grows to the new size (and goes back if even that fails).
+    int err = size > 0 ? reserveBlocks(out, size) : 0;
+    if (err == EOPNOTSUPP || err == ENOSYS) err = ::posix_fallocate(out, 0, size);
+    if (err != 0) {
+        // Back to the old size, which also frees what was reserved beyond it.
+        while (::ftruncate(out, old.st_size) != 0 && errno == EINTR) {
+        }
+        ::close(out);
+        return fail(err);
+    }
     std::string chunk(kBufferSize, '\0');
     off_t pos = 0;
     bool good = true;
-    for (;;) {
+    while (good && pos < size) {
         const ssize_t r = ::pread(fd_, chunk.data(), chunk.size(), pos);
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0) {
-            good = fail(errno);
+        if (r <= 0) {
+            good = fail(r < 0 ? errno : EIO);
             break;
         }
-        if (r == 0) break;
-        if (!writeAll(out, chunk.data(), size_t(r))) {
-            good = fail(errno);
-            break;
+        size_t done = 0;
+        while (good && done < size_t(r)) {
+            const ssize_t w = ::pwrite(out, chunk.data() + done, size_t(r) - done, pos + off_t(done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) good = fail(w < 0 ? errno : ENOSPC);
+            else done += size_t(w);
         }
         pos += r;
+    }
+    if (good) {
+        int rc;
+        while ((rc = ::ftruncate(out, size)) != 0 && errno == EINTR) {
+        }
+        if (rc != 0) good = fail(errno);
     }
     if (good && ::fsync(out) != 0) good = fail(errno);
     if (::close(out) != 0 && good) good = fail(errno);

@@ -12,7 +12,11 @@
 // What the name stands for is kept: a symbolic link keeps pointing to the
 // file it names, which is the one replaced; a device or pipe is written into
 // directly; a file with further hard links is rewritten in place once the
-// complete copy exists, so every link sees the new contents.
+// complete copy exists, so every link sees the new contents (the names are
+// one file to the user, and a rename would quietly leave the other names
+// with the old one). That rewrite starts only once the disk has room for
+// all of it, and Ctrl+C, SIGTERM and SIGHUP wait until it is done, so that
+// neither a full disk nor an interrupt leaves a cut file under any name.
 #pragma once
 
 #include <cstddef>
@@ -96,9 +100,9 @@ private:
     std::string buffer_;
 };
 
-// The German cause for a SafeFile error, for the messages of failed saves:
-// "Der Dateiname ist zu lang." and the like; empty when nothing fits better
-// than the program's own text.
-const char* SaveErrorText(int error);
+// The German cause of a failed save, for its message: "Der Datenträger ist
+// voll.", "Keine Schreibberechtigung." and the like for the errno of a
+// SafeFile (any errno has one); empty for 0.
+std::string SaveErrorText(int error);
 
 }  // namespace notavox

@@ -238,8 +238,21 @@ FormatResult ChangeFormatToStandart(AudioDocument& doc) {
     return ConvertSampleFormat(doc, kStandardFormat);
 }
 
+std::string UnsupportedSampleRateText(int64_t rate) {
+    return "Die Samplerate " + std::to_string(rate) + " Hz wird nicht unterstützt (erlaubt sind " +
+           std::to_string(kLowestSampleRate) + " bis " + std::to_string(kHighestSampleRate) + " Hz).";
+}
+
+std::string FormatResultMessage(FormatResult result, int64_t rate) {
+    if (result == FormatResult::UnsupportedRate)
+        return std::string("Das Sampleformat kann nicht geändert werden: ") + UnsupportedSampleRateText(rate);
+    return FormatResultMessage(result);
+}
+
 const char* FormatResultMessage(FormatResult result) {
     switch (result) {
+        case FormatResult::UnsupportedRate:
+            return "Das Sampleformat kann nicht geändert werden: Die Samplerate wird nicht unterstützt.";
         case FormatResult::NoSampleRate:
             return "Das Sampleformat kann nicht geändert werden: Die Aufnahme hat keine Samplerate (0 Hz).";
         case FormatResult::BadTarget:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "audio/AudioDocument.h"
 
@@ -23,7 +24,18 @@ enum class FormatResult {
     BadTarget,    // the target rate is not positive
     TooLarge,     // the new byte count would exceed 2147483647
     OutOfMemory,  // the new block could not be allocated
+    UnsupportedRate,  // the recording's rate is outside the rates the analyses take
 };
+
+// The sample rates a recording may have to be opened or analysed. Below
+// 1000 Hz a short file would stand for hours of sound (and the standard
+// format would multiply it by up to 44100); above 192000 Hz no sound card
+// records. Checked before anything is allocated.
+constexpr int64_t kLowestSampleRate = 1000;
+constexpr int64_t kHighestSampleRate = 192000;
+inline bool SampleRateSupported(int64_t rate) { return rate >= kLowestSampleRate && rate <= kHighestSampleRate; }
+// "Die Samplerate 1 Hz wird nicht unterstützt (erlaubt sind 1000 bis 192000 Hz)."
+std::string UnsupportedSampleRateText(int64_t rate);
 
 // The analysis format of the conversion to MIDI: 8-bit mono at 44100 Hz.
 constexpr SampleFormatTarget kStandardFormat{false, false, 44100};
@@ -53,5 +65,7 @@ FormatResult ChangeFormatToStandart(AudioDocument& doc);
 
 // The German message for a failed conversion; empty for success.
 const char* FormatResultMessage(FormatResult result);
+// The same naming the rate of a recording refused for it (UnsupportedRate).
+std::string FormatResultMessage(FormatResult result, int64_t rate);
 
 }  // namespace notavox

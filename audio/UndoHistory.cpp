@@ -132,6 +132,13 @@ void UndoHistory::clear() {
     undo_.clear();
     redo_.clear();
     used_ = 0;
+    base_ = ++lastId_;
+}
+
+void UndoHistory::dropOldestUndo() {
+    used_ -= undo_.front().size();
+    base_ = undo_.front().id;
+    undo_.pop_front();
 }
 
 const std::string& UndoHistory::undoName() const {
@@ -175,8 +182,7 @@ void UndoHistory::begin(const std::string& name, const AudioDocument& doc, const
             used_ -= redo_.front().size();
             redo_.pop_front();
         } else {
-            used_ -= undo_.front().size();
-            undo_.pop_front();
+            dropOldestUndo();
         }
     }
     saved_.resize(ranges.size());
@@ -262,6 +268,7 @@ bool UndoHistory::commit(const AudioDocument& doc) {
     for (const Step& r : redo_) used_ -= r.size();
     redo_.clear();
     used_ += step.size();
+    step.id = ++lastId_;
     undo_.push_back(std::move(step));
     trim();
     return true;
@@ -284,10 +291,7 @@ bool UndoHistory::swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDo
 }
 
 void UndoHistory::trim() {
-    while (used_ > limit_ && !undo_.empty()) {
-        used_ -= undo_.front().size();
-        undo_.pop_front();
-    }
+    while (used_ > limit_ && !undo_.empty()) dropOldestUndo();
     while (used_ > limit_ && !redo_.empty()) {
         used_ -= redo_.front().size();
         redo_.pop_front();

@@ -73,6 +73,11 @@ public:
     const std::string& redoName() const;
     size_t undoCount() const { return undo_.size(); }
     size_t redoCount() const { return redo_.size(); }
+    // Names the recording's state as far as the history knows it: equal
+    // values mean the same recording (undoing back to a state gives its value
+    // again); a change the history could not record, and clear(), give a new
+    // value.
+    uint64_t state() const { return undo_.empty() ? base_ : undo_.back().id; }
 
     // Undo or redo one step. False when there is none or the memory for the
     // restored recording cannot be had (then nothing changes).
@@ -101,6 +106,7 @@ private:
     };
     struct Step {
         std::string name;
+        uint64_t id = 0;  // the state after the command
         std::vector<Splice> splices;  // in ascending, non-overlapping order
         Fields fields;
         size_t size() const;
@@ -112,11 +118,14 @@ private:
     // Applies the last step of `from` and moves it to the end of `to`.
     bool swapLast(std::deque<Step>& from, std::deque<Step>& to, AudioDocument& doc);
     void trim();
+    void dropOldestUndo();
 
     size_t limit_;
     size_t used_ = 0;
     std::deque<Step> undo_;  // oldest first
     std::deque<Step> redo_;  // the next redo last
+    uint64_t base_ = 0;      // the state before the oldest undo step
+    uint64_t lastId_ = 0;
 
     // The command in progress.
     bool pending_ = false;

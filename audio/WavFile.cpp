@@ -15,6 +15,7 @@
 #include "audio/ByteOrder.h"
 #include "audio/MemoryBudget.h"
 #include "audio/SafeFile.h"
+#include "audio/SampleFormat.h"
 
 namespace notavox {
 
@@ -106,6 +107,10 @@ bool ReadWAVFile(const std::string& fileName, WavData& out, WavReadFailure* why)
         f.bits = bits;
         return failed(WavReadError::Unsupported);
     }
+    if (!SampleRateSupported(rate)) {
+        f.sampleRate = rate;
+        return failed(WavReadError::UnsupportedRate);
+    }
 
     Chunk data;
     const uint64_t afterFmt = fmt.dataOffset + fmt.size + (fmt.size & 1u);
@@ -150,6 +155,13 @@ std::string WavReadErrorText(const WavReadFailure& why) {
             if (why.channels != 1 && why.channels != 2)
                 return "nicht unterstütztes Format: " + std::to_string(why.channels) + " Kanäle";
             return "nicht unterstütztes Format";
+        case WavReadError::UnsupportedRate: {
+            // The sentence of the analyses, as a cause after "...: ".
+            std::string text = UnsupportedSampleRateText(why.sampleRate);
+            text[0] = 'd';
+            text.pop_back();
+            return text;
+        }
         case WavReadError::Empty:
             return "die Aufnahme ist leer";
         case WavReadError::Truncated:

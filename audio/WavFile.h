@@ -24,6 +24,7 @@ enum class WavReadError {
     NotRegular,    // a folder, pipe, device or socket: never waited on
     NotWav,        // no RIFF WAVE, no fmt or no data chunk
     Unsupported,   // not 8/16-bit PCM with 1 or 2 channels
+    UnsupportedRate, // a sample rate outside kLowestSampleRate..kHighestSampleRate
     Empty,         // the data chunk holds nothing
     Truncated,     // shorter than its data chunk says
     TooLarge,      // more than 2147483647 bytes of samples
@@ -36,6 +37,7 @@ struct WavReadFailure {
     uint16_t formatTag = 0; // for Unsupported
     uint16_t channels = 0;
     uint16_t bits = 0;
+    uint32_t sampleRate = 0; // for UnsupportedRate
 };
 
 // Reads a WAV file. On failure returns false and `out` holds nothing. Only

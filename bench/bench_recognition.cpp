@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "recognition/AccurateConversion.h"
+#include "recognition/Recogniser.h"
 #include "rhythm/TempoMappedExport.h"
 
 using namespace notavox;
@@ -47,8 +47,8 @@ ChordPicker pianoChords(int32_t rate) {
 void writeRandomModel(const std::string& path) {
     std::mt19937 rng(1);
     std::normal_distribution<float> normal(0.0f, 0.2f);
-    std::ofstream f(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    std::string f;
+    auto u32 = [&](uint32_t v) { f.append(reinterpret_cast<const char*>(&v), 4); };
     const std::vector<std::pair<std::string, std::vector<uint32_t>>> tensors = {
         {"l1.weight", {16, 8}},          {"l1.bias", {16}},         {"l2.weight", {16, 16, 3, 3}},
         {"l2.bias", {16}},               {"l3.weight", {16, 16, 3, 3}}, {"l3.bias", {16}},
@@ -57,14 +57,14 @@ void writeRandomModel(const std::string& path) {
         {"frame.weight", {16, 3}},       {"frame.bias", {88}},      {"velocity.weight", {16, 3}},
         {"velocity.bias", {88}},         {"decode.onset_threshold", {1}}, {"decode.frame_threshold", {1}},
         {"decode.min_frames", {1}}};
-    f.write("NVNM", 4);
-    u32(1);
+    f = "NVNM";
+    u32(recognition::kModelVersion);
     u32(uint32_t(tensors.size()));
     for (const auto& [name, dims] : tensors) {
         const uint16_t len = uint16_t(name.size());
-        f.write(reinterpret_cast<const char*>(&len), 2);
-        f.write(name.data(), std::streamsize(name.size()));
-        f.put(char(dims.size()));
+        f.append(reinterpret_cast<const char*>(&len), 2);
+        f += name;
+        f.push_back(char(dims.size()));
         size_t n = 1;
         for (uint32_t d : dims) {
             u32(d);
@@ -75,9 +75,11 @@ void writeRandomModel(const std::string& path) {
             if (name == "decode.onset_threshold") v = 0.6f;
             if (name == "decode.frame_threshold") v = 0.5f;
             if (name == "decode.min_frames") v = 3.0f;
-            f.write(reinterpret_cast<const char*>(&v), 4);
+            f.append(reinterpret_cast<const char*>(&v), 4);
         }
     }
+    u32(recognition::ModelChecksum(f.data(), f.size()));
+    std::ofstream(path, std::ios::binary) << f;
 }
 
 }  // namespace
@@ -114,7 +116,7 @@ int main(int argc, char** argv) {
         rhythmCpu = processorSeconds() - c0;
         return SaveTempoMapped(analysis, notes, TempoChoices(), fileName);
     };
-    const AccurateOutcome out = ConvertRecordingAccurate(doc, mid, host, cancel, 0, model, write);
+    const AccurateOutcome out = Recogniser(model).convert(doc, mid, host, cancel, 0, write);
     const auto t2 = Clock::now();
     if (out.result != AccurateResult::Written) {
         std::fprintf(stderr, "conversion failed: %s\n", out.message.c_str());

@@ -11,7 +11,6 @@
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
 #include "notation/ScoreExport.h"
-#include "recognition/AccurateConversion.h"
 #include "transcription/MidiConversion.h"
 
 namespace notavox::cli {
@@ -20,6 +19,7 @@ namespace {
 
 constexpr const char* kOpenFailed = "Konnte Datei nicht öffnen";
 constexpr const char* kSaveFailed = "Konnte Datei nicht speichern";
+constexpr const char* kScoreFileErrorText = "Das Notenblatt konnte nicht gespeichert werden.";
 constexpr const char* kUnknownExtensionText = "Unbekannte Dateiendung (erwartet .mid, .wav, .mp3, .musicxml oder .mxl)";
 
 }  // namespace
@@ -38,10 +38,16 @@ namespace {
 std::string withCause(const char* text, const std::string& cause) {
     return cause.empty() ? std::string(text) : std::string(text) + ": " + cause;
 }
+// "Konnte die MIDI Datei nicht erstellen! Der Datenträger ist voll."
+std::string midiFileError(int error) {
+    const std::string cause = SaveErrorText(error);
+    return cause.empty() ? std::string(kMidiFileErrorText) : std::string(kMidiFileErrorText) + " " + cause;
+}
 }  // namespace
 
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads, bool accurate, const TempoChoices& tempo) {
+                      const Mp3Codecs& codecs, unsigned threads, const recognition::Recogniser* accurate,
+                      const TempoChoices& tempo) {
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
@@ -58,20 +64,30 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
     switch (kind) {
         case OutputKind::Midi:
         case OutputKind::Score: {
-            if (accurate || kind == OutputKind::Score) {
+            if (kind == OutputKind::Score && !accurate) {
+                result.message = "Ein Notenblatt braucht die genaue Analyse";
+                break;
+            }
+            if (accurate) {
                 const std::atomic<bool> never{false};
+                int writeError = 0;
+                std::string scoreCause;
                 const recognition::NotesWriter write = [&](const std::vector<TranscribedNote>& notes,
                                                            const std::string& fileName) {
                     const TempoAnalysis analysis = AnalyseTempo(doc, notes, threads);
                     if (kind == OutputKind::Score)
-                        return notation::SaveScoreFromAnalysis(analysis, notes, tempo, fileName);
-                    return SaveTempoMapped(analysis, notes, tempo, fileName);
+                        return notation::SaveScoreFromAnalysis(analysis, notes, tempo, fileName, &scoreCause);
+                    return SaveTempoMapped(analysis, notes, tempo, fileName, &writeError);
                 };
-                const recognition::AccurateOutcome outcome =
-                    recognition::ConvertRecordingAccurate(doc, output, host, never, threads, std::string(), write);
+                const recognition::AccurateOutcome outcome = accurate->convert(doc, output, host, never, threads, write);
                 result.ok = outcome.result == recognition::AccurateResult::Written;
                 result.notes = outcome.notes;
-                if (!result.ok) result.message = outcome.message;
+                if (outcome.result == recognition::AccurateResult::FileError)
+                    result.message = kind == OutputKind::Score
+                                         ? std::string(kScoreFileErrorText) + (scoreCause.empty() ? "" : " " + scoreCause)
+                                         : midiFileError(writeError);
+                else if (!result.ok)
+                    result.message = outcome.message;
                 break;
             }
             Song song;
@@ -82,12 +98,12 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
             result.ok = outcome.result == MidiConversionResult::Written;
             result.notes = outcome.notes;
             if (outcome.result == MidiConversionResult::FormatFailed) {
-                result.message = FormatResultMessage(outcome.format);
+                result.message = FormatResultMessage(outcome.format, doc.sampleRate);
                 result.aboutInput = true;
             } else if (!result.ok) {
-                result.message = kMidiFileErrorText;
+                result.message = midiFileError(outcome.fileError);
             } else {
-                result.message = FormatResultMessage(outcome.format);
+                result.message = FormatResultMessage(outcome.format, doc.sampleRate);
             }
             break;
         }

@@ -10,6 +10,7 @@
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
 #include "audio/Recording.h"
+#include "recognition/Recogniser.h"
 #include "rhythm/TempoMappedExport.h"
 
 namespace notavox::cli {
@@ -40,12 +41,12 @@ struct JobResult {
 
 // Converts `input` to `output`; the output's extension chooses the job.
 // `threads` is the number of threads of the note detection (0: all cores).
-// `accurate` makes a MIDI output with the accurate analysis (the note
-// recogniser) instead of the one of "Speichern als MID...": a tempo-mapped
-// file with time and key signature, laid out with `tempo`. A score output
-// (.musicxml, .xml or .mxl) always comes from the accurate analysis.
+// `accurate`, when given, makes a MIDI output with the accurate analysis
+// (the note recogniser, loaded once for all jobs) instead of the one of
+// "Speichern als MID...": a tempo-mapped file with time and key signature,
+// laid out with `tempo`. A score output (.musicxml, .xml or .mxl) needs it.
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
-                      const Mp3Codecs& codecs, unsigned threads, bool accurate = false,
-                      const TempoChoices& tempo = TempoChoices());
+                      const Mp3Codecs& codecs, unsigned threads,
+                      const recognition::Recogniser* accurate = nullptr, const TempoChoices& tempo = TempoChoices());
 
 }  // namespace notavox::cli

@@ -69,7 +69,9 @@ Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings) {
             const Mp3ExportResult r =
                 SaveAsMP3File(mp3Name, doc, settings.outputRate, settings.bitRate, host, *MakeLameEncoder());
             if (r.status == Mp3ExportStatus::Ok) return std::string();
-            return r.message.empty() ? std::string("Konnte Datei nicht speichern") : r.message;
+            const std::string cause = SaveErrorText(r.error);
+            const std::string text = r.message.empty() ? std::string("Konnte Datei nicht speichern") : r.message;
+            return cause.empty() ? text : text + " " + cause;
         } catch (const EMp3Encoding& e) {
             return e.what();
         }

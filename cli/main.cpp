@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <map>
 #include <optional>
 #include <string>
@@ -294,6 +296,22 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The note model is read and checked once, before any job starts; a
+    // model that cannot be had ends the run with its message.
+    std::optional<recognition::Recogniser> recogniser;
+    // Scores always come from the accurate analysis.
+    if (std::any_of(runnable.begin(), runnable.end(), [&](const Job* j) {
+            const OutputKind kind = OutputKindOf(j->output);
+            return (accurate && kind == OutputKind::Midi) || kind == OutputKind::Score;
+        })) {
+        recogniser.emplace();
+        if (!recogniser->ready()) {
+            std::fprintf(stderr, "notavox-convert: %s\n", recogniser->message().c_str());
+            return 1;
+        }
+    }
+    const recognition::Recogniser* recognise = recogniser ? &*recogniser : nullptr;
+
     const Mp3Codecs codecs = MakeMp3Codecs(mp3);
     const unsigned cores = CoreCount();
     const unsigned workers = std::max(1u, std::min<unsigned>(cores, unsigned(runnable.size())));
@@ -308,7 +326,17 @@ int main(int argc, char** argv) {
             const size_t k = next.fetch_add(1);
             if (k >= runnable.size()) return;
             Job& j = *runnable[k];
-            j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads, accurate, tempo);
+            // A failure no step caught ends this job with a German message,
+            // never the run with a library's own text.
+            try {
+                j.result = ConvertFile(j.input, j.output, j.host, codecs, detectionThreads, recognise, tempo);
+            } catch (const std::bad_alloc&) {
+                j.result = JobResult();
+                j.result.message = "Nicht genug Speicher";
+            } catch (const std::exception&) {
+                j.result = JobResult();
+                j.result.message = "Unerwarteter Fehler bei der Umwandlung";
+            }
             j.done = true;
         }
     };

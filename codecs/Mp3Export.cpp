@@ -84,6 +84,7 @@ Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc,
     if (!file.open(path)) {
         result.status = Mp3ExportStatus::CannotCreate;
         result.message = kMsgCannotCreateMp3;
+        result.error = file.error();
         return result;
     }
 
@@ -143,6 +144,7 @@ Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc,
     if (!file.commit()) {
         result.status = Mp3ExportStatus::CannotCreate;
         result.message = kMsgCannotCreateMp3;
+        result.error = file.error();
     }
     return result;
 }

@@ -48,6 +48,7 @@ std::string Mp3BitRateMessage(int32_t outputRate);
 struct Mp3ExportResult {
     Mp3ExportStatus status = Mp3ExportStatus::Ok;
     std::string message;  // empty for Ok
+    int error = 0;        // for CannotCreate: the errno (see SaveErrorText)
 };
 
 // Encodes the whole recording into `path` in chunks of 5000 bytes. A bit

@@ -1,5 +1,6 @@
 #include "codecs/Mp3Import.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -267,6 +268,19 @@ void makeHeader(uint8_t h[44], const FormatArea& destination, uint64_t dataBytes
     PutLE32(h + 4, uint32_t(36 + dataBytes));
 }
 
+// Why the WAV file could not be made: a full folder (the folder for
+// temporary files, when the program decodes an MP3 file it opens) is named
+// as such; any other cause follows the fixed text.
+std::string cannotCreateText(const std::string& wavPath, int error) {
+    if (error == ENOSPC || error == EDQUOT) {
+        const size_t slash = wavPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string(".") : wavPath.substr(0, slash + 1);
+        return "Im Ordner " + folder + " ist kein Platz mehr für die entpackte Aufnahme.";
+    }
+    const std::string cause = SaveErrorText(error);
+    return cause.empty() ? std::string(kMsgCannotCreateWav) : std::string(kMsgCannotCreateWav) + " " + cause;
+}
+
 }  // namespace
 
 Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wavPath,
@@ -298,7 +312,7 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
     if (!wav.open(wavPath)) {
         host.SetProStatus(0);
         result.status = Mp3ImportStatus::CannotCreateOutput;
-        result.message = kMsgCannotCreateWav;
+        result.message = cannotCreateText(wavPath, wav.error());
         return result;
     }
     const int64_t size = int64_t(mp3.size());
@@ -392,7 +406,7 @@ Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wav
     if (!committed || written > 0xFFFFFFFFull) {
         ::unlink(wavPath.c_str());
         result.status = Mp3ImportStatus::CannotCreateOutput;
-        result.message = kMsgCannotCreateWav;
+        result.message = cannotCreateText(wavPath, committed ? 0 : wav.error());
     }
     return result;
 }

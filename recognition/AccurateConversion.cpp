@@ -8,9 +8,10 @@
 #include <mutex>
 
 #include "audio/Parallel.h"
+#include "audio/SampleFormat.h"
 #include "recognition/Features.h"
-#include "recognition/ModelLocation.h"
 #include "recognition/Network.h"
+#include "recognition/Recogniser.h"
 #include "recognition/NoteDecoder.h"
 #include "recognition/NoteWriter.h"
 #include "recognition/Resampler.h"
@@ -52,6 +53,10 @@ constexpr int kFramesPerFeatureItem = 64;
 Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, OperationHost& host,
                                   const std::atomic<bool>* cancel, const TranscribeOptions& options) {
     Transcription result;
+    if (!SampleRateSupported(doc.sampleRate)) {
+        result.error = UnsupportedSampleRateText(doc.sampleRate);
+        return result;
+    }
     auto stopped = [&] { return cancel && cancel->load(std::memory_order_relaxed); };
     Stopwatch clock;
     PartGroup group(options.threads);
@@ -107,7 +112,8 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
             }
         });
         if (!pieceError.empty()) {
-            result.error = "Die Umrechnung auf 16000 Hz ist fehlgeschlagen: " + pieceError;
+            // The converter's own (English) text stays out of the message.
+            result.error = "Die Umrechnung auf 16000 Hz ist fehlgeschlagen.";
             return result;
         }
         samples.assign(size_t(sb - sa), 0.0f);
@@ -161,35 +167,38 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
     return result;
 }
 
-AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
-                                         const std::atomic<bool>& cancel, unsigned threads,
-                                         const std::string& modelFile, const NotesWriter& write,
-                                         std::vector<TranscribedNote>* notesOut) {
+Transcription Recogniser::transcribe(const AudioDocument& doc, OperationHost& host, const std::atomic<bool>* cancel,
+                                     const TranscribeOptions& options) const {
+    Transcription t;
+    if (!ready_) {
+        t.error = message_;
+        return t;
+    }
+    try {
+        t = TranscribeRecording(doc, model_, host, cancel, options);
+    } catch (const std::bad_alloc&) {
+        t = Transcription();
+        t.error = "Nicht genug Speicher für die Analyse";
+    }
+    return t;
+}
+
+AccurateOutcome Recogniser::convert(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
+                                    const std::atomic<bool>& cancel, unsigned threads, const NotesWriter& write,
+                                    std::vector<TranscribedNote>* notesOut) const {
     AccurateOutcome outcome;
     if (doc.byteCount == 0 || !doc.sampleData) {
         outcome.message = kMidiFileErrorText;
         return outcome;
     }
-    const std::string path = modelFile.empty() ? FindModelFile() : modelFile;
-    if (path.empty()) {
+    if (!ready_) {
         outcome.result = AccurateResult::ModelError;
-        outcome.message = std::string("Die Modelldatei ") + kModelFileName + " wurde nicht gefunden";
-        return outcome;
-    }
-    const ModelLoad load = LoadModel(path);
-    if (!load.ok) {
-        outcome.result = AccurateResult::ModelError;
-        outcome.message = load.message;
+        outcome.message = message_;
         return outcome;
     }
     TranscribeOptions options;
     options.threads = threads;
-    Transcription t;
-    try {
-        t = TranscribeRecording(doc, load.model, host, &cancel, options);
-    } catch (const std::bad_alloc&) {
-        t.error = "Nicht genug Speicher für die Analyse";
-    }
+    Transcription t = transcribe(doc, host, &cancel, options);
     outcome.frames = t.frames;
     outcome.times = t.times;
     if (t.cancelled || !t.error.empty()) {

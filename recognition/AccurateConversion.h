@@ -50,7 +50,9 @@ struct Transcription {
 
 // The notes of the recording. Progress goes to host.SetProStatus (0..100)
 // on the calling thread; `cancel`, when given and set, ends the work early
-// with `cancelled`. The recording is only read.
+// with `cancelled`. The recording is only read. A sample rate outside
+// kLowestSampleRate..kHighestSampleRate is refused (`error`) before
+// anything is allocated.
 Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, OperationHost& host,
                                   const std::atomic<bool>* cancel = nullptr, const TranscribeOptions& options = {});
 
@@ -67,18 +69,7 @@ struct AccurateOutcome {
 inline constexpr const char* kCancelledText = "Die Umwandlung wurde abgebrochen.";
 
 // Writes the notes found to the file; false when it could not be written.
+// The whole conversion runs through Recogniser::convert.
 using NotesWriter = std::function<bool(const std::vector<TranscribedNote>& notes, const std::string& fileName)>;
-
-// The whole conversion, as the converter and the window run it: the model is
-// found beside the program (or read from `modelFile` when given), the notes
-// are written to `fileName` by `write`, or when it is empty in the layout of
-// "Speichern als MID..." (WriteNotesAsMIDI). With no recording nothing is
-// written. The progress ends at 0. `notesOut`, when given, receives the notes
-// that were written (the window shows them).
-AccurateOutcome ConvertRecordingAccurate(const AudioDocument& doc, const std::string& fileName, OperationHost& host,
-                                         const std::atomic<bool>& cancel, unsigned threads = 0,
-                                         const std::string& modelFile = std::string(),
-                                         const NotesWriter& write = NotesWriter(),
-                                         std::vector<TranscribedNote>* notesOut = nullptr);
 
 }  // namespace notavox::recognition

@@ -1,10 +1,11 @@
 #include "recognition/Model.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
+
+#include "audio/SafeFile.h"
 
 namespace notavox::recognition {
 
@@ -49,12 +50,39 @@ std::string shapeText(const std::vector<uint32_t>& dims) {
 
 }  // namespace
 
-ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
-    Reader in(bytes);
+uint32_t ModelChecksum(const char* data, size_t size) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = c & 1u ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) crc = table[(crc ^ uint8_t(data[i])) & 0xFFu] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+ModelLoad ParseModel(const std::string& file, const std::string& fileName) {
     char magic[4];
     uint32_t version = 0, count = 0;
-    if (!in.take(magic, 4) || std::memcmp(magic, "NVNM", 4) != 0) return fail(fileName, "keine Modelldatei");
-    if (!in.value(version) || version != 1) return fail(fileName, "unbekannte Version");
+    {
+        Reader head(file);
+        if (!head.take(magic, 4) || std::memcmp(magic, "NVNM", 4) != 0) return fail(fileName, "keine Modelldatei");
+        if (!head.value(version) || version != kModelVersion) return fail(fileName, "unbekannte Version");
+    }
+    // The checksum first: a damaged file is refused before any of its
+    // values is looked at.
+    if (file.size() < 16) return fail(fileName, "Datei ist zu kurz");
+    const std::string bytes = file.substr(0, file.size() - 4);
+    uint32_t stored = 0;
+    for (size_t i = 0; i < 4; ++i) stored |= uint32_t(uint8_t(file[bytes.size() + i])) << (8 * i);
+    if (ModelChecksum(bytes.data(), bytes.size()) != stored) return fail(fileName, "Prüfsumme stimmt nicht");
+    Reader in(bytes);
+    in.take(magic, 4);
+    in.value(version);
     if (!in.value(count)) return fail(fileName, "Datei ist zu kurz");
     std::map<std::string, Tensor> tensors;
     for (uint32_t t = 0; t < count; ++t) {
@@ -80,6 +108,9 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
             in.value(u);
             std::memcpy(&f, &u, 4);
             if (!std::isfinite(f)) return fail(fileName, "ungültiger Wert in " + name);
+            // The decoding settings have ranges of their own, below.
+            if (std::fabs(f) > kLargestWeight && name.rfind("decode.", 0) != 0)
+                return fail(fileName, "Wert außerhalb des Bereichs in " + name);
         }
         tensors[name] = std::move(tensor);
     }
@@ -107,7 +138,8 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
     };
     const uint32_t c1 = firstDim("l1.weight"), c2 = firstDim("l2.weight"), c3 = firstDim("l3.weight");
     for (uint32_t c : {c1, c2, c3})
-        if (c > 1024 || (c == 0 && tensors.count("l1.weight") && tensors.count("l2.weight") && tensors.count("l3.weight")))
+        if (c > kMostChannels ||
+            (c == 0 && tensors.count("l1.weight") && tensors.count("l2.weight") && tensors.count("l3.weight")))
             return fail(fileName, "ungültige Kanalzahl");
     get("l1.weight", {c1, 8}, m.l1Weight);
     get("l1.bias", {c1}, m.l1Bias);
@@ -138,10 +170,20 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
     Tensor overtoneVelocity;
     if (tensors.count("decode.overtone_velocity")) get("decode.overtone_velocity", {1}, overtoneVelocity);
     if (!problem.empty()) return fail(fileName, problem);
-    if (!(minFrames.data[0] >= 0 && minFrames.data[0] < 100000)) return fail(fileName, "ungültige Mindestlänge");
-    if (!overtoneFrames.data.empty() && !(overtoneFrames.data[0] >= 0 && overtoneFrames.data[0] < 100))
+    // The decoding settings: thresholds of a probability strictly between
+    // 0 and 1, whole frame counts, ratios that can be met.
+    auto whole = [](const Tensor& t, float lo, float hi) {
+        const float v = t.data[0];
+        return v >= lo && v <= hi && v == std::round(v);
+    };
+    auto within = [](const Tensor& t, float lo, float hi) { return t.data[0] >= lo && t.data[0] <= hi; };
+    if (!(onThr.data[0] > 0.0f && onThr.data[0] < 1.0f)) return fail(fileName, "ungültige Anschlagschwelle");
+    if (!(frThr.data[0] > 0.0f && frThr.data[0] < 1.0f)) return fail(fileName, "ungültige Halteschwelle");
+    if (!whole(minFrames, 1, 1000)) return fail(fileName, "ungültige Mindestlänge");
+    if (!overtoneRatio.data.empty() && !within(overtoneRatio, 0, 10)) return fail(fileName, "ungültiges Obertonverhältnis");
+    if (!overtoneFrames.data.empty() && !whole(overtoneFrames, 0, 99))
         return fail(fileName, "ungültiger Obertonabstand");
-    if (!overtoneVelocity.data.empty() && !(overtoneVelocity.data[0] >= 0 && overtoneVelocity.data[0] < 100))
+    if (!overtoneVelocity.data.empty() && !within(overtoneVelocity, 0, 10))
         return fail(fileName, "ungültiges Lautstärkeverhältnis");
     m.c1 = int(c1);
     m.c2 = int(c2);
@@ -159,13 +201,16 @@ ModelLoad ParseModel(const std::string& bytes, const std::string& fileName) {
 }
 
 ModelLoad LoadModel(const std::string& fileName) {
-    std::ifstream f(fileName, std::ios::binary);
-    if (!f) {
+    const InputFile file(fileName);
+    if (file.notRegular()) return fail(fileName, "keine gewöhnliche Datei");
+    if (!file.isOpen()) {
         ModelLoad r;
         r.message = "Konnte die Modelldatei " + fileName + " nicht öffnen";
         return r;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (file.size() > kModelFileLimit) return fail(fileName, "Datei ist zu groß");
+    std::string bytes(size_t(file.size()), '\0');
+    if (!file.readAll(0, bytes.data(), bytes.size())) return fail(fileName, "Datei kann nicht gelesen werden");
     return ParseModel(bytes, fileName);
 }
 

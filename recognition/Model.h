@@ -1,8 +1,11 @@
 // The trained note recogniser's weights, read from a .nvm file: "NVNM",
-// version 1, then named float32 tensors (little-endian). The channel counts
-// come from the shapes in the file.
+// version 2, the tensor count, then named float32 tensors (little-endian),
+// and last the CRC-32 of everything before it (the polynomial of zlib), so
+// that a damaged file is refused as a whole. The channel counts come from
+// the shapes in the file; every value is checked against its range.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,7 +46,19 @@ struct ModelLoad {
     Model model;
 };
 
+// The version the reader takes, the largest file it reads, the largest
+// channel count and the largest magnitude of a weight or bias.
+constexpr uint32_t kModelVersion = 2;
+constexpr uint64_t kModelFileLimit = uint64_t(16) << 20;
+constexpr uint32_t kMostChannels = 256;
+constexpr float kLargestWeight = 1000.0f;
+
+// CRC-32 (reflected polynomial 0xEDB88320, as zlib's crc32) of the bytes.
+uint32_t ModelChecksum(const char* data, size_t size);
+
 // Reads and checks a weights file: every tensor there with the right shape.
+// Only a regular file up to kModelFileLimit is read; a folder, pipe or
+// device is refused at once without waiting on it.
 ModelLoad LoadModel(const std::string& fileName);
 // The same from the file's bytes; `fileName` only names it in messages.
 ModelLoad ParseModel(const std::string& bytes, const std::string& fileName);

@@ -12,7 +12,6 @@ namespace notavox::recognition {
 namespace {
 
 constexpr int kShifts[8] = {-36, 0, 36, 57, 72, 84, 93, 101};
-constexpr int kStackBins = 264;  // 3 per key
 constexpr int kBlock = 8;        // output channels computed together
 constexpr int kLeft = 16;        // zero columns before the computed ones
 constexpr int kSpan = 256;       // computed columns of every layer

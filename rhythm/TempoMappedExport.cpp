@@ -57,11 +57,11 @@ TempoMappedLayout LayOutTempoMapped(const TempoAnalysis& analysis, const std::ve
 }
 
 bool SaveTempoMapped(const TempoAnalysis& analysis, const std::vector<TranscribedNote>& notes,
-                     const TempoChoices& choices, const std::string& fileName) {
+                     const TempoChoices& choices, const std::string& fileName, int* error) {
     const TempoMappedLayout layout = LayOutTempoMapped(analysis, notes, choices);
     Song song;
     FillTempoMappedSong(song, layout.placed, layout.metre, layout.key);
-    return SaveAsMIDI(song, fileName);
+    return SaveAsMIDI(song, fileName, error);
 }
 
 std::vector<BeatLine> BeatLines(const TempoAnalysis& analysis, const TempoMappedLayout& layout,

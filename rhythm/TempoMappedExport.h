@@ -59,9 +59,10 @@ TempoMappedLayout LayOutTempoMapped(const TempoAnalysis& analysis, const std::ve
                                     const TempoChoices& choices);
 
 // Lays out and writes the file, replacing an old one only when the new one
-// is complete; false when it could not be written.
+// is complete; false when it could not be written (`error`, optional: the
+// errno, see SaveErrorText).
 bool SaveTempoMapped(const TempoAnalysis& analysis, const std::vector<TranscribedNote>& notes,
-                     const TempoChoices& choices, const std::string& fileName);
+                     const TempoChoices& choices, const std::string& fileName, int* error = nullptr);
 
 // The beats of the layout as lines for a view: each beat's time and whether
 // it starts a bar, up to `seconds` (the length of the recording). A fixed

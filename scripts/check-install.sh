@@ -15,7 +15,7 @@ for f in bin/notavox bin/notavox-convert \
          share/icons/hicolor/16x16/apps/notavox.png share/icons/hicolor/32x32/apps/notavox.png \
          share/icons/hicolor/48x48/apps/notavox.png share/icons/hicolor/64x64/apps/notavox.png \
          share/icons/hicolor/128x128/apps/notavox.png share/icons/hicolor/256x256/apps/notavox.png \
-         share/man/man1/notavox-convert.1; do
+         share/man/man1/notavox.1.gz share/man/man1/notavox-convert.1.gz; do
   [ -s "$prefix/$f" ] || { echo "check-install: $f is missing" >&2; exit 1; }
 done
 if [ -f recognition/model/notes.nvm ]; then
@@ -25,16 +25,40 @@ fi
 desktop-file-validate "$prefix/share/applications/notavox.desktop"
 grep -q '^MimeType=.*audio/x-wav.*audio/mpeg' "$prefix/share/applications/notavox.desktop"
 "$prefix/bin/notavox-convert" --help | grep -q 'notavox-convert'
-if command -v man >/dev/null; then
-  warnings="$(man --warnings -l -Tutf8 "$prefix/share/man/man1/notavox-convert.1" 2>&1 >/dev/null || true)"
-  [ -z "$warnings" ] || { echo "check-install: man page: $warnings" >&2; exit 1; }
-fi
+
+# The man pages: compressed without a name or a time in the header (the same
+# bytes on every build), no page left uncompressed, rendered without a
+# warning, with a NAME line that whatis can read, and every option the
+# converter's help names described in its page.
+for page in notavox notavox-convert; do
+  gz="$prefix/share/man/man1/$page.1.gz"
+  [ ! -e "$prefix/share/man/man1/$page.1" ] || { echo "check-install: $page.1 is installed uncompressed" >&2; exit 1; }
+  gzip -t "$gz" || { echo "check-install: $page.1.gz is no gzip file" >&2; exit 1; }
+  header="$(head -c 8 "$gz" | od -An -tx1 | tr -d ' \n')"
+  [ "${header:6:2}" = 00 ] && [ "${header:8:8}" = 00000000 ] ||
+    { echo "check-install: $page.1.gz carries a name or a time ($header)" >&2; exit 1; }
+  source_page="$(gzip -dc "$gz")"
+  warnings="$(groff -k -ww -z -man -Tutf8 <<<"$source_page" 2>&1 || true)"
+  if command -v man >/dev/null; then
+    warnings+="$(man --warnings -l -Tutf8 "$gz" 2>&1 >/dev/null || true)"
+  fi
+  [ -z "$warnings" ] || { echo "check-install: man page $page: $warnings" >&2; exit 1; }
+  if command -v lexgrog >/dev/null; then
+    lexgrog "$gz" | grep -q "\"$page - " || { echo "check-install: $page(1) has no NAME line for whatis" >&2; exit 1; }
+  fi
+done
+documented="$(gzip -dc "$prefix/share/man/man1/notavox-convert.1.gz" | sed 's/\\-/-/g')"
+for option in $("$prefix/bin/notavox-convert" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+  grep -q -- "$option" <<<"$documented" ||
+    { echo "check-install: the man page of notavox-convert does not describe $option" >&2; exit 1; }
+done
 
 (cd "$build" && rm -f notavox_*.deb && cpack -G DEB >/dev/null)
 deb="$(ls "$build"/notavox_*.deb)"
 contents="$(dpkg-deb -c "$deb")"
 for f in ./usr/bin/notavox ./usr/bin/notavox-convert ./usr/share/applications/notavox.desktop \
-         ./usr/share/icons/hicolor/48x48/apps/notavox.png ./usr/share/man/man1/notavox-convert.1; do
+         ./usr/share/icons/hicolor/48x48/apps/notavox.png ./usr/share/man/man1/notavox.1.gz \
+         ./usr/share/man/man1/notavox-convert.1.gz; do
   grep -q " $f\$" <<<"$contents" || { echo "check-install: the package lacks $f" >&2; exit 1; }
 done
 depends="$(dpkg-deb -f "$deb" Depends)"

@@ -14,6 +14,7 @@ install_packages \
   sox libsox-fmt-mp3 mpg123 lame python3 python3-mido \
   xvfb xauth xdotool imagemagick x11-utils \
   pulseaudio pulseaudio-utils \
+  groff-base man-db clang \
   fonts-dejavu-core \
   desktop-file-utils \
   zlib1g-dev musescore3

@@ -1,6 +1,8 @@
 #include "sound/PlaybackLoop.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace notavox {
@@ -60,36 +62,80 @@ int64_t cursorColumn(int64_t sampleIndex, int32_t zoom, int32_t scroll) {
     return (sampleIndex - z * scroll) / z;
 }
 
+void HeardPosition::written(double position, double step, int64_t limit) {
+    blocks_.push_back({position, step, limit});
+    ++count_;
+    // What is heard lags what is written by a few blocks at most; half a
+    // minute of them is more than any sound system keeps.
+    while (blocks_.size() > 120) {
+        blocks_.pop_front();
+        ++first_;
+    }
+}
+
+int64_t HeardPosition::sourceFrame(int64_t heard) const {
+    if (blocks_.empty()) return range_.start;
+    if (heard < 0) heard = std::max<int64_t>(0, (count_ - 2) * kBlockFrames);
+    int64_t b = heard / kBlockFrames;
+    int64_t k = heard % kBlockFrames;
+    if (b < first_) {
+        b = first_;
+        k = 0;
+    } else if (b >= count_) {
+        // All of it was heard: the position after the last frame.
+        b = count_ - 1;
+        k = kBlockFrames;
+    }
+    const Block& block = blocks_[static_cast<size_t>(b - first_)];
+    const int64_t p = roundHalfEven(block.position + static_cast<double>(k) * block.step);
+    return std::min(p, block.limit);
+}
+
 PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const PlaybackCallbacks& callbacks) {
     const PlaybackRange range = playbackRange(callbacks.recording());
     double position = range.start;
     std::vector<int16_t> block(kBlockSamples, 0);
     host.setStopRequested(false);
 
+    HeardPosition heard(range);
+    int64_t drawn = std::numeric_limits<int64_t>::min();
+    const auto drawHeard = [&](int64_t heardFrames) {
+        const AudioDocument& doc = callbacks.recording();
+        const int64_t frame = heard.sourceFrame(heardFrames);
+        const ViewScroll view = callbacks.view();
+        const int64_t column = cursorColumn(doc.stereo ? frame * 2 : frame, view.zoom, view.position);
+        if (column == drawn) return;
+        drawn = column;
+        callbacks.drawCursor(column);
+    };
+    const SoundDevice::Waiting moveCursor = [&] { drawHeard(device.heardFrames()); };
+
     // The first block is silence: what is computed from here on is heard one
-    // block after it was computed.
+    // block after it was computed, or later, as the device tells.
+    heard.written(range.start, 0, range.start);
     if (!device.start() || device.write(block.data()) != SoundWrite::written) {
         device.stop();
         host.setStopRequested(true);
         return PlaybackEnd::notStarted;
     }
+    moveCursor();
 
     PlaybackEnd outcome = PlaybackEnd::finished;
     for (;;) {
         host.ProcessMessages();
         const AudioDocument& doc = callbacks.recording();
         const int64_t frames = doc.frameCount();
-        const int64_t last = fillBlock(doc, range.end, position, block.data(), callbacks.mixer);
+        const double first = position;
+        fillBlock(doc, range.end, position, block.data(), callbacks.mixer);
+        heard.written(first, static_cast<double>(doc.sampleRate) / kPlaybackRate, std::min<int64_t>(range.end, frames));
 
-        const ViewScroll view = callbacks.view();
-        callbacks.drawCursor(cursorColumn(doc.stereo ? last * 2 : last, view.zoom, view.position));
-
-        if (device.write(block.data()) != SoundWrite::written) {
+        if (device.write(block.data(), moveCursor) != SoundWrite::written) {
             // A device that stops taking blocks ends playback like STOP.
             host.setStopRequested(true);
             outcome = PlaybackEnd::deviceFailed;
             break;
         }
+        moveCursor();
         const bool exhausted = position >= range.end || position >= static_cast<double>(frames);
         if (exhausted && callbacks.loopChecked()) position = range.start;
         if (host.stopRequested()) {
@@ -99,7 +145,13 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
         if (position >= range.end || position >= static_cast<double>(frames)) break;
     }
 
-    if (outcome == PlaybackEnd::finished) device.drain();
+    if (outcome == PlaybackEnd::finished) {
+        device.drain(moveCursor);
+        // Everything was played: a device that cannot tell has its cursor
+        // at the end as well.
+        const int64_t played = device.heardFrames();
+        drawHeard(played < 0 ? std::numeric_limits<int64_t>::max() : played);
+    }
     device.stop();
     return outcome;
 }

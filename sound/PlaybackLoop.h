@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 
 #include "audio/AudioDocument.h"
@@ -56,6 +57,36 @@ struct ViewScroll {
     int32_t position = 0;
 };
 
+// Where the cursor stands: the source frame being heard, worked out from the
+// device's account of its played position and the blocks written so far.
+class HeardPosition {
+public:
+    explicit HeardPosition(PlaybackRange range) : range_(range) {}
+
+    // One block was handed to the device: its first frame played source
+    // position `position`, each further one `step` more (as fillBlock
+    // advances), and frames at or past `limit` are silence. The first block
+    // of a playback is the leading silence (step 0 at the range's start).
+    void written(double position, double step, int64_t limit);
+
+    // The source frame heard when the device has played `heard` output frames
+    // of the blocks written; a device that cannot tell (-1) is taken to
+    // play the block before the last one written. Silence after the range's
+    // end stands at the end: the cursor stops there.
+    int64_t sourceFrame(int64_t heard) const;
+
+private:
+    struct Block {
+        double position;
+        double step;
+        int64_t limit;
+    };
+    PlaybackRange range_;
+    std::deque<Block> blocks_;  // the last ones written, from block `first_` on
+    int64_t first_ = 0;
+    int64_t count_ = 0;         // blocks written in all
+};
+
 struct PlaybackCallbacks {
     // Whether "In einer Schleife kontinuierlich abspielen" is ticked now.
     std::function<bool()> loopChecked;
@@ -64,7 +95,9 @@ struct PlaybackCallbacks {
     std::function<const AudioDocument&()> recording;
     // The view's zoom and scroll position now.
     std::function<ViewScroll()> view;
-    // Moves the cursor line to view column `column`.
+    // Moves the cursor line to view column `column`: the sample being
+    // heard. Called whenever that column changes, also while the device
+    // is waited for.
     std::function<void(int64_t column)> drawCursor;
     // What is heard besides (or instead of) the recording; null: the
     // recording alone.
@@ -80,8 +113,9 @@ enum class PlaybackEnd {
 
 // Plays the range of the recording as it is when called. Clears the host's
 // stop flag, starts the device with one block of silence, then per block:
-// pumps messages, reads the recording afresh, fills and positions the cursor,
-// writes the block, and restarts the range in loop mode. Ends when the range
+// pumps messages, reads the recording afresh, fills and writes the block, and
+// restarts the range in loop mode; the cursor follows what the device says
+// it has played, while it is waited for too. Ends when the range
 // is exhausted outside loop mode (after the device has played everything),
 // when the stop flag is set, or when the device fails (as if STOP had been
 // pressed). The device is stopped when this returns.

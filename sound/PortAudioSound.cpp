@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -100,6 +101,8 @@ public:
         }
         running_ = true;
         bufferFrames_ = room;
+        written_ = 0;
+        heard_ = 0;
         return true;
     }
 
@@ -116,6 +119,7 @@ public:
             // The room first seen may have been read before the stream
             // settled; the largest room seen is the size of the empty buffer.
             bufferFrames_ = std::max(bufferFrames_, room);
+            learnHeard(room);
             const long ahead = bufferFrames_ - room;
             const long allowed = std::min(room, kMostAheadFrames - ahead);
             if (allowed <= 0) {
@@ -129,6 +133,7 @@ public:
                 Pa_WriteStream(stream_, data + done * kPlaybackChannels, static_cast<unsigned long>(n));
             if (err != paNoError && err != paOutputUnderflowed) return SoundWrite::failed;
             done += n;
+            written_ += n;
             progressed();
             deadline = Clock::now() + kLimit;
         }
@@ -148,6 +153,7 @@ public:
         while (Clock::now() < deadline) {
             const long room = Pa_GetStreamWriteAvailable(stream_);
             if (room < 0 || room >= bufferFrames_) break;
+            learnHeard(room);
             if (room != last) {
                 last = room;
                 progressed();
@@ -155,6 +161,8 @@ public:
             std::this_thread::sleep_for(milliseconds(2));
         }
     }
+
+    int64_t heardFrames() const override { return heard_; }
 
     void stop() override {
         if (!running_) return;
@@ -177,10 +185,23 @@ public:
     }
 
 private:
+    // What is written and still in the stream's buffer is not heard yet,
+    // nor what the device behind it holds (its output latency beyond that
+    // buffer, as PortAudio reports it). `room`: the buffer's free room now.
+    void learnHeard(long room) {
+        const long queued = bufferFrames_ - room;
+        long behind = 0;
+        if (const PaStreamInfo* info = Pa_GetStreamInfo(stream_))
+            behind = std::max(0L, static_cast<long>(info->outputLatency * kPlaybackRate) - bufferFrames_);
+        heard_ = std::max<int64_t>(0, written_ - queued - behind);
+    }
+
     PaStream* stream_ = nullptr;
     bool initialised_ = false;
     bool running_ = false;
     long bufferFrames_ = 0;  // room in the stream's buffer when it is empty
+    int64_t written_ = 0;    // frames written since the stream started
+    std::atomic<int64_t> heard_{-1};
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -61,6 +62,7 @@ public:
         written_ = 0;
         lastTaken_ = Clock::now();
         lastLatency_ = static_cast<pa_usec_t>(-1);
+        heard_ = 0;
         return true;
     }
 
@@ -100,12 +102,35 @@ public:
         return SoundWrite::written;
     }
 
+    // Waits for the drain while asking the server for its played position,
+    // so that the cursor follows the end of the sound as well.
     void drain(const Progress& progressed) override {
         if (!running_) return;
+        pa_operation* op = nullptr;
+        {
+            Lock lock(loop_);
+            if (usable()) op = pa_stream_drain(stream_, done, loop_);
+        }
+        if (!op) return;
+        for (;;) {
+            {
+                Lock lock(loop_);
+                if (pa_operation_get_state(op) != PA_OPERATION_RUNNING) break;
+            }
+            pa_usec_t latency = 0;
+            const int64_t before = heard_;
+            if (!freshLatency(latency)) break;
+            if (heard_ != before) progressed();
+            std::this_thread::sleep_for(milliseconds(3));
+        }
         Lock lock(loop_);
-        if (usable()) await(pa_stream_drain(stream_, done, loop_));
+        // Drained: the server has played all of it.
+        if (pa_operation_get_state(op) == PA_OPERATION_DONE) heard_ = std::max<int64_t>(heard_, written_);
+        pa_operation_unref(op);
         progressed();
     }
+
+    int64_t heardFrames() const override { return heard_; }
 
     void stop() override {
         if (!running_) return;
@@ -210,13 +235,17 @@ private:
 
     // What is written and not yet heard, asked of the server now: between
     // the server's own reports the client would guess, and a stream that
-    // waits for its first block would seem to be playing.
+    // waits for its first block would seem to be playing. Also learns the
+    // played position: the stream's time is what the sink has played of it.
     bool freshLatency(pa_usec_t& latency) {
         Lock lock(loop_);
         if (!usable() || !await(pa_stream_update_timing_info(stream_, done, loop_))) return false;
         int negative = 0;
         if (pa_stream_get_latency(stream_, &latency, &negative) < 0) return false;
         if (negative) latency = 0;
+        pa_usec_t time = 0;
+        if (pa_stream_get_time(stream_, &time) == 0)
+            heard_ = static_cast<int64_t>(time * static_cast<pa_usec_t>(kPlaybackRate) / 1000000u);
         return true;
     }
 
@@ -228,6 +257,7 @@ private:
     Clock::time_point first_;  // when the first of them was written
     Clock::time_point lastTaken_;  // when the server was last seen taking audio
     pa_usec_t lastLatency_ = 0;    // what was not yet heard at the last look
+    std::atomic<int64_t> heard_{-1};  // frames of the stream played, by the server
 };
 
 }  // namespace

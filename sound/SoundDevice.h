@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace notavox {
 
@@ -17,6 +18,9 @@ constexpr int32_t kBlockBytes = kBlockSamples * 2;  // 44100
 // How long the device may take no part of a block before playback gives up
 // on it (a sound server that went away must not hang the window).
 constexpr int32_t kBlockWriteLimitMs = 2000;
+
+// How often a waiting write() or drain() calls back (see Waiting).
+constexpr int32_t kWaitingCallMs = 20;
 
 enum class SoundWrite {
     written,   // the whole block is with the device
@@ -36,14 +40,27 @@ public:
     // Starts the stream; the blocks written from now on are played in order.
     virtual bool start() = 0;
 
+    // Called on the caller's thread about every kWaitingCallMs while write()
+    // or drain() wait for the device, so that the caller can move the
+    // playback cursor meanwhile.
+    using Waiting = std::function<void()>;
+
     // Hands one block (kBlockSamples interleaved values, left first) to the
     // device and returns once it has all been taken, or once the device has
     // taken nothing for kBlockWriteLimitMs.
-    virtual SoundWrite write(const int16_t* block) = 0;
+    virtual SoundWrite write(const int16_t* block, const Waiting& waiting) = 0;
+    SoundWrite write(const int16_t* block) { return write(block, Waiting()); }
 
     // Returns once everything written so far has been played (bounded by the
     // same limit), so that the end of what was written is heard.
-    virtual void drain() = 0;
+    virtual void drain(const Waiting& waiting) = 0;
+    void drain() { drain(Waiting()); }
+
+    // How many frames of what was written since start() have been heard, by
+    // the sound system's own account of its played position (what it still
+    // buffers and its latency to the speakers taken off); -1 when the device
+    // cannot tell. May be asked at any time, also while write() waits.
+    virtual int64_t heardFrames() const = 0;
 
     // Stops the stream at once; whatever is still buffered is dropped.
     virtual void stop() = 0;

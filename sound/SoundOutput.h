@@ -29,6 +29,10 @@ public:
     virtual SoundWrite write(const int16_t* block, const Progress& progressed) = 0;
     // Returns once what was written has been played, bounded by the limit.
     virtual void drain(const Progress& progressed) = 0;
+    // Frames of the running stream heard so far, by the sound system's own
+    // account as last learnt in write() or drain(); -1 when not known. Safe
+    // to ask from any thread while the worker is in a call.
+    virtual int64_t heardFrames() const = 0;
     // Stops at once; buffered audio is dropped.
     virtual void stop() = 0;
     // Releases the output.

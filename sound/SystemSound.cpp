@@ -1,5 +1,7 @@
 #include "sound/SystemSound.h"
 
+#include <atomic>
+
 #include "sound/PortAudioSound.h"
 #include "sound/PulseSound.h"
 
@@ -20,25 +22,30 @@ public:
             active_ = second_.get();
         return active_ != nullptr;
     }
-    bool start() override { return active_ && active_->start(); }
+    bool start() override { return active_ && active_.load()->start(); }
     SoundWrite write(const int16_t* block, const Progress& progressed) override {
-        return active_ ? active_->write(block, progressed) : SoundWrite::failed;
+        return active_ ? active_.load()->write(block, progressed) : SoundWrite::failed;
     }
     void drain(const Progress& progressed) override {
-        if (active_) active_->drain(progressed);
+        if (active_) active_.load()->drain(progressed);
+    }
+    int64_t heardFrames() const override {
+        const SoundOutput* active = active_;
+        return active ? active->heardFrames() : -1;
     }
     void stop() override {
-        if (active_) active_->stop();
+        if (active_) active_.load()->stop();
     }
     void close() override {
-        if (active_) active_->close();
+        if (active_) active_.load()->close();
         active_ = nullptr;
     }
 
 private:
     std::unique_ptr<SoundOutput> first_;
     std::unique_ptr<SoundOutput> second_;
-    SoundOutput* active_ = nullptr;
+    // Read by heardFrames() from the caller's thread.
+    std::atomic<SoundOutput*> active_{nullptr};
 };
 
 }  // namespace

@@ -113,9 +113,11 @@ namespace {
 
 // Queues `op` and waits for its result. With `progressive` set the wait lasts
 // as long as the worker reports progress at least once per limit; otherwise
-// it is bounded by `limit`. Returns -1 when the caller gave up: a job not yet
-// begun is withdrawn, a running one finishes unobserved.
-int call(ThreadedSound::Worker& w, Op op, milliseconds limit, bool progressive) {
+// it is bounded by `limit`. `waiting`, when given, runs on the caller's
+// thread every kWaitingCallMs of the wait. Returns -1 when the caller gave
+// up: a job not yet begun is withdrawn, a running one finishes unobserved.
+int call(ThreadedSound::Worker& w, Op op, milliseconds limit, bool progressive,
+         const SoundDevice::Waiting& waiting = {}) {
     if (w.onCaller) return w.execute(op);
     std::unique_lock<std::mutex> lock(w.mutex);
     if (w.exited) return -1;
@@ -137,7 +139,12 @@ int call(ThreadedSound::Worker& w, Op op, milliseconds limit, bool progressive) 
                                     std::chrono::duration_cast<Clock::duration>(limit + kHandOver).count()
                               : now - begun > limit;
         if (late) break;
-        w.changed.wait_for(lock, milliseconds(50));
+        w.changed.wait_for(lock, milliseconds(kWaitingCallMs));
+        if (waiting && w.results.find(id) == w.results.end()) {
+            lock.unlock();
+            waiting();
+            lock.lock();
+        }
     }
     const auto queued = std::find_if(w.jobs.begin(), w.jobs.end(), [id](const auto& j) { return j.id == id; });
     if (queued != w.jobs.end())
@@ -184,7 +191,7 @@ bool ThreadedSound::start() {
     return call(*worker_, Op::start, kLimit, false) == 1;
 }
 
-SoundWrite ThreadedSound::write(const int16_t* block) {
+SoundWrite ThreadedSound::write(const int16_t* block, const Waiting& waiting) {
     if (!open_) return SoundWrite::failed;
     {
         std::lock_guard<std::mutex> lock(worker_->mutex);
@@ -193,13 +200,15 @@ SoundWrite ThreadedSound::write(const int16_t* block) {
         if (!worker_->abandoned.empty()) return SoundWrite::timedOut;
         std::memcpy(worker_->block.data(), block, sizeof(int16_t) * kBlockSamples);
     }
-    const int result = call(*worker_, Op::write, kLimit, true);
+    const int result = call(*worker_, Op::write, kLimit, true, waiting);
     return result < 0 ? SoundWrite::timedOut : static_cast<SoundWrite>(result);
 }
 
-void ThreadedSound::drain() {
-    if (open_) call(*worker_, Op::drain, kLimit, true);
+void ThreadedSound::drain(const Waiting& waiting) {
+    if (open_) call(*worker_, Op::drain, kLimit, true, waiting);
 }
+
+int64_t ThreadedSound::heardFrames() const { return open_ ? worker_->output->heardFrames() : -1; }
 
 void ThreadedSound::stop() {
     if (!open_) return;

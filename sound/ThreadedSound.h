@@ -23,8 +23,11 @@ public:
     bool open() override;
     bool isOpen() const override { return open_; }
     bool start() override;
-    SoundWrite write(const int16_t* block) override;
-    void drain() override;
+    using SoundDevice::write;
+    using SoundDevice::drain;
+    SoundWrite write(const int16_t* block, const Waiting& waiting) override;
+    void drain(const Waiting& waiting) override;
+    int64_t heardFrames() const override;
     // Does not wait: the stream is stopped by the worker before anything
     // that is asked of the device afterwards.
     void stop() override;

@@ -6,6 +6,7 @@ import json
 import os
 import struct
 import sys
+import zlib
 
 import numpy as np
 import torch
@@ -19,17 +20,24 @@ ORDER = ["l1.weight", "l1.bias", "l2.weight", "l2.bias", "l3.weight", "l3.bias",
          "decode.overtone_ratio", "decode.overtone_frames", "decode.overtone_velocity"]
 
 
+def weights_bytes(arrays):
+    """The weights file: "NVNM", version 2, the tensors, then the CRC-32 (zlib) of all bytes before it."""
+    out = bytearray(b"NVNM")
+    out += struct.pack("<II", 2, len(ORDER))
+    for name in ORDER:
+        a = np.ascontiguousarray(arrays[name], dtype="<f4")
+        out += struct.pack("<H", len(name))
+        out += name.encode("ascii")
+        out += struct.pack("<B", a.ndim)
+        out += struct.pack("<%dI" % a.ndim, *a.shape)
+        out += a.tobytes()
+    out += struct.pack("<I", zlib.crc32(bytes(out)) & 0xFFFFFFFF)
+    return bytes(out)
+
+
 def write_weights(arrays, path):
     with open(path + ".tmp", "wb") as fh:
-        fh.write(b"NVNM")
-        fh.write(struct.pack("<II", 1, len(ORDER)))
-        for name in ORDER:
-            a = np.ascontiguousarray(arrays[name], dtype="<f4")
-            fh.write(struct.pack("<H", len(name)))
-            fh.write(name.encode("ascii"))
-            fh.write(struct.pack("<B", a.ndim))
-            fh.write(struct.pack("<%dI" % a.ndim, *a.shape))
-            fh.write(a.tobytes())
+        fh.write(weights_bytes(arrays))
     os.replace(path + ".tmp", path)
 
 

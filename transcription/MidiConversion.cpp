@@ -26,7 +26,12 @@ MidiConversionOutcome ConvertRecordingToMIDI(AudioDocument& doc, Song& song, con
 
     AudioDocument copy;
     const AudioDocument* analysed = &doc;
-    if (!hooks.keepRecording) {
+    // A rate the analysis does not take leaves nothing to analyse: the
+    // recording is neither converted nor read, and the song stays empty.
+    const bool rateSupported = SampleRateSupported(doc.sampleRate);
+    if (!rateSupported) {
+        outcome.format = doc.sampleRate <= 0 ? FormatResult::NoSampleRate : FormatResult::UnsupportedRate;
+    } else if (!hooks.keepRecording) {
         outcome.format = ChangeFormatToStandart(doc);
     } else if (IsAnalysisFormat(doc)) {
         outcome.format = FormatResult::Unchanged;
@@ -43,8 +48,10 @@ MidiConversionOutcome ConvertRecordingToMIDI(AudioDocument& doc, Song& song, con
     }
 
     MakeEditable(song);
-    outcome.windows = WindowCount(analysed->frameCount());
-    outcome.detections = DetectNotes(*analysed, *song.editList, host, threads);
+    if (rateSupported) {
+        outcome.windows = WindowCount(analysed->frameCount());
+        outcome.detections = DetectNotes(*analysed, *song.editList, host, threads);
+    }
     if (hooks.detectionDone) hooks.detectionDone();
     host.SetProStatus(0);
     outcome.detectionSeconds = since(t);
@@ -55,7 +62,7 @@ MidiConversionOutcome ConvertRecordingToMIDI(AudioDocument& doc, Song& song, con
     outcome.assemblySeconds = since(t);
 
     if (hooks.statusText) hooks.statusText(kSavingNotesText);
-    const bool written = SaveAsMIDI(song, fileName);
+    const bool written = SaveAsMIDI(song, fileName, &outcome.fileError);
     outcome.result = written ? MidiConversionResult::Written : MidiConversionResult::FileError;
     if (hooks.fileWritten) hooks.fileWritten(written);
     if (hooks.statusText) hooks.statusText("");

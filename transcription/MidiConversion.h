@@ -49,6 +49,7 @@ struct MidiConversionOutcome {
     int32_t windows = 0;
     int64_t detections = 0;
     int64_t notes = 0;
+    int fileError = 0;  // the errno when the file could not be written
     // Seconds spent in each stage.
     double formatSeconds = 0;
     double detectionSeconds = 0;

@@ -87,12 +87,16 @@ std::string BuildMIDIFile(Song& song) {
     return out;
 }
 
-bool SaveAsMIDI(Song& song, const std::string& fileName) {
+bool SaveAsMIDI(Song& song, const std::string& fileName, int* error) {
     SafeFile file;
-    if (!file.open(fileName)) return false;
-    const std::string bytes = BuildMIDIFile(song);
-    file.write(bytes.data(), bytes.size());
-    return file.commit();
+    bool ok = file.open(fileName);
+    if (ok) {
+        const std::string bytes = BuildMIDIFile(song);
+        file.write(bytes.data(), bytes.size());
+        ok = file.commit();
+    }
+    if (error) *error = ok ? 0 : file.error();
+    return ok;
 }
 
 }  // namespace notavox

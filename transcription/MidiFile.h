@@ -23,6 +23,7 @@ std::string BuildMIDIFile(Song& song);
 // Writes the song to `fileName` through a new file that replaces the old one
 // only when complete. False when the file could not be created or written;
 // an old file of that name is then untouched and no partial file is left.
-bool SaveAsMIDI(Song& song, const std::string& fileName);
+// `error` (optional) receives the errno of a failure (see SaveErrorText).
+bool SaveAsMIDI(Song& song, const std::string& fileName, int* error = nullptr);
 
 }  // namespace notavox

@@ -44,6 +44,12 @@ TNoteView::TNoteView(AudioDocument& document, TWaveView* wave, QWidget* parent)
         update();
     });
     updateKeyBar();
+    // The cursor is the waveform view's: drawn in the same moment, not one
+    // turn of the message loop later (during playback that is a block).
+    if (wave_)
+        connect(wave_, &TWaveView::cursorMoved, this, [this] {
+            if (isVisible()) repaint();
+        });
 }
 
 QString TNoteView::noteName(int pitch) {

@@ -4,6 +4,7 @@
 #include <QResizeEvent>
 #include <QWheelEvent>
 #include <QPainter>
+#include <QtMath>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <algorithm>
@@ -43,13 +44,22 @@ int32_t TWaveView::position() const { return scrollBar_->value(); }
 void TWaveView::showCursor(int64_t column) {
     cursorColumn_ = static_cast<int32_t>(std::clamp<int64_t>(column, -1, width()));
     repaint();
+    emit cursorMoved();
 }
 
 void TWaveView::render() {
     const int w = width();
     const int h = height();
     if (w <= 0 || h <= 0) return;
-    if (bitmap_.size() != QSize(w, h)) bitmap_ = QImage(w, h, QImage::Format_RGB32);
+    // The bitmap has the screen's own pixels, so that on a screen that scales
+    // the desktop the trace is drawn as finely as the screen shows it; the
+    // picture is computed in the widget's columns as everywhere else.
+    const qreal ratio = std::max<qreal>(1, devicePixelRatioF());
+    const QSize pixels(qCeil(w * ratio), qCeil(h * ratio));
+    if (bitmap_.size() != pixels || bitmap_.devicePixelRatio() != ratio) {
+        bitmap_ = QImage(pixels, QImage::Format_RGB32);
+        bitmap_.setDevicePixelRatio(ratio);
+    }
 
     WaveViewPicture pic;
     if (zoom() > 1) summary_.update(document_);
@@ -74,11 +84,18 @@ void TWaveView::render() {
         g.drawPolyline(points.data(), int(points.size()));
     }
     if (!pic.spans.empty()) {
-        std::vector<QLine> lines;
-        lines.reserve(pic.spans.size());
-        for (const TraceSpan& s : pic.spans) lines.emplace_back(s.x, s.yLow, s.x, s.yHigh);
-        g.setPen(QPen(kTraceColor, 0));
-        g.drawLines(lines.data(), int(lines.size()));
+        if (ratio > 1) {
+            // One column of the picture is several columns of the screen:
+            // each span fills all of them.
+            for (const TraceSpan& s : pic.spans)
+                g.fillRect(QRectF(s.x, std::min(s.yLow, s.yHigh), 1, std::abs(s.yHigh - s.yLow) + 1), kTraceColor);
+        } else {
+            std::vector<QLine> lines;
+            lines.reserve(pic.spans.size());
+            for (const TraceSpan& s : pic.spans) lines.emplace_back(s.x, s.yLow, s.x, s.yHigh);
+            g.setPen(QPen(kTraceColor, 0));
+            g.drawLines(lines.data(), int(lines.size()));
+        }
     }
     g.setPen(QPen(kMarkerColor, 0));
     g.drawLine(pic.markerColumn, 0, pic.markerColumn, h - 1);

@@ -67,6 +67,8 @@ public:
 signals:
     // The mouse moved a selection end.
     void selectionMoved();
+    // showCursor moved the playback cursor (the view has repainted).
+    void cursorMoved();
 
 public:
 

@@ -54,6 +54,11 @@ TEST(MainForm, StartsWithCaptionGeometryAndSelections) {
     EXPECT_EQ(rates.join(","), "48000,44100,32000,24000,22050,16000,11025");
     EXPECT_EQ(bits.join(","), "8,16,24,32,40,48,56,64,80,96,112,128,144,160");
     EXPECT_EQ(m.GroupBox1->title(), "MP3 Ausgabe");
+    // The unit beside the rate list: its entries are Hz (44100), not kHz.
+    QStringList units;
+    for (const QLabel* l : m.GroupBox1->findChildren<QLabel*>()) units << l->text();
+    EXPECT_TRUE(units.contains("Hz")) << units.join("|").toStdString();
+    EXPECT_FALSE(units.contains("kHz"));
     EXPECT_EQ(m.PageControl1->count(), 1);
     EXPECT_EQ(m.PageControl1->tabText(0), "Datei zurechtschneiden");
     EXPECT_EQ(m.Panel2->height(), 105);

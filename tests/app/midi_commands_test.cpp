@@ -50,6 +50,7 @@ void load(TMainForm& m, const std::string& wav) {
     WavData w;
     ASSERT_TRUE(ReadWAVFile(wav, w));
     m.document.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+    m.RecordingOpened(QString());
 }
 
 std::string writeWav(const std::string& name, int rate, bool stereo, bool sixteen, int frames) {

@@ -74,6 +74,7 @@ protected:
             std::memcpy(block.get() + 2 * i, &v, 2);
         }
         m.document.replace(std::move(block), bytes, rate, stereo, true);
+        m.RecordingOpened(QString());
     }
 
     TempDir dir, tmp;
@@ -231,7 +232,8 @@ TEST_F(Mp3Commands, EncoderFailuresShowTheirTexts) {
     prompts.answerFile(q(dir.file("kein/Ordner.mp3")), 1);
     m.SaveBtn->click();
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].text, "Konnte Datei nicht erstellen...");
+    // The fixed text, and below it the cause.
+    EXPECT_EQ(prompts.messages[0].text, "Konnte Datei nicht erstellen...\nDen Ordner gibt es nicht.");
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::None);
 }
 

@@ -2,6 +2,7 @@
 // analysis on the worker thread (cancel, same file as the converter), the
 // notes heard through the fake sound device and the missing sound font.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QMenu>
@@ -47,9 +48,11 @@ struct Form : notavox::testing::TestForm<> {
         SampleBlock block = allocateBlock(size_t(frames) * 2);
         std::memset(block.get(), 0, size_t(frames) * 2);
         form->document.replace(std::move(block), frames * 2, rate, false, true);
+        form->RecordingOpened(QString());
     }
     void load(AudioDocument&& doc) {
         form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
+        form->RecordingOpened(QString());
     }
 };
 
@@ -298,6 +301,91 @@ TEST(AccurateInWindow, AMissingModelIsNamed) {
     ASSERT_EQ(f.prompts.messages.size(), 1u);
     EXPECT_TRUE(f.prompts.messages[0].text.startsWith("Die Modelldatei notes.nvm wurde nicht gefunden."));
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.mid")));
+}
+
+// A weights file that is no file, a pipe without a writer, a link to an
+// endless device or a damaged file: one German message box for either
+// command, never an abort or a hang, and nothing written.
+TEST(AccurateInWindow, AnUnusableModelIsOneMessageBox) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("folder.nvm"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe.nvm").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.nvm"));
+    std::string damaged = readFile(writeModel(dir));
+    damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x40);  // a flipped exponent bit, say
+    std::ofstream(dir.file("damaged.nvm"), std::ios::binary) << damaged;
+    Form f;
+    TMainForm& m = f.m();
+    f.loadSilence(8000, 1.0);
+    const std::pair<const char*, const char*> cases[] = {{"folder.nvm", "keine gewöhnliche Datei"},
+                                                         {"pipe.nvm", "keine gewöhnliche Datei"},
+                                                         {"zero.nvm", "keine gewöhnliche Datei"},
+                                                         {"damaged.nvm", "Prüfsumme stimmt nicht"}};
+    for (const auto& [name, why] : cases) {
+        m.modelFile = dir.file(name);
+        const QString expected =
+            QString::fromStdString("Die Modelldatei " + dir.file(name) + " ist unbrauchbar: ") + QString::fromUtf8(why);
+        f.prompts.messages.clear();
+        f.prompts.answerFile(QString::fromStdString(dir.file("x.mid")));
+        m.Button2->click();
+        m.Notenerkennen1->trigger();
+        ASSERT_EQ(f.prompts.messages.size(), 2u) << name;
+        for (const auto& shown : f.prompts.messages) {
+            EXPECT_EQ(shown.text, expected);
+            EXPECT_EQ(shown.icon, MsgIcon::Error);
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.file("x.mid")));
+        EXPECT_FALSE(m.NoteView1->hasNotes());
+    }
+}
+
+// The accurate save names why its file could not be written.
+TEST(AccurateInWindow, AFailedSaveNamesItsCause) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = f.m();
+    m.modelFile = writeModel(dir);
+    f.load(notavox::testing::toneRecording(16000, false, true, 2.0, {{440.0, 0.3}}));
+    f.prompts.answerFile(QString::fromStdString(dir.file("kein/Ordner.mid")));
+    f.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Accepted); });
+    m.Button2->click();
+    EXPECT_EQ(f.prompts.messageTexts(), QStringList{"Konnte die MIDI Datei nicht erstellen!\nDen Ordner gibt es nicht."});
+}
+
+// The model is read once: later commands use what was read, even when the
+// file has changed since.
+TEST(AccurateInWindow, TheModelIsReadOnce) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = f.m();
+    m.modelFile = writeModel(dir);
+    f.load(notavox::testing::toneRecording(16000, false, true, 2.0, {{440.0, 0.3}}));
+    m.Notenerkennen1->trigger();
+    ASSERT_TRUE(f.prompts.messages.empty()) << f.prompts.messageTexts().join("; ").toStdString();
+    std::ofstream(m.modelFile, std::ios::binary) << "NVNM";  // spoilt after the first read
+    m.Notenerkennen1->trigger();
+    EXPECT_TRUE(f.prompts.messages.empty()) << f.prompts.messageTexts().join("; ").toStdString();
+}
+
+// Both analyses refuse a rate outside 1000..192000 Hz (reached here through
+// "Langsamer 10%") with the rate in the message.
+TEST(AccurateInWindow, ARateOutsideTheRangeIsRefusedByBothAnalyses) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = f.m();
+    m.modelFile = writeModel(dir);
+    f.loadSilence(1000, 1.0);
+    m.document.sampleRate = 909;
+    f.prompts.answerFile(QString::fromStdString(dir.file("x.mid")));
+    m.Button2->click();
+    m.Notenerkennen1->trigger();
+    m.GenaueErkennung1->setChecked(false);
+    m.Notenerkennen1->trigger();
+    const QString sentence = "Die Samplerate 909 Hz wird nicht unterstützt (erlaubt sind 1000 bis 192000 Hz).";
+    EXPECT_EQ(f.prompts.messageTexts(),
+              (QStringList{sentence, sentence, "Das Sampleformat kann nicht geändert werden: " + sentence}));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.mid")));
+    EXPECT_EQ(m.document.sampleRate, 909);
 }
 
 // Energy of `x` at frequency `hz` (Goertzel), per sample.

@@ -93,6 +93,28 @@ TEST(OpenCommand, FailureKeepsTheRecordingButClearsTheSelection) {
     }
 }
 
+// A rate outside 1000..192000 Hz is refused at the open with the fixed
+// text and, below it, the rate; the recording stays.
+TEST(OpenCommand, ARateOutsideTheRangeIsRefusedNamingIt) {
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
+    f.prompts.answerFile(q(writeTestWav(dir.file("good.wav"), false, false, 8000, 100)));
+    m.OpenBtn->click();
+    for (int rate : {0, 1, 999, 192001}) {
+        f.prompts.messages.clear();
+        f.prompts.answerFile(q(writeTestWav(dir.file("odd.wav"), true, true, rate, 4000)));
+        m.OpenBtn->click();
+        ASSERT_EQ(f.prompts.messages.size(), 1u) << rate;
+        EXPECT_EQ(f.prompts.messages[0].text, QString("Konnte Datei nicht öffnen\nDie Samplerate %1 Hz wird nicht "
+                                                      "unterstützt (erlaubt sind 1000 bis 192000 Hz).")
+                                                  .arg(rate));
+        EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
+        EXPECT_EQ(m.document.sampleRate, 8000);
+        EXPECT_EQ(m.document.byteCount, 100);
+    }
+}
+
 TEST(OpenCommand, CancelChangesNothing) {
     Form f;
     TMainForm& m = *f.form;
@@ -167,7 +189,8 @@ TEST(SaveCommand, FailedSaveShowsTheMessageAndKeepsTheOldFile) {
     f.prompts.answerFile(q(dir.file("nicht/da.wav")), 2);
     m.SaveBtnClick();
     ASSERT_EQ(f.prompts.messages.size(), 1u);
-    EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern");
+    // The fixed text, and below it the cause.
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern\nDen Ordner gibt es nicht.");
     EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);
     EXPECT_EQ(m.document.byteCount, 10);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -11,6 +12,8 @@
 #include <memory>
 
 #include "app/MainUnit.h"
+#include "view/NoteView.h"
+#include "view/WaveView.h"
 #include "support/FakePrompts.h"
 #include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
@@ -33,6 +36,7 @@ struct Form : notavox::testing::TestForm<> {
             block[2 * size_t(k) + 1] = uint8_t(v >> 8);
         }
         form->document.replace(std::move(block), frames * 2, 44100, false, true);
+        form->RecordingOpened(QString());
     }
     // Clicks STOP through the message queue, as the user would while the
     // loop pumps messages.
@@ -51,9 +55,13 @@ TEST(PlaybackForm, ButtonsFollowThePlaybackAndTheRangeEndsItWithoutLoop) {
     m.SchleifeCheck->setChecked(false);
     std::vector<std::pair<bool, bool>> states;
     std::vector<int32_t> cursor;
+    std::vector<int64_t> heard;
+    f.sound.paced = true;
+    f.sound.latencyFrames = 3000;
     f.sound.onWrite = [&](int) {
         states.emplace_back(m.PlayBtn->isEnabled(), m.StopBTN->isEnabled());
         cursor.push_back(m.PaintBox1->cursorColumn());
+        heard.push_back(f.sound.heardFrames());
     };
     m.PlayBtn->click();
     ASSERT_EQ(f.sound.blocks.size(), 3u);
@@ -63,10 +71,60 @@ TEST(PlaybackForm, ButtonsFollowThePlaybackAndTheRangeEndsItWithoutLoop) {
     EXPECT_TRUE(m.PlayBtn->isEnabled());
     EXPECT_FALSE(m.StopBTN->isEnabled());
     EXPECT_EQ(m.PaintBox1->cursorColumn(), -1);
-    // Zoom 100 at scroll position 0: the cursor stands at the last frame of each block.
-    EXPECT_EQ(cursor[1], std::min(110, m.PaintBox1->width()));
-    EXPECT_EQ(cursor[2], std::min(220, m.PaintBox1->width()));
+    // Zoom 100 at scroll position 0: the cursor stands at the frame the
+    // device says is heard, after the leading silent block.
+    for (size_t i = 1; i < cursor.size(); ++i)
+        EXPECT_EQ(cursor[i], std::min<int64_t>(std::max<int64_t>(0, heard[i] - 11025) / 100, m.PaintBox1->width()));
     EXPECT_EQ(f.sound.playedLeft()[14999], 15000);
+}
+
+// The note view's cursor is the waveform view's and is drawn in the same
+// moment, not a turn of the message loop later.
+TEST(PlaybackForm, NoteViewDrawsTheCursorWhenTheWaveformViewDoes) {
+    Form f;
+    TMainForm& m = *f.form;
+    m.resize(900, 700);
+    m.show();
+    f.load(60000);
+    m.ShowNotes({{60, 0.2, 1.0, 100}});
+    ASSERT_TRUE(m.NoteView1->isVisible());
+    m.SchleifeCheck->setChecked(false);
+    m.ZoomOutEd->setValue(100);
+    // The order of the two views' paint events, and the cursor column each
+    // one painted.
+    struct PaintWatch : QObject {
+        TMainForm* form;
+        int serial = 0;
+        int wavePainted = 0, notesPainted = 0;
+        int32_t notesColumn = -2;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() != QEvent::Paint) return false;
+            if (o == form->NoteView1) {
+                notesPainted = ++serial;
+                notesColumn = form->PaintBox1->cursorColumn();
+            } else {
+                wavePainted = ++serial;
+            }
+            return false;
+        }
+    } watch;
+    watch.form = &m;
+    m.NoteView1->installEventFilter(&watch);
+    m.PaintBox1->installEventFilter(&watch);
+    f.sound.paced = true;
+    int checked = 0;
+    f.sound.onWrite = [&](int index) {
+        if (index < 2) return;
+        EXPECT_GT(m.PaintBox1->cursorColumn(), 0) << "write " << index;
+        // The note view painted after the waveform view's last cursor move.
+        EXPECT_GT(watch.notesPainted, watch.wavePainted) << "write " << index;
+        EXPECT_EQ(watch.notesColumn, m.PaintBox1->cursorColumn()) << "write " << index;
+        ++checked;
+    };
+    m.PlayBtn->click();
+    EXPECT_GE(checked, 3);
+    m.NoteView1->removeEventFilter(&watch);
+    m.PaintBox1->removeEventFilter(&watch);
 }
 
 // A device that cannot be started (or opened again) gives a message
@@ -163,7 +221,7 @@ TEST(PlaybackForm, ClosingTheWindowEndsPlayback) {
 TEST(PlaybackForm, FailedSoundSetUpShowsTheMessageAndEndsTheProgram) {
     Form f(false);
     ASSERT_EQ(f.prompts.messages.size(), 1u);
-    EXPECT_EQ(f.prompts.messages[0].text, "Konnte DirectSound (DirectX) nicht initialisieren...");
+    EXPECT_EQ(f.prompts.messages[0].text, "Konnte die Tonausgabe (PulseAudio oder ALSA) nicht initialisieren...");
     EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::None);
     EXPECT_EQ(f.prompts.messages[0].buttons, MB_OK);
     EXPECT_TRUE(f.prompts.messages[0].caption.isEmpty());

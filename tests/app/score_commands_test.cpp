@@ -31,6 +31,7 @@ struct Form : notavox::testing::TestForm<> {
     TMainForm& m() { return *form; }
     void load(AudioDocument&& doc) {
         form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
+        form->RecordingOpened(QString());
     }
 };
 

@@ -10,11 +10,15 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "audio/Interrupt.h"
 #include "audio/SafeFile.h"
 #include "support/Files.h"
+#include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
 
 using namespace notavox;
@@ -209,6 +213,106 @@ TEST(SafeFile, NameLongerThanTheFileSystemAllows) {
     SafeFile f;
     EXPECT_FALSE(f.open(dir.file(std::string(300, 'n') + ".wav")));
     EXPECT_EQ(f.error(), ENAMETOOLONG);
-    EXPECT_STREQ(SaveErrorText(f.error()), "Der Dateiname ist zu lang.");
+    EXPECT_EQ(SaveErrorText(f.error()), "Der Dateiname ist zu lang.");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+namespace {
+
+using notavox::testing::InSmallFileSystem;
+using notavox::testing::kNoSmallFileSystem;
+
+// The file's contents as (size, byte) when every byte is the same.
+std::pair<size_t, char> uniform(const std::string& name) {
+    std::string s;
+    if (FILE* f = std::fopen(name.c_str(), "rb")) {
+        char buf[1 << 16];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+        std::fclose(f);
+    }
+    if (s.empty() || s != std::string(s.size(), s[0])) return {s.size(), '?'};
+    return {s.size(), s[0]};
+}
+
+bool save(const std::string& name, size_t size, char c, int* error = nullptr) {
+    SafeFile f;
+    if (!f.open(name)) return false;
+    const std::string block(size, c);
+    f.write(block.data(), block.size());
+    const bool ok = f.commit();
+    if (error) *error = f.error();
+    return ok;
+}
+
+}  // namespace
+
+// Interrupted at any moment, a save onto a file with a second hard link
+// leaves both names with the whole old or the whole new contents, and no
+// other file. On a tmpfs, so that the rewrite takes a good share of every
+// save and the interrupts fall into it.
+TEST(SafeFile, HardLinkedTargetIsNeverCutByAnInterrupt) {
+    TempDir dir;
+    const int status = InSmallFileSystem(dir.path(), size_t(96) << 20, [&] {
+        const std::string a = dir.file("a.mid"), b = dir.file("b.mid");
+        constexpr size_t kOld = 1 << 20, kA = 3 << 20, kB = 2 << 20;
+        if (!save(a, kOld, 'x') || ::link(a.c_str(), b.c_str()) != 0) return 2;
+        int cut = 0;
+        for (int round = 0; round < 12; ++round) {
+            const pid_t saver = ::fork();
+            if (saver == 0) {
+                InstallInterruptCleanup();
+                for (;;) {
+                    save(a, kA, 'a');
+                    save(a, kB, 'b');
+                }
+            }
+            ::usleep(useconds_t(2000 + (round * 7919) % 15000));
+            ::kill(saver, round % 2 ? SIGINT : SIGTERM);
+            int st = 0;
+            ::waitpid(saver, &st, 0);
+            if (!WIFSIGNALED(st)) return 3;
+            const auto got = uniform(a);
+            const bool whole = got == std::pair<size_t, char>{kOld, 'x'} || got == std::pair<size_t, char>{kA, 'a'} ||
+                               got == std::pair<size_t, char>{kB, 'b'};
+            if (!whole || uniform(b) != got || names(dir.path()) != std::vector<std::string>{"a.mid", "b.mid"}) {
+                std::fprintf(stderr, "round %d: %zu bytes of '%c'\n", round, got.first, got.second);
+                ++cut;
+            }
+        }
+        return cut == 0 ? 0 : 1;
+    });
+    if (status == kNoSmallFileSystem) GTEST_SKIP() << "no user and mount namespaces here";
+    EXPECT_EQ(status, 0);
+}
+
+// A disk that fills up: a save that does not fit fails with its cause and
+// leaves the old contents under every name; one that fits is written whole.
+// The second name asks for room twice (the complete copy, then the growth of
+// the file itself), which is reserved before the file is touched.
+TEST(SafeFile, FullDiskLeavesTheOldContentsUnderEveryName) {
+    TempDir dir;
+    const int status = InSmallFileSystem(dir.path(), size_t(4) << 20, [&] {
+        const std::string a = dir.file("a.mid"), b = dir.file("b.mid"), c = dir.file("c.mid");
+        constexpr size_t kOld = 512 << 10;
+        if (!save(a, kOld, 'o') || ::link(a.c_str(), b.c_str()) != 0) return 2;
+        if (!save(dir.file("filler"), size_t(1) << 20, 'f')) return 2;  // 2.5 MB left
+        int error = 0;
+        // 2 MB: the copy fits, the file's growth by 1.5 MB beside it not.
+        if (save(a, size_t(2) << 20, 'n', &error)) return 10;
+        if (error != ENOSPC) return 11;
+        if (uniform(a) != std::pair<size_t, char>{kOld, 'o'} || uniform(b) != uniform(a)) return 12;
+        if (names(dir.path()) != std::vector<std::string>{"a.mid", "b.mid", "filler"}) return 13;
+        // 1 MB fits twice: both names show it.
+        if (!save(a, size_t(1) << 20, 'm')) return 20;
+        if (uniform(a) != std::pair<size_t, char>{size_t(1) << 20, 'm'} || uniform(b) != uniform(a)) return 21;
+        // A single name: the copy itself does not fit.
+        if (!save(c, kOld, 'o')) return 2;
+        if (save(c, size_t(3) << 20, 'n', &error) || error != ENOSPC) return 30;
+        if (uniform(c) != std::pair<size_t, char>{kOld, 'o'}) return 31;
+        return 0;
+    });
+    if (status == kNoSmallFileSystem) GTEST_SKIP() << "no user and mount namespaces here";
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(SaveErrorText(ENOSPC), "Der Datenträger ist voll.");
 }

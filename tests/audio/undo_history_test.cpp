@@ -175,3 +175,43 @@ TEST(DocumentInfo, TextsOfFormatLengthAndSelection) {
     doc = Make8(std::vector<int>(8000, 0), false, 8000);
     EXPECT_EQ(RecordingText(doc), "8000 Hz, 8 Bit, Mono \u2013 0:01.000");
 }
+
+TEST(UndoHistory, StateNamesTheRecordingAcrossUndoTrimmingAndUntrackedChanges) {
+    UndoHistory h(2500);
+    AudioDocument doc = Make8(std::vector<int>(1000, 100), false, 8000);
+    const auto louder = [&] {
+        h.begin("Lauter 10%", doc, PlanForEffect(doc));
+        Louder10(doc);
+        h.commit(doc);
+    };
+    const uint64_t opened = h.state();
+    louder();
+    const uint64_t once = h.state();
+    EXPECT_NE(once, opened);
+    h.undo(doc);
+    EXPECT_EQ(h.state(), opened);
+    h.redo(doc);
+    EXPECT_EQ(h.state(), once);
+    // Another change after an undo is a new state, not the one undone.
+    h.undo(doc);
+    h.begin("Leiser 10%", doc, PlanForEffect(doc));
+    Quieter10(doc);
+    h.commit(doc);
+    EXPECT_NE(h.state(), once);
+    EXPECT_NE(h.state(), opened);
+
+    // The oldest steps dropped for memory: undoing all that is left ends at
+    // the state after them.
+    for (int k = 0; k < 4; ++k) louder();
+    const uint64_t kept = h.state();
+    while (h.canUndo()) h.undo(doc);
+    EXPECT_NE(h.state(), opened);
+    while (h.canRedo()) h.redo(doc);
+    EXPECT_EQ(h.state(), kept);
+
+    // A change the history could not keep: a state never seen before.
+    h.setLimit(500);
+    louder();
+    EXPECT_NE(h.state(), kept);
+    EXPECT_NE(h.state(), opened);
+}

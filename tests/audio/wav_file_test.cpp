@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "audio/WavFile.h"
 #include "support/Finishes.h"
 #include "support/TempDir.h"
@@ -113,14 +114,41 @@ TEST(WavRead, AcceptsPcmWithOtherChunksAndLongFmt) {
     EXPECT_EQ(0, std::memcmp(wav.block.get(), data.data(), 10));
 }
 
-TEST(WavRead, KeepsOddByteCountAndZeroRate) {
+TEST(WavRead, KeepsOddByteCount) {
     TempDir dir;
     const std::string name = dir.file("odd.wav");
-    writeFile(name, riff({chunk("fmt ", fmtRecord(1, 2, 0, 16)), chunk("data", samples(7))}));
+    writeFile(name, riff({chunk("fmt ", fmtRecord(1, 2, 8000, 16)), chunk("data", samples(7))}));
     WavData wav;
     ASSERT_TRUE(ReadWAVFile(name, wav));
     EXPECT_EQ(wav.byteCount, 7);
-    EXPECT_EQ(wav.sampleRate, 0);
+    EXPECT_EQ(wav.sampleRate, 8000);
+}
+
+// Rates outside 1000..192000 Hz are refused before the samples are read,
+// naming the rate as the file gives it; the edges are taken.
+TEST(WavRead, RefusesRatesOutsideTheRangeBeforeReading) {
+    TempDir dir;
+    const std::string name = dir.file("rate.wav");
+    for (uint32_t rate : {0u, 1u, 999u, 192001u, 2147483648u, 4294967295u}) {
+        // The data chunk claims more than the file holds: only a refusal
+        // before the read gives the rate as the cause.
+        Bytes file = riff({chunk("fmt ", fmtRecord(1, 1, rate, 8)), chunk("data", samples(100))});
+        PutLE32(&file[file.size() - 104], 1000000u);
+        writeFile(name, file);
+        WavData wav;
+        WavReadFailure why;
+        EXPECT_FALSE(ReadWAVFile(name, wav, &why));
+        EXPECT_EQ(why.error, WavReadError::UnsupportedRate) << rate;
+        EXPECT_EQ(WavReadErrorText(why), "die Samplerate " + std::to_string(rate) +
+                                             " Hz wird nicht unterstützt (erlaubt sind 1000 bis 192000 Hz)");
+        EXPECT_EQ(wav.block, nullptr);
+    }
+    for (uint32_t rate : {1000u, 192000u}) {
+        writeFile(name, riff({chunk("fmt ", fmtRecord(1, 1, rate, 8)), chunk("data", samples(100))}));
+        WavData wav;
+        EXPECT_TRUE(ReadWAVFile(name, wav)) << rate;
+        EXPECT_EQ(wav.sampleRate, int32_t(rate));
+    }
 }
 
 TEST(WavRead, FindsWaveFormAfterOtherTopLevelChunks) {

@@ -322,6 +322,7 @@ TEST(MusikCDForm, AbbrechenDuringASlowReadKeepsWhatWasRead) {
     drive->setOnRequest(nullptr);
     drive->setDelay(std::chrono::milliseconds(0));
     f.answerOkModal([](TMusikCDForm& d) { d.STrackEd->setValue(1); });
+    f.prompts.messageAnswers.push_back(MB_DISCARD);  // the part read first is not kept
     m.MusikCDBtn->click();
     EXPECT_TRUE(holdsAudio(m.document, 150, 100));
     EXPECT_FALSE(f.dialog().ripState.ripStopRequested);

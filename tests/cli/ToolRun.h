@@ -17,10 +17,11 @@ struct ToolRun {
 
 // With a time limit (seconds), a tool that waits for ever, on a pipe for
 // example, is ended then and the test fails instead of hanging.
-inline ToolRun runConvertTool(const std::string& args, int timeLimit = 0) {
+// `tool` names another copy of the converter (one with its own model beside it).
+inline ToolRun runConvertTool(const std::string& args, int timeLimit = 0, const std::string& tool = kConvertTool) {
     ToolRun r;
     const std::string limit = timeLimit > 0 ? "timeout " + std::to_string(timeLimit) + " " : "";
-    const std::string cmd = limit + "'" + kConvertTool + "' " + args + " 2>&1";
+    const std::string cmd = limit + "'" + tool + "' " + args + " 2>&1";
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char buf[4096];
         size_t n;

@@ -11,6 +11,7 @@
 #include "cli/ConvertJob.h"
 #include "cli/ToolRun.h"
 #include "support/Files.h"
+#include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
 #include "transcription/MidiConversion.h"
 
@@ -209,7 +210,7 @@ TEST_F(ConvertTool, FailedStepsAreFailuresWithTheirCause) {
     std::fclose(f);
     const ToolRun r = run("'" + zero + "' '" + dir + "/zero.mid'");
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find(zero + ": Das Sampleformat kann nicht geändert werden: Die Aufnahme hat keine Samplerate"),
+    EXPECT_NE(r.output.find(zero + ": Konnte Datei nicht öffnen: die Samplerate 0 Hz wird nicht unterstützt"),
               std::string::npos)
         << r.output;
     EXPECT_NE(r.output.find("0 von 1 Dateien umgewandelt, 1 fehlgeschlagen"), std::string::npos) << r.output;
@@ -247,13 +248,14 @@ TEST_F(ConvertTool, OutputFolderIsCreated) {
     EXPECT_NE(blocked.output.find("Konnte den Ordner nicht anlegen"), std::string::npos) << blocked.output;
 }
 
-// In-process: the 1 Hz header does not get the memory it asks for when the
-// machine has not got it, and nothing is written.
+// In-process: a 1000 Hz recording does not get the 44-fold memory its
+// standard format asks for when the machine has not got it, and nothing is
+// written.
 TEST_F(ConvertTool, ConversionBeyondTheAvailableMemoryIsRefused) {
     std::vector<uint8_t> samples(88000, 1);
     const std::string in = dir + "/one-hertz.wav";
-    ASSERT_TRUE(WriteWAVFile(in, samples.data(), false, true, 1, int32_t(samples.size())));
-    ProcessMemoryBudget().setAvailable([] { return uint64_t(256) << 20; });
+    ASSERT_TRUE(WriteWAVFile(in, samples.data(), false, true, 1000, int32_t(samples.size())));
+    ProcessMemoryBudget().setAvailable([] { return uint64_t(1) << 20; });
     OperationHost host;
     const cli::JobResult r = cli::ConvertFile(in, dir + "/one-hertz.mid", host, cli::Mp3Codecs{}, 1);
     ProcessMemoryBudget().setAvailable(SystemAvailableMemory);
@@ -261,4 +263,68 @@ TEST_F(ConvertTool, ConversionBeyondTheAvailableMemoryIsRefused) {
     EXPECT_TRUE(r.aboutInput);
     EXPECT_EQ(r.message, "Das Sampleformat kann nicht geändert werden: Nicht genug Speicher.");
     EXPECT_FALSE(exists(dir + "/one-hertz.mid"));
+}
+
+// Both analyses take the rates the open command takes: a header claiming
+// 0 Hz, 1 Hz, 2^31 Hz, 2^32 - 1 Hz or 2 GHz is refused with the rate named
+// in German, status 1 and no file; nothing of the resampler's text shows.
+TEST_F(ConvertTool, RatesOutsideTheRangeAreRefusedByBothAnalyses) {
+    const std::string good = makeWav("rate.wav", 8000, false, true, 0.2, 440);
+    const std::string bytes = readFile(good);
+    for (uint32_t rate : {0u, 1u, 2147483648u, 4294967295u, 2000000000u}) {
+        const std::string in = dir + "/r" + std::to_string(rate) + ".wav";
+        std::string b = bytes;
+        for (int i = 0; i < 4; ++i) b[size_t(24 + i)] = char((rate >> (8 * i)) & 0xFF);
+        FILE* f = std::fopen(in.c_str(), "wb");
+        std::fwrite(b.data(), 1, b.size(), f);
+        std::fclose(f);
+        for (const char* mode : {"", "--accurate "}) {
+            const ToolRun r = run(std::string(mode) + "'" + in + "' '" + dir + "/out.mid'", 60);
+            EXPECT_EQ(r.status, 1) << mode << rate << r.output;
+            EXPECT_NE(r.output.find(in + ": Konnte Datei nicht öffnen: die Samplerate " + std::to_string(rate) +
+                                    " Hz wird nicht unterstützt (erlaubt sind 1000 bis 192000 Hz)"),
+                      std::string::npos)
+                << r.output;
+            EXPECT_EQ(r.output.find("SRC"), std::string::npos) << r.output;
+            EXPECT_FALSE(exists(dir + "/out.mid"));
+        }
+    }
+}
+
+// Every failed save says why, in German, after the program's own text:
+// a missing folder, and a full disk (a small file system of its own).
+TEST_F(ConvertTool, SaveErrorsNameTheirCause) {
+    const std::string in = makeWav("a.wav", 8000, false, true, 2.0, 440);
+    const std::string none = dir + "/kein/Ordner";
+    const std::pair<std::string, std::string> cases[] = {
+        {"'" + in + "' '" + none + ".mid'", none + ".mid: Konnte die MIDI Datei nicht erstellen! Den Ordner gibt es nicht."},
+        {"--accurate '" + in + "' '" + none + ".mid'",
+         none + ".mid: Konnte die MIDI Datei nicht erstellen! Den Ordner gibt es nicht."},
+        {"'" + in + "' '" + none + ".wav'", none + ".wav: Konnte Datei nicht speichern: Den Ordner gibt es nicht."}};
+    for (const auto& [args, text] : cases) {
+        const ToolRun r = run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find(text), std::string::npos) << r.output;
+    }
+    ASSERT_EQ(::mkdir((dir + "/voll").c_str(), 0700), 0);
+    const int status = notavox::testing::InSmallFileSystem(dir + "/voll", 16 << 10, [&] {
+        // Filled to the last block.
+        if (FILE* filler = std::fopen((dir + "/voll/filler").c_str(), "wb")) {
+            const std::string block(1024, 'f');
+            while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+            }
+            std::fclose(filler);
+        }
+        int wrong = 0;
+        for (const char* out : {"/voll/a.mid", "/voll/a.wav"}) {
+            const ToolRun r = run("'" + in + "' '" + dir + out + "'");
+            if (r.status != 1 || r.output.find("Der Datenträger ist voll.") == std::string::npos) {
+                std::fprintf(stderr, "%s\n", r.output.c_str());
+                ++wrong;
+            }
+        }
+        return wrong;
+    });
+    if (status == notavox::testing::kNoSmallFileSystem) GTEST_SKIP() << "no user and mount namespaces here";
+    EXPECT_EQ(status, 0);
 }

@@ -1,4 +1,5 @@
 // notavox-convert with MP3 inputs and outputs, checked against mpg123.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "audio/WavFile.h"
 #include "cli/ToolRun.h"
 #include "support/Files.h"
+#include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
 #include "codecs/Mp3Frame.h"
 
@@ -180,4 +182,25 @@ TEST_F(ConvertToolMp3, InterruptedImportLeavesNothingBehind) {
         EXPECT_EQ(entries(out), std::vector<std::string>{"lang.wav"}) << sig;
         EXPECT_EQ(readFile(old), "old") << sig;
     }
+}
+
+// An MP3 output names why it could not be written; an MP3 input whose
+// decoding finds the folder for temporary files full says so.
+TEST_F(ConvertToolMp3, SaveAndTemporaryFolderErrorsNameTheirCause) {
+    const ToolRun r = tool("'" + wav + "' '" + dir + "/kein/Ordner.mp3'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Konnte Datei nicht erstellen... Den Ordner gibt es nicht."), std::string::npos) << r.output;
+
+    const std::string mp3 = dir + "/tone.mp3";
+    ASSERT_TRUE(sh("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'"));
+    ASSERT_EQ(::mkdir((dir + "/tmp").c_str(), 0700), 0);
+    const int status = notavox::testing::InSmallFileSystem(dir + "/tmp", 64 << 10, [&] {
+        ::setenv("TMPDIR", (dir + "/tmp").c_str(), 1);
+        const ToolRun full = tool("'" + mp3 + "' '" + dir + "/out.mid'");
+        const bool said = full.output.find("Im Ordner " + dir + "/tmp/ ist kein Platz mehr") != std::string::npos;
+        if (full.status != 1 || !said) std::fprintf(stderr, "%s\n", full.output.c_str());
+        return full.status == 1 && said ? 0 : 1;
+    });
+    if (status == notavox::testing::kNoSmallFileSystem) GTEST_SKIP() << "no user and mount namespaces here";
+    EXPECT_EQ(status, 0);
 }

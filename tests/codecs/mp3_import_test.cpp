@@ -434,7 +434,7 @@ TEST_F(Mp3ImportLoop, FailureMessages) {
 
     r = ConvertMP3WAV(makeFile(900), dir.file("no/such/folder.wav"), formats, mp3wav, host);
     EXPECT_EQ(r.status, Mp3ImportStatus::CannotCreateOutput);
-    EXPECT_EQ(r.message, "Konnte Ausgabedatei nicht erstellen!");
+    EXPECT_EQ(r.message, "Konnte Ausgabedatei nicht erstellen! Den Ordner gibt es nicht.");
     EXPECT_TRUE(driver.calls.empty());
 }
 

@@ -5,7 +5,9 @@
 //
 // Built with clang's libFuzzer (see CMakeLists.txt in this folder), or with
 // replay_main.cpp into a program that runs the seed corpus once; the file
-// extension is chosen at build time (NOTAVOX_FUZZ_EXT).
+// extension is chosen at build time (NOTAVOX_FUZZ_EXT), and with
+// NOTAVOX_FUZZ_ACCURATE the conversion is the accurate one (notavox-convert
+// --accurate), with the note model beside the program.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include "audio/WavFile.h"
 #include "cli/ConvertJob.h"
 #include "cli/Mp3Codecs.h"
+#include "recognition/ModelLocation.h"
 
 namespace {
 
@@ -57,7 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     notavox::OperationHost host;
+#ifdef NOTAVOX_FUZZ_ACCURATE
+    // Without the model every input would end at the same message.
+    static const bool haveModel = [] {
+        if (!notavox::recognition::FindModelFile().empty()) return true;
+        std::fprintf(stderr, "the note model is not beside the program\n");
+        std::abort();
+    }();
+    (void)haveModel;
+    (void)notavox::cli::ConvertFile(in, out, host, codecs, 1, true);
+#else
     (void)notavox::cli::ConvertFile(in, out, host, codecs, 1);
+#endif
     std::remove(out.c_str());
     return 0;
 }

@@ -126,6 +126,13 @@ inline ReferenceOutputs referenceNetwork(const recognition::Model& m, const std:
     return r;
 }
 
+// Weights file bytes (without their checksum) with the checksum appended.
+inline std::string sealModel(std::string bytes) {
+    const uint32_t crc = recognition::ModelChecksum(bytes.data(), bytes.size());
+    bytes.append(reinterpret_cast<const char*>(&crc), 4);
+    return bytes;
+}
+
 // The .nvm bytes of a model, as the export writes them.
 inline std::string modelBytes(const recognition::Model& m, const std::string& skip = "", const std::string& reshape = "") {
     std::vector<std::pair<std::string, const recognition::Tensor*>> list = {
@@ -148,7 +155,7 @@ inline std::string modelBytes(const recognition::Model& m, const std::string& sk
     if (m.decode.overtoneVelocity != 0.0f) list.push_back({"decode.overtone_velocity", &loud});
     std::string out = "NVNM";
     auto u32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
-    u32(1);
+    u32(recognition::kModelVersion);
     u32(uint32_t(list.size() - (skip.empty() ? 0 : 1)));
     for (const auto& [name, t] : list) {
         if (name == skip) continue;
@@ -166,7 +173,7 @@ inline std::string modelBytes(const recognition::Model& m, const std::string& sk
             out.append(reinterpret_cast<const char*>(&v), 4);
         }
     }
-    return out;
+    return sealModel(out);
 }
 
 // A recording of a sum of sines (frequency, amplitude 0..1 of full scale).

@@ -11,11 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
 #include "audio/WavFile.h"
 #include "cli/ToolRun.h"
+#include "recognition/RecognitionSupport.h"
 #include "rhythm/RhythmTestSupport.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -208,4 +210,32 @@ TEST(AccurateConverter, MissingModelIsReported) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("Die Modelldatei notes.nvm wurde nicht gefunden"), std::string::npos) << r.output;
     EXPECT_FALSE(std::filesystem::exists(dir.file("t.mid")));
+}
+
+// A model beside the converter that is a folder, a link to an endless device
+// or a damaged file: one German message, status 1, no file, never an abort
+// or a wait.
+TEST(AccurateConverter, UnusableModelIsOneMessage) {
+    TempDir dir;
+    const std::string tool = dir.file("notavox-convert");
+    std::filesystem::copy_file(notavox::testing::kConvertTool, tool);
+    std::vector<uint8_t> tone(4000, 128);
+    ASSERT_TRUE(WriteWAVFile(dir.file("t.wav"), tone.data(), false, false, 8000, int32_t(tone.size())));
+    std::string damaged = notavox::testing::readFile(notavox::testing::kShippedModel);
+    damaged[100] = char(damaged[100] ^ 0x40);
+    const std::string model = dir.file("notes.nvm");
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { std::filesystem::create_directory(model); }, "ist unbrauchbar: keine gewöhnliche Datei"},
+        {[&] { std::filesystem::create_symlink("/dev/zero", model); }, "ist unbrauchbar: keine gewöhnliche Datei"},
+        {[&] { std::ofstream(model, std::ios::binary) << damaged; }, "ist unbrauchbar: Prüfsumme stimmt nicht"}};
+    for (const auto& [make, why] : cases) {
+        std::filesystem::remove(model);
+        make();
+        const ToolRun r = notavox::testing::runConvertTool("--accurate '" + dir.file("t.wav") + "' '" +
+                                                               dir.file("t.mid") + "'",
+                                                           20, tool);
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_EQ(r.output, "notavox-convert: Die Modelldatei " + model + " " + why + "\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("t.mid")));
+    }
 }

@@ -1,11 +1,13 @@
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "recognition/AccurateConversion.h"
 #include "recognition/ModelLocation.h"
+#include "recognition/Recogniser.h"
 #include "recognition/NoteWriter.h"
 #include "recognition/RecognitionSupport.h"
 #include "support/Files.h"
@@ -157,7 +159,7 @@ TEST(RecognitionConversion, WritesTheFileAndLeavesTheRecordingAlone) {
     const std::string before(reinterpret_cast<const char*>(doc.sampleData.get()), size_t(doc.byteCount));
     Recorder host;
     const std::atomic<bool> go{false};
-    const AccurateOutcome out = ConvertRecordingAccurate(doc, dir.file("a.mid"), host, go, 2, dir.file("m.nvm"));
+    const AccurateOutcome out = Recogniser(dir.file("m.nvm")).convert(doc, dir.file("a.mid"), host, go, 2);
     ASSERT_EQ(out.result, AccurateResult::Written) << out.message;
     EXPECT_EQ(out.frames, 301);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(doc.sampleData.get()), size_t(doc.byteCount)), before);
@@ -175,22 +177,22 @@ TEST(RecognitionConversion, WritesTheFileAndLeavesTheRecordingAlone) {
     EXPECT_EQ(out.notes, int64_t(t.notes.size()));
 
     // A file that cannot be created; an old file of the name stays.
-    EXPECT_EQ(ConvertRecordingAccurate(doc, dir.file("no/a.mid"), host, go, 1, dir.file("m.nvm")).message,
+    EXPECT_EQ(Recogniser(dir.file("m.nvm")).convert(doc, dir.file("no/a.mid"), host, go, 1).message,
               kMidiFileErrorText);
     // No model, a broken model.
-    const AccurateOutcome none = ConvertRecordingAccurate(doc, dir.file("b.mid"), host, go, 1, dir.file("none.nvm"));
+    const AccurateOutcome none = Recogniser(dir.file("none.nvm")).convert(doc, dir.file("b.mid"), host, go, 1);
     EXPECT_EQ(none.result, AccurateResult::ModelError);
     EXPECT_EQ(none.message, "Konnte die Modelldatei " + dir.file("none.nvm") + " nicht öffnen");
     {
         std::ofstream f(dir.file("bad.nvm"), std::ios::binary);
         f << "NVNM";
     }
-    EXPECT_EQ(ConvertRecordingAccurate(doc, dir.file("b.mid"), host, go, 1, dir.file("bad.nvm")).result,
+    EXPECT_EQ(Recogniser(dir.file("bad.nvm")).convert(doc, dir.file("b.mid"), host, go, 1).result,
               AccurateResult::ModelError);
     EXPECT_EQ(readFile(dir.file("b.mid")), "");
     // No recording: nothing is written.
     AudioDocument nothing;
-    EXPECT_EQ(ConvertRecordingAccurate(nothing, dir.file("b.mid"), host, go, 1, dir.file("m.nvm")).result,
+    EXPECT_EQ(Recogniser(dir.file("m.nvm")).convert(nothing, dir.file("b.mid"), host, go, 1).result,
               AccurateResult::NoRecording);
     EXPECT_EQ(readFile(dir.file("b.mid")), "");
 }
@@ -218,7 +220,7 @@ TEST(RecognitionConversion, CancelStopsWithoutAFile) {
     EXPECT_TRUE(t.cancelled);
     EXPECT_TRUE(t.notes.empty());
     cancel = true;
-    const AccurateOutcome out = ConvertRecordingAccurate(doc, dir.file("c.mid"), host, cancel, 1, dir.file("m.nvm"));
+    const AccurateOutcome out = Recogniser(dir.file("m.nvm")).convert(doc, dir.file("c.mid"), host, cancel, 1);
     EXPECT_EQ(out.result, AccurateResult::Cancelled);
     EXPECT_EQ(out.message, kCancelledText);
     EXPECT_EQ(readFile(dir.file("c.mid")), "");
@@ -235,4 +237,49 @@ TEST(RecognitionConversion, BuildPutsTheModelWhereTheProgramLooks) {
     ASSERT_GE(paths.size(), 2u);
     EXPECT_EQ(paths[0].substr(paths[0].size() - 10), "/notes.nvm");
     EXPECT_NE(paths[1].find("/../share/notavox/notes.nvm"), std::string::npos);
+}
+
+// One rule for the rates: the accurate analysis refuses what the open
+// command refuses, with the same German sentence, before it allocates.
+TEST(RecognitionConversion, RatesOutsideTheRangeAreRefusedWithTheirRate) {
+    TempDir dir;
+    {
+        std::ofstream f(dir.file("m.nvm"), std::ios::binary);
+        f << notavox::testing::modelBytes(notavox::testing::randomModel(4, 4, 4, 3));
+    }
+    const Recogniser recogniser(dir.file("m.nvm"));
+    ASSERT_TRUE(recogniser.ready()) << recogniser.message();
+    AudioDocument doc = notavox::testing::toneRecording(8000, false, true, 0.5, {{440.0, 0.4}});
+    Recorder host;
+    const std::atomic<bool> go{false};
+    for (int32_t rate : {0, 1, 999, 192001, 2000000000, -1}) {
+        doc.sampleRate = rate;
+        const AccurateOutcome out = recogniser.convert(doc, dir.file("r.mid"), host, go, 1);
+        EXPECT_EQ(out.result, AccurateResult::Failed) << rate;
+        EXPECT_EQ(out.message, "Die Samplerate " + std::to_string(rate) +
+                                   " Hz wird nicht unterstützt (erlaubt sind 1000 bis 192000 Hz).");
+        EXPECT_EQ(out.frames, 0);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("r.mid")));
+    }
+    for (int32_t rate : {1000, 192000}) {
+        doc.sampleRate = rate;
+        EXPECT_EQ(recogniser.convert(doc, dir.file("r.mid"), host, go, 1).result, AccurateResult::Written) << rate;
+    }
+}
+
+// The recogniser reads its model once and says in German why it cannot.
+TEST(RecognitionConversion, RecogniserWithoutAUsableModelSaysWhy) {
+    TempDir dir;
+    const Recogniser missing(dir.file("none.nvm"));
+    EXPECT_FALSE(missing.ready());
+    EXPECT_EQ(missing.message(), "Konnte die Modelldatei " + dir.file("none.nvm") + " nicht öffnen");
+    AudioDocument doc = notavox::testing::toneRecording(8000, false, true, 0.5, {{440.0, 0.4}});
+    OperationHost host;
+    EXPECT_EQ(missing.transcribe(doc, host).error, missing.message());
+    const std::string text = MissingModelText();
+    EXPECT_EQ(text.rfind("Die Modelldatei notes.nvm wurde nicht gefunden. Ohne sie ist die genaue Erkennung nicht "
+                         "möglich.\n\nGesucht wurde hier:\n",
+                         0),
+              0u);
+    EXPECT_EQ(text.find("/../"), std::string::npos);  // the places as a user reads them
 }

@@ -1,4 +1,7 @@
+#include <sys/stat.h>
+
 #include <cstring>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -183,20 +186,107 @@ TEST(RecognitionModel, BadFilesAreRefusedWithAReason) {
         return r.message;
     };
     EXPECT_EQ(reason("PK\3\4 not a model"), "Die Modelldatei x.nvm ist unbrauchbar: keine Modelldatei");
-    std::string v2 = good;
-    v2[4] = 2;
-    EXPECT_EQ(reason(v2), "Die Modelldatei x.nvm ist unbrauchbar: unbekannte Version");
-    for (size_t cut : {size_t(10), good.size() / 2, good.size() - 1})
-        EXPECT_EQ(reason(good.substr(0, cut)), "Die Modelldatei x.nvm ist unbrauchbar: Datei ist zu kurz") << cut;
-    EXPECT_EQ(reason(good + "x"), "Die Modelldatei x.nvm ist unbrauchbar: Daten nach dem Ende");
+    for (char version : {1, 3}) {  // the first version had no checksum
+        std::string other = good;
+        other[4] = version;
+        EXPECT_EQ(reason(other), "Die Modelldatei x.nvm ist unbrauchbar: unbekannte Version");
+    }
+    EXPECT_EQ(reason(good.substr(0, 10)), "Die Modelldatei x.nvm ist unbrauchbar: Datei ist zu kurz");
+    // A cut or extended file no longer matches its checksum; one sealed
+    // after the cut is found short, one sealed with more bytes too long.
+    for (size_t cut : {good.size() / 2, good.size() - 1})
+        EXPECT_EQ(reason(good.substr(0, cut)), "Die Modelldatei x.nvm ist unbrauchbar: Prüfsumme stimmt nicht") << cut;
+    EXPECT_EQ(reason(good + "x"), "Die Modelldatei x.nvm ist unbrauchbar: Prüfsumme stimmt nicht");
+    const std::string body = good.substr(0, good.size() - 4);
+    EXPECT_EQ(reason(notavox::testing::sealModel(body.substr(0, body.size() / 2))),
+              "Die Modelldatei x.nvm ist unbrauchbar: Datei ist zu kurz");
+    EXPECT_EQ(reason(notavox::testing::sealModel(body + "x")),
+              "Die Modelldatei x.nvm ist unbrauchbar: Daten nach dem Ende");
     EXPECT_EQ(reason(notavox::testing::modelBytes(m, "l4.bias")), "Die Modelldatei x.nvm ist unbrauchbar: l4.bias fehlt");
     EXPECT_EQ(reason(notavox::testing::modelBytes(m, "", "l3.weight")),
               "Die Modelldatei x.nvm ist unbrauchbar: l3.weight hat die Form [4,4,3,4], erwartet [4,4,3,3]");
-    std::string nan = good;
+    std::string nan = body;
     const float q = std::nanf("");
-    std::memcpy(&nan[good.size() - 4], &q, 4);
-    EXPECT_NE(reason(nan).find("ungültiger Wert"), std::string::npos);
+    std::memcpy(&nan[body.size() - 4], &q, 4);
+    EXPECT_NE(reason(notavox::testing::sealModel(nan)).find("ungültiger Wert"), std::string::npos);
     const ModelLoad missing = LoadModel("/no/such/notes.nvm");
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.message, "Konnte die Modelldatei /no/such/notes.nvm nicht öffnen");
+}
+
+namespace {
+
+// The file with the first value of tensor `name` set to `v`, sealed again:
+// a file that passes its checksum but carries a value out of range.
+std::string withValue(const std::string& file, const std::string& name, float v) {
+    std::string body = file.substr(0, file.size() - 4);
+    const uint16_t length = uint16_t(name.size());
+    const std::string key = std::string(reinterpret_cast<const char*>(&length), 2) + name;
+    size_t at = body.find(key);
+    EXPECT_NE(at, std::string::npos) << name;
+    at += key.size();
+    const uint8_t ndim = uint8_t(body[at]);
+    at += 1 + 4 * size_t(ndim);
+    std::memcpy(&body[at], &v, 4);
+    return notavox::testing::sealModel(body);
+}
+
+}  // namespace
+
+// Every value is checked against its range, after the checksum: damage the
+// checksum cannot see (a file written with bad values) is refused too.
+TEST(RecognitionModel, ValuesOutOfRangeAreRefused) {
+    const std::string shipped = notavox::testing::readFile(notavox::testing::kShippedModel);
+    ASSERT_TRUE(ParseModel(shipped, "n.nvm").ok);
+    auto reason = [&](const std::string& name, float v) { return ParseModel(withValue(shipped, name, v), "n.nvm").message; };
+    const std::string head = "Die Modelldatei n.nvm ist unbrauchbar: ";
+    EXPECT_EQ(reason("l2.weight", 1e30f), head + "Wert außerhalb des Bereichs in l2.weight");
+    EXPECT_EQ(reason("onset.bias", -5000.0f), head + "Wert außerhalb des Bereichs in onset.bias");
+    EXPECT_EQ(reason("l3.bias", std::numeric_limits<float>::infinity()), head + "ungültiger Wert in l3.bias");
+    for (float t : {-1.0f, 0.0f, 1.0f, 3e38f})
+        EXPECT_EQ(reason("decode.onset_threshold", t), head + "ungültige Anschlagschwelle") << t;
+    for (float t : {-1.0f, 1.5f}) EXPECT_EQ(reason("decode.frame_threshold", t), head + "ungültige Halteschwelle") << t;
+    for (float n : {0.0f, 2.5f, 1e6f}) EXPECT_EQ(reason("decode.min_frames", n), head + "ungültige Mindestlänge") << n;
+    EXPECT_EQ(reason("decode.overtone_ratio", -0.5f), head + "ungültiges Obertonverhältnis");
+    EXPECT_EQ(reason("decode.overtone_frames", 2.5f), head + "ungültiger Obertonabstand");
+    EXPECT_EQ(reason("decode.overtone_velocity", 50.0f), head + "ungültiges Lautstärkeverhältnis");
+    // Values at the edges of their ranges are taken.
+    EXPECT_TRUE(ParseModel(withValue(shipped, "l2.weight", -kLargestWeight), "n.nvm").ok);
+    EXPECT_TRUE(ParseModel(withValue(shipped, "decode.min_frames", 1.0f), "n.nvm").ok);
+}
+
+// A flipped bit anywhere in the shipped file, an exponent among them, is
+// caught by the checksum.
+TEST(RecognitionModel, DamagedFileFailsItsChecksum) {
+    const std::string shipped = notavox::testing::readFile(notavox::testing::kShippedModel);
+    for (size_t at : {size_t(12), shipped.size() / 3 + 3, shipped.size() - 40, shipped.size() - 1}) {
+        std::string damaged = shipped;
+        damaged[at] = char(damaged[at] ^ 0x40);
+        EXPECT_EQ(ParseModel(damaged, "n.nvm").message, "Die Modelldatei n.nvm ist unbrauchbar: Prüfsumme stimmt nicht")
+            << at;
+    }
+    // The checksum is zlib's CRC-32, which the export writes.
+    EXPECT_EQ(ModelChecksum("123456789", 9), 0xCBF43926u);
+}
+
+// Only a regular file of sensible size is read: a folder, a pipe without a
+// writer and a link to an endless device are refused at once.
+TEST(RecognitionModel, OnlyRegularFilesOfSensibleSizeAreRead) {
+    TempDir dir;
+    const std::string head = "Die Modelldatei ";
+    std::filesystem::create_directory(dir.file("folder.nvm"));
+    EXPECT_EQ(LoadModel(dir.file("folder.nvm")).message,
+              head + dir.file("folder.nvm") + " ist unbrauchbar: keine gewöhnliche Datei");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.nvm").c_str(), 0600), 0);
+    EXPECT_EQ(LoadModel(dir.file("pipe.nvm")).message,
+              head + dir.file("pipe.nvm") + " ist unbrauchbar: keine gewöhnliche Datei");
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.nvm"));
+    EXPECT_EQ(LoadModel(dir.file("zero.nvm")).message,
+              head + dir.file("zero.nvm") + " ist unbrauchbar: keine gewöhnliche Datei");
+    {
+        std::ofstream big(dir.file("big.nvm"), std::ios::binary);
+        big << "NVNM";
+    }
+    std::filesystem::resize_file(dir.file("big.nvm"), kModelFileLimit + 1);  // sparse: no disk space
+    EXPECT_EQ(LoadModel(dir.file("big.nvm")).message, head + dir.file("big.nvm") + " ist unbrauchbar: Datei ist zu groß");
 }

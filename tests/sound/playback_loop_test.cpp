@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -199,8 +200,9 @@ TEST(PlaybackLoop, PlaysTheWholeRecordingOnceAndLetsTheEndBeHeard) {
     for (size_t k = 20000; k < left.size(); ++k) ASSERT_EQ(left[k], 0) << k;
     EXPECT_EQ(t.host.pumps, 2);
     EXPECT_FALSE(t.host.stop);
-    // The cursor follows the last frame of each block: 11024 and then 22049.
-    EXPECT_EQ(t.cursor, (std::vector<int64_t>{110, 220}));
+    // A device that cannot tell what is heard is taken to play the block
+    // before the last one written; once drained, the cursor is at the end.
+    EXPECT_EQ(t.cursor, (std::vector<int64_t>{0, 200}));
 }
 
 TEST(PlaybackLoop, SelectionDraggedEitherWayPlaysTheSameFrames) {
@@ -225,9 +227,15 @@ TEST(PlaybackLoop, StereoCursorCountsSampleIndices) {
     std::vector<uint8_t> bytes(2 * 12000, 128);
     t.doc = makeDocument(bytes, 44100, true, false);
     t.view = {10, 100};
+    t.device.paced = true;
     EXPECT_EQ(t.run(), PlaybackEnd::finished);
-    // Last frames 11024 and 22049 are sample indices 22048 and 44098.
-    EXPECT_EQ(t.cursor, (std::vector<int64_t>{(22048 - 1000) / 10, (44098 - 1000) / 10}));
+    // Frame 0 at the start and frame 12000 (the end) are sample indices 0 and 24000.
+    ASSERT_GE(t.cursor.size(), 2u);
+    EXPECT_EQ(t.cursor.front(), (0 - 1000) / 10);
+    EXPECT_EQ(t.cursor.back(), (24000 - 1000) / 10);
+    // In between, the device's 20 ms steps move it on, by 2 * 882 / 10 columns.
+    ASSERT_GT(t.cursor.size(), 4u);
+    EXPECT_NEAR(double(t.cursor[2] - t.cursor[1]), 2 * 882 / 10.0, 2.0);  // each truncated
 }
 
 TEST(PlaybackLoop, EmptyRangePlaysOneSilentBlock) {
@@ -313,7 +321,8 @@ TEST(PlaybackLoop, ReadsARecordingReplacedWhilePlaying) {
     // The second block starts at position 11025 which is past the new end.
     ASSERT_EQ(t.device.blocks.size(), 3u);
     for (int16_t v : t.device.blocks[2]) ASSERT_EQ(v, 0);
-    EXPECT_EQ(t.cursor.back(), (2 * (11025 + 11024 / 2)) / 100);
+    // The cursor stops at the end of the recording as it is now.
+    EXPECT_EQ(t.cursor.back(), 2 * 6000 / 100);
 }
 
 TEST(PlaybackLoop, ReadsAShortenedRecordingAndTheNewRateAfterEachPump) {
@@ -350,6 +359,88 @@ TEST(PlaybackLoop, DeviceThatStopsTakingBlocksEndsLikeStop) {
     dead.device.startSucceeds = false;
     EXPECT_EQ(dead.run(), PlaybackEnd::notStarted);
     EXPECT_EQ(dead.host.pumps, 0);
+}
+
+// The cursor against a device with a clock and a latency of its own: at
+// every moment it shows the source frame the device says is being heard,
+// moves between the blocks, stops at the range's end and never passes it.
+struct FollowCase {
+    int32_t rate;
+    bool selection;
+    long latency;
+};
+
+TEST(PlaybackCursor, ShowsTheFrameTheDeviceSaysIsHeard) {
+    for (const FollowCase c : {FollowCase{44100, false, 0}, FollowCase{44100, true, 9000},
+                               FollowCase{22050, true, 30000}, FollowCase{11025, false, 4410}}) {
+        Session t;
+        t.doc = rampMono16(30000, c.rate);
+        if (c.selection) {
+            t.doc.selectionStart = 20500;
+            t.doc.selectionEnd = 3000;
+        }
+        const PlaybackRange range = playbackRange(t.doc);
+        t.view = {1, 0};
+        t.device.paced = true;
+        t.device.latencyFrames = c.latency;
+        std::vector<std::pair<int64_t, int64_t>> seen;  // heard output frames, cursor
+        PlaybackCallbacks cb;
+        cb.loopChecked = [] { return false; };
+        cb.recording = [&]() -> const AudioDocument& { return t.doc; };
+        cb.view = [&] { return t.view; };
+        cb.drawCursor = [&](int64_t column) { seen.emplace_back(t.device.heardFrames(), column); };
+        t.device.open();
+        EXPECT_EQ(runPlayback(t.device, t.host, cb), PlaybackEnd::finished);
+
+        const double step = double(c.rate) / kPlaybackRate;
+        const int64_t blocks = int64_t(std::ceil((range.end - range.start) / step / kBlockFrames));
+        EXPECT_GT(seen.size(), size_t(blocks) * 4) << "the cursor moves between the blocks too";
+        for (const auto& [heard, column] : seen) {
+            // The first block is the leading silence.
+            const int64_t into = std::max<int64_t>(0, heard - kBlockFrames);
+            const int64_t frame = std::min<int64_t>(range.start + roundHalfEven(double(into) * step), range.end);
+            ASSERT_EQ(column, frame) << "rate " << c.rate << " latency " << c.latency << " heard " << heard;
+        }
+        EXPECT_EQ(seen.front().second, range.start);
+        EXPECT_EQ(seen.back().second, range.end);
+        for (size_t i = 1; i < seen.size(); ++i) ASSERT_GT(seen[i].second, seen[i - 1].second);
+    }
+}
+
+TEST(PlaybackCursor, GoesBackToTheStartWhenTheLoopDoes) {
+    Session t;
+    t.loop = true;
+    t.doc = rampMono16(40000);
+    t.doc.selectionStart = 5000;
+    t.doc.selectionEnd = 20000;  // 15000 frames: two blocks per pass
+    t.view = {1, 0};
+    t.device.paced = true;
+    t.device.latencyFrames = 2000;
+    t.host.onPump = [&](int n) { t.host.stop = n == 7; };
+    EXPECT_EQ(t.run(), PlaybackEnd::stopped);
+    // Up to the end, back to the start, up to the end again.
+    const auto atEnd = std::find(t.cursor.begin(), t.cursor.end(), 20000);
+    ASSERT_NE(atEnd, t.cursor.end());
+    ASSERT_NE(atEnd + 1, t.cursor.end());
+    EXPECT_LT(atEnd[1], 5000 + 1000);
+    EXPECT_NE(std::find(atEnd + 1, t.cursor.end(), 20000), t.cursor.end());
+    EXPECT_EQ(*std::max_element(t.cursor.begin(), t.cursor.end()), 20000);
+    EXPECT_EQ(*std::min_element(t.cursor.begin(), t.cursor.end()), 5000);
+}
+
+TEST(PlaybackCursor, HeardPositionOfBlocksAndSilence) {
+    HeardPosition p(PlaybackRange{100, 5000});
+    EXPECT_EQ(p.sourceFrame(0), 100);  // nothing written yet
+    p.written(100, 0, 100);            // the leading silence
+    EXPECT_EQ(p.sourceFrame(7000), 100);
+    p.written(100, 0.5, 5000);
+    EXPECT_EQ(p.sourceFrame(kBlockFrames + 3), 102);  // 101.5 rounds to even
+    EXPECT_EQ(p.sourceFrame(kBlockFrames + 5), 102);  // 102.5 too
+    p.written(100 + kBlockFrames * 0.5, 1, 5000);
+    EXPECT_EQ(p.sourceFrame(2 * kBlockFrames + 4000), 5000);  // silence past the end
+    EXPECT_EQ(p.sourceFrame(1000000), 5000);                  // all heard
+    // A device that cannot tell: the block before the last one written.
+    EXPECT_EQ(p.sourceFrame(-1), 100);
 }
 
 }  // namespace

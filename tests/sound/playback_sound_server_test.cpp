@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -467,6 +468,127 @@ TEST_P(EveryOutput, PlaysAgainAfterAnEndAndAfterAStop) {
     QuietHost host;
     EXPECT_EQ(runPlayback(*device, host, playWhole(doc, false)), PlaybackEnd::finished);
     device->close();
+}
+
+// Listens to a low-latency capture of the sink as it grows and notes when
+// the sound became loud and when it went quiet again, by the arrival of
+// each 10 ms piece.
+class Listener {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit Listener(const fs::path& capture) : thread_([this, capture] { listen(capture); }) {}
+    ~Listener() {
+        quit_ = true;
+        thread_.join();
+    }
+    bool listening() const { return listening_; }
+    std::optional<Clock::time_point> loudAt() const { return at(loud_); }
+    std::optional<Clock::time_point> quietAt() const { return at(quiet_); }
+
+private:
+    static std::optional<Clock::time_point> at(const std::atomic<int64_t>& t) {
+        const int64_t v = t.load();
+        if (v == 0) return std::nullopt;
+        return Clock::time_point(Clock::duration(v));
+    }
+    void listen(const fs::path& capture) {
+        constexpr size_t piece = 441 * 4;
+        std::FILE* in = nullptr;
+        std::vector<char> buffer(piece);
+        size_t have = 0;
+        while (!quit_) {
+            if (!in) in = std::fopen(capture.c_str(), "rb");
+            const size_t got = in ? std::fread(buffer.data() + have, 1, piece - have, in) : 0;
+            have += got;
+            if (have < piece) {
+                if (in) std::clearerr(in);
+                std::this_thread::sleep_for(1ms);
+                continue;
+            }
+            have = 0;
+            listening_ = true;
+            bool loud = false;
+            for (size_t i = 0; i + 1 < piece; i += 2) {
+                const auto v = static_cast<int16_t>(static_cast<uint8_t>(buffer[i]) |
+                                                    (static_cast<uint8_t>(buffer[i + 1]) << 8));
+                if (v > 2000 || v < -2000) loud = true;
+            }
+            const int64_t now = Clock::now().time_since_epoch().count();
+            if (loud && loud_ == 0) loud_ = now;
+            if (!loud && loud_ != 0 && quiet_ == 0) quiet_ = now;
+        }
+        if (in) std::fclose(in);
+    }
+
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> listening_{false};
+    std::atomic<int64_t> loud_{0};
+    std::atomic<int64_t> quiet_{0};
+    std::thread thread_;
+};
+
+// The cursor against what the sink played: a selection from 0.5 s to 1.6 s
+// of a recording that is silent up to 1 s and loud from there on. The
+// cursor must reach the 1 s column when the sound becomes loud, reach the
+// selection's end when the sound ends, and never pass it.
+TEST_P(EveryOutput, CursorFollowsWhatTheSinkPlays) {
+    if (const std::string tool = missingTool({"pulseaudio", "parec", "pactl", "timeout"}); !tool.empty()) GTEST_SKIP() << tool << " is not installed";
+    using Clock = std::chrono::steady_clock;
+    SoundServer server(60s);
+    ASSERT_TRUE(server.start()) << "could not start a private PulseAudio daemon";
+    const auto device = makeDevice(GetParam());
+    ASSERT_TRUE(device->open()) << "found no default output";
+    const fs::path capture = server.dir() / "capture.raw";
+    ASSERT_TRUE(server.startRecorder(capture));
+    Listener listener(capture);
+    for (int i = 0; i < 500 && !listener.listening(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(listener.listening());
+
+    AudioDocument doc;
+    const size_t frames = 2 * 44100;
+    SampleBlock block = allocateBlock(frames * 4);
+    for (size_t i = 0; i < frames * 2; ++i) {
+        const int16_t v = i < 44100 * 2 ? 0 : (i / 100) % 2 ? 8000 : -8000;
+        block[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(v) & 0xff);
+        block[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
+    }
+    doc.replace(std::move(block), static_cast<int32_t>(frames * 4), 44100, true, true);
+    doc.selectionStart = 2 * 22050;
+    doc.selectionEnd = 2 * 70560;
+
+    // Zoom 1 at position 0: the column is the sample index.
+    const int64_t loudColumn = 2 * 44100;
+    const int64_t endColumn = 2 * 70560;
+    std::optional<Clock::time_point> cursorLoud;
+    std::optional<Clock::time_point> cursorEnd;
+    int64_t furthest = 0;
+    PlaybackCallbacks cb = playWhole(doc, false);
+    cb.view = [] { return ViewScroll{1, 0}; };
+    cb.drawCursor = [&](int64_t column) {
+        const auto now = Clock::now();
+        furthest = std::max(furthest, column);
+        if (column >= loudColumn && !cursorLoud) cursorLoud = now;
+        if (column >= endColumn && !cursorEnd) cursorEnd = now;
+    };
+    QuietHost host;
+    EXPECT_EQ(runPlayback(*device, host, cb), PlaybackEnd::finished);
+    for (int i = 0; i < 100 && !listener.quietAt(); ++i) std::this_thread::sleep_for(10ms);
+    device->close();
+
+    const auto heardLoud = listener.loudAt();
+    const auto heardQuiet = listener.quietAt();
+    ASSERT_TRUE(heardLoud && heardQuiet) << "the sound was not captured";
+    ASSERT_TRUE(cursorLoud && cursorEnd) << "the cursor did not get there; furthest " << furthest;
+    const double atLoud = std::chrono::duration<double>(*cursorLoud - *heardLoud).count();
+    const double atEnd = std::chrono::duration<double>(*cursorEnd - *heardQuiet).count();
+    std::printf("%s: the cursor reached the loud part %+.3f s and the end %+.3f s after the sound, "
+                "furthest %.3f s past the end\n",
+                outputName(GetParam()).c_str(), atLoud, atEnd, double(furthest - endColumn) / 2 / 44100);
+    // A capture piece is 10 ms, the recorder's latency another 10 ms, the
+    // cursor is asked about every 20 ms, and the machine may be busy.
+    EXPECT_LT(std::abs(atLoud), 0.1);
+    EXPECT_LT(std::abs(atEnd), 0.1);
+    EXPECT_EQ(furthest, endColumn);
 }
 
 // How long after PLAY the sound reaches a recorder of the sink that asks for

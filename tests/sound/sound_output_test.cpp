@@ -2,7 +2,11 @@
 // otherwise, and looks again at every open.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <algorithm>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -30,11 +34,20 @@ public:
     SoundWrite write(const int16_t*, const Progress& progressed) override {
         log_.calls.push_back(name_ + " write");
         progressed();
+        for (int i = 0; i < slowWriteSteps; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            heard += 441;
+            progressed();
+        }
         return SoundWrite::written;
     }
     void drain(const Progress&) override { log_.calls.push_back(name_ + " drain"); }
+    int64_t heardFrames() const override { return heard; }
     void stop() override { log_.calls.push_back(name_ + " stop"); }
     void close() override { log_.calls.push_back(name_ + " close"); }
+
+    std::atomic<int64_t> heard{-1};
+    int slowWriteSteps = 0;  // a write that takes this many 10 ms steps
 
 private:
     std::string name_;
@@ -74,6 +87,31 @@ TEST(ProgramsSoundOutput, TakesTheServerWhenItAnswersOtherwisePortAudioAndLooksA
     EXPECT_FALSE(device.start());
     EXPECT_EQ(device.write(block.data()), SoundWrite::failed);
     EXPECT_EQ(log.calls, (std::vector<std::string>{"server open", "portaudio open"}));
+}
+
+// While a write waits for the sound system, the caller is called back every
+// few milliseconds and may ask for the played position the output learnt.
+TEST(ThreadedSoundOutput, CallsTheWaitingCallerBackWithTheHeardPosition) {
+    Log log;
+    bool opens = true;
+    auto output = std::make_unique<FakeOutput>("server", log, opens);
+    FakeOutput& out = *output;
+    ThreadedSound device(std::move(output));
+    EXPECT_EQ(device.heardFrames(), -1);  // not open
+    ASSERT_TRUE(device.open());
+    ASSERT_TRUE(device.start());
+    out.heard = 0;
+    out.slowWriteSteps = 20;
+    const std::vector<int16_t> block(kBlockSamples, 0);
+    std::vector<int64_t> seen;
+    EXPECT_EQ(device.write(block.data(), [&] { seen.push_back(device.heardFrames()); }), SoundWrite::written);
+    // 200 ms of waiting, a call about every 20 ms.
+    EXPECT_GE(seen.size(), 4u);
+    EXPECT_LE(seen.size(), 15u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GT(seen.back(), seen.front());
+    EXPECT_EQ(device.heardFrames(), 20 * 441);
+    device.close();
 }
 
 }  // namespace

@@ -159,8 +159,44 @@ TEST(MidiConversion, RateZeroWritesTheEmptySong) {
     AudioDocument mono;
     mono.replace(allocateBlock(5000), 5000, 0, false, false);
     std::memset(mono.sampleData.get(), 7, 5000);
-    EXPECT_EQ(ConvertRecordingToMIDI(mono, song, dir + "/y.mid", host).format, FormatResult::Unchanged);
+    EXPECT_EQ(ConvertRecordingToMIDI(mono, song, dir + "/y.mid", host).format, FormatResult::NoSampleRate);
     EXPECT_EQ(readFile(dir + "/y.mid"), BuildMIDIFile(fresh));
+}
+
+// Rates outside 1000..192000 Hz are not analysed: the step says so naming
+// the rate, nothing is converted or allocated (a 1 Hz recording would grow
+// 44100-fold), and the window's command writes the empty song as for 0 Hz;
+// the converter stops before the file.
+TEST(MidiConversion, RatesOutsideTheRangeAreNotAnalysed) {
+    Song fresh;
+    MakeEditable(fresh);
+    KonvertEditedTrack(fresh);
+    const TempDir tmp;
+    OperationHost host;
+    for (int32_t rate : {1, 999, 192001, 2000000000}) {
+        for (bool mono8 : {false, true}) {
+            AudioDocument doc;
+            const int32_t bytes = 48000;
+            doc.replace(allocateBlock(bytes), bytes, rate, !mono8, !mono8);
+            std::memset(doc.sampleData.get(), 0x55, size_t(bytes));
+            Song song;
+            MidiConversionHooks hooks;
+            hooks.keepRecording = false;
+            const MidiConversionOutcome out = ConvertRecordingToMIDI(doc, song, tmp.path() + "/r.mid", host, hooks);
+            EXPECT_EQ(out.format, FormatResult::UnsupportedRate) << rate;
+            EXPECT_EQ(out.detections, 0);
+            EXPECT_EQ(doc.byteCount, bytes);  // not converted
+            EXPECT_EQ(doc.sampleRate, rate);
+            EXPECT_EQ(readFile(tmp.path() + "/r.mid"), BuildMIDIFile(fresh));
+            hooks.stopOnFormatFailure = true;
+            EXPECT_EQ(ConvertRecordingToMIDI(doc, song, tmp.path() + "/s.mid", host, hooks).result,
+                      MidiConversionResult::FormatFailed);
+            EXPECT_EQ(readFile(tmp.path() + "/s.mid"), "");
+        }
+        EXPECT_EQ(FormatResultMessage(FormatResult::UnsupportedRate, rate),
+                  "Das Sampleformat kann nicht geändert werden: Die Samplerate " + std::to_string(rate) +
+                      " Hz wird nicht unterstützt (erlaubt sind 1000 bis 192000 Hz).");
+    }
 }
 
 TEST(MidiConversion, FailedFileAndEmptyRecording) {

@@ -39,6 +39,7 @@ struct Form : notavox::testing::TestForm<> {
         SampleBlock b = allocateBlock(v.size());
         for (size_t i = 0; i < v.size(); ++i) b[i] = uint8_t(v[i]);
         m().document.replace(std::move(b), int32_t(v.size()), 8000, stereo, false);
+        m().RecordingOpened(QString());
         m().ZoomOutFullClick();
         m().PaintBox1Paint();
     }
@@ -49,6 +50,7 @@ struct Form : notavox::testing::TestForm<> {
             std::memcpy(b.get() + 2 * i, &s, 2);
         }
         m().document.replace(std::move(b), int32_t(v.size() * 2), 10, stereo, true);
+        m().RecordingOpened(QString());
         m().ZoomOutFullClick();
         m().PaintBox1Paint();
     }
