@@ -6,5 +6,5 @@ source "$(dirname "$0")/install-packages.sh"
 
 install_packages \
   python3 python3-torch python3-numpy python3-scipy python3-mido python3-mir-eval \
-  libopenblas0-pthread fluidsynth \
+  libopenblas0-pthread fluidsynth lame \
   timgm6mb-soundfont musescore-general-soundfont musescore-general-soundfont-small csound-soundfont opl3-soundfont

@@ -1,11 +1,17 @@
 """Scores a trained recogniser, one score per instrument family: note onset F1 with mir_eval (onset within
 50 ms, pitch within 50 cents, offsets ignored), and picks the decoding thresholds.
 
-Two validation sets: the generated validation batches and the written pieces (pieces.py), both played by
-a sound font training never used. The thresholds are picked on the written pieces played by two of the
-training fonts, so that neither validation set has a say in them.
+Validation sets, all played by a sound font training never used: the generated validation batches, the
+written pieces (pieces.py) and excerpts of the real pieces of the validation side (realmusic.py: as rendered,
+through MP3 at 128 kbit/s, and their melodies and bass lines played by other instruments). The thresholds are
+picked on the written pieces played by two of the training fonts, so that no validation set has a say in them.
 
-    python3 evaluate.py DATA_DIR CHECKPOINT [--tune OUT.json] [--decode DECODE.json]
+Beside onset F1, what a musician hears: recall and precision per octave (C1 is MIDI 24 to 35), the missed
+notes from C5 up that come out an octave low or high or are absent, and onset+offset F1 (offset within 20 %
+of the note's length or 50 ms, the reference offset being when the sound ends, pedal included).
+
+    python3 evaluate.py DATA_DIR CHECKPOINT [--tune OUT.json] [--decode DECODE.json] [--details OUT.md]
+    python3 evaluate.py DATA_DIR recognition/model/notes.nvm ...   (a weights file, with its decoding)
 """
 import argparse
 import glob
@@ -24,6 +30,7 @@ import features
 import model as model_mod
 import music
 import pieces
+import realmusic
 import render
 
 TUNING_FONTS = [f"{render.SF3}/MuseScore_General_Full.sf3", f"{render.SF2}/TimGM6mb.sf2"]
@@ -45,6 +52,102 @@ def outputs(net, feat):
     with torch.no_grad():
         out = net(torch.from_numpy(feat)[None])
     return {k: torch.sigmoid(v[0]).numpy() for k, v in out.items()}
+
+
+def intervals(ref_rows, sounding=False):
+    """Reference intervals and pitches (Hz) of note rows; with `sounding` the offsets are when the sound
+    ends (the sixth column, where the data has it)."""
+    if not len(ref_rows):
+        return np.zeros((0, 2)), np.zeros(0)
+    off = ref_rows[:, 5] if sounding and ref_rows.shape[1] > 5 else ref_rows[:, 3]
+    return (np.stack([ref_rows[:, 2], np.maximum(off, ref_rows[:, 2] + 0.01)], 1),
+            mir_eval.util.midi_to_hz(ref_rows[:, 1]))
+
+
+def estimated(est):
+    if not est:
+        return np.zeros((0, 2)), np.zeros(0)
+    e = np.array(est, np.float64)
+    return np.stack([e[:, 1], np.maximum(e[:, 2], e[:, 1] + 0.01)], 1), mir_eval.util.midi_to_hz(e[:, 0])
+
+
+OCTAVES = list(range(0, 9))  # octave n: MIDI 12 (n + 1) to 12 (n + 1) + 11 (C4 = 60)
+
+
+class Details:
+    """Counts over many pieces: per octave, octave errors, onset+offset matches."""
+
+    def __init__(self):
+        self.ref = np.zeros(len(OCTAVES), np.int64)
+        self.est = np.zeros(len(OCTAVES), np.int64)
+        self.hit_ref = np.zeros(len(OCTAVES), np.int64)
+        self.hit_est = np.zeros(len(OCTAVES), np.int64)
+        self.high_missed = {"absent": 0, "octave low": 0, "octave high": 0}
+        self.with_offsets = 0
+        self.total_ref = 0
+        self.total_est = 0
+
+    def add(self, ref_rows, est):
+        ref_iv, ref_p = intervals(ref_rows)
+        est_iv, est_p = estimated(est)
+        ref_m = np.round(mir_eval.util.hz_to_midi(ref_p)).astype(int) if len(ref_p) else np.zeros(0, int)
+        est_m = np.round(mir_eval.util.hz_to_midi(est_p)).astype(int) if len(est_p) else np.zeros(0, int)
+        self.total_ref += len(ref_m)
+        self.total_est += len(est_m)
+        for m, counts in ((ref_m, self.ref), (est_m, self.est)):
+            for o in np.clip(m // 12 - 1, 0, len(OCTAVES) - 1):
+                counts[o] += 1
+        if not len(ref_m) or not len(est_m):
+            matched = []
+        else:
+            matched = mir_eval.transcription.match_notes(ref_iv, ref_p, est_iv, est_p, onset_tolerance=0.05,
+                                                         pitch_tolerance=50.0, offset_ratio=None)
+        got_ref = {i for i, _ in matched}
+        got_est = {j for _, j in matched}
+        for i in got_ref:
+            self.hit_ref[min(max(ref_m[i] // 12 - 1, 0), len(OCTAVES) - 1)] += 1
+        for j in got_est:
+            self.hit_est[min(max(est_m[j] // 12 - 1, 0), len(OCTAVES) - 1)] += 1
+        spare = [j for j in range(len(est_m)) if j not in got_est]
+        for i in range(len(ref_m)):
+            if i in got_ref or ref_m[i] < 72:
+                continue
+            near = [est_m[j] - ref_m[i] for j in spare if abs(est_iv[j, 0] - ref_iv[i, 0]) <= 0.05]
+            kind = "octave low" if -12 in near else "octave high" if 12 in near else "absent"
+            self.high_missed[kind] += 1
+        if len(ref_m) and len(est_m):
+            sound_iv, _ = intervals(ref_rows, sounding=True)
+            self.with_offsets += len(mir_eval.transcription.match_notes(
+                sound_iv, ref_p, est_iv, est_p, onset_tolerance=0.05, pitch_tolerance=50.0, offset_ratio=0.2,
+                offset_min_tolerance=0.05))
+
+    def offset_f1(self):
+        p = self.with_offsets / max(1, self.total_est)
+        r = self.with_offsets / max(1, self.total_ref)
+        return 2 * p * r / (p + r) if p + r > 0 else 0.0
+
+    def lines(self, title):
+        out = [f"{title}: onset+offset F1 {self.offset_f1():.3f}; missed from C5 up: "
+               + ", ".join(f"{v} {k}" for k, v in self.high_missed.items())]
+        head = "| octave    | " + " | ".join(f"C{o}" for o in OCTAVES) + " |"
+        out += [head, "|" + "---|" * (len(OCTAVES) + 1)]
+        out.append("| notes     | " + " | ".join(str(int(v)) for v in self.ref) + " |")
+        out.append("| recall    | " + " | ".join(f"{h / n:.2f}" if n else "-" for h, n in zip(self.hit_ref, self.ref))
+                   + " |")
+        out.append("| precision | " + " | ".join(f"{h / n:.2f}" if n else "-" for h, n in zip(self.hit_est, self.est))
+                   + " |")
+        return out
+
+
+def details(families, decode):
+    """Family -> Details of the decoded outputs."""
+    result = {}
+    for fam, items in families.items():
+        d = Details()
+        for rows, o in items:
+            d.add(rows, model_mod.decode(o["onset"], o["frame"], o["velocity"], **decode))
+        result[fam] = d
+    return result
 
 
 def f1(ref_rows, est):
@@ -102,6 +205,38 @@ def written_families(net, font, folder, piano_programs=(0,)):
     return families
 
 
+TUNING_EXCERPTS = 12
+
+
+def real_tuning(net, font, folder):
+    """Excerpts of real pieces of the training side played by `font` (GM piano, no augmentation), for picking
+    the decoding thresholds: [(note rows, outputs)]."""
+    import random
+    items = []
+    for i, (_, path, start, seconds) in enumerate(render.real_items(random.Random(77), "train", TUNING_EXCERPTS,
+                                                                    30.0, 0.0)):
+        name = f"real{i:02d}-{os.path.splitext(os.path.basename(font))[0]}.wav"
+        wav = os.path.join(folder, name)
+        notes, events = realmusic.excerpt(path, start, seconds)
+        notes = music.remove_overlaps(notes)
+        for n in notes:
+            events.append((n.onset, {"type": "note_on", "channel": 0, "note": n.pitch, "velocity": n.velocity}))
+            events.append((n.offset, {"type": "note_off", "channel": 0, "note": n.pitch, "velocity": 0}))
+        if not os.path.exists(wav):
+            os.makedirs(folder, exist_ok=True)
+            with tempfile.TemporaryDirectory() as tmp:
+                music.write_midi(events, os.path.join(tmp, "p.mid"))
+                subprocess.run(["fluidsynth", "-ni", "-q", "-g", "0.6", "-r", "44100", "-T", "wav", "-F",
+                                wav + ".tmp.wav", font, os.path.join(tmp, "p.mid")],
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.replace(wav + ".tmp.wav", wav)
+        rate, audio = wavfile.read(wav)
+        feat = features.features_from_samples(audio, rate).astype(np.float32)
+        rows = np.array([(0, n.pitch, n.onset, n.offset, n.velocity) for n in notes], np.float64).reshape(-1, 5)
+        items.append((rows, outputs(net, feat)))
+    return items
+
+
 def score(families, decode):
     result = {}
     for fam, items in families.items():
@@ -116,18 +251,28 @@ def main():
     ap.add_argument("checkpoint")
     ap.add_argument("--tune")
     ap.add_argument("--decode")
+    ap.add_argument("--details", help="write per-octave and offset tables (Markdown) to this file")
     args = ap.parse_args()
     torch.set_num_threads(2)
-    net = model_mod.Recogniser().to(memory_format=torch.channels_last)
-    net.load_state_dict(torch.load(args.checkpoint)["model"])
+    decode = {"onset_threshold": 0.5, "frame_threshold": 0.3, "min_frames": 2}
+    if args.checkpoint.endswith(".nvm"):
+        net, decode = model_mod.read_weights(args.checkpoint)
+    else:
+        net = model_mod.from_checkpoint(torch.load(args.checkpoint)["model"])
+    net = net.to(memory_format=torch.channels_last)
     net.eval()
     folder = os.path.join(args.data, "written")
-    generated = {}
+    generated, real = {}, {}
     for path in sorted(glob.glob(os.path.join(args.data, "valid_*.npz"))):
-        fam = os.path.basename(path)[6:-4]
-        generated[fam] = [(rows, outputs(net, feat)) for feat, rows in load_pieces(path)]
+        name = os.path.basename(path)[6:-4]
+        if name.startswith("real") or name == "lines":
+            info = json.loads(str(np.load(path)["info"]))
+            for (feat, rows), inf in zip(load_pieces(path), info):
+                key = {"real": "piano", "real_mp3": "piano, MP3 128"}.get(name, "lines " + inf["families"][0])
+                real.setdefault(key, []).append((rows, outputs(net, feat)))
+        else:
+            generated[name] = [(rows, outputs(net, feat)) for feat, rows in load_pieces(path)]
     written = written_families(net, render.VALID_FONT, folder, piano_programs=(0, 1))
-    decode = {"onset_threshold": 0.5, "frame_threshold": 0.3, "min_frames": 2}
     if args.decode:
         decode = json.load(open(args.decode))
     if args.tune:
@@ -135,6 +280,7 @@ def main():
         for font in TUNING_FONTS:
             for fam, items in written_families(net, font, folder).items():
                 tuning.setdefault(fam, []).extend(items)
+            tuning.setdefault("real piano", []).extend(real_tuning(net, font, folder))
 
         def total(d):
             return np.mean([v[2] for v in score(tuning, d).values()])
@@ -142,9 +288,9 @@ def main():
         rules = [(0.0, 0, 0.0)] + [(ratio, frames, loud) for ratio, frames in
                                    [(0.7, 2), (0.8, 2), (0.9, 2), (0.7, 3), (0.8, 3), (0.9, 3), (1.0, 3)]
                                    for loud in (0.0, 0.95, 1.0)]
-        for on, fr, (ratio, frames, loud) in itertools.product(
-                [0.15, 0.2, 0.25, 0.3, 0.35, 0.4], [0.2, 0.3, 0.4], rules):
-            d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": 3, "overtone_ratio": ratio,
+        for on, fr, least, (ratio, frames, loud) in itertools.product(
+                [0.1, 0.15, 0.2, 0.25, 0.3, 0.35, 0.4], [0.2, 0.3, 0.4], [2, 3], rules):
+            d = {"onset_threshold": on, "frame_threshold": fr, "min_frames": least, "overtone_ratio": ratio,
                  "overtone_frames": frames, "overtone_velocity": loud}
             t = total(d)
             if best is None or t > best[0]:
@@ -152,14 +298,25 @@ def main():
         decode = best[1]
         with open(args.tune, "w") as fh:
             json.dump(decode, fh, indent=1)
-        print(f"decoding picked on the written pieces played by the training fonts (mean F1 {best[0]:.3f})")
+        print(f"decoding picked on the written pieces and real excerpts of the training side played by the "
+              f"training fonts (mean F1 {best[0]:.3f})")
     print("decoding:", json.dumps(decode))
-    for title, families in (("generated pieces", generated), ("written pieces", written)):
+    report = []
+    for title, families in (("generated pieces", generated), ("written pieces", written),
+                            ("real pieces (validation side)", real)):
+        if not families:
+            continue
         s = score(families, decode)
         print(f"{title}, {os.path.basename(render.VALID_FONT)}:")
         for fam, (p, r, f) in s.items():
-            print(f"  {fam:10s} precision {p:.3f} recall {r:.3f} onset F1 {f:.3f}")
-        print(f"  {'mean':10s} onset F1 {np.mean([v[2] for v in s.values()]):.3f}")
+            print(f"  {fam:14s} precision {p:.3f} recall {r:.3f} onset F1 {f:.3f}")
+        print(f"  {'mean':14s} onset F1 {np.mean([v[2] for v in s.values()]):.3f}", flush=True)
+        for fam, d in details(families, decode).items():
+            report += d.lines(f"{title}, {fam}") + [""]
+    print("\n".join(report))
+    if args.details:
+        with open(args.details, "w") as fh:
+            fh.write("\n".join(report) + "\n")
 
 
 if __name__ == "__main__":

@@ -14,7 +14,7 @@ import torch.nn as nn
 
 import features
 
-C1, C2, C3 = 16, 16, 12
+C1, C2, C3 = 20, 24, 16
 
 
 class Recogniser(nn.Module):
@@ -43,6 +43,46 @@ class Recogniser(nn.Module):
         x = x + torch.relu(self.l4(x))
         x = x + torch.relu(self.l5(x))
         return {name: head(x)[:, 0] + self.head_bias[name] for name, head in self.heads.items()}
+
+
+def from_checkpoint(state):
+    """A recogniser with the layer widths of the weights in `state` (a state dict)."""
+    net = Recogniser(state["l1.weight"].shape[0], state["l2.weight"].shape[0], state["l3.weight"].shape[0])
+    net.load_state_dict(state)
+    return net
+
+
+def read_weights(path):
+    """(recogniser, decoding settings) of a weights file as export.py writes it."""
+    import struct
+    with open(path, "rb") as fh:
+        data = fh.read()
+    assert data[:4] == b"NVNM", path
+    _, count = struct.unpack_from("<II", data, 4)
+    pos = 12
+    arrays = {}
+    for _ in range(count):
+        (n,) = struct.unpack_from("<H", data, pos)
+        name = data[pos + 2:pos + 2 + n].decode("ascii")
+        pos += 2 + n
+        ndim = data[pos]
+        shape = struct.unpack_from("<%dI" % ndim, data, pos + 1)
+        pos += 1 + 4 * ndim
+        size = int(np.prod(shape))
+        arrays[name] = np.frombuffer(data, "<f4", size, pos).reshape(shape).copy()
+        pos += 4 * size
+    state = {"l1.weight": arrays["l1.weight"][:, :, None, None], "l4.weight": arrays["l4.weight"][..., None],
+             "l5.weight": arrays["l5.weight"][..., None]}
+    for name in ("l1.bias", "l2.weight", "l2.bias", "l3.weight", "l3.bias", "l4.bias", "l5.bias"):
+        state[name] = arrays[name]
+    for head in ("onset", "frame", "velocity"):
+        state[f"heads.{head}.weight"] = arrays[head + ".weight"][None, :, :, None]
+        state[f"head_bias.{head}"] = arrays[head + ".bias"]
+    net = from_checkpoint({k: torch.from_numpy(np.ascontiguousarray(v)) for k, v in state.items()})
+    decode = {k[7:]: float(v[0]) for k, v in arrays.items() if k.startswith("decode.")}
+    decode["min_frames"] = int(decode["min_frames"])
+    decode["overtone_frames"] = int(decode.get("overtone_frames", 0))
+    return net, decode
 
 
 def tensors_for_export(model, decode):

@@ -23,25 +23,39 @@ BATCH = 16
 LOG_EVERY = int(os.environ.get("NOTAVOX_LOG_EVERY", "200"))
 
 
+def frame_count(path):
+    """Frames of a batch file, read from the header of its feature array alone."""
+    import zipfile
+    with zipfile.ZipFile(path) as z, z.open("feat.npy") as fh:
+        version = np.lib.format.read_magic(fh)
+        shape, _, _ = np.lib.format._read_array_header(fh, version)
+    return shape[0]
+
+
 def load(data_dir, prefix):
-    """The batches' features and labels, concatenated, and the [start, end) frames of the piano pieces."""
-    feats, onsets, frames, vels, piano = [], [], [], [], []
-    pos = 0
+    """The batches' features and labels, end to end, and the [start, end) frames of the piano pieces.
+    The arrays are allocated once at their full size: the data is several gigabytes."""
     import render
     names = [p["name"] for p in render.batch_plan() if p["name"].startswith(prefix)]
     limit = int(os.environ.get("NOTAVOX_TRAIN_BATCHES", len(names)))
-    for path in [os.path.join(data_dir, n + ".npz") for n in names[:limit]]:
+    paths = [os.path.join(data_dir, n + ".npz") for n in names[:limit]]
+    total = sum(frame_count(p) for p in paths)
+    feat = np.empty((total, 294), np.float16)
+    onset, frame, vel = (np.empty((total, 88), np.uint8) for _ in range(3))
+    piano = []
+    pos = 0
+    for path in paths:
         d = np.load(path)
-        feats.append(d["feat"])
-        onsets.append(d["onset"])
-        frames.append(d["frame"])
-        vels.append(d["velocity"])
+        n = len(d["feat"])
+        feat[pos:pos + n] = d["feat"]
+        onset[pos:pos + n] = d["onset"]
+        frame[pos:pos + n] = d["frame"]
+        vel[pos:pos + n] = d["velocity"]
         for (a, b), info in zip(d["bounds"], json.loads(str(d["info"]))):
             if info["families"] == ["piano"] and b - a > WINDOW:
                 piano.append((pos + int(a), pos + int(b)))
-        pos += len(d["feat"])
-    return (np.concatenate(feats), np.concatenate(onsets), np.concatenate(frames), np.concatenate(vels),
-            np.array(piano, np.int64).reshape(-1, 2))
+        pos += n
+    return feat, onset, frame, vel, np.array(piano, np.int64).reshape(-1, 2)
 
 
 def losses(out, onset, frame, vel):
@@ -59,7 +73,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("data")
     ap.add_argument("ckpt")
-    ap.add_argument("--steps", type=int, default=2800)
+    ap.add_argument("--steps", type=int, default=6000)
     ap.add_argument("--lr", type=float, default=2e-3)
     ap.add_argument("--init", help="start from this checkpoint's weights")
     ap.add_argument("--windows", type=int, default=1234, help="seed of the windows of step 0")

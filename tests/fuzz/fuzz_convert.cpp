@@ -19,7 +19,7 @@
 #include "audio/WavFile.h"
 #include "cli/ConvertJob.h"
 #include "cli/Mp3Codecs.h"
-#include "recognition/ModelLocation.h"
+#include "recognition/Recogniser.h"
 
 namespace {
 
@@ -62,13 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     notavox::OperationHost host;
 #ifdef NOTAVOX_FUZZ_ACCURATE
     // Without the model every input would end at the same message.
-    static const bool haveModel = [] {
-        if (!notavox::recognition::FindModelFile().empty()) return true;
-        std::fprintf(stderr, "the note model is not beside the program\n");
-        std::abort();
+    static const notavox::recognition::Recogniser recogniser = [] {
+        notavox::recognition::Recogniser r;
+        if (!r.ready()) {
+            std::fprintf(stderr, "%s\n", r.message().c_str());
+            std::abort();
+        }
+        return r;
     }();
-    (void)haveModel;
-    (void)notavox::cli::ConvertFile(in, out, host, codecs, 1, true);
+    (void)notavox::cli::ConvertFile(in, out, host, codecs, 1, &recogniser);
 #else
     (void)notavox::cli::ConvertFile(in, out, host, codecs, 1);
 #endif

@@ -148,6 +148,30 @@ TEST(AccurateConverter, FindsTheNotesOfARenderedPiece) {
     EXPECT_GE(f1, 0.9) << found.size() << " notes found, " << piece.size() << " played";
 }
 
+// Real music: two excerpts of pieces on the validation side of the training
+// data (tests/recognition/pieces), with the sustain pedal, octaves, both hands
+// and the upper keyboard, rendered and converted as above; the reference
+// onsets are the excerpts' own note-ons.
+TEST(AccurateConverter, FindsTheNotesOfRealPianoPieces) {
+    ASSERT_EQ(::access(kSoundFont, R_OK), 0) << "install timgm6mb-soundfont (scripts/install-deps.sh)";
+    ASSERT_TRUE(notavox::testing::HaveMido()) << "install python3-mido (scripts/install-deps.sh)";
+    TempDir dir;
+    // The shipped model's onset F1 on each, and the floor under it.
+    for (const auto& [name, floor] : {std::pair<std::string, double>{"waldstein_1-excerpt", 0.6}, {"rav_eau-excerpt", 0.75}}) {
+        const std::string mid = std::string(NOTAVOX_SOURCE_DIR) + "/tests/recognition/pieces/" + name + ".mid";
+        const std::string render = "fluidsynth -n -i -q -r 44100 -g 0.6 -F '" + dir.file(name + ".wav") + "' " +
+                                   kSoundFont + " '" + mid + "' > /dev/null 2>&1";
+        ASSERT_EQ(std::system(render.c_str()), 0) << "fluidsynth failed (scripts/install-deps.sh)";
+        const ToolRun r = run("--accurate -q '" + dir.file(name + ".wav") + "' '" + dir.file(name + "-out.mid") + "'");
+        ASSERT_EQ(r.status, 0) << r.output;
+        const std::vector<Note> played = notesOfFile(mid);
+        const std::vector<Note> found = notesOfFile(dir.file(name + "-out.mid"));
+        const double f1 = onsetF1(played, found);
+        std::printf("%s: onset F1 %.3f (%zu notes found, %zu played)\n", name.c_str(), f1, found.size(), played.size());
+        EXPECT_GE(f1, floor) << name;
+    }
+}
+
 // Bad input as the plain converter handles it; a folder of outputs.
 TEST(AccurateConverter, BadInputAndFolders) {
     TempDir dir;

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -177,4 +178,82 @@ TEST(RecognitionFrontEnd, MonoAndPeakFollowTheSampleValues) {
     const AudioDocument quiet = notavox::testing::toneRecording(44100, false, true, 0.5, {});
     EXPECT_EQ(PeakLevel(quiet, 2), 0.0f);
     for (float x : resampled(quiet)) ASSERT_EQ(x, 0.0f);
+}
+
+// The program's front end against the training's (features.py): the features
+// of fixed 44.1 kHz stereo and 48 kHz mono signals as the training program
+// wrote them (training/frontend_fixture.py). The two differ only by rounding
+// (float sums here, doubles in the training's resampling and transforms):
+// a few millionths, where another resampler would differ by far more.
+TEST(RecognitionFrontEnd, MatchesTheTrainingFrontEnd) {
+    std::ifstream in(std::string(NOTAVOX_SOURCE_DIR) + "/tests/recognition/front_end_fixture.bin", std::ios::binary);
+    ASSERT_TRUE(in.good());
+    auto u32 = [&] {
+        uint32_t v = 0;
+        in.read(reinterpret_cast<char*>(&v), 4);
+        return v;
+    };
+    int cases = 0;
+    while (in.peek() != EOF) {
+        const int32_t rate = int32_t(u32());
+        const bool stereo = u32() == 2;
+        const uint32_t frames = u32();
+        const size_t bytes = size_t(frames) * (stereo ? 4 : 2);
+        SampleBlock block = allocateBlock(bytes);
+        in.read(reinterpret_cast<char*>(block.get()), std::streamsize(bytes));
+        AudioDocument doc;
+        doc.replace(std::move(block), int32_t(bytes), rate, stereo, true);
+        const uint32_t T = u32(), bins = u32();
+        ASSERT_EQ(bins, uint32_t(kFeatureBins));
+        std::vector<float> want(size_t(T) * bins);
+        in.read(reinterpret_cast<char*>(want.data()), std::streamsize(want.size() * 4));
+        ASSERT_TRUE(in.good());
+
+        const std::vector<float> got = ComputeFeatures(resampled(doc));
+        ASSERT_EQ(got.size(), want.size()) << rate;
+        double worst = 0, mean = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            worst = std::max(worst, double(std::abs(got[i] - want[i])));
+            mean += want[i];
+        }
+        EXPECT_GT(mean / double(got.size()), 0.05) << rate;  // the signal is there
+        EXPECT_LT(worst, 2e-5) << rate;
+        ++cases;
+    }
+    EXPECT_EQ(cases, 2);
+}
+
+// The filter is the training's: unit gain at 0 Hz times up, symmetric, its
+// centre tap cutoff * up, and as long as 20 max(up, down) + 1.
+TEST(RecognitionFrontEnd, ResamplingFilterHasTheTrainingsShape) {
+    EXPECT_TRUE(Resampler::Design(16000, 16000).empty());
+    for (auto [up, down] : {std::pair<int64_t, int64_t>{160, 441}, {1, 3}, {2, 1}, {640, 441}}) {
+        const std::vector<double> h = Resampler::Design(up, down);
+        const int64_t most = std::max(up, down);
+        ASSERT_EQ(int64_t(h.size()), 20 * most + 1);
+        double sum = 0;
+        for (double v : h) sum += v;
+        EXPECT_NEAR(sum, double(up), 1e-9 * double(up));
+        for (size_t k = 0; k < h.size() / 2; ++k) ASSERT_EQ(h[k], h[h.size() - 1 - k]) << k;
+        EXPECT_GT(h[h.size() / 2], 0.9 * double(up) / double(most));
+    }
+}
+
+// A rate whose filter would be huge (a prime number of hertz above 200 kHz,
+// as a damaged header may claim) is refused with a reason; a rate just
+// inside the limit is converted.
+TEST(RecognitionFrontEnd, RefusesARateWithoutAReasonableFilter) {
+    for (int32_t rate : {2147483647, 200003}) {
+        const AudioDocument doc = notavox::testing::toneRecording(rate, false, true, 0.0001, {{440.0, 0.3}});
+        const Resampler r(doc, 1.0f);
+        std::vector<float> out(size_t(Resampler::kPieceLength));
+        std::string error;
+        EXPECT_FALSE(r.piece(0, out.data(), error)) << rate;
+        EXPECT_EQ(error, "Abtastrate " + std::to_string(rate) + " Hz wird nicht unterstützt");
+    }
+    const AudioDocument odd = notavox::testing::toneRecording(44101, false, true, 0.2, {{440.0, 0.3}});
+    std::string error;
+    const Resampler r(odd, 1.0f);
+    std::vector<float> out(size_t(Resampler::kPieceLength));
+    EXPECT_TRUE(r.piece(0, out.data(), error)) << error;
 }
