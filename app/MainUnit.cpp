@@ -143,6 +143,7 @@ TMainForm::TMainForm(const MainFormServices& services, QWidget* parent)
     buildMenu();
     buildControls();
     BuildNoteControls();
+    BuildScoreControls();
     // The smallest window shows every control: the panels as wide as their
     // rightmost control, and a strip of the waveform.
     for (QFrame* panel : {Panel2, Panel1}) panel->setMinimumWidth(panel->childrenRect().right() + 9);

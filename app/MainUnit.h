@@ -243,6 +243,10 @@ public:
     //      long work (app/NoteCommands.cpp) ----
     void BuildNoteControls();  // with the other controls, before FormCreate
     void SpeichernalsMIDgenaueErkennung1Click();  // also Button2
+    // ---- the score (app/ScoreCommands.cpp) ----
+    void BuildScoreControls();  // after BuildNoteControls
+    void SpeichernalsNotenblatt1Click();
+    FileDialogRequest ScoreDialog() const;
     void Notenerkennen1Click();
     void Notenanzeigen1Click();
     // Runs long work on the worker thread while the window stays usable but
@@ -390,6 +394,7 @@ public:
     QAction* Langsamer101 = nullptr;
     QAction* berdasProgramm1 = nullptr;
     QAction* SpeichernalsMIDgenaueErkennung1 = nullptr;
+    QAction* SpeichernalsNotenblatt1 = nullptr;  // "Speichern als Notenblatt (MusicXML)..."
     QAction* Notenanzeigen1 = nullptr;
     QAction* Notenerkennen1 = nullptr;
     QAction* GenaueErkennung1 = nullptr;  // "Noten erkennen" with the accurate analysis

@@ -65,7 +65,8 @@ void TMainForm::UpdateCommands() {
     for (QWidget* w : std::initializer_list<QWidget*>{SaveBtn, Button1, Button2, CropToSelection, CutSelectionBtn,
                                                       ChangeFormat})
         w->setEnabled(idle && loaded);
-    for (QAction* a : {Speichern1, SpeichernalsMID1, SpeichernalsMIDgenaueErkennung1, ZurAuswahlzurechtschneiden1,
+    for (QAction* a : {Speichern1, SpeichernalsMID1, SpeichernalsMIDgenaueErkennung1, SpeichernalsNotenblatt1,
+                       ZurAuswahlzurechtschneiden1,
                        DieAuswahlwegschneiden1, Sampleformatndern1, Notenerkennen1, Effekte1->menuAction(),
                        Nichtsauswhlen1})  // Escape belongs to "Abbrechen" during the long work
         a->setEnabled(idle && loaded);

@@ -10,6 +10,7 @@
 #include "audio/SafeFile.h"
 #include "audio/SampleFormat.h"
 #include "audio/WavFile.h"
+#include "notation/ScoreExport.h"
 #include "transcription/MidiConversion.h"
 
 namespace notavox::cli {
@@ -18,6 +19,8 @@ namespace {
 
 constexpr const char* kOpenFailed = "Konnte Datei nicht öffnen";
 constexpr const char* kSaveFailed = "Konnte Datei nicht speichern";
+constexpr const char* kScoreFileErrorText = "Das Notenblatt konnte nicht gespeichert werden.";
+constexpr const char* kUnknownExtensionText = "Unbekannte Dateiendung (erwartet .mid, .wav, .mp3, .musicxml oder .mxl)";
 
 }  // namespace
 
@@ -26,6 +29,7 @@ OutputKind OutputKindOf(const std::string& fileName) {
     if (ext == ".MID" || ext == ".MIDI") return OutputKind::Midi;
     if (ext == ".WAV") return OutputKind::Wav;
     if (ext == ".MP3") return OutputKind::Mp3;
+    if (ext == ".MUSICXML" || ext == ".XML" || ext == ".MXL") return OutputKind::Score;
     return OutputKind::Unknown;
 }
 
@@ -47,7 +51,7 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
     JobResult result;
     const OutputKind kind = OutputKindOf(output);
     if (kind == OutputKind::Unknown) {
-        result.message = "Unbekannte Dateiendung (erwartet .mid, .wav oder .mp3)";
+        result.message = kUnknownExtensionText;
         return result;
     }
     AudioDocument doc;
@@ -58,20 +62,33 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
         return result;
     }
     switch (kind) {
-        case OutputKind::Midi: {
+        case OutputKind::Midi:
+        case OutputKind::Score: {
+            if (kind == OutputKind::Score && !accurate) {
+                result.message = "Ein Notenblatt braucht die genaue Analyse";
+                break;
+            }
             if (accurate) {
                 const std::atomic<bool> never{false};
                 int writeError = 0;
+                std::string scoreCause;
                 const recognition::NotesWriter write = [&](const std::vector<TranscribedNote>& notes,
                                                            const std::string& fileName) {
-                    return SaveTempoMapped(AnalyseTempo(doc, notes, threads), notes, tempo, fileName, &writeError);
+                    const TempoAnalysis analysis = AnalyseTempo(doc, notes, threads);
+                    if (kind == OutputKind::Score)
+                        return notation::SaveScoreFromAnalysis(analysis, notes, tempo, fileName, &scoreCause);
+                    return SaveTempoMapped(analysis, notes, tempo, fileName, &writeError);
                 };
                 const recognition::AccurateOutcome outcome = accurate->convert(
                     doc, output, host, never, threads, write, nullptr, recognition::AccurateTuning{decoding, nullptr, nullptr});
                 result.ok = outcome.result == recognition::AccurateResult::Written;
                 result.notes = outcome.notes;
-                if (outcome.result == recognition::AccurateResult::FileError) result.message = midiFileError(writeError);
-                else if (!result.ok) result.message = outcome.message;
+                if (outcome.result == recognition::AccurateResult::FileError)
+                    result.message = kind == OutputKind::Score
+                                         ? std::string(kScoreFileErrorText) + (scoreCause.empty() ? "" : " " + scoreCause)
+                                         : midiFileError(writeError);
+                else if (!result.ok)
+                    result.message = outcome.message;
                 break;
             }
             Song song;

@@ -16,7 +16,7 @@
 
 namespace notavox::cli {
 
-enum class OutputKind { Midi, Wav, Mp3, Unknown };
+enum class OutputKind { Midi, Wav, Mp3, Score, Unknown };
 
 // The kind of file a name asks for, by its extension in any case.
 OutputKind OutputKindOf(const std::string& fileName);
@@ -45,7 +45,7 @@ struct JobResult {
 // `accurate`, when given, makes a MIDI output with the accurate analysis
 // (the note recogniser, loaded once for all jobs) instead of the one of
 // "Speichern als MID...": a tempo-mapped file with time and key signature,
-// laid out with `tempo`.
+// laid out with `tempo`. A score output (.musicxml, .xml or .mxl) needs it.
 JobResult ConvertFile(const std::string& input, const std::string& output, OperationHost& host,
                       const Mp3Codecs& codecs, unsigned threads,
                       const recognition::Recogniser* accurate = nullptr, const TempoChoices& tempo = TempoChoices(),

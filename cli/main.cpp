@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -35,12 +36,17 @@ const char* kHelp =
     "  notavox-convert EINGABE.wav AUSGABE.wav   Aufnahme als WAV-Datei speichern\n"
     "  notavox-convert EINGABE.wav AUSGABE.mp3   Aufnahme als MP3-Datei speichern\n"
     "  notavox-convert EINGABE... -o ORDNER      mehrere Aufnahmen parallel umwandeln,\n"
-    "                                            jede nach ORDNER/name.mid\n"
+    "                                            jede nach ORDNER/name.mid (mit --format\n"
+    "                                            musicxml oder mxl als Notenblatt)\n"
     "  notavox-convert --accurate EINGABE.wav AUSGABE.mid\n"
+    "  notavox-convert --accurate EINGABE.wav AUSGABE.musicxml\n"
+    "                                            Noten als Notenblatt (MusicXML, .mxl\n"
+    "                                            gepackt) mit der genauen Analyse\n"
     "  notavox-convert --accurate EINGABE... -o ORDNER\n"
     "                                            mit der genauen Analyse umwandeln\n"
     "\n"
-    "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav, .mp3).\n"
+    "Die Endung der Ausgabe bestimmt, was geschrieben wird (.mid oder .midi, .wav, .mp3,\n"
+    ".musicxml oder .xml, .mxl).\n"
     "Eingaben sind WAV- oder MP3-Dateien (.mp3 in beliebiger Schreibweise).\n"
     "Die MIDI-Datei ist genau die, die \"Speichern als MID...\" im Programm schreibt:\n"
     "die Aufnahme wird in 8 Bit Mono gebracht (44100 Hz, falls sie nicht schon 8 Bit\n"
@@ -57,6 +63,12 @@ const char* kHelp =
     "werden auf ein Raster gezogen (--quantize). Ohne --accurate bleibt alles wie bei\n"
     "\"Speichern als MID...\". Das Modell (notes.nvm) liegt neben dem Programm oder in\n"
     "share/notavox.\n"
+    "\n"
+    "Ein Notenblatt (.musicxml, .xml oder .mxl) entsteht immer mit der genauen Analyse:\n"
+    "Klavier in zwei Systemen (Violin- und Bassschlüssel, die Hände dort getrennt, wo\n"
+    "ein Spieler sie trennen würde), eine einstimmige Melodie in einem System, die\n"
+    "Notenwerte auf dem Raster der Taktart, Vorzeichen aus der Tonart und\n"
+    "Tempoangaben, wo sich das Tempo um mehr als 8 % ändert.\n"
     "\n"
     "Optionen:\n"
     "  --accurate            genaue Analyse für MIDI-Ausgaben (siehe oben)\n"
@@ -77,6 +89,9 @@ const char* kHelp =
     "                        10 bis 2000 (Vorgabe: die des Modells); kürzere Noten\n"
     "                        werden verworfen\n"
     "  -o, --output ORDNER   Zielordner für mehrere Eingaben\n"
+    "  --format mid|musicxml|mxl\n"
+    "                        was -o schreibt: MIDI-Dateien (Vorgabe) oder\n"
+    "                        Notenblätter\n"
     "  -q, --quiet           keine Fortschrittsanzeige und keine Zusammenfassung\n"
     "  --rate HZ             Samplefrequenz der MP3-Ausgabe (Vorgabe 44100):\n"
     "                        48000, 44100, 32000, 24000, 22050, 16000, 11025\n"
@@ -147,6 +162,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> inputs;
     std::string outDir;
     bool haveOutDir = false;
+    std::string folderExtension = ".mid";
+    bool formatGiven = false;
     bool quiet = false;
     bool accurate = false;
     TempoChoices tempo;
@@ -169,6 +186,18 @@ int main(int argc, char** argv) {
             }
             outDir = argv[++i];
             haveOutDir = true;
+        } else if (a == "--format") {
+            // What -o writes: a MIDI file (the default) or a score.
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            std::string lower;
+            for (char c : value) lower += char(std::tolower(static_cast<unsigned char>(c)));
+            if (lower != "mid" && lower != "musicxml" && lower != "mxl") {
+                std::fprintf(stderr, "notavox-convert: --format %s: erlaubt sind mid, musicxml, mxl\n",
+                             value.empty() ? "ohne Wert" : value.c_str());
+                return 2;
+            }
+            folderExtension = "." + lower;
+            formatGiven = true;
         } else if (a == "--rate" || a == "--bitrate") {
             // The values of the "MP3 Ausgabe" lists, nothing else.
             const bool rate = a == "--rate";
@@ -230,7 +259,13 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (!tempoFlag.empty() && !accurate) {
+    const bool scoreOutput = haveOutDir ? folderExtension != ".mid"
+                                        : inputs.size() == 2 && OutputKindOf(inputs[1]) == OutputKind::Score;
+    if (formatGiven && !haveOutDir) {
+        std::fprintf(stderr, "notavox-convert: --format gilt nur mit -o (Hilfe: notavox-convert --help)\n");
+        return 2;
+    }
+    if (!tempoFlag.empty() && !accurate && !scoreOutput) {
         std::fprintf(stderr, "notavox-convert: %s gilt nur mit --accurate (Hilfe: notavox-convert --help)\n",
                      tempoFlag.c_str());
         return 2;
@@ -250,7 +285,7 @@ int main(int argc, char** argv) {
         for (const std::string& in : inputs) {
             auto job = std::make_unique<Job>();
             job->input = in;
-            job->output = outDir + (outDir.back() == '/' ? "" : "/") + baseName(in) + ".mid";
+            job->output = outDir + (outDir.back() == '/' ? "" : "/") + baseName(in) + folderExtension;
             jobs.push_back(std::move(job));
         }
     } else {
@@ -260,7 +295,8 @@ int main(int argc, char** argv) {
             return 2;
         }
         if (OutputKindOf(inputs[1]) == OutputKind::Unknown) {
-            std::fprintf(stderr, "notavox-convert: %s: Unbekannte Dateiendung (erwartet .mid, .wav oder .mp3)\n",
+            std::fprintf(stderr,
+                         "notavox-convert: %s: Unbekannte Dateiendung (erwartet .mid, .wav, .mp3, .musicxml oder .mxl)\n",
                          inputs[1].c_str());
             return 2;
         }
@@ -287,8 +323,11 @@ int main(int argc, char** argv) {
     // The note model is read and checked once, before any job starts; a
     // model that cannot be had ends the run with its message.
     std::optional<recognition::Recogniser> recogniser;
-    if (accurate && std::any_of(runnable.begin(), runnable.end(),
-                                [](const Job* j) { return OutputKindOf(j->output) == OutputKind::Midi; })) {
+    // Scores always come from the accurate analysis.
+    if (std::any_of(runnable.begin(), runnable.end(), [&](const Job* j) {
+            const OutputKind kind = OutputKindOf(j->output);
+            return (accurate && kind == OutputKind::Midi) || kind == OutputKind::Score;
+        })) {
         recogniser.emplace();
         if (!recogniser->ready()) {
             std::fprintf(stderr, "notavox-convert: %s\n", recogniser->message().c_str());

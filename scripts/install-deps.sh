@@ -16,4 +16,5 @@ install_packages \
   pulseaudio pulseaudio-utils \
   groff-base man-db clang \
   fonts-dejavu-core \
-  desktop-file-utils
+  desktop-file-utils \
+  zlib1g-dev musescore3

@@ -88,7 +88,8 @@ TEST(MainForm, MenuMatchesTheCommandTable) {
     for (QAction* a : m.MainMenu1->actions()) titles << plain(a->text());
     EXPECT_EQ(titles.join("|"), "Datei|Bearbeiten|Ansicht|Effekte|Wiedergabe|Hilfe");
     EXPECT_EQ(menuLayout(m.Datei1).join("|"),
-              "Öffnen...|Speichern als WAV/MP3...|Speichern als MID...|Speichern als MID (genaue Erkennung)...|-|"
+              "Öffnen...|Speichern als WAV/MP3...|Speichern als MID...|Speichern als MID (genaue Erkennung)...|"
+              "Speichern als Notenblatt (MusicXML)...|-|"
               "Von Musik-CD einlesen...|-|Beenden");
     EXPECT_EQ(menuLayout(m.Bearbeiten1).join("|"),
               "Rückgängig|Wiederherstellen|-|Zur Auswahl zurechtschneiden|Die Auswahl wegschneiden|-|"
