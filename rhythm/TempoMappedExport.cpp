@@ -28,6 +28,10 @@ TempoAnalysis AnalyseTempo(const AudioDocument& doc, const std::vector<Transcrib
     TempoAnalysis a;
     a.envelope = ComputeOnsetEnvelope(doc, threads);
     a.found = AnalyseRhythm(a.envelope, notes);
+    // Without a few notes there is no music whose beats the file could
+    // follow: silence and noise keep the one default tempo.
+    constexpr size_t kFewestNotes = 4;
+    if (notes.size() < kFewestNotes) a.found.beats = BeatTrack{};
     return a;
 }
 
