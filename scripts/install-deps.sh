@@ -15,4 +15,5 @@ install_packages \
   xvfb xauth xdotool imagemagick x11-utils \
   pulseaudio pulseaudio-utils \
   fonts-dejavu-core \
-  desktop-file-utils
+  desktop-file-utils \
+  musescore3
