@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <array>
@@ -63,6 +64,19 @@ TTempoForm::TTempoForm(const RhythmAnalysis& found, QWidget* parent) : QDialog(p
 
     FolgenCheck = new QCheckBox("Tempo den gefundenen &Schlägen folgen lassen", this);
     FolgenCheck->setChecked(true);
+    const auto levelText = [&](const char* text, TempoLevel level) {
+        const double b = TempoAtLevel(found, level);
+        return b > 0 ? QString("%1: %2").arg(text).arg(std::lround(b)) : QString(text);
+    };
+    HalbBtn = new QRadioButton(levelText("&halb so schnell", TempoLevel::Half), this);
+    GefundenBtn = new QRadioButton(levelText("&wie gefunden", TempoLevel::Found), this);
+    DoppeltBtn = new QRadioButton(levelText("&doppelt so schnell", TempoLevel::Double), this);
+    GefundenBtn->setChecked(true);
+    auto* levels = new QHBoxLayout;
+    levels->addWidget(HalbBtn);
+    levels->addWidget(GefundenBtn);
+    levels->addWidget(DoppeltBtn);
+    levels->addStretch();
     TempoEd = new QDoubleSpinBox(this);
     TempoEd->setObjectName("TempoEd");
     TempoEd->setRange(kSlowestFixedBpm, kFastestFixedBpm);
@@ -96,12 +110,14 @@ TTempoForm::TTempoForm(const RhythmAnalysis& found, QWidget* parent) : QDialog(p
         grid->addWidget(l, row, 0);
         grid->addWidget(buddy, row, 1);
     };
-    grid->addWidget(FolgenCheck, 0, 0, 1, 2);
-    label("Festes &Tempo:", TempoEd, 1);
-    label("T&akt:", TaktBox, 2);
-    label("T&onart:", TonartBox, 3);
-    label("&Quantisieren auf:", QuantisierenBox, 4);
-    label("Stä&rke:", StaerkeEd, 5);
+    grid->addWidget(new QLabel("Schläge pro Minute:", this), 0, 0);
+    grid->addLayout(levels, 0, 1);
+    grid->addWidget(FolgenCheck, 1, 0, 1, 2);
+    label("Festes &Tempo:", TempoEd, 2);
+    label("T&akt:", TaktBox, 3);
+    label("T&onart:", TonartBox, 4);
+    label("&Quantisieren auf:", QuantisierenBox, 5);
+    label("Stä&rke:", StaerkeEd, 6);
 
     OKBtn = new QPushButton("OK", this);
     OKBtn->setDefault(true);
@@ -119,17 +135,33 @@ TTempoForm::TTempoForm(const RhythmAnalysis& found, QWidget* parent) : QDialog(p
     column->addLayout(buttons);
 
     connect(FolgenCheck, &QCheckBox::toggled, this, [this] { updateEnabled(); });
+    // The fixed tempo starts from the level chosen.
+    for (QRadioButton* b : {HalbBtn, GefundenBtn, DoppeltBtn})
+        connect(b, &QRadioButton::toggled, this, [this](bool on) {
+            const double t = TempoAtLevel(found_, level());
+            if (on && t > 0) TempoEd->setValue(std::clamp(std::round(t * 10) / 10, kSlowestFixedBpm, kFastestFixedBpm));
+        });
     connect(QuantisierenBox, &QComboBox::currentIndexChanged, this, [this] { updateEnabled(); });
     updateEnabled();
 }
 
 void TTempoForm::updateEnabled() {
     TempoEd->setEnabled(!FolgenCheck->isChecked());
+    const bool beats = found_.beats.tempoBpm > 0;
+    HalbBtn->setEnabled(beats);
+    DoppeltBtn->setEnabled(beats);
     StaerkeEd->setEnabled(QuantisierenBox->currentIndex() > 0);
+}
+
+TempoLevel TTempoForm::level() const {
+    if (HalbBtn->isChecked()) return TempoLevel::Half;
+    if (DoppeltBtn->isChecked()) return TempoLevel::Double;
+    return TempoLevel::Found;
 }
 
 TempoChoices TTempoForm::choices() const {
     TempoChoices c;
+    c.level = level();
     c.tempoBpm = FolgenCheck->isChecked() ? 0.0 : TempoEd->value();
     c.grid = kGrids[size_t(std::clamp(QuantisierenBox->currentIndex(), 0, int(kGrids.size()) - 1))].grid;
     c.strengthPercent = StaerkeEd->value();

@@ -13,6 +13,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QPushButton;
+class QRadioButton;
 class QSpinBox;
 
 namespace notavox {
@@ -28,6 +29,11 @@ public:
 
     QLabel* FoundLabel = nullptr;        // "Gefunden: 84 Schläge pro Minute, 3/4-Takt, G-Dur"
     QCheckBox* FolgenCheck = nullptr;    // the tempo follows the beats found
+    // The beats at the tempo found and at half and twice that tempo, one click
+    // each: "halb so schnell: 60", "wie gefunden: 120", "doppelt so schnell: 240".
+    QRadioButton* HalbBtn = nullptr;
+    QRadioButton* GefundenBtn = nullptr;
+    QRadioButton* DoppeltBtn = nullptr;
     QDoubleSpinBox* TempoEd = nullptr;   // else one fixed tempo
     QComboBox* TaktBox = nullptr;        // "2/4" ... "12/8"
     QComboBox* TonartBox = nullptr;      // "C-Dur" ... "h-Moll"
@@ -38,6 +44,7 @@ public:
 
 private:
     void updateEnabled();
+    TempoLevel level() const;
 
     RhythmAnalysis found_;
 };

@@ -62,8 +62,12 @@ Transcription TranscribeRecording(const AudioDocument& doc, const Model& model, 
     PartGroup group(options.threads);
     const unsigned threads = unsigned(group.parts());
 
+    // A recording whose loudest sample stays below -60 dB of full scale holds
+    // no music, only the noise of an empty input or of dither: it is analysed
+    // as the silence it is instead of being raised to full level.
+    constexpr float kQuietestPeak = 0.001f;
     const float peak = PeakLevel(doc, threads);
-    const Resampler resampler(doc, peak > 0.0f ? 1.0f / peak : 1.0f);
+    const Resampler resampler(doc, peak >= kQuietestPeak ? 1.0f / peak : 0.0f);
     const int64_t N = resampler.length();
     const int64_t T = FrameCount(N);
     result.frames = T;

@@ -16,7 +16,7 @@ constexpr double kRange = 1.4;            // periods from P0 / kRange to P0 * kR
 constexpr int kMaxStep = 2;               // frames of period change from beat to beat
 constexpr int8_t kStart = 127;
 // The metrical level check.
-constexpr double kWeakOtherBeat = 0.55;
+constexpr double kWeakOtherBeat = 0.35;
 constexpr double kStrongHalfway = 0.60;
 constexpr double kHalfwayFilled = 0.90;
 constexpr double kWeakFilled = 0.60;

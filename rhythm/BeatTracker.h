@@ -6,7 +6,8 @@
 // gradual tempo changes but not single stray onsets. The global tempo comes
 // from TempoEstimate; the beats are tracked again around the tempo they
 // show. Then the metrical level is checked: when every other beat is much
-// weaker and mostly without an onset, the beat is taken at half the tempo;
+// weaker (at most about a third of the others) and mostly without an onset,
+// the beat is taken at half the tempo;
 // when the points halfway between the beats carry onsets almost always and
 // nearly as strong as the beats, at twice the tempo (either only within 57
 // to 190 beats a minute, the range of the music this is made for).

@@ -3,7 +3,11 @@
 // major and minor key profiles of Temperley (from the Kostka-Payne corpus)
 // rotated to each of the 12 tonics; the best of the 24 keys wins. They tell
 // a major key from its relative minor better than the older probe-tone
-// profiles on pieces with a melody over chords.
+// profiles on pieces with a melody over chords. Two more signs of the key are
+// added to each key's correlation: how often its tonic is the bass (the
+// lowest note of each chord, by duration), and for a minor key how much more
+// its raised seventh (the leading tone) sounds than its natural one, which
+// tells a minor key from its relative major.
 #pragma once
 
 #include <string>
@@ -16,8 +20,8 @@ namespace notavox {
 struct KeyEstimate {
     int tonic = 0;  // pitch class, C = 0
     bool minor = false;
-    double confidence = 0;  // correlation of the best key, -1..1; 0 without notes
-    double margin = 0;      // its lead over the second best key
+    double confidence = 0;  // profile correlation of the best key, -1..1; 0 without notes
+    double margin = 0;      // its lead in score over the second best key
 
     // Sharps (positive) or flats (negative) of the key signature, -6..6 (the
     // spelling with fewer accidentals; F sharp major and D sharp minor with 6 sharps).

@@ -18,15 +18,18 @@ TempoMap::TempoMap(int ticksPerQuarter) : ticksPerQuarter_(ticksPerQuarter) {
     segments_.push_back({0, kDefaultTempo, 0});
 }
 
-TempoMap::TempoMap(int ticksPerQuarter, const std::vector<int64_t>& ticks, const std::vector<int64_t>& micros)
+TempoMap::TempoMap(int ticksPerQuarter, const std::vector<int64_t>& ticks, const std::vector<int64_t>& micros,
+                   bool limited)
     : ticksPerQuarter_(ticksPerQuarter) {
+    const double fastest = limited ? double(kFastestQuarterMicros) : 1.0;
+    const double slowest = limited ? double(kSlowestQuarterMicros) : double(kLargestTempo);
     int64_t reached = 0;  // the time the file reaches at the current anchor
     for (size_t i = 0; i + 1 < ticks.size(); ++i) {
         const int64_t dk = ticks[i + 1] - ticks[i];
         if (dk <= 0) continue;
         // The tempo that brings the file from where it is to the next anchor.
         const double wanted = double(micros[i + 1] - reached) * ticksPerQuarter_ / double(dk);
-        const uint32_t tempo = uint32_t(std::clamp<double>(std::nearbyint(wanted), 1.0, double(kLargestTempo)));
+        const uint32_t tempo = uint32_t(std::clamp<double>(std::nearbyint(wanted), fastest, slowest));
         const int64_t startTick = ticks[i];
         if (segments_.empty() || segments_.back().microsPerQuarter != tempo)
             segments_.push_back({startTick, tempo, reached});
@@ -65,16 +68,14 @@ BeatGrid BuildBeatGrid(const std::vector<double>& beats, const Metre& metre, int
     const int64_t B = g.ticksPerBeat;
     const double first = std::max(0.0, beats.front());
     const double period = beats[1] - beats[0];
-    // The lead-in: at least the ticks the time before the first beat takes
-    // at the first beat's tempo, then up to the next bar line before the
-    // first downbeat.
-    const double needed = first / period * double(B);
-    int64_t lead = int64_t(std::llround(needed));
-    if (lead == 0 && first > 0) lead = 1;
-    const int64_t down = int64_t(std::max(0, metre.firstDownbeat)) * B;
+    // The lead-in: the time before the first beat at the first beat's tempo,
+    // in whole sixteenths. The bars are counted back from the first downbeat;
+    // what is left before the first whole bar is the upbeat.
+    const int64_t sixteenth = std::max(1, ticksPerQuarter / 4);
+    const int64_t lead = std::llround(first / period * double(B) / double(sixteenth)) * sixteenth;
     const int64_t bar = g.ticksPerBar;
-    lead += ((bar - (lead + down) % bar) % bar);
     g.firstBeatTick = lead;
+    g.upbeatTicks = (lead + int64_t(std::max(0, metre.firstDownbeat)) * B) % bar;
 
     std::vector<int64_t> ticks{0}, micros{0};
     // Whole beats before the first one, kept where both tick and time are positive.
@@ -97,7 +98,7 @@ BeatGrid BuildBeatGrid(const std::vector<double>& beats, const Metre& metre, int
         ticks.push_back(k);
         micros.push_back(u);
     }
-    g.map = TempoMap(ticksPerQuarter, ticks, micros);
+    g.map = TempoMap(ticksPerQuarter, ticks, micros, true);
     g.anchorTicks = std::move(ticks);
     g.anchorMicros = std::move(micros);
     return g;
@@ -131,7 +132,13 @@ TempoMap RefineForTimes(const BeatGrid& grid, const std::vector<double>& times, 
                 auto next = anchors.upper_bound(c);
                 if (next == anchors.begin() || next == anchors.end()) continue;
                 auto prev = std::prev(next);
-                if (prev->second < u && u < next->second) {
+                // Only where the tempos on both sides stay within the limits.
+                const auto inRange = [tpq](int64_t k0, int64_t u0, int64_t k1, int64_t u1) {
+                    const double q = double(u1 - u0) * tpq / double(k1 - k0);
+                    return q >= kFastestQuarterMicros && q <= kSlowestQuarterMicros;
+                };
+                if (prev->second < u && u < next->second && inRange(prev->first, prev->second, c, u) &&
+                    inRange(c, u, next->first, next->second)) {
                     anchors[c] = u;
                     added = true;
                     break;
@@ -144,7 +151,7 @@ TempoMap RefineForTimes(const BeatGrid& grid, const std::vector<double>& times, 
             ticks.push_back(k);
             micros.push_back(u);
         }
-        map = TempoMap(tpq, ticks, micros);
+        map = TempoMap(tpq, ticks, micros, true);
     }
     return map;
 }

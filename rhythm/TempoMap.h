@@ -1,12 +1,14 @@
 // The tempo map of a tempo-mapped MIDI file: tempo segments in ticks with a
 // whole number of microseconds per quarter note each, exactly as a MIDI
 // player reads them. Built from the beats: beat i falls on tick
-// leadIn + i * ticksPerBeat, so every beat lies on the grid and the first
-// downbeat on a bar line; before the first beat whole beats at the first
-// beat's tempo are continued back towards the start, and a last (usually
-// faster) segment from tick 0 covers what remains of the lead-in. After the
-// last beat its tempo goes on. Each tempo is rounded so that the rounding
-// never adds up: every beat is met within a microsecond.
+// leadIn + i * ticksPerBeat, so every beat lies on the grid. The lead-in
+// before the first beat has the first beat's tempo (its length rounded to a
+// sixteenth), so the music before the first full bar is an upbeat: a first
+// bar as long as that part, and the first downbeat on the bar line after it.
+// After the last beat its tempo goes on. Each tempo is rounded so that the
+// rounding never adds up: every beat is met within a microsecond. No tempo
+// of the map lies outside 20 to 300 quarter notes a minute; where the beats
+// would ask for more, the map keeps to the limit and catches up afterwards.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,11 @@
 #include "rhythm/Metre.h"
 
 namespace notavox {
+
+// The tempos a map built from beats keeps to, in microseconds per quarter
+// note (300 and 20 quarter notes a minute).
+inline constexpr uint32_t kFastestQuarterMicros = 200000;
+inline constexpr uint32_t kSlowestQuarterMicros = 3000000;
 
 struct TempoSegment {
     int64_t tick;           // where the segment starts
@@ -28,7 +35,9 @@ public:
     explicit TempoMap(int ticksPerQuarter = 500);
     // From anchors (ascending ticks and microsecond times, the first at tick 0
     // and time 0); every anchor is met within a microsecond.
-    TempoMap(int ticksPerQuarter, const std::vector<int64_t>& ticks, const std::vector<int64_t>& micros);
+    // With `limited` every tempo keeps within 20 to 300 quarter notes a minute.
+    TempoMap(int ticksPerQuarter, const std::vector<int64_t>& ticks, const std::vector<int64_t>& micros,
+             bool limited = false);
 
     int ticksPerQuarter() const { return ticksPerQuarter_; }
     const std::vector<TempoSegment>& segments() const { return segments_; }
@@ -44,6 +53,7 @@ private:
 struct BeatGrid {
     TempoMap map;
     int64_t firstBeatTick = 0;  // the lead-in
+    int64_t upbeatTicks = 0;    // the length of a short first bar (0: the first bar is a whole one)
     int ticksPerBeat = 500;     // a quarter, or a dotted quarter in compound metre
     int ticksPerBar = 2000;
     // The anchors the map was built from: tick 0, the beats continued back

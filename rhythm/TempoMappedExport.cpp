@@ -24,17 +24,46 @@ TempoMap ConstantTempo(double bpm, bool compound) {
 
 }  // namespace
 
+std::vector<double> BeatsAtLevel(const RhythmAnalysis& found, TempoLevel level) {
+    const std::vector<double>& beats = found.beats.beats;
+    std::vector<double> out;
+    if (level == TempoLevel::Half) {
+        for (size_t i = size_t(std::max(0, found.metre.firstDownbeat)) % 2; i < beats.size(); i += 2)
+            out.push_back(beats[i]);
+    } else if (level == TempoLevel::Double) {
+        for (size_t i = 0; i < beats.size(); ++i) {
+            out.push_back(beats[i]);
+            if (i + 1 < beats.size()) out.push_back(0.5 * (beats[i] + beats[i + 1]));
+        }
+    } else {
+        out = beats;
+    }
+    return out;
+}
+
+double TempoAtLevel(const RhythmAnalysis& found, TempoLevel level) {
+    const double bpm = found.beats.tempoBpm;
+    return level == TempoLevel::Half ? bpm / 2 : (level == TempoLevel::Double ? bpm * 2 : bpm);
+}
+
 TempoAnalysis AnalyseTempo(const AudioDocument& doc, const std::vector<TranscribedNote>& notes, unsigned threads) {
     TempoAnalysis a;
     a.envelope = ComputeOnsetEnvelope(doc, threads);
     a.found = AnalyseRhythm(a.envelope, notes);
+    // Without a few notes there is no music whose beats the file could
+    // follow: silence and noise keep the one default tempo.
+    constexpr size_t kFewestNotes = 4;
+    if (notes.size() < kFewestNotes) a.found.beats = BeatTrack{};
     return a;
 }
 
 TempoMappedLayout LayOutTempoMapped(const TempoAnalysis& analysis, const std::vector<TranscribedNote>& notes,
                                     const TempoChoices& choices) {
     TempoMappedLayout out;
-    out.metre = analysis.found.metre;
+    const std::vector<double> beats = BeatsAtLevel(analysis.found, choices.level);
+    // At another level the bars are counted again on its beats.
+    out.metre = choices.level == TempoLevel::Found ? analysis.found.metre
+                                                   : EstimateMetre(analysis.envelope, beats, notes);
     out.key = choices.key ? *choices.key : analysis.found.key;
     const TempoMidiOptions options{choices.grid, std::clamp(choices.strengthPercent, 0, 100)};
     const bool fixed = choices.tempoBpm > 0;
@@ -42,16 +71,14 @@ TempoMappedLayout LayOutTempoMapped(const TempoAnalysis& analysis, const std::ve
         out.metre.beatsPerBar = std::clamp(choices.metre->beatsPerBar, 2, 4);
         out.metre.compound = choices.metre->compound;
         if (!fixed)
-            out.metre.firstDownbeat =
-                EstimateMetre(analysis.envelope, analysis.found.beats.beats, notes, out.metre.beatsPerBar)
-                    .firstDownbeat;
+            out.metre.firstDownbeat = EstimateMetre(analysis.envelope, beats, notes, out.metre.beatsPerBar).firstDownbeat;
     }
     if (fixed) {
         out.metre.firstDownbeat = 0;
         const double bpm = std::clamp(choices.tempoBpm, kSlowestFixedBpm, kFastestFixedBpm);
         out.placed = PlaceNotesUnder(notes, ConstantTempo(bpm, out.metre.compound), options);
     } else {
-        out.placed = PlaceNotesOnBeats(notes, analysis.found.beats.beats, out.metre, options);
+        out.placed = PlaceNotesOnBeats(notes, beats, out.metre, options);
     }
     return out;
 }
@@ -78,7 +105,7 @@ std::vector<BeatLine> BeatLines(const TempoAnalysis& analysis, const TempoMapped
         for (int64_t i = 0; double(i) * beat <= seconds; ++i) lines.push_back({double(i) * beat, barStart(i)});
         return lines;
     }
-    const std::vector<double>& beats = analysis.found.beats.beats;
+    const std::vector<double> beats = BeatsAtLevel(analysis.found, choices.level);
     for (size_t i = 0; i < beats.size() && beats[i] <= seconds; ++i) lines.push_back({beats[i], barStart(int64_t(i))});
     return lines;
 }

@@ -24,7 +24,13 @@ namespace notavox {
 inline constexpr double kSlowestFixedBpm = 20.0;
 inline constexpr double kFastestFixedBpm = 300.0;
 
+// The beats the file follows: those found, every other one of them (half
+// the tempo, the bars' first beats kept) or those found with one halfway
+// between each two (twice the tempo).
+enum class TempoLevel { Found, Half, Double };
+
 struct TempoChoices {
+    TempoLevel level = TempoLevel::Found;
     // 0: the tempo follows the beats found. Else one constant tempo of this
     // many beats a minute (a beat is a dotted quarter in compound metre)
     // from the start of the recording, where the first bar begins; the notes
@@ -43,6 +49,11 @@ struct TempoAnalysis {
     OnsetEnvelope envelope;
     RhythmAnalysis found;  // beats and tempo, metre and first downbeat, key (from the notes)
 };
+
+// The beats found at the level chosen, and their tempo (from the median beat
+// interval). The first downbeat found stays a beat at every level.
+std::vector<double> BeatsAtLevel(const RhythmAnalysis& found, TempoLevel level);
+double TempoAtLevel(const RhythmAnalysis& found, TempoLevel level);
 
 // The beats, tempo, metre and key of a recording and the notes found in it.
 // Deterministic for any thread count (0: every core).

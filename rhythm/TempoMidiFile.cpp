@@ -50,15 +50,23 @@ NoteEvent Note(uint8_t kind, int pitch, int velocity) {
 }  // namespace
 
 TempoMappedNotes PlaceNotesUnder(const std::vector<TranscribedNote>& notes, const TempoMap& map,
-                                 const TempoMidiOptions& options) {
+                                 const TempoMidiOptions& options, int64_t barLine) {
     TempoMappedNotes placed{map, {}};
     placed.notes.reserve(notes.size());
+    // The grid counts from a bar line: the notes are moved so that it falls
+    // on a whole quarter while they are quantised.
+    const int64_t tpq = map.ticksPerQuarter();
+    const int64_t shift = ((tpq - barLine % tpq) % tpq + tpq) % tpq;
     for (const auto& n : notes) {
         const int64_t on = std::max<int64_t>(0, std::llround(map.tickAt(std::max(0.0, n.onset))));
         const int64_t off = std::llround(map.tickAt(std::max(0.0, n.offset)));
-        placed.notes.push_back({n.pitch, on, std::max(off, on + 1), n.velocity});
+        placed.notes.push_back({n.pitch, on + shift, std::max(off, on + 1) + shift, n.velocity});
     }
-    QuantizeNotes(placed.notes, options.grid, options.strengthPercent, map.ticksPerQuarter());
+    QuantizeNotes(placed.notes, options.grid, options.strengthPercent, int(tpq));
+    for (TickNote& n : placed.notes) {
+        n.on = std::max<int64_t>(0, n.on - shift);
+        n.off = std::max(n.on + 1, n.off - shift);
+    }
     return placed;
 }
 
@@ -66,13 +74,19 @@ TempoMappedNotes PlaceNotesOnBeats(const std::vector<TranscribedNote>& notes, co
                                    const Metre& metre, const TempoMidiOptions& options) {
     const BeatGrid grid = BuildBeatGrid(beats, metre, kTicksPerQuarter);
     const bool quantize = options.grid != QuantizeGrid::Off && options.strengthPercent > 0;
-    if (quantize) return PlaceNotesUnder(notes, grid.map, options);
-    std::vector<double> times;
-    for (const auto& n : notes) {
-        times.push_back(n.onset);
-        times.push_back(n.offset);
+    TempoMappedNotes placed;
+    if (quantize) {
+        placed = PlaceNotesUnder(notes, grid.map, options, grid.upbeatTicks);
+    } else {
+        std::vector<double> times;
+        for (const auto& n : notes) {
+            times.push_back(n.onset);
+            times.push_back(n.offset);
+        }
+        placed = PlaceNotesUnder(notes, RefineForTimes(grid, times, kTimeTolerance), options);
     }
-    return PlaceNotesUnder(notes, RefineForTimes(grid, times, kTimeTolerance), options);
+    placed.upbeatTicks = grid.upbeatTicks;
+    return placed;
 }
 
 void FillTempoMappedSong(Song& song, const TempoMappedNotes& placed, const Metre& metre, const KeyEstimate& key) {
@@ -82,7 +96,19 @@ void FillTempoMappedSong(Song& song, const TempoMappedNotes& placed, const Metre
     size_t seq = 0;
     const int denominatorPower = metre.denominator() == 8 ? 3 : 2;
     const uint8_t clocks = metre.compound ? 36 : 24;
-    events.push_back({0, 0, seq++, Meta(0x58, {uint8_t(metre.numerator()), uint8_t(denominatorPower), clocks, 8})});
+    const int64_t sixteenth = std::max(1, map.ticksPerQuarter() / 4);
+    const int64_t upbeat = placed.upbeatTicks / sixteenth;
+    if (upbeat > 0 && upbeat < 128) {
+        int numerator = int(upbeat), power = 4;
+        while (numerator % 2 == 0 && power > 2) {
+            numerator /= 2;
+            --power;
+        }
+        events.push_back({0, 0, seq++, Meta(0x58, {uint8_t(numerator), uint8_t(power), 24, 8})});
+    }
+    const int64_t barLine = upbeat > 0 && upbeat < 128 ? upbeat * sixteenth : 0;
+    events.push_back(
+        {barLine, 0, seq++, Meta(0x58, {uint8_t(metre.numerator()), uint8_t(denominatorPower), clocks, 8})});
     events.push_back({0, 0, seq++, Meta(0x59, {uint8_t(int8_t(key.sharps())), uint8_t(key.minor ? 1 : 0)})});
     for (const TempoSegment& s : map.segments()) {
         const uint32_t t = s.microsPerQuarter;

@@ -30,6 +30,7 @@ struct TempoMidiOptions {
 struct TempoMappedNotes {
     TempoMap map;
     std::vector<TickNote> notes;  // in the order of the notes given, quantised when asked
+    int64_t upbeatTicks = 0;      // a short first bar (BeatGrid::upbeatTicks), 0 for none
 };
 
 // Under the map of the beats (BuildBeatGrid). Without quantisation the map
@@ -37,12 +38,15 @@ struct TempoMappedNotes {
 TempoMappedNotes PlaceNotesOnBeats(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
                                    const Metre& metre, const TempoMidiOptions& options = {});
 // Under the given map as it is (say a constant tempo): each note at its
-// nearest ticks.
+// nearest ticks; a quantisation grid counts from the bar line at `barLine`.
 TempoMappedNotes PlaceNotesUnder(const std::vector<TranscribedNote>& notes, const TempoMap& map,
-                                 const TempoMidiOptions& options = {});
+                                 const TempoMidiOptions& options = {}, int64_t barLine = 0);
 
 // Replaces the song by a fresh one and fills its track 0 with the
-// signatures, the map's tempo events and the notes.
+// signatures, the map's tempo events and the notes. An upbeat gets a time
+// signature of its own length (in sixteenths, reduced: 1/4, 3/8, 5/16) at
+// tick 0 and the metre's at the first whole bar, the way notation programs
+// write a short first bar.
 void FillTempoMappedSong(Song& song, const TempoMappedNotes& placed, const Metre& metre, const KeyEstimate& key);
 
 // Replaces the song by a fresh one and fills its track 0.

@@ -178,5 +178,36 @@ TEST(BeatTracking, RenderedPieces) {
     EXPECT_GE(sum / std::size(cases), 0.9);
 }
 
+// A plain melody (one line of quarters and pairs of eighths, no chords) at
+// 120 beats a minute is found at 120, not at 60 or 240.
+TEST(BeatTracking, PlainMelodyAtItsOwnTempo) {
+    if (!testing::HaveFluidsynth()) GTEST_SKIP() << "fluidsynth or the test sound font is missing";
+    notavox::testing::TempDir dir;
+    testing::Piece piece;
+    testing::Rng rng{120};
+    const int scale[] = {0, 2, 4, 5, 7, 9, 11, 12};
+    double t = 0.4;
+    for (int beat = 0; beat < 48; ++beat) {
+        piece.beats.push_back(t);
+        const bool eighths = rng.below(3) == 0 && beat % 4 != 3;
+        for (int k = 0; k < (eighths ? 2 : 1); ++k) {
+            const double on = t + k * 0.25;
+            const double len = eighths ? 0.22 : (beat % 4 == 3 ? 0.48 : 0.42);
+            piece.notes.push_back({60 + scale[rng.below(8)], on, on + len, 70 + rng.below(30)});
+        }
+        t += 0.5;
+    }
+    const std::string mid = dir.file("melody.mid"), wav = dir.file("melody.wav");
+    ASSERT_TRUE(testing::WriteRenderMidi(piece, mid));
+    ASSERT_TRUE(testing::Render(mid, wav, testing::kTestSoundFont, 22050));
+    WavData w;
+    ASSERT_TRUE(ReadWAVFile(wav, w));
+    AudioDocument doc;
+    doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+    const RhythmAnalysis r = AnalyseRhythm(doc, piece.notes);
+    EXPECT_NEAR(r.beats.tempoBpm, 120, 4.8);
+    EXPECT_GE(BeatFMeasure(piece.beats, r.beats.beats), 0.9);
+}
+
 }  // namespace
 }  // namespace notavox

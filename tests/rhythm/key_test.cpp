@@ -40,6 +40,30 @@ TEST(KeyEstimate, GeneratedPieces) {
     EXPECT_GE(right, 22) << "of " << total;
 }
 
+// The same melody on C, E and A over a short bass: over A and E (with G sharp
+// over E) it is a minor, over C and G C major.
+TEST(KeyEstimate, BassAndLeadingToneTellMinorFromItsRelativeMajor) {
+    const int melody[] = {72, 76, 81, 76, 72, 69, 64, 60, 64, 69, 72, 76};
+    for (bool minor : {false, true}) {
+        std::vector<TranscribedNote> notes;
+        double t = 0;
+        for (int bar = 0; bar < 8; ++bar) {
+            const bool dominant = bar % 2 == 1;
+            const int bass = minor ? (dominant ? 40 : 45) : (dominant ? 43 : 48);
+            notes.push_back({bass, t, t + 0.45, 80});
+            if (minor && dominant) notes.push_back({56, t, t + 0.45, 60});  // G sharp
+            for (int i = 0; i < 4; ++i) {
+                const int m = melody[(bar * 4 + i) % 12];
+                notes.push_back({m, t + 0.5 * i, t + 0.5 * i + 0.45, 90});
+            }
+            t += 2;
+        }
+        const KeyEstimate k = EstimateKey(notes);
+        EXPECT_EQ(k.tonic, minor ? 9 : 0) << k.name();
+        EXPECT_EQ(k.minor, minor) << k.name();
+    }
+}
+
 TEST(KeyEstimate, NoNotesNoConfidence) {
     const KeyEstimate k = EstimateKey({});
     EXPECT_EQ(k.confidence, 0.0);

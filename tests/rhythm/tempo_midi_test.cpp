@@ -54,7 +54,19 @@ TEST(TempoMap, EveryBeatOnTheGridAndTheFirstDownbeatOnABarLine) {
             m.beatsPerBar = bar;
             m.firstDownbeat = down;
             const BeatGrid g = BuildBeatGrid(beats, m);
-            EXPECT_EQ((g.firstBeatTick + down * 500) % (bar * 500), 0);
+            // The first downbeat on the bar line after the upbeat, which is
+            // shorter than a bar.
+            EXPECT_LT(g.upbeatTicks, bar * 500);
+            EXPECT_EQ((g.firstBeatTick + down * 500 - g.upbeatTicks) % (bar * 500), 0);
+            // The lead-in at the first beat's tempo: 0.83 s at 0.4 s a beat
+            // is 2.075 beats, 1,000 ticks in whole sixteenths: one beat of
+            // 0.4 s before the first and 0.43 s from the start to it.
+            EXPECT_EQ(g.firstBeatTick, 1000);
+            EXPECT_EQ(g.upbeatTicks, (1000 + down * 500) % (bar * 500));
+            ASSERT_GE(g.map.segments().size(), 2u);
+            EXPECT_EQ(g.map.segments()[0].microsPerQuarter, 430000u);
+            EXPECT_EQ(g.map.segments()[1].tick, 500);
+            EXPECT_EQ(g.map.segments()[1].microsPerQuarter, 400000u);
             for (size_t i = 0; i < beats.size(); ++i) {
                 const double tick = double(g.firstBeatTick + int64_t(i) * 500);
                 EXPECT_NEAR(g.map.secondsAt(tick), beats[i], 2e-6) << i;
@@ -73,6 +85,30 @@ TEST(TempoMap, EveryBeatOnTheGridAndTheFirstDownbeatOnABarLine) {
     const BeatGrid g = BuildBeatGrid(beats, six);
     EXPECT_EQ(g.ticksPerBeat, 750);
     EXPECT_NEAR(g.map.secondsAt(double(g.firstBeatTick + 750 * 5)), beats[5], 2e-6);
+}
+
+// Whatever the beats, the map keeps to 20..300 quarter notes a minute: a
+// first beat a few milliseconds after the start, beats far too fast and far
+// too slow, and notes crowded between slow beats.
+TEST(TempoMap, NoTempoOutsideTwentyToThreeHundred) {
+    const auto inRange = [](const TempoMap& map) {
+        for (const TempoSegment& s : map.segments())
+            if (s.microsPerQuarter < kFastestQuarterMicros || s.microsPerQuarter > kSlowestQuarterMicros) return false;
+        return true;
+    };
+    for (const std::vector<double>& beats :
+         {std::vector<double>{0.004, 0.5, 1.0, 1.5}, std::vector<double>{0.02, 0.06, 0.1, 0.14, 0.9},
+          std::vector<double>{0.3, 5.0, 10.0, 15.0}, std::vector<double>{1.7, 2.2, 2.7, 3.2}}) {
+        for (int down = 0; down < 4; ++down) {
+            Metre m;
+            m.firstDownbeat = down;
+            const BeatGrid g = BuildBeatGrid(beats, m);
+            EXPECT_TRUE(inRange(g.map)) << beats[0] << " " << down;
+            std::vector<double> times;
+            for (int i = 1; i < 400; ++i) times.push_back(beats.back() * i / 400.0 + 0.0003 * (i % 3));
+            EXPECT_TRUE(inRange(RefineForTimes(g, times, 0.0009))) << beats[0] << " " << down;
+        }
+    }
 }
 
 TEST(TempoMap, FewerThanTwoBeatsKeepTheDefaultTempo) {
@@ -252,12 +288,18 @@ TEST(TempoMidiFile, LayoutAndSignatures) {
     // Format 1, 16 tracks, 500 ticks a quarter.
     ASSERT_GE(f.size(), 40u);
     EXPECT_EQ(f.substr(0, 14), std::string("MThd\0\0\0\6\0\1\0\x10\1\xF4", 14));
-    // Track 0 opens with the time signature 3/4 and the key signature.
+    // Track 0 opens with the time signature of the upbeat (the lead-in of
+    // 0.83 s is two quarters at the first beat's tempo: 2/4) and the key
+    // signature.
     EXPECT_EQ(f.substr(14, 4), "MTrk");
-    EXPECT_EQ(f.substr(22, 8), std::string("\0\xFF\x58\x04\x03\x02\x18\x08", 8));
+    EXPECT_EQ(f.substr(22, 8), std::string("\0\xFF\x58\x04\x02\x02\x18\x08", 8));
     EXPECT_EQ(f.substr(30, 6), std::string("\0\xFF\x59\x02\x01\x01", 6));
-    // Then the first tempo at tick 0.
-    EXPECT_EQ(f.substr(36, 4), std::string("\0\xFF\x51\x03", 4));
+    // Then the first tempo at tick 0, near the first beat's 400,000 us a
+    // quarter: 430,000 (the lead-in is rounded to a sixteenth).
+    EXPECT_EQ(f.substr(36, 7), std::string("\0\xFF\x51\x03\x06\x8F\xB0", 7));
+    // 3/4 from the first bar line on, at tick 1000 (delta 1000 = 0x87 0x68
+    // after the tempo of the lead-in's last beat at tick 500).
+    EXPECT_NE(f.find(std::string("\x83\x74\xFF\x58\x04\x03\x02\x18\x08", 9)), std::string::npos);
     // Tracks 1..15 are the fresh ones: a program change and the end.
     const std::string fresh15 = std::string("MTrk\0\0\0\7\0\xCF\0\0\xFF\x2F\0", 15);
     EXPECT_EQ(f.substr(f.size() - 15), fresh15);
@@ -295,15 +337,18 @@ TEST(TempoMappedExport, ChosenMetreKeyAndTempo) {
     EXPECT_EQ(l.metre.firstDownbeat, 2);
     EXPECT_EQ(l.key.tonic, 10);
     EXPECT_TRUE(l.key.minor);
-    EXPECT_NEAR(std::fmod(l.placed.map.tickAt(a.found.beats.beats[2]) + 0.5, 1500), 0.5, 0.01);  // on a bar line
+    // On a bar line after the upbeat.
+    EXPECT_NEAR(std::fmod(l.placed.map.tickAt(a.found.beats.beats[2]) - double(l.placed.upbeatTicks) + 0.5, 1500), 0.5,
+                0.01);
 
     // 6/8: every beat found a dotted quarter.
     c.metre = Metre{2, true, 0};
     l = LayOutTempoMapped(a, piece.notes, c);
     EXPECT_EQ(l.metre.numerator(), 6);
     EXPECT_EQ(l.metre.denominator(), 8);
+    const double firstTick = l.placed.map.tickAt(a.found.beats.beats[0]);
     for (double b : a.found.beats.beats) {
-        const double tick = l.placed.map.tickAt(b);
+        const double tick = l.placed.map.tickAt(b) - firstTick;
         EXPECT_NEAR(tick, std::round(tick / 750) * 750, 0.01) << b;
     }
 
