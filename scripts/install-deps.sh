@@ -10,7 +10,7 @@ install_packages \
   portaudio19-dev libasound2-plugins libpulse-dev \
   libmpg123-dev libmp3lame-dev libjpeg62-turbo-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
-  libsamplerate0-dev fluidsynth libfluidsynth-dev timgm6mb-soundfont \
+  fluidsynth libfluidsynth-dev timgm6mb-soundfont \
   sox libsox-fmt-mp3 mpg123 lame python3 python3-mido \
   xvfb xauth xdotool imagemagick x11-utils \
   pulseaudio pulseaudio-utils \
