@@ -111,11 +111,16 @@ TEST(RecognitionNetwork, TilesGiveIdenticalBits) {
     std::vector<float> featT(size_t(kFeatureBins) * T);
     for (int t = 0; t < T; ++t)
         for (int j = 0; j < kFeatureBins; ++j) featT[size_t(j) * T + size_t(t)] = feat[size_t(t) * kFeatureBins + size_t(j)];
+    // Tiles of one frame each are as dear as full ones: they cover the start,
+    // the cut between the first two full tiles and the end.
+    const int cut = Network::tileFrames();
+    auto singles = [&](int t0) { return t0 < 12 || (t0 >= cut - 6 && t0 < cut + 6) || t0 >= T - 12; };
     for (int tile : {1, 13, 100, Network::tileFrames()}) {
         std::vector<float> out[3];
         for (auto& o : out) o.assign(size_t(88) * T, -1.0f);
         auto scratch = net.makeScratch();
         for (int t0 = 0; t0 < T; t0 += tile) {
+            if (tile == 1 && !singles(t0)) continue;
             const int n = std::min(tile, T - t0);
             // Only the frames the tile needs, from a copy starting 9 before it.
             const int fa = std::max(0, t0 - kContext), fb = std::min(T, t0 + n + kContext);
@@ -127,7 +132,7 @@ TEST(RecognitionNetwork, TilesGiveIdenticalBits) {
         }
         bool same = true;
         for (int t = 0; t < T; ++t)
-            for (int k = 0; k < 88; ++k) {
+            for (int k = 0; k < 88 && (tile != 1 || singles(t)); ++k) {
                 same = same && std::memcmp(&out[0][size_t(k) * T + size_t(t)], &on[size_t(t) * 88 + size_t(k)], 4) == 0;
                 same = same && std::memcmp(&out[1][size_t(k) * T + size_t(t)], &fr[size_t(t) * 88 + size_t(k)], 4) == 0;
                 same = same && std::memcmp(&out[2][size_t(k) * T + size_t(t)], &ve[size_t(t) * 88 + size_t(k)], 4) == 0;
