@@ -52,6 +52,7 @@ namespace notavox {
 
 class TMainForm;
 class TAboutBox;
+struct EffectCommand;
 
 // PLAY when the sound output cannot be opened or started.
 inline constexpr const char* kSoundDeviceFailedText = "Konnte das Abspielgerät nicht öffnen.";
@@ -153,7 +154,6 @@ public:
     // ---- commands: transcription (app/MidiCommands.cpp) ----
     void Button1Click();
     void ChangeFormatClick();
-    bool ChangeFormatToStandart();
     // The song of the transcription (16 tracks, rebuilt after every
     // conversion) and the sample format dialog, both made in FormCreate.
     struct Song* song = nullptr;
@@ -167,24 +167,15 @@ public:
     void CropToSelectionClick();
     void CutSelectionBtnClick();
     void SelectNothingBtnClick();
-    void Echo1Click();
-    void Weicheinblenden1Click();
-    void Weichausblenden1Click();
-    void EndeaufAnfangberblenden1Click();
-    void MaximaleLautstrke1Click();
-    void Lauter101Click();
-    void Leiser101Click();
-    void Rckwrts1Click();
-    void Schneller101Click();
-    void Langsamer101Click();
+    // The items of "Effekte", made from the table of effects; each runs
+    // RunEffect with its entry.
+    void BuildEffectsMenu(QMenu* menu);
+    void RunEffect(const EffectCommand& effect);
 
     // ---- waveform view: delegations to PaintBox1 (view/WaveView) ----
     void CreateViewBitmap();
     void FreeViewBitmap();
     void PaintBox1Paint();
-    void PaintBox1MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
-    void PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int y);
-    void PaintBox1MouseUp(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
     void ZoomOutEdChange();
     void RxSlider1Change();
     void ZoomOutFullClick();
@@ -192,7 +183,6 @@ public:
     void ZoomSelClick();
     void ZoomKleinerBtnClick();
     void ZoomGroesserBtnClick();
-    void BackBtnClick();
     // The time-span dialog of the effects, created with the window.
     class TEchoForm* EchoForm = nullptr;
     bool AskTimeSpan(double defaultSeconds, double& seconds);  // TEchoForm through the prompt seam
@@ -252,7 +242,6 @@ public:
     // changed) and refreshes the menu and the information panel.
     void BeginChange(const QString& name, const ChangePlan& plan);
     void EndChange();
-    void CancelChange();
     void Rckgngig1Click();
     void Wiederherstellen1Click();
     void UpdateUndoItems();

@@ -64,15 +64,12 @@ public:
     // After the command: records the step. A command that changed nothing
     // leaves no step. Returns true when a step was recorded.
     bool commit(const AudioDocument& doc);
-    // The command did not run after all.
-    void cancel();
 
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
     const std::string& undoName() const;  // empty when there is nothing
     const std::string& redoName() const;
     size_t undoCount() const { return undo_.size(); }
-    size_t redoCount() const { return redo_.size(); }
 
     // Undo or redo one step. False when there is none or the memory for the
     // restored recording cannot be had (then nothing changes).

@@ -5,21 +5,6 @@
 
 namespace notavox {
 
-PlaybackRange playbackRange(const AudioDocument& doc) {
-    PlaybackRange range;
-    if (!doc.hasSelection()) {
-        range.end = doc.frameCount();
-        return range;
-    }
-    range.start = doc.selectionLow();
-    range.end = doc.selectionHigh();
-    if (doc.stereo) {
-        range.start /= 2;
-        range.end /= 2;
-    }
-    return range;
-}
-
 namespace {
 
 int16_t word(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
@@ -61,8 +46,9 @@ int64_t cursorColumn(int64_t sampleIndex, int32_t zoom, int32_t scroll) {
 }
 
 PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const PlaybackCallbacks& callbacks) {
-    const PlaybackRange range = playbackRange(callbacks.recording());
-    double position = range.start;
+    // The selected frames [lo, hi), the frame at hi left out.
+    const FrameRange range = callbacks.recording().selectedFrames();
+    double position = double(range.lo);
     std::vector<int16_t> block(kBlockSamples, 0);
     host.setStopRequested(false);
 
@@ -79,7 +65,7 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
         host.ProcessMessages();
         const AudioDocument& doc = callbacks.recording();
         const int64_t frames = doc.frameCount();
-        const int64_t last = fillBlock(doc, range.end, position, block.data(), callbacks.mixer);
+        const int64_t last = fillBlock(doc, int32_t(range.hi), position, block.data(), callbacks.mixer);
 
         const ViewScroll view = callbacks.view();
         callbacks.drawCursor(cursorColumn(doc.stereo ? last * 2 : last, view.zoom, view.position));
@@ -90,13 +76,13 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
             outcome = PlaybackEnd::deviceFailed;
             break;
         }
-        const bool exhausted = position >= range.end || position >= static_cast<double>(frames);
-        if (exhausted && callbacks.loopChecked()) position = range.start;
+        const bool exhausted = position >= range.hi || position >= static_cast<double>(frames);
+        if (exhausted && callbacks.loopChecked()) position = double(range.lo);
         if (host.stopRequested()) {
             outcome = PlaybackEnd::stopped;
             break;
         }
-        if (position >= range.end || position >= static_cast<double>(frames)) break;
+        if (position >= range.hi || position >= static_cast<double>(frames)) break;
     }
 
     if (outcome == PlaybackEnd::finished) device.drain();

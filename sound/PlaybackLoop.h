@@ -14,16 +14,6 @@
 
 namespace notavox {
 
-// Source frames [start, end) to be played.
-struct PlaybackRange {
-    int32_t start = 0;
-    int32_t end = 0;
-};
-
-// The whole recording when nothing is selected, otherwise the selection with
-// its larger end left out; stereo sample indices are halved into frames.
-PlaybackRange playbackRange(const AudioDocument& doc);
-
 // The source frame `frame` as one stereo 16-bit output frame. The caller
 // makes sure the frame lies inside the recording.
 void sourceFrame(const AudioDocument& doc, int32_t frame, int16_t& left, int16_t& right);

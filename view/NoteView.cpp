@@ -104,12 +104,6 @@ const std::vector<BeatLine>& TNoteView::beats() const {
     return stale() ? none : beats_;
 }
 
-void TNoteView::clearNotes() {
-    notes_.clear();
-    beats_.clear();
-    update();
-}
-
 const std::vector<TranscribedNote>& TNoteView::notes() const {
     static const std::vector<TranscribedNote> none;
     return stale() ? none : notes_;

@@ -40,7 +40,6 @@ public:
     // Shows `notes` as the notes of the recording as it is now, and scrolls
     // to the keys they use.
     void setNotes(std::vector<TranscribedNote> notes);
-    void clearNotes();
     // Bar and beat lines behind the notes (setNotes drops them); they belong
     // to the recording as the notes do.
     void setBeats(std::vector<BeatLine> beats);
@@ -49,11 +48,10 @@ public:
     const std::vector<TranscribedNote>& notes() const;
     bool hasNotes() const { return !notes().empty(); }
 
-    // The key in the top row, and the vertical scroll bar that moves it.
+    // The key in the top row; the vertical scroll bar moves it.
     int topKey() const { return topKey_; }
     void setTopKey(int key);
     int visibleRows() const;
-    QScrollBar* keyScrollBar() const { return keyBar_; }
 
     // Geometry, shared by the drawing and the tests: the column of a time
     // (the waveform view's column of that frame) and the top row pixel of

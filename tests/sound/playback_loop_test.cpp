@@ -85,33 +85,6 @@ TEST(PlaybackArithmetic, RoundsHalvesToEven) {
     EXPECT_EQ(roundHalfEven(3e9 + 0.5), 3000000000LL);
 }
 
-TEST(PlaybackArithmetic, RangeFromSelectionEitherWay) {
-    AudioDocument mono = rampMono16(1000);
-    EXPECT_EQ(playbackRange(mono).start, 0);
-    EXPECT_EQ(playbackRange(mono).end, 1000);
-    mono.selectionStart = mono.selectionEnd = 37;  // a click: nothing selected
-    EXPECT_EQ(playbackRange(mono).end, 1000);
-    mono.selectionStart = 100;
-    mono.selectionEnd = 300;
-    const PlaybackRange forward = playbackRange(mono);
-    std::swap(mono.selectionStart, mono.selectionEnd);
-    const PlaybackRange backward = playbackRange(mono);
-    EXPECT_EQ(forward.start, 100);
-    EXPECT_EQ(forward.end, 300);
-    EXPECT_EQ(backward.start, 100);
-    EXPECT_EQ(backward.end, 300);
-
-    AudioDocument stereo = makeDocument(std::vector<uint8_t>(400, 128), 44100, true, false);
-    stereo.selectionStart = 9;
-    stereo.selectionEnd = 3;
-    EXPECT_EQ(playbackRange(stereo).start, 1);
-    EXPECT_EQ(playbackRange(stereo).end, 4);
-    stereo.selectionStart = 4;
-    stereo.selectionEnd = 5;
-    EXPECT_EQ(playbackRange(stereo).start, 2);
-    EXPECT_EQ(playbackRange(stereo).end, 2);
-}
-
 TEST(PlaybackArithmetic, QuarterRateRepeatsFramesByRoundingHalfToEven) {
     std::vector<uint8_t> bytes;
     for (int k = 0; k < 100; ++k) bytes.push_back(static_cast<uint8_t>(k));
