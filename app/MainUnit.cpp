@@ -399,7 +399,6 @@ void TMainForm::FormCreate() {
     BitRate->setCurrentText(QString::number(kDefaultMp3BitRate));
     CreateViewBitmap();
     if (!SetupSound()) RequestTerminate();
-    SetupCodecs();
     CreateTranscription();
     SetupCD();
 }
@@ -503,9 +502,9 @@ void TMainForm::OpenFile(const QString& fileName) {
     std::string decodeMessage;
     const std::string name = toFileName(fileName);
     const bool finished = RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
-        const auto decode = [&](const std::string& mp3, const std::string& wav) {
-            if (mp3wav) decodeMessage = notavox::ConvertMP3WAV(mp3, wav, mp3Formats, *mp3wav, host).message;
-            return std::string();  // its message is shown below, then the reader tells whether a recording came out
+        const auto decode = [&](const std::string& mp3, AudioDocument& doc) {
+            decodeMessage = DecodeMp3File(mp3, *services_.decoder, host, doc).message;
+            return decodeMessage;  // shown below, then that no recording came out
         };
         opened = LoadRecording(name, loaded, decode);
     });

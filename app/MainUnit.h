@@ -104,8 +104,8 @@ private:
 struct MainFormServices {
     UserPrompts* prompts = nullptr;         // dialogs and message boxes
     class SoundDevice* sound = nullptr;     // the sound output
-    Decoder* decoder = nullptr;             // MP3 decoding
-    class Mp3EncoderStream* mp3Encoder = nullptr;  // MP3 encoding
+    Mp3Decoder* decoder = nullptr;          // MP3 decoding
+    class Mp3Encoder* mp3Encoder = nullptr; // MP3 encoding
     ScsiTransport* cdTransport = nullptr;   // the CD drives
 };
 
@@ -196,11 +196,7 @@ public:
     bool playing = false;                        // PlayBtnClick is running
 
     // ---- MP3 (app/Mp3Commands.cpp) ----
-    void SetupCodecs();   // finds the MP3 decoding formats at start
-    void ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName);
     void SaveAsMP3File(const QString& fileName);
-    std::unique_ptr<TACMConvertor> mp3wav;  // the one conversion stream, made at start
-    Mp3FormatList mp3Formats;               // the MPEG Layer-3 formats found at start
 
     // ---- audio CD (app/CDCommands.cpp) ----
     void MusikCDBtnClick();

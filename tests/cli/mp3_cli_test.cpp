@@ -127,8 +127,8 @@ TEST_F(ConvertToolMp3, UnreadableMp3InputIsReported) {
     EXPECT_EQ(r.output.find("fehlt.mp3", r.output.find("fehlt.mp3") + 1), std::string::npos) << r.output;
 }
 
-// Ctrl+C, SIGTERM or SIGHUP during an MP3 import removes the temporary WAV
-// file, leaves no output and ends with a failure status.
+// Ctrl+C, SIGTERM or SIGHUP during an MP3 import leaves no file behind, keeps
+// the old output and ends with a failure status.
 TEST_F(ConvertToolMp3, InterruptedImportLeavesNothingBehind) {
     // Ten minutes of MP3: frames of a short encoding, one after the other.
     const std::string piece = dir + "/piece.mp3";
@@ -163,16 +163,10 @@ TEST_F(ConvertToolMp3, InterruptedImportLeavesNothingBehind) {
                     static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        // Interrupt while the decoding runs.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        // Interrupt while the decoding runs (ten minutes take seconds).
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         int status = 0;
-        pid_t ended = 0;
-        while (entries(tmp).empty() && std::chrono::steady_clock::now() < deadline &&
-               (ended = ::waitpid(pid, &status, WNOHANG)) == 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        ASSERT_EQ(ended, 0) << "ended before the interrupt: " << status << readFile(dir + "/log.txt");
-        ASSERT_FALSE(entries(tmp).empty()) << "the import did not start";
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "ended before the interrupt: " << readFile(dir + "/log.txt");
         ::kill(pid, sig);
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) << sig;
