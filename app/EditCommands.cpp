@@ -1,6 +1,9 @@
 // The edit commands and the effects of the "Effekte" menu. The work is done
-// by audio/EditOps and audio/Effects; here the time span is asked for and
-// the view is refreshed.
+// by audio/EditOps and audio/Effects; here the time span is asked for, the
+// undo step recorded and the view refreshed.
+#include <QAction>
+#include <QMenu>
+
 #include "app/MainUnit.h"
 #include "app/EchoFUnit.h"
 #include "audio/EditOps.h"
@@ -42,81 +45,68 @@ void TMainForm::SelectNothingBtnClick() {
     PaintBox1Paint();
 }
 
-void TMainForm::Echo1Click() {
-    double seconds = 0;
-    if (!AskTimeSpan(kEchoDefaultSeconds, seconds)) return;
-    BeginChange("Echo", PlanForEffect(document));
-    Echo(document, seconds);
-    EndChange();
-    PaintBox1Paint();
+// One entry per item of "Effekte", in menu order.
+struct EffectCommand {
+    QAction* TMainForm::*action;
+    const char* objectName;
+    const char* caption;   // without '&' and "..." also the name of the undo step
+    double dialogSeconds;  // the time-span dialog's default; 0: no dialog
+    enum Plan { Frames, Whole, FormatOnly } plan;
+    // Does the work; true when the recording was replaced.
+    bool (*apply)(AudioDocument& doc, double seconds);
+    bool separatorAfter;
+};
+
+namespace {
+
+constexpr EffectCommand kEffects[] = {
+    {&TMainForm::Echo1, "Echo1", "E&cho...", kEchoDefaultSeconds, EffectCommand::Frames,
+     [](AudioDocument& d, double s) { return Echo(d, s), false; }, false},
+    {&TMainForm::Weicheinblenden1, "Weicheinblenden1", "Weich e&inblenden", kFadeDefaultSeconds,
+     EffectCommand::Frames, [](AudioDocument& d, double s) { return FadeIn(d, s), false; }, false},
+    {&TMainForm::Weichausblenden1, "Weichausblenden1", "Weich &ausblenden", kFadeDefaultSeconds,
+     EffectCommand::Frames, [](AudioDocument& d, double s) { return FadeOut(d, s), false; }, false},
+    {&TMainForm::EndeaufAnfangberblenden1, "EndeaufAnfangberblenden1", "Ende auf Anfang &überblenden",
+     kCrossfadeDefaultSeconds, EffectCommand::Whole, &CrossfadeEndOntoStart, true},
+    {&TMainForm::MaximaleLautstrke1, "MaximaleLautstrke1", "&Maximale Lautstärke", 0, EffectCommand::Frames,
+     [](AudioDocument& d, double) { return MaximumVolume(d), false; }, false},
+    {&TMainForm::Lauter101, "Lauter101", "&Lauter 10%", 0, EffectCommand::Frames,
+     [](AudioDocument& d, double) { return Louder10(d), false; }, false},
+    {&TMainForm::Leiser101, "Leiser101", "Lei&ser 10%", 0, EffectCommand::Frames,
+     [](AudioDocument& d, double) { return Quieter10(d), false; }, true},
+    {&TMainForm::Rckwrts1, "Rckwrts1", "&Rückwärts", 0, EffectCommand::Frames,
+     [](AudioDocument& d, double) { return Reverse(d), false; }, true},
+    // The speed changes only change the rate: the picture stays as it is.
+    {&TMainForm::Schneller101, "Schneller101", "Sc&hneller 10%", 0, EffectCommand::FormatOnly,
+     [](AudioDocument& d, double) { return Faster10(d), false; }, false},
+    {&TMainForm::Langsamer101, "Langsamer101", "Lan&gsamer 10%", 0, EffectCommand::FormatOnly,
+     [](AudioDocument& d, double) { return Slower10(d), false; }, false},
+};
+
+}  // namespace
+
+void TMainForm::BuildEffectsMenu(QMenu* menu) {
+    for (const EffectCommand& e : kEffects) {
+        QAction* a = menu->addAction(QString::fromUtf8(e.caption));
+        a->setObjectName(e.objectName);
+        connect(a, &QAction::triggered, this, [this, &e] { RunEffect(e); });
+        this->*e.action = a;
+        if (e.separatorAfter) menu->addSeparator();
+    }
 }
 
-void TMainForm::Weicheinblenden1Click() {
+void TMainForm::RunEffect(const EffectCommand& e) {
     double seconds = 0;
-    if (!AskTimeSpan(kFadeDefaultSeconds, seconds)) return;
-    BeginChange("Weich einblenden", PlanForEffect(document));
-    FadeIn(document, seconds);
-    EndChange();
-    PaintBox1Paint();
-}
-
-void TMainForm::Weichausblenden1Click() {
-    double seconds = 0;
-    if (!AskTimeSpan(kFadeDefaultSeconds, seconds)) return;
-    BeginChange("Weich ausblenden", PlanForEffect(document));
-    FadeOut(document, seconds);
-    EndChange();
-    PaintBox1Paint();
-}
-
-void TMainForm::EndeaufAnfangberblenden1Click() {
-    double seconds = 0;
-    if (!AskTimeSpan(kCrossfadeDefaultSeconds, seconds)) return;
-    BeginChange("Ende auf Anfang überblenden", PlanForWhole());
-    const bool replaced = CrossfadeEndOntoStart(document, seconds);
+    if (e.dialogSeconds > 0 && !AskTimeSpan(e.dialogSeconds, seconds)) return;
+    const QString name = QString::fromUtf8(e.caption).remove('&').remove("...");
+    const ChangePlan plan = e.plan == EffectCommand::Frames ? PlanForEffect(document)
+                            : e.plan == EffectCommand::Whole ? PlanForWhole()
+                                                             : PlanForFormatOnly();
+    BeginChange(name, plan);
+    const bool replaced = e.apply(document, seconds);
     EndChange();
     if (replaced) ZoomOutFullClick();
-    PaintBox1Paint();
-}
-
-void TMainForm::MaximaleLautstrke1Click() {
-    BeginChange("Maximale Lautstärke", PlanForEffect(document));
-    MaximumVolume(document);
-    EndChange();
-    PaintBox1Paint();
-}
-
-void TMainForm::Lauter101Click() {
-    BeginChange("Lauter 10%", PlanForEffect(document));
-    Louder10(document);
-    EndChange();
-    PaintBox1Paint();
-}
-
-void TMainForm::Leiser101Click() {
-    BeginChange("Leiser 10%", PlanForEffect(document));
-    Quieter10(document);
-    EndChange();
-    PaintBox1Paint();
-}
-
-void TMainForm::Rckwrts1Click() {
-    BeginChange("Rückwärts", PlanForEffect(document));
-    Reverse(document);
-    EndChange();
-    PaintBox1Paint();
-}
-
-void TMainForm::Schneller101Click() {
-    BeginChange("Schneller 10%", PlanForFormatOnly());
-    Faster10(document);
-    EndChange();
-}
-
-void TMainForm::Langsamer101Click() {
-    BeginChange("Langsamer 10%", PlanForFormatOnly());
-    Slower10(document);
-    EndChange();
+    if (e.plan != EffectCommand::FormatOnly) PaintBox1Paint();
 }
 
 }  // namespace notavox

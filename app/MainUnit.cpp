@@ -232,21 +232,7 @@ void TMainForm::buildMenu() {
     ZumEnde1 = keys(item(Ansicht1, "ZumEnde1", "Zum &Ende", &TMainForm::ZumEnde1Click), {QKeySequence(Qt::Key_End)});
 
     Effekte1 = menu("Effekte1", "&Effekte");
-    Echo1 = item(Effekte1, "Echo1", "E&cho...", &TMainForm::Echo1Click);
-    Weicheinblenden1 = item(Effekte1, "Weicheinblenden1", "Weich e&inblenden", &TMainForm::Weicheinblenden1Click);
-    Weichausblenden1 = item(Effekte1, "Weichausblenden1", "Weich &ausblenden", &TMainForm::Weichausblenden1Click);
-    EndeaufAnfangberblenden1 = item(Effekte1, "EndeaufAnfangberblenden1", "Ende auf Anfang &überblenden",
-                                    &TMainForm::EndeaufAnfangberblenden1Click);
-    Effekte1->addSeparator();
-    MaximaleLautstrke1 =
-        item(Effekte1, "MaximaleLautstrke1", "&Maximale Lautstärke", &TMainForm::MaximaleLautstrke1Click);
-    Lauter101 = item(Effekte1, "Lauter101", "&Lauter 10%", &TMainForm::Lauter101Click);
-    Leiser101 = item(Effekte1, "Leiser101", "Lei&ser 10%", &TMainForm::Leiser101Click);
-    Effekte1->addSeparator();
-    Rckwrts1 = item(Effekte1, "Rckwrts1", "&Rückwärts", &TMainForm::Rckwrts1Click);
-    Effekte1->addSeparator();
-    Schneller101 = item(Effekte1, "Schneller101", "Sc&hneller 10%", &TMainForm::Schneller101Click);
-    Langsamer101 = item(Effekte1, "Langsamer101", "Lan&gsamer 10%", &TMainForm::Langsamer101Click);
+    BuildEffectsMenu(Effekte1);
 
     Wiedergabe1 = menu("Wiedergabe1", "&Wiedergabe");
     AbspielenAnhalten1 = keys(item(Wiedergabe1, "AbspielenAnhalten1", "&Abspielen/Anhalten",
@@ -417,7 +403,6 @@ void TMainForm::FormCreate() {
     BitRate->setCurrentText(QString::number(kDefaultMp3BitRate));
     CreateViewBitmap();
     if (!SetupSound()) RequestTerminate();
-    SetupCodecs();
     CreateTranscription();
     SetupCD();
 }
@@ -497,9 +482,6 @@ void TMainForm::PaintBox1Paint() {
     PaintBox1->refresh();
     UpdateInfoPanel();
 }
-void TMainForm::PaintBox1MouseDown(Qt::MouseButton, Qt::MouseButtons, int x, int) { PaintBox1->mouseDown(x); }
-void TMainForm::PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int) { PaintBox1->mouseMove(buttons, x); }
-void TMainForm::PaintBox1MouseUp(Qt::MouseButton, Qt::MouseButtons, int x, int) { PaintBox1->mouseUp(x); }
 void TMainForm::ZoomOutEdChange() { PaintBox1->zoomChanged(); }
 void TMainForm::RxSlider1Change() { PaintBox1->refresh(); }
 void TMainForm::ZoomOutFullClick() { PaintBox1->zoomOutFull(); }
@@ -507,7 +489,6 @@ void TMainForm::ZoomInFullClick() { PaintBox1->zoomInFull(); }
 void TMainForm::ZoomSelClick() { PaintBox1->zoomToSelection(); }
 void TMainForm::ZoomKleinerBtnClick() { PaintBox1->zoomSmaller(); }
 void TMainForm::ZoomGroesserBtnClick() { PaintBox1->zoomLarger(); }
-void TMainForm::BackBtnClick() { PaintBox1->back(); }
 
 // ---------------------------------------------------------------- files
 
@@ -534,9 +515,9 @@ void TMainForm::OpenFile(const QString& fileName) {
     bool rateRefused = false;
     const std::string name = toFileName(fileName);
     const bool finished = RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
-        const auto decode = [&](const std::string& mp3, const std::string& wav) {
-            if (mp3wav) decodeMessage = notavox::ConvertMP3WAV(mp3, wav, mp3Formats, *mp3wav, host).message;
-            return std::string();  // its message is shown below, then the reader tells whether a recording came out
+        const auto decode = [&](const std::string& mp3, AudioDocument& doc) {
+            decodeMessage = DecodeMp3File(mp3, *services_.decoder, host, doc).message;
+            return decodeMessage;  // shown below, then that no recording came out
         };
         opened = LoadRecording(name, loaded, decode, &cause, &rateRefused);
     });

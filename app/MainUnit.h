@@ -62,6 +62,7 @@ class Recogniser;
 }
 class TMainForm;
 class TAboutBox;
+struct EffectCommand;
 
 // PLAY when the sound output cannot be opened or started.
 inline constexpr const char* kSoundDeviceFailedText = "Konnte das Abspielgerät nicht öffnen.";
@@ -116,8 +117,8 @@ private:
 struct MainFormServices {
     UserPrompts* prompts = nullptr;         // dialogs and message boxes
     class SoundDevice* sound = nullptr;     // the sound output
-    Decoder* decoder = nullptr;             // MP3 decoding
-    class Mp3EncoderStream* mp3Encoder = nullptr;  // MP3 encoding
+    Mp3Decoder* decoder = nullptr;          // MP3 decoding
+    class Mp3Encoder* mp3Encoder = nullptr; // MP3 encoding
     ScsiTransport* cdTransport = nullptr;   // the CD drives
 };
 
@@ -171,7 +172,6 @@ public:
     // ---- commands: transcription (app/MidiCommands.cpp) ----
     void Button1Click();
     void ChangeFormatClick();
-    bool ChangeFormatToStandart();
     // The song of the transcription (16 tracks, rebuilt after every
     // conversion) and the sample format dialog, both made in FormCreate.
     struct Song* song = nullptr;
@@ -185,24 +185,15 @@ public:
     void CropToSelectionClick();
     void CutSelectionBtnClick();
     void SelectNothingBtnClick();
-    void Echo1Click();
-    void Weicheinblenden1Click();
-    void Weichausblenden1Click();
-    void EndeaufAnfangberblenden1Click();
-    void MaximaleLautstrke1Click();
-    void Lauter101Click();
-    void Leiser101Click();
-    void Rckwrts1Click();
-    void Schneller101Click();
-    void Langsamer101Click();
+    // The items of "Effekte", made from the table of effects; each runs
+    // RunEffect with its entry.
+    void BuildEffectsMenu(QMenu* menu);
+    void RunEffect(const EffectCommand& effect);
 
     // ---- waveform view: delegations to PaintBox1 (view/WaveView) ----
     void CreateViewBitmap();
     void FreeViewBitmap();
     void PaintBox1Paint();
-    void PaintBox1MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
-    void PaintBox1MouseMove(Qt::MouseButtons buttons, int x, int y);
-    void PaintBox1MouseUp(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
     void ZoomOutEdChange();
     void RxSlider1Change();
     void ZoomOutFullClick();
@@ -210,7 +201,6 @@ public:
     void ZoomSelClick();
     void ZoomKleinerBtnClick();
     void ZoomGroesserBtnClick();
-    void BackBtnClick();
     // The time-span dialog of the effects, created with the window.
     class TEchoForm* EchoForm = nullptr;
     bool AskTimeSpan(double defaultSeconds, double& seconds);  // TEchoForm through the prompt seam
@@ -224,11 +214,7 @@ public:
     bool playing = false;                        // PlayBtnClick is running
 
     // ---- MP3 (app/Mp3Commands.cpp) ----
-    void SetupCodecs();   // finds the MP3 decoding formats at start
-    void ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName);
     bool SaveAsMP3File(const QString& fileName);  // true when the file was written
-    std::unique_ptr<TACMConvertor> mp3wav;  // the one conversion stream, made at start
-    Mp3FormatList mp3Formats;               // the MPEG Layer-3 formats found at start
 
     // ---- audio CD (app/CDCommands.cpp) ----
     void MusikCDBtnClick();
@@ -313,7 +299,6 @@ public:
     // changed) and refreshes the menu and the information panel.
     void BeginChange(const QString& name, const ChangePlan& plan);
     void EndChange();
-    void CancelChange();
     void Rckgngig1Click();
     void Wiederherstellen1Click();
     void UpdateUndoItems();

@@ -52,20 +52,6 @@ void TMainForm::ChangeFormatClick() {
     PaintBox1Paint();
 }
 
-bool TMainForm::ChangeFormatToStandart() {
-    if (IsAnalysisFormat(document)) return true;
-    showStandardTarget(*SampleFormat);
-    if (document.byteCount == 0) return true;
-    const FormatResult r = ConvertSampleFormat(document, SampleFormat->target());
-    if (r != FormatResult::Converted) {
-        ShowMessage(QString::fromUtf8(FormatResultMessage(r)), MsgIcon::Error);
-        return false;
-    }
-    ZoomOutFullClick();
-    PaintBox1Paint();
-    return true;
-}
-
 void TMainForm::Button1Click() {
     if (document.byteCount == 0) return;
     const FileDialogResult chosen = prompts().saveFile(this, SaveDialog2());
@@ -96,11 +82,8 @@ void TMainForm::Button1Click() {
         if (!ok) ShowMessage(QString::fromUtf8(kMidiFileErrorText), MsgIcon::Error);
         else notes = recognition::NotesInSong(*song);  // read only: the file is already written
     };
-    // The conversion to 8-bit mono changes the recording: it can be undone.
-    const bool formatChanges = !IsAnalysisFormat(document);
-    if (formatChanges) BeginChange("Speichern als MID", PlanForWhole());
+    // The recording is not changed, so there is nothing to undo.
     ConvertRecordingToMIDI(document, *song, toFileName(name), *this, hooks);
-    if (formatChanges) EndChange();
     // The status panel stays as the save leaves it.
     if (written) ShowNotes(std::move(notes), false);
 }

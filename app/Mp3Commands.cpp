@@ -8,19 +8,6 @@
 
 namespace notavox {
 
-void TMainForm::SetupCodecs() {
-    mp3wav = std::make_unique<TACMConvertor>(*services_.decoder);
-    LoadStoredMp3wavProperties(*mp3wav);  // the values stored with the window
-    EnumerateMP3Formats(*services_.decoder, mp3Formats, *this);
-}
-
-void TMainForm::ConvertMP3WAV(const QString& mp3FileName, const QString& wavFileName) {
-    if (!mp3wav) return;
-    const Mp3ImportResult r =
-        notavox::ConvertMP3WAV(toFileName(mp3FileName), toFileName(wavFileName), mp3Formats, *mp3wav, *this);
-    if (!r.message.empty()) ShowMessage(QString::fromStdString(r.message), MsgIcon::Error);
-}
-
 bool TMainForm::SaveAsMP3File(const QString& fileName) {
     const int32_t outputRate = mp3format->currentText().toInt();
     const int32_t bitRate = BitRate->currentText().toInt();

@@ -19,8 +19,6 @@ void TMainForm::EndChange() {
     UpdateInfoPanel();
 }
 
-void TMainForm::CancelChange() { undoHistory.cancel(); }
-
 namespace {
 // The view after an undo or redo: the whole recording when its length
 // changed, else the same part of it.

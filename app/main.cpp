@@ -11,7 +11,7 @@
 #include "sound/SystemSound.h"
 
 int main(int argc, char** argv) {
-    // Ctrl+C, SIGTERM and SIGHUP remove the temporary file of an MP3 import.
+    // Ctrl+C, SIGTERM and SIGHUP remove the temporary file of a save.
     notavox::InstallInterruptCleanup();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Notavox");

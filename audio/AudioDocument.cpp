@@ -66,6 +66,14 @@ SampleBlock allocateBlock(size_t size) {
     return SampleBlock(static_cast<uint8_t*>(p));
 }
 
+FrameRange AudioDocument::selectedFrames() const {
+    if (!hasSelection()) return {0, frameCount()};
+    const int64_t n = sampleCount();
+    const int64_t lo = std::clamp<int64_t>(selectionLow(), 0, n);
+    const int64_t hi = std::clamp<int64_t>(selectionHigh(), 0, n);
+    return {lo / channelCount(), hi / channelCount()};
+}
+
 void AudioDocument::replace(SampleBlock block, int32_t newByteCount, int32_t newSampleRate,
                             bool newStereo, bool newSixteenBit) {
     touch();

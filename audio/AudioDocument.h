@@ -24,6 +24,12 @@ using SampleBlock = std::unique_ptr<uint8_t[], FreeDeleter>;
 SampleBlock allocateBlock(size_t size);
 inline constexpr size_t kPrefaultedBlockSize = size_t(4) << 20;
 
+// Frames [lo, hi) of a recording.
+struct FrameRange {
+    int64_t lo = 0;
+    int64_t hi = 0;
+};
+
 struct AudioDocument {
     SampleBlock sampleData;
     int32_t byteCount = 0;
@@ -49,6 +55,12 @@ struct AudioDocument {
     int32_t selectionLow() const { return selectionStart < selectionEnd ? selectionStart : selectionEnd; }
     int32_t selectionHigh() const { return selectionStart < selectionEnd ? selectionEnd : selectionStart; }
     bool hasSelection() const { return selectionStart != selectionEnd; }
+    // The frames every command works on: the whole recording when nothing is
+    // selected; else from the smaller to the larger end, each limited to
+    // 0..sampleCount, in stereo halved (an end on a right value falls back to
+    // its frame). The frame at hi is left out by crop, cut and playback and
+    // included by the effects that say so, when it lies inside the recording.
+    FrameRange selectedFrames() const;
 
     // Replaces the recording in the program's fixed order: the old block
     // goes, the new block and its length come in, then the format, then both

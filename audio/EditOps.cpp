@@ -5,22 +5,11 @@
 
 namespace notavox {
 
-SelectedFrames SelectedFrameRange(const AudioDocument& doc) {
-    const int32_t n = doc.sampleCount();
-    int32_t lo = std::clamp(doc.selectionLow(), 0, n);
-    int32_t hi = std::clamp(doc.selectionHigh(), 0, n);
-    if (doc.stereo) {
-        lo /= 2;
-        hi /= 2;
-    }
-    return {lo, hi};
-}
-
 bool CropToSelection(AudioDocument& doc) {
     if (!doc.hasSelection()) return false;
-    const SelectedFrames r = SelectedFrameRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t f = doc.bytesPerFrame();
-    const int64_t size = (int64_t(r.hi) - r.lo) * f;
+    const int64_t size = (r.hi - r.lo) * f;
     SampleBlock block = allocateBlock(size_t(size));
     if (size > 0 && !block) return false;
     if (size > 0) std::memcpy(block.get(), doc.sampleData.get() + r.lo * f, size_t(size));
@@ -30,7 +19,7 @@ bool CropToSelection(AudioDocument& doc) {
 
 bool CutSelection(AudioDocument& doc) {
     if (!doc.hasSelection()) return false;
-    const SelectedFrames r = SelectedFrameRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t f = doc.bytesPerFrame();
     const int64_t head = r.lo * f;
     const int64_t tailStart = r.hi * f;

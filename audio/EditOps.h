@@ -9,17 +9,6 @@
 
 namespace notavox {
 
-// The selected frames [lo, hi) as used by crop and cut.
-struct SelectedFrames {
-    int32_t lo = 0;
-    int32_t hi = 0;
-};
-
-// Turns the selection ends (sample indices) into the selected frames: the
-// smaller end first, each limited to 0..sampleCount, then halved in stereo.
-// Undefined meaning when nothing is selected; callers check hasSelection().
-SelectedFrames SelectedFrameRange(const AudioDocument& doc);
-
 // "Zur Auswahl zurechtschneiden": keeps only the selected frames. Returns true
 // when the recording was replaced (selection reset to 0; the caller then shows
 // the whole recording). Returns false and changes nothing when nothing is

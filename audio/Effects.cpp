@@ -77,20 +77,6 @@ void reverseFrames(uint8_t* p, int64_t lo, int64_t hi) {
 
 }  // namespace
 
-EffectFrames EffectRange(const AudioDocument& doc) {
-    const int64_t m = doc.frameCount();
-    if (!doc.hasSelection()) return {0, m};
-    const uint32_t a = uint32_t(doc.selectionStart);
-    const uint32_t b = uint32_t(doc.selectionEnd);
-    uint64_t lo = std::min(a, b);
-    uint64_t hi = std::max(a, b);
-    if (doc.stereo) {
-        lo /= 2;
-        hi /= 2;
-    }
-    return {int64_t(std::min<uint64_t>(lo, uint64_t(m))), int64_t(std::min<uint64_t>(hi, uint64_t(m)))};
-}
-
 int64_t SpanFrames(double seconds, int32_t sampleRate) {
     const double v = seconds * double(sampleRate);
     if (!(v >= 1.0)) return 0;  // also NaN
@@ -100,7 +86,7 @@ int64_t SpanFrames(double seconds, int32_t sampleRate) {
 
 void Echo(AudioDocument& doc, double seconds) {
     doc.touch();
-    const EffectFrames r = EffectRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t d = SpanFrames(seconds, doc.sampleRate);
     if (d > std::numeric_limits<int32_t>::max()) return;
     const int64_t first = r.lo + d;
@@ -122,7 +108,7 @@ void Echo(AudioDocument& doc, double seconds) {
 
 void FadeIn(AudioDocument& doc, double seconds) {
     doc.touch();
-    const EffectFrames r = EffectRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t d = SpanFrames(seconds, doc.sampleRate);
     if (d == 0) return;
     const int64_t m = doc.frameCount();
@@ -132,7 +118,7 @@ void FadeIn(AudioDocument& doc, double seconds) {
 
 void FadeOut(AudioDocument& doc, double seconds) {
     doc.touch();
-    const EffectFrames r = EffectRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t d = SpanFrames(seconds, doc.sampleRate);
     if (d == 0 || d > r.hi) return;
     const int64_t m = doc.frameCount();
@@ -190,7 +176,7 @@ bool CrossfadeEndOntoStart(AudioDocument& doc, double seconds) {
 
 void MaximumVolume(AudioDocument& doc) {
     doc.touch();
-    const EffectFrames r = EffectRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t first = r.lo;
     const int64_t last = lastFrame(doc, r.hi);
     if (first > last) return;
@@ -210,7 +196,7 @@ void MaximumVolume(AudioDocument& doc) {
 
 void Louder10(AudioDocument& doc) {
     doc.touch();
-    const EffectFrames r = EffectRange(doc);
+    const FrameRange r = doc.selectedFrames();
     mapValues(
         doc, r.lo, lastFrame(doc, r.hi), [](int32_t x) { return clamp16(int64_t(x) * 110 / 100); },
         [](uint8_t x) { return clamp8((int64_t(x) - 128) * 110 / 100); });
@@ -218,7 +204,7 @@ void Louder10(AudioDocument& doc) {
 
 void Quieter10(AudioDocument& doc) {
     doc.touch();
-    const EffectFrames r = EffectRange(doc);
+    const FrameRange r = doc.selectedFrames();
     mapValues(
         doc, r.lo, lastFrame(doc, r.hi), [](int32_t x) { return clamp16(int64_t(x) * 100 / 110); },
         [](uint8_t x) { return clamp8((int64_t(x) - 128) * 100 / 110); });
@@ -230,7 +216,7 @@ void Reverse(AudioDocument& doc) {
     if (m == 0) return;
     int64_t lo = 0, hi = m - 1;
     if (doc.hasSelection()) {
-        const EffectFrames r = EffectRange(doc);
+        const FrameRange r = doc.selectedFrames();
         lo = r.lo;
         hi = std::min(r.hi, m - 1);
     }

@@ -11,14 +11,8 @@
 
 namespace notavox {
 
-// Frame range of an effect: [lo, hi] from the selection (unsigned comparison,
-// halved in stereo, each limited to frameCount), or [0, frameCount] when
-// nothing is selected. Frames at or past frameCount are never touched.
-struct EffectFrames {
-    int64_t lo = 0;
-    int64_t hi = 0;
-};
-EffectFrames EffectRange(const AudioDocument& doc);
+// The frames of an effect are doc.selectedFrames(): lo..hi, frames at or
+// past frameCount are never touched.
 
 // Trunc(seconds * sampleRate); 0 for a span below one frame or a bad value.
 int64_t SpanFrames(double seconds, int32_t sampleRate);

@@ -1,9 +1,7 @@
 #include "audio/Recording.h"
 
 #include <cctype>
-#include <cstdio>
 
-#include "audio/Interrupt.h"
 #include "audio/WavFile.h"
 
 namespace notavox {
@@ -19,32 +17,31 @@ std::string UpperExtension(const std::string& name) {
 
 bool IsMp3Name(const std::string& fileName) { return UpperExtension(fileName) == ".MP3"; }
 
-bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3ToWav& decodeToWav,
+bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Reader& readMp3,
                    std::string* cause, bool* rateRefused) {
-    WavData wav;
-    WavReadFailure why;
-    bool ok;
+    if (rateRefused) *rateRefused = false;
     if (IsMp3Name(fileName)) {
-        if (!decodeToWav) {
+        if (!readMp3) {
             if (cause) *cause = "MP3-Eingabe ist nicht verfügbar";
             return false;
         }
-        const std::string temp = MakeTempFileName("tempwav", ".wav");
-        if (temp.empty()) {
-            if (cause) *cause = "Konnte die temporäre Datei nicht erstellen";
+        AudioDocument decoded;
+        const std::string message = readMp3(fileName, decoded);
+        if (!message.empty()) {
+            if (cause) *cause = message;
             return false;
         }
-        TempFileGuard tempGuard(temp);  // an interrupt during the import removes it
-        const std::string decoderMessage = decodeToWav(fileName, temp);
-        ok = decoderMessage.empty() && ReadWAVFile(temp, wav, &why);
-        std::remove(temp.c_str());
-        if (!ok && cause) *cause = decoderMessage.empty() ? WavReadErrorText(why) : decoderMessage;
-    } else {
-        ok = ReadWAVFile(fileName, wav, &why);
-        if (!ok && cause) *cause = WavReadErrorText(why);
+        doc.replace(std::move(decoded.sampleData), decoded.byteCount, decoded.sampleRate, decoded.stereo,
+                    decoded.sixteenBit);
+        return true;
     }
-    if (rateRefused) *rateRefused = !ok && why.error == WavReadError::UnsupportedRate;
-    if (!ok) return false;
+    WavData wav;
+    WavReadFailure why;
+    if (!ReadWAVFile(fileName, wav, &why)) {
+        if (cause) *cause = WavReadErrorText(why);
+        if (rateRefused) *rateRefused = why.error == WavReadError::UnsupportedRate;
+        return false;
+    }
     doc.replace(std::move(wav.block), wav.byteCount, wav.sampleRate, wav.stereo, wav.sixteenBit);
     return true;
 }

@@ -12,7 +12,7 @@
 namespace notavox {
 
 ChangePlan PlanForEffect(const AudioDocument& doc) {
-    const EffectFrames r = EffectRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t f = doc.bytesPerFrame();
     // The effects touch the frames lo..hi inclusive, never past the end.
     const int64_t last = std::min<int64_t>(r.hi, int64_t(doc.frameCount()) - 1);
@@ -22,14 +22,14 @@ ChangePlan PlanForEffect(const AudioDocument& doc) {
 
 ChangePlan PlanForCut(const AudioDocument& doc) {
     if (!doc.hasSelection()) return ChangePlan{ChangePlan::Removal, 0, 0};
-    const SelectedFrames r = SelectedFrameRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t f = doc.bytesPerFrame();
     return ChangePlan{ChangePlan::Removal, r.lo * f, r.hi * f};
 }
 
 ChangePlan PlanForCrop(const AudioDocument& doc) {
     if (!doc.hasSelection()) return ChangePlan{ChangePlan::KeepOnly, 0, doc.byteCount};
-    const SelectedFrames r = SelectedFrameRange(doc);
+    const FrameRange r = doc.selectedFrames();
     const int64_t f = doc.bytesPerFrame();
     return ChangePlan{ChangePlan::KeepOnly, r.lo * f, r.hi * f};
 }
@@ -193,11 +193,6 @@ void UndoHistory::begin(const std::string& name, const AudioDocument& doc, const
             return;
         }
     }
-}
-
-void UndoHistory::cancel() {
-    pending_ = false;
-    saved_.clear();
 }
 
 bool UndoHistory::commit(const AudioDocument& doc) {

@@ -76,8 +76,6 @@ public:
     // After the command: records the step. A command that changed nothing
     // leaves no step. Returns true when a step was recorded.
     bool commit(const AudioDocument& doc);
-    // The command did not run after all.
-    void cancel();
     // Records a step that was taken already and does not touch the
     // recording; undo and redo call the action and leave the recording alone.
     void record(const std::string& name, std::unique_ptr<UndoAction> action);
@@ -87,7 +85,6 @@ public:
     const std::string& undoName() const;  // empty when there is nothing
     const std::string& redoName() const;
     size_t undoCount() const { return undo_.size(); }
-    size_t redoCount() const { return redo_.size(); }
     // Names the recording's state as far as the history knows it: equal
     // values mean the same recording (undoing back to a state gives its value
     // again); a change the history could not record, and clear(), give a new

@@ -1,5 +1,5 @@
-// RIFF WAVE reading and writing (PCM, 1 or 2 channels, 8 or 16 bits) and the
-// name of the temporary WAV file of an MP3 import.
+// RIFF WAVE reading and writing (PCM, 1 or 2 channels, 8 or 16 bits) and
+// free names for temporary files.
 #pragma once
 
 #include <cstdint>

@@ -74,20 +74,19 @@ int main(int argc, char** argv) {
         [&] { return sh("lame --quiet -b 128 -q 2 -m s '" + src + "' '" + lameOut + "'"); },
         [&] { return SaveAsMP3File(ourMp3, doc, 44100, 128, host, *MakeLameEncoder()).status == Mp3ExportStatus::Ok; });
 
-    const std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
-    Mp3FormatList formats;
-    EnumerateMP3Formats(*decoder, formats, host);
-    TACMConvertor mp3wav(*decoder);
-    LoadStoredMp3wavProperties(mp3wav);
+    const std::unique_ptr<Mp3Decoder> decoder = MakeMpg123Decoder();
     const auto [mpgTime, decTime] = bestOfAlternating(
         [&] { return sh("mpg123 -q -w '" + mpgOut + "' '" + lameOut + "'"); },
-        [&] { return ConvertMP3WAV(lameOut, ourWav, formats, mp3wav, host).status == Mp3ImportStatus::Ok; });
+        [&] {
+            AudioDocument decoded;
+            return DecodeMp3File(lameOut, *decoder, host, decoded).status == Mp3ImportStatus::Ok;
+        });
 
     std::printf("10-minute 44100 Hz 16-bit stereo recording (%.0f s of audio)\n", seconds);
     std::printf("export  SaveAsMP3File          %7.3f s  %7.1fx realtime\n", encTime, seconds / encTime);
     std::printf("        lame -b 128 -q 2 -m s  %7.3f s  %7.1fx realtime\n", lameTime, seconds / lameTime);
     std::printf("        ratio %.3f (target <= 1.1)\n", encTime / lameTime);
-    std::printf("import  ConvertMP3WAV          %7.3f s  %7.1fx realtime\n", decTime, seconds / decTime);
+    std::printf("import  DecodeMp3File          %7.3f s  %7.1fx realtime\n", decTime, seconds / decTime);
     std::printf("        mpg123 -w              %7.3f s  %7.1fx realtime\n", mpgTime, seconds / mpgTime);
     std::printf("        ratio %.3f (target <= 1.3)\n", decTime / mpgTime);
 

@@ -56,7 +56,7 @@ JobResult ConvertFile(const std::string& input, const std::string& output, Opera
     }
     AudioDocument doc;
     std::string cause;
-    if (!LoadRecording(input, doc, codecs.decodeToWav, &cause)) {
+    if (!LoadRecording(input, doc, codecs.readMp3, &cause)) {
         result.message = withCause(kOpenFailed, cause);
         result.aboutInput = true;
         return result;

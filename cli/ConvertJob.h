@@ -24,10 +24,9 @@ OutputKind OutputKindOf(const std::string& fileName);
 // Where the MP3 codecs plug in. Empty functions mean that the codec is not
 // there: an MP3 input then cannot be opened and an MP3 output not written.
 struct Mp3Codecs {
-    // Decodes an MP3 file into a PCM WAV file of the given name, as the open
-    // command does before it reads the recording. Returns the decoder's
-    // message when it failed, else an empty string.
-    Mp3ToWav decodeToWav;
+    // Decodes an MP3 file into the recording, as the open command does.
+    // Returns the decoder's message when it failed, else an empty string.
+    Mp3Reader readMp3;
     // Writes the recording as an MP3 file. Returns the encoder's message when
     // that failed, else an empty string.
     std::function<std::string(const AudioDocument& doc, const std::string& mp3Name)> encode;

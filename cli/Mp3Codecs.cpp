@@ -1,7 +1,5 @@
 #include "cli/Mp3Codecs.h"
 
-#include <memory>
-
 #include "audio/SafeFile.h"
 #include "audio/WavFile.h"
 #include "codecs/Mp3Import.h"
@@ -46,20 +44,11 @@ std::string AllowedMp3OutputRates() { return joined(kMp3OutputRates); }
 std::string AllowedMp3BitRates() { return joined(kMp3BitRates); }
 
 Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings) {
-    // The formats are found once, as at the program's start, and only read
-    // by the jobs afterwards.
-    auto formats = std::make_shared<Mp3FormatList>();
-    OperationHost quiet;
-    EnumerateMP3Formats(*MakeMpg123Decoder(), *formats, quiet);
-
     Mp3Codecs codecs;
-    codecs.decodeToWav = [formats](const std::string& mp3Name, const std::string& wavName) {
+    codecs.readMp3 = [](const std::string& mp3Name, AudioDocument& doc) {
         // One decoder per job: a stream belongs to one decoding.
-        const std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
-        TACMConvertor mp3wav(*decoder);
-        LoadStoredMp3wavProperties(mp3wav);
         OperationHost host;
-        const Mp3ImportResult r = ConvertMP3WAV(mp3Name, wavName, *formats, mp3wav, host);
+        const Mp3ImportResult r = DecodeMp3File(mp3Name, *MakeMpg123Decoder(), host, doc);
         if (r.status == Mp3ImportStatus::CannotOpenInput) return InputFileCause(mp3Name);
         return r.message;
     };

@@ -1,6 +1,5 @@
-// The MP3 codecs of the command-line converter: the program's MP3 import
-// (decoder driver, codec stream component, temporary WAV file) and its MP3
-// export with the values of the "MP3 Ausgabe" lists.
+// The MP3 codecs of the command-line converter: the program's MP3 import and
+// its MP3 export with the values of the "MP3 Ausgabe" lists.
 #pragma once
 
 #include <cstdint>

@@ -13,31 +13,6 @@ namespace {
 constexpr int64_t kChunkBytes = 5000;  // 2500 sample values
 }
 
-BE_CONFIG MakeMp3Config(int32_t inputRate, bool stereo, int32_t outputRate, int32_t bitRate) {
-    BE_CONFIG c;
-    std::memset(&c, 0, sizeof c);
-    c.dwConfig = BE_CONFIG_LAME;
-    c.dwStructVersion = 1;
-    c.dwStructSize = sizeof(BE_CONFIG);
-    c.dwSampleRate = uint32_t(inputRate);
-    c.dwReSampleRate = uint32_t(outputRate);
-    c.nMode = stereo ? BE_MP3_MODE_STEREO : BE_MP3_MODE_MONO;
-    c.dwBitrate = uint32_t(bitRate);
-    c.dwMaxBitrate = uint32_t(bitRate);
-    c.nPreset = LQP_HIGH_QUALITY;
-    c.dwMpegVersion = MPEG1;
-    c.dwPsyModel = 0;
-    c.dwEmphasis = 0;
-    c.bPrivate = 0;
-    c.bCRC = 0;
-    c.bCopyright = -1;
-    c.bOriginal = -1;
-    c.bWriteVBRHeader = 0;
-    c.bEnableVBR = 0;
-    c.nVBRQuality = 0;
-    return c;
-}
-
 std::vector<int32_t> AllowedMp3BitRatesFor(int32_t outputRate) {
     // The bit rates of MPEG Layer III for each version.
     static constexpr int32_t kMpeg1[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
@@ -73,7 +48,7 @@ std::string Mp3BitRateMessage(int32_t outputRate) {
 }
 
 Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc, int32_t outputRate,
-                              int32_t bitRate, OperationHost& host, Mp3EncoderStream& encoder) {
+                              int32_t bitRate, OperationHost& host, Mp3Encoder& encoder) {
     Mp3ExportResult result;
     if (!Mp3BitRateAllowed(outputRate, bitRate)) {
         result.status = Mp3ExportStatus::BitRateNotAllowed;
@@ -92,21 +67,18 @@ Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc,
     const int64_t total = doc.byteCount > 0 ? (doc.sixteenBit ? int64_t(doc.byteCount) : 2 * int64_t(doc.byteCount)) : 0;
     const uint8_t* bytes = doc.sampleData.get();
 
-    const BE_CONFIG config = MakeMp3Config(doc.sampleRate, doc.stereo, outputRate, bitRate);
-    uint32_t suggested = 0, bufferSize = 0;
-    HBE_STREAM stream = 0;
-    if (encoder.beInitStream(config, suggested, bufferSize, stream) != BE_ERR_SUCCESSFUL) {
+    if (!encoder.open(Mp3EncoderSettings{doc.sampleRate, doc.stereo, outputRate, bitRate})) {
         file.discard();
         result.status = Mp3ExportStatus::CannotInitEncoder;
         result.message = kMsgCannotInitEncoder;
         return result;
     }
-    std::vector<uint8_t> output(std::max<uint32_t>(bufferSize, 1), 0);
     std::vector<int16_t> widened(doc.sixteenBit ? 0 : size_t(kChunkBytes / 2));
+    std::vector<uint8_t> output;
 
     for (int64_t pos = 0; pos < total;) {
         if (host.stopRequested()) {
-            encoder.beCloseStream(stream);
+            encoder.close();
             file.discard();
             host.SetProStatus(0);
             result.status = Mp3ExportStatus::Cancelled;
@@ -114,33 +86,33 @@ Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc,
         }
         host.SetProStatus(int32_t(pos * 100 / total));
         const int64_t d = std::min(total - pos, kChunkBytes);
-        const uint32_t count = uint32_t(d / 2);
+        const size_t count = size_t(d / 2);
         const int16_t* values;
         if (doc.sixteenBit) {
             // In place: the block is heap-aligned and every chunk starts at an even offset.
             values = reinterpret_cast<const int16_t*>(bytes + pos);
         } else {
             const uint8_t* src = bytes + pos / 2;
-            for (uint32_t i = 0; i < count; ++i) widened[i] = level8To16(src[i]);
+            for (size_t i = 0; i < count; ++i) widened[i] = level8To16(src[i]);
             values = widened.data();
         }
-        uint32_t n = 0;
-        if (encoder.beEncodeChunk(stream, count, values, output.data(), n) != BE_ERR_SUCCESSFUL) {
-            encoder.beCloseStream(stream);
+        output.clear();
+        if (!encoder.encode(values, count, output)) {
+            encoder.close();
             throw EMp3Encoding(kMsgEncodeFailed);
         }
-        file.write(output.data(), std::min<size_t>(n, output.size()));
+        file.write(output.data(), output.size());
         pos += d;
     }
     host.SetProStatus(0);
 
-    uint32_t n = 0;
-    if (encoder.beDeinitStream(stream, output.data(), n) != BE_ERR_SUCCESSFUL) {
-        encoder.beCloseStream(stream);
+    output.clear();
+    if (!encoder.flush(output)) {
+        encoder.close();
         throw EMp3Encoding(kMsgFlushFailed);
     }
-    if (n > 0) file.write(output.data(), std::min<size_t>(n, output.size()));
-    encoder.beCloseStream(stream);
+    file.write(output.data(), output.size());
+    encoder.close();
     if (!file.commit()) {
         result.status = Mp3ExportStatus::CannotCreate;
         result.message = kMsgCannotCreateMp3;

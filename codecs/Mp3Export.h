@@ -1,5 +1,5 @@
-// MP3 export: the whole recording through the four-call encoder stream into
-// an MP3 file, with the output rate and bit rate of the "MP3 Ausgabe" lists.
+// MP3 export: the whole recording through the encoder into an MP3 file, with
+// the output rate and bit rate of the "MP3 Ausgabe" lists.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +27,6 @@ public:
     explicit EMp3Encoding(const char* message) : std::runtime_error(message) {}
 };
 
-// The configuration record for a recording and the two list values.
-BE_CONFIG MakeMp3Config(int32_t inputRate, bool stereo, int32_t outputRate, int32_t bitRate);
-
 enum class Mp3ExportStatus {
     Ok,
     CannotCreate,   // kMsgCannotCreateMp3
@@ -56,6 +53,6 @@ struct Mp3ExportResult {
 // replaces the destination only when it is complete. Throws EMp3Encoding when
 // a chunk or the final flush fails (the destination is then untouched).
 Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc, int32_t outputRate,
-                              int32_t bitRate, OperationHost& host, Mp3EncoderStream& encoder);
+                              int32_t bitRate, OperationHost& host, Mp3Encoder& encoder);
 
 }  // namespace notavox

@@ -3,16 +3,17 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
-#include "audio/SafeFile.h"
-#include "audio/WavFile.h"
+#include "audio/ByteOrder.h"
 #include "codecs/Mp3Frame.h"
 
 namespace notavox {
 
 namespace {
+
+constexpr uint16_t kWaveFormatMpegLayer3 = 0x0055;  // the format tag of a RIFF-wrapped stream
 
 // Reads through a window of the file so that the byte-by-byte searches of
 // the analysis do not turn into one system call per byte.
@@ -144,7 +145,7 @@ bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
     r.read(20, fmt, std::min<uint32_t>(fmtSize, 18));
     info.riffWrapped = true;
     // Only MPEG Layer-3 data: a PCM WAV file named .mp3 is no stream.
-    info.found = GetLE16(fmt) == WAVE_FORMAT_MPEGLAYER3;
+    info.found = GetLE16(fmt) == kWaveFormatMpegLayer3;
     info.channels = GetLE16(fmt + 2) == 2 ? 2 : 1;
     info.sampleRate = int32_t(GetLE32(fmt + 4));
     info.bitRate = int32_t(GetLE32(fmt + 8) * 8u / 1000u);
@@ -173,16 +174,6 @@ bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
 }
 
 }  // namespace
-
-bool ACMEnumFmtMethod(const FormatArea& format, Mp3FormatList& formats) {
-    if (wfx::tag(format) == WAVE_FORMAT_MPEGLAYER3) formats.push_back(format);
-    return true;
-}
-
-void EnumerateMP3Formats(Decoder& decoder, Mp3FormatList& formats, OperationHost& host) {
-    for (const FormatArea& f : decoder.formats()) ACMEnumFmtMethod(f, formats);
-    host.ProcessMessages();
-}
 
 Mp3StreamInfo AnalyseMp3Stream(const InputFile& file) {
     const int64_t fileSize = int64_t(file.size());
@@ -233,192 +224,83 @@ Mp3StreamInfo AnalyseMp3Stream(const InputFile& file) {
     return info;
 }
 
-void ChooseMp3Formats(const Mp3StreamInfo& info, const Mp3FormatList& formats, FormatArea& source,
-                      FormatArea& destination) {
-    const uint16_t channels = uint16_t(info.channels);
-    const uint32_t rate = uint32_t(info.sampleRate);
-    wfx::set16(destination, wfx::kChannels, channels);
-    wfx::set32(destination, wfx::kSamplesPerSec, rate);
-    wfx::set16(destination, wfx::kBitsPerSample, 16);
-    wfx::set32(destination, wfx::kAvgBytesPerSec, channels * rate * 16u / 8u);
-    wfx::set16(destination, wfx::kBlockAlign, uint16_t(channels * 16u / 8u));
-    wfx::set16(destination, wfx::kExtraSize, 0);
-
-    wfx::set16(source, wfx::kChannels, channels);
-    wfx::set32(source, wfx::kSamplesPerSec, rate);
-    wfx::set16(source, wfx::kBitsPerSample, 0);
-    wfx::set32(source, wfx::kAvgBytesPerSec, uint32_t(info.bitRate) * 1000u / 8u);
-
-    const FormatArea wanted = source;
-    for (const FormatArea& f : formats) {
-        if (wfx::channels(f) == wfx::channels(wanted) && wfx::samplesPerSec(f) == wfx::samplesPerSec(wanted) &&
-            wfx::bitsPerSample(f) == wfx::bitsPerSample(wanted) &&
-            wfx::avgBytesPerSec(f) == wfx::avgBytesPerSec(wanted))
-            source = f;  // the last match wins
-    }
-}
-
 namespace {
 
-// The WAV header for `dataBytes` bytes of 16-bit PCM in the destination
-// format; the RIFF size counts no pad byte, as none is written.
-void makeHeader(uint8_t h[44], const FormatArea& destination, uint64_t dataBytes) {
-    MakeWAVHeader(h, wfx::channels(destination) == 2, true, int32_t(wfx::samplesPerSec(destination)),
-                  int32_t(uint32_t(dataBytes)));
-    PutLE32(h + 4, uint32_t(36 + dataBytes));
-}
-
-// Why the WAV file could not be made: a full folder (the folder for
-// temporary files, when the program decodes an MP3 file it opens) is named
-// as such; any other cause follows the fixed text.
-std::string cannotCreateText(const std::string& wavPath, int error) {
-    if (error == ENOSPC || error == EDQUOT) {
-        const size_t slash = wavPath.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string(".") : wavPath.substr(0, slash + 1);
-        return "Im Ordner " + folder + " ist kein Platz mehr für die entpackte Aufnahme.";
+// The PCM as it comes, in one heap block that grows by doubling and then
+// becomes the recording's block.
+class PcmBlock {
+public:
+    bool append(const std::vector<uint8_t>& bytes) {
+        if (bytes.empty()) return true;
+        if (size_ + bytes.size() > size_t(INT32_MAX)) return false;
+        if (size_ + bytes.size() > capacity_) {
+            size_t want = std::max<size_t>(capacity_ * 2, size_t(1) << 20);
+            while (want < size_ + bytes.size()) want *= 2;
+            want = std::min<size_t>(want, size_t(INT32_MAX));
+            void* p = std::realloc(block_.get(), want);
+            if (!p) return false;
+            (void)block_.release();
+            block_.reset(static_cast<uint8_t*>(p));
+            capacity_ = want;
+        }
+        std::memcpy(block_.get() + size_, bytes.data(), bytes.size());
+        size_ += bytes.size();
+        return true;
     }
-    const std::string cause = SaveErrorText(error);
-    return cause.empty() ? std::string(kMsgCannotCreateWav) : std::string(kMsgCannotCreateWav) + " " + cause;
+    size_t size() const { return size_; }
+    SampleBlock take() { return std::move(block_); }
+
+private:
+    SampleBlock block_;
+    size_t size_ = 0, capacity_ = 0;
+};
+
+Mp3ImportResult failed(Mp3ImportStatus status, const char* message, OperationHost& host) {
+    host.SetProStatus(0);
+    Mp3ImportResult r;
+    r.status = status;
+    r.message = message;
+    return r;
 }
 
 }  // namespace
 
-Mp3ImportResult ConvertMP3WAV(const std::string& mp3Path, const std::string& wavPath,
-                              const Mp3FormatList& formats, TACMConvertor& mp3wav, OperationHost& host) {
-    Mp3ImportResult result;
-    if (formats.empty()) {
-        result.status = Mp3ImportStatus::NoCodec;
-        result.message = kMsgNoMp3Codec;
-        return result;
-    }
-    // A decoding that pumps messages can be asked for another one; the one
-    // stream of the component belongs to the first.
-    if (mp3wav.Active()) {
-        result.status = Mp3ImportStatus::ComponentError;
-        result.message = ACMResultText("acmStreamOpen:", ACMERR_BUSY);
-        return result;
-    }
+Mp3ImportResult DecodeMp3File(const std::string& path, Mp3Decoder& decoder, OperationHost& host,
+                              AudioDocument& doc) {
     host.setStopRequested(false);
     host.SetProStatus(0);
-
-    const InputFile mp3(mp3Path);
-    if (!mp3.isOpen()) {
-        host.SetProStatus(0);
-        result.status = Mp3ImportStatus::CannotOpenInput;
-        result.message = kMsgCannotOpenMp3;
-        return result;
-    }
-    SafeFile wav;
-    if (!wav.open(wavPath)) {
-        host.SetProStatus(0);
-        result.status = Mp3ImportStatus::CannotCreateOutput;
-        result.message = cannotCreateText(wavPath, wav.error());
-        return result;
-    }
-    const int64_t size = int64_t(mp3.size());
+    const InputFile mp3(path);
+    if (!mp3.isOpen()) return failed(Mp3ImportStatus::CannotOpenInput, kMsgCannotOpenMp3, host);
     const Mp3StreamInfo info = AnalyseMp3Stream(mp3);
-    if (!info.found) {
-        // Garbage, or a WAV file named .mp3: refused before anything is decoded.
-        wav.discard();
-        host.SetProStatus(0);
-        result.status = Mp3ImportStatus::CannotOpenInput;
-        result.message = kMsgCannotOpenMp3;
-        return result;
+    // Garbage, or a WAV file named .mp3: refused before anything is decoded.
+    if (!info.found) return failed(Mp3ImportStatus::CannotOpenInput, kMsgCannotOpenMp3, host);
+    if (!decoder.open(info.channels, info.sampleRate)) return failed(Mp3ImportStatus::NoCodec, kMsgNoMp3Codec, host);
+
+    const int64_t size = int64_t(mp3.size());
+    std::vector<uint8_t> chunk(kMp3ChunkBytes), pcm;
+    PcmBlock block;
+    int64_t remaining = info.dataEnd - info.dataStart;
+    int64_t pos = info.dataStart;
+    while (remaining > 0 && !host.stopRequested()) {
+        const size_t n = size_t(std::min<int64_t>(remaining, kMp3ChunkBytes));
+        const size_t got = mp3.read(uint64_t(pos), chunk.data(), n);
+        if (got == 0) break;  // the file shrank under us: what is there is the end
+        pos += int64_t(got);
+        remaining = got < n ? 0 : remaining - int64_t(got);
+        host.SetProStatus(remaining > size ? 100 : int32_t((size - remaining) * 100 / size));
+        pcm.clear();
+        decoder.decode(chunk.data(), got, pcm);  // data it cannot decode is passed over
+        if (!block.append(pcm)) return failed(Mp3ImportStatus::TooLong, kMsgMp3TooLong, host);
+        host.ProcessMessages();
     }
-    ChooseMp3Formats(info, formats, mp3wav.ACMFormatIn(), mp3wav.ACMFormatOut());
-
-    // The provisional header says nothing of the sizes yet.
-    uint8_t header[44] = {};
-    makeHeader(header, mp3wav.ACMFormatOut(), 0);
-    PutLE32(header + 4, 0);
-    wav.write(header, sizeof header);
-    uint64_t written = sizeof header;
-
-    try {
-        // A block align of 0 would give chunks of no bytes and never end.
-        const uint32_t align = std::max<uint32_t>(1, wfx::blockAlign(mp3wav.ACMFormatIn()));
-        mp3wav.SetInputBufferSize(align * 1024u);
-        mp3wav.SetActive(true);
-
-        Decoder& decoder = mp3wav.Codec();
-        StreamHeader& hdr = mp3wav.Header();
-        int64_t remaining = info.dataEnd - info.dataStart;
-        int64_t pos = info.dataStart;
-        for (int pass = 0; remaining > 0 && !host.stopRequested(); ++pass) {
-            uint32_t n = mp3wav.InputBufferSize();
-            uint32_t flag = pass == 0 ? ACM_STREAMCONVERTF_START : 0;
-            if (remaining < int64_t(n)) {
-                n = uint32_t(remaining);
-                flag = ACM_STREAMCONVERTF_END;
-            }
-            const size_t got = mp3.read(uint64_t(pos), mp3wav.SourceBuffer(), n);
-            if (got < n) {
-                // The file shrank under us: what is there is the end.
-                n = uint32_t(got);
-                remaining = n;
-                flag = ACM_STREAMCONVERTF_END;
-                if (n == 0) break;
-            }
-            pos += n;
-            remaining -= n;
-            hdr.cbSrcLength = n;
-            host.SetProStatus(remaining > size ? 100 : int32_t((size - remaining) * 100 / size));
-            try {
-                CheckACMResult("acmStreamConvert:", decoder.convert(hdr, flag));
-            } catch (const EACMConvertor&) {
-                // A chunk the codec refuses is skipped.
-            }
-            const uint32_t used = hdr.cbSrcLengthUsed;
-            if (used > 0 && used < n) {
-                pos -= n - used;
-                remaining += n - used;
-            }
-            const uint32_t produced = std::min(hdr.cbDstLengthUsed, mp3wav.DestinationBufferSize());
-            if (produced > 0) {
-                wav.write(mp3wav.DestinationBuffer(), produced);
-                written += produced;
-            }
-            host.ProcessMessages();
-        }
-        result.stopped = remaining > 0 && host.stopRequested();
-
-        host.SetProStatus(0);
-        CheckACMResult("acmStreamReset", decoder.reset());
-        mp3wav.SetActive(false);
-    } catch (const EACMConvertor& e) {
-        try {
-            mp3wav.SetActive(false);
-        } catch (const EACMConvertor&) {
-        }
-        wav.discard();
-        ::unlink(wavPath.c_str());
-        host.SetProStatus(0);
-        result.status = Mp3ImportStatus::ComponentError;
-        result.message = e.what();
-        result.stopped = false;
-        return result;
-    }
-
-    makeHeader(header, mp3wav.ACMFormatOut(), written - sizeof header);
-    wav.writeAt(0, header, sizeof header);
-    const bool committed = wav.commit();
+    Mp3ImportResult result;
+    result.stopped = remaining > 0 && host.stopRequested();
     host.SetProStatus(0);
-    if (!committed || written > 0xFFFFFFFFull) {
-        ::unlink(wavPath.c_str());
-        result.status = Mp3ImportStatus::CannotCreateOutput;
-        result.message = cannotCreateText(wavPath, committed ? 0 : wav.error());
-    }
+    // Whole frames only.
+    const int32_t frameBytes = 2 * info.channels;
+    const int32_t bytes = int32_t(block.size()) / frameBytes * frameBytes;
+    doc.replace(block.take(), bytes, info.sampleRate, info.channels == 2, true);
     return result;
-}
-
-std::vector<uint8_t> StoredACMFormatIn() { return WriteFormatProperty(MakeMp3Format(24000, 2, 56)); }
-
-std::vector<uint8_t> StoredACMFormatOut() { return WriteFormatProperty(MakePcmFormat(2, 44100, 16, kFormatAreaSize)); }
-
-void LoadStoredMp3wavProperties(TACMConvertor& mp3wav) {
-    mp3wav.SetInputBufferSize(kStoredInputBufferSize);
-    mp3wav.ReadACMFormatIn(StoredACMFormatIn());
-    mp3wav.ReadACMFormatOut(StoredACMFormatOut());
 }
 
 }  // namespace notavox

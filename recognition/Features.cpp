@@ -130,19 +130,4 @@ void FeatureExtractor::compute(const float* samples, int64_t first, int64_t t0, 
     }
 }
 
-std::vector<float> ComputeFeatures(const std::vector<float>& signal) {
-    const int64_t T = FrameCount(int64_t(signal.size()));
-    std::vector<float> out(size_t(T) * kFeatureBins);
-    if (T == 0) return out;
-    // The signal with kFftSize / 2 zeros before it and enough after it.
-    std::vector<float> padded(size_t(kFftSize / 2) + signal.size() + size_t(kFftSize), 0.0f);
-    std::copy(signal.begin(), signal.end(), padded.begin() + kFftSize / 2);
-    std::vector<float> featT(size_t(kFeatureBins) * size_t(T));
-    FeatureExtractor fx;
-    fx.compute(padded.data(), -kFftSize / 2, 0, int(T), featT.data(), size_t(T));
-    for (int64_t t = 0; t < T; ++t)
-        for (int j = 0; j < kFeatureBins; ++j) out[size_t(t) * kFeatureBins + size_t(j)] = featT[size_t(j) * size_t(T) + size_t(t)];
-    return out;
-}
-
 }  // namespace notavox::recognition

@@ -59,7 +59,4 @@ private:
     std::vector<int> firstBin_, binCount_, weightAt_;
 };
 
-// The features of a whole signal as [T][294] (for tests and tools).
-std::vector<float> ComputeFeatures(const std::vector<float>& signal);
-
 }  // namespace notavox::recognition

@@ -100,19 +100,4 @@ void NoteDecoder::dropOvertones() {
     starts_.resize(kept);
 }
 
-std::vector<TranscribedNote> DecodeNotes(const std::vector<float>& onset, const std::vector<float>& frame,
-                                         const std::vector<float>& velocity, int64_t T, const DecodeSettings& settings) {
-    // Transpose to key-major rows for the frame-by-frame decoder.
-    std::vector<float> rows[3];
-    const std::vector<float>* src[3] = {&onset, &frame, &velocity};
-    for (int h = 0; h < 3; ++h) {
-        rows[h].resize(size_t(T) * 88);
-        for (int64_t t = 0; t < T; ++t)
-            for (int k = 0; k < 88; ++k) rows[h][size_t(k) * size_t(T) + size_t(t)] = (*src[h])[size_t(t) * 88 + size_t(k)];
-    }
-    NoteDecoder d(settings);
-    if (T > 0) d.add(0, int(T), rows[0].data(), rows[1].data(), rows[2].data(), size_t(T));
-    return d.finish(T);
-}
-
 }  // namespace notavox::recognition

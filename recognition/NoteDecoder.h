@@ -57,8 +57,4 @@ private:
     std::vector<Start> starts_;  // of notes_, index by index
 };
 
-// The whole decoding of outputs [T][88] each.
-std::vector<TranscribedNote> DecodeNotes(const std::vector<float>& onset, const std::vector<float>& frame,
-                                         const std::vector<float>& velocity, int64_t T, const DecodeSettings& settings);
-
 }  // namespace notavox::recognition

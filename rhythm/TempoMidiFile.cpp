@@ -137,24 +137,4 @@ void FillTempoMappedSong(Song& song, const TempoMappedNotes& placed, const Metre
     if (void* slot = track->Append()) std::memcpy(slot, &end, sizeof end);
 }
 
-void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
-                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options) {
-    FillTempoMappedSong(song, PlaceNotesOnBeats(notes, beats, metre, options), metre, key);
-}
-
-std::string BuildTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
-                                 const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options) {
-    Song song;
-    FillTempoMappedSong(song, notes, beats, metre, key, options);
-    return BuildMIDIFile(song);
-}
-
-bool SaveTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
-                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options,
-                         const std::string& fileName) {
-    Song song;
-    FillTempoMappedSong(song, notes, beats, metre, key, options);
-    return SaveAsMIDI(song, fileName);
-}
-
 }  // namespace notavox

@@ -49,18 +49,4 @@ TempoMappedNotes PlaceNotesUnder(const std::vector<TranscribedNote>& notes, cons
 // write a short first bar.
 void FillTempoMappedSong(Song& song, const TempoMappedNotes& placed, const Metre& metre, const KeyEstimate& key);
 
-// Replaces the song by a fresh one and fills its track 0.
-void FillTempoMappedSong(Song& song, const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
-                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options = {});
-
-// The file's bytes.
-std::string BuildTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
-                                 const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options = {});
-
-// Writes the file through a new file that replaces the old one only when
-// complete; false when it could not be written.
-bool SaveTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
-                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options,
-                         const std::string& fileName);
-
 }  // namespace notavox

@@ -19,7 +19,8 @@ for f in bin/notavox bin/notavox-convert \
   [ -s "$prefix/$f" ] || { echo "check-install: $f is missing" >&2; exit 1; }
 done
 if [ -f recognition/model/notes.nvm ]; then
-  [ -s "$prefix/share/notavox/model/notes.nvm" ] || { echo "check-install: the model is missing" >&2; exit 1; }
+  [ -s "$prefix/share/notavox/notes.nvm" ] || { echo "check-install: the model is missing" >&2; exit 1; }
+  [ ! -e "$prefix/share/notavox/model" ] || { echo "check-install: the model is installed twice" >&2; exit 1; }
 fi
 [ -x "$prefix/bin/notavox" ] && [ -x "$prefix/bin/notavox-convert" ]
 desktop-file-validate "$prefix/share/applications/notavox.desktop"

@@ -7,21 +7,6 @@
 
 namespace notavox {
 
-PlaybackRange playbackRange(const AudioDocument& doc) {
-    PlaybackRange range;
-    if (!doc.hasSelection()) {
-        range.end = doc.frameCount();
-        return range;
-    }
-    range.start = doc.selectionLow();
-    range.end = doc.selectionHigh();
-    if (doc.stereo) {
-        range.start /= 2;
-        range.end /= 2;
-    }
-    return range;
-}
-
 namespace {
 
 int16_t word(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
@@ -74,7 +59,7 @@ void HeardPosition::written(double position, double step, int64_t limit) {
 }
 
 int64_t HeardPosition::sourceFrame(int64_t heard) const {
-    if (blocks_.empty()) return range_.start;
+    if (blocks_.empty()) return range_.lo;
     if (heard < 0) heard = std::max<int64_t>(0, (count_ - 2) * kBlockFrames);
     int64_t b = heard / kBlockFrames;
     int64_t k = heard % kBlockFrames;
@@ -92,8 +77,9 @@ int64_t HeardPosition::sourceFrame(int64_t heard) const {
 }
 
 PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const PlaybackCallbacks& callbacks) {
-    const PlaybackRange range = playbackRange(callbacks.recording());
-    double position = range.start;
+    // The selected frames [lo, hi), the frame at hi left out.
+    const FrameRange range = callbacks.recording().selectedFrames();
+    double position = double(range.lo);
     std::vector<int16_t> block(kBlockSamples, 0);
     host.setStopRequested(false);
 
@@ -112,7 +98,7 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
 
     // The first block is silence: what is computed from here on is heard one
     // block after it was computed, or later, as the device tells.
-    heard.written(range.start, 0, range.start);
+    heard.written(double(range.lo), 0, range.lo);
     if (!device.start() || device.write(block.data()) != SoundWrite::written) {
         device.stop();
         host.setStopRequested(true);
@@ -126,8 +112,8 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
         const AudioDocument& doc = callbacks.recording();
         const int64_t frames = doc.frameCount();
         const double first = position;
-        fillBlock(doc, range.end, position, block.data(), callbacks.mixer);
-        heard.written(first, static_cast<double>(doc.sampleRate) / kPlaybackRate, std::min<int64_t>(range.end, frames));
+        (void)fillBlock(doc, int32_t(range.hi), position, block.data(), callbacks.mixer);
+        heard.written(first, static_cast<double>(doc.sampleRate) / kPlaybackRate, std::min<int64_t>(range.hi, frames));
 
         if (device.write(block.data(), moveCursor) != SoundWrite::written) {
             // A device that stops taking blocks ends playback like STOP.
@@ -136,13 +122,13 @@ PlaybackEnd runPlayback(SoundDevice& device, OperationHost& host, const Playback
             break;
         }
         moveCursor();
-        const bool exhausted = position >= range.end || position >= static_cast<double>(frames);
-        if (exhausted && callbacks.loopChecked()) position = range.start;
+        const bool exhausted = position >= range.hi || position >= static_cast<double>(frames);
+        if (exhausted && callbacks.loopChecked()) position = double(range.lo);
         if (host.stopRequested()) {
             outcome = PlaybackEnd::stopped;
             break;
         }
-        if (position >= range.end || position >= static_cast<double>(frames)) break;
+        if (position >= range.hi || position >= static_cast<double>(frames)) break;
     }
 
     if (outcome == PlaybackEnd::finished) {

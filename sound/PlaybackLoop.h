@@ -15,16 +15,6 @@
 
 namespace notavox {
 
-// Source frames [start, end) to be played.
-struct PlaybackRange {
-    int32_t start = 0;
-    int32_t end = 0;
-};
-
-// The whole recording when nothing is selected, otherwise the selection with
-// its larger end left out; stereo sample indices are halved into frames.
-PlaybackRange playbackRange(const AudioDocument& doc);
-
 // The source frame `frame` as one stereo 16-bit output frame. The caller
 // makes sure the frame lies inside the recording.
 void sourceFrame(const AudioDocument& doc, int32_t frame, int16_t& left, int16_t& right);
@@ -61,7 +51,7 @@ struct ViewScroll {
 // device's account of its played position and the blocks written so far.
 class HeardPosition {
 public:
-    explicit HeardPosition(PlaybackRange range) : range_(range) {}
+    explicit HeardPosition(FrameRange range) : range_(range) {}
 
     // One block was handed to the device: its first frame played source
     // position `position`, each further one `step` more (as fillBlock
@@ -81,7 +71,7 @@ private:
         double step;
         int64_t limit;
     };
-    PlaybackRange range_;
+    FrameRange range_;
     std::deque<Block> blocks_;  // the last ones written, from block `first_` on
     int64_t first_ = 0;
     int64_t count_ = 0;         // blocks written in all

@@ -1,7 +1,7 @@
 // The sound output that playback writes to: one stream of 44100 Hz, two
 // channels, signed 16-bit, fed one block of 11025 frames (a quarter of a
-// second) at a time. The program uses the PortAudio implementation; tests put
-// a recording fake in its place.
+// second) at a time. The program uses SystemSound (sound/SystemSound.h:
+// the sound server, else PortAudio); tests put a recording fake in its place.
 #pragma once
 
 #include <cstdint>

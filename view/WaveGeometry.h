@@ -20,7 +20,6 @@ inline constexpr int32_t kZoomIncrement = 10;
 inline constexpr int32_t kScrollInitialMax = 100;
 inline constexpr int32_t kScrollSmallChange = 10;
 inline constexpr int32_t kScrollLargeChange = 100;
-inline constexpr int32_t kBackStep = 10;
 
 // A value the program writes into the zoom edit: clamped to 1..1000000, then
 // rounded to an integer, half to even.

@@ -173,7 +173,6 @@ void TWaveView::zoomSmaller() { zoomAround(ZoomKleinerValue(zoom()), width() / 2
 
 void TWaveView::zoomLarger() { zoomAround(ZoomGroesserValue(zoom()), width() / 2); }
 
-void TWaveView::back() { scrollBar_->setValue(scrollBar_->value() - kBackStep); }
 
 void TWaveView::zoomAround(int32_t newZoom, int x) {
     const bool sameRun = zoomAnchor_.sample >= 0 && zoomAnchor_.x == x && zoomAnchor_.zoom == zoom() &&

@@ -50,7 +50,6 @@ public:
     void zoomToSelection();  // "Zoom auf Auswahl"
     void zoomSmaller();  // "Kleiner", keeping the sample in the middle where it is
     void zoomLarger();   // "Größer", the same
-    void back();         // the scroll position kBackStep to the left
 
     // Sets the zoom so that the sample index under column x stays under it.
     void zoomAround(int32_t newZoom, int x);

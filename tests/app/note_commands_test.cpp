@@ -1,5 +1,5 @@
-// The notes in the real main window: the note view's pixels, the accurate
-// analysis on the worker thread (cancel, same file as the converter), the
+// The notes in the real main window: the accurate analysis on the worker
+// thread (cancel, same file as the converter), the
 // notes heard through the fake sound device and the missing sound font.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -120,7 +120,7 @@ TEST(NoteView, DrawsTheNotesOnTheWaveformsColumnsForZoomAndScroll) {
     EXPECT_TRUE(v.isVisible());
 
     // A change of the recording drops the notes.
-    m.Lauter101Click();
+    m.Lauter101->trigger();
     EXPECT_FALSE(v.hasNotes());
 }
 

@@ -219,7 +219,7 @@ TEST(NoteEditor, EachEditByMouseAndKeyIsAStepOfTheRecordingsUndoHistory) {
 
     // A change of the recording drops the notes; its undo comes first, the
     // note steps before it no longer apply and change nothing.
-    m.Lauter101Click();
+    m.Lauter101->trigger();
     EXPECT_FALSE(e.v().hasNotes());
     EXPECT_FALSE(m.HasUnsavedNoteEdits());
     while (m.undoHistory.canUndo()) m.Rckgngig1->trigger();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/AudioDocument.h"
+#include "audio/DocBuilder.h"
 
 using namespace notavox;
 
@@ -18,6 +19,29 @@ bool fillAndCheck(uint8_t* p, size_t size, uint8_t seed) {
 }
 
 }  // namespace
+
+// The one rule by which crop, cut, the effects, playback and undo turn the
+// selection into frames.
+TEST(SelectedFrames, WholeRecordingOrOrderedLimitedHalvedSelection) {
+    using notavox::testing::Select;
+    using R = std::pair<int64_t, int64_t>;
+    AudioDocument stereo = notavox::testing::Make16(std::vector<int>(12, 0), true);  // 6 frames
+    auto frames = [](const AudioDocument& d) { return std::pair{d.selectedFrames().lo, d.selectedFrames().hi}; };
+    EXPECT_EQ(frames(stereo), R(0, 6));
+    Select(stereo, 7, 7);  // a click selects nothing
+    EXPECT_EQ(frames(stereo), R(0, 6));
+    Select(stereo, 8, 3);  // either end may be the larger; a right value falls back to its frame
+    EXPECT_EQ(frames(stereo), R(1, 4));
+    Select(stereo, 4, 5);  // both ends in one frame: no frame
+    EXPECT_EQ(frames(stereo), R(2, 2));
+    Select(stereo, 2, 100);  // limited to the recording
+    EXPECT_EQ(frames(stereo), R(1, 6));
+    Select(stereo, -40, 5);  // a negative end counts as 0, never as a huge one
+    EXPECT_EQ(frames(stereo), R(0, 2));
+    AudioDocument mono = notavox::testing::Make8(std::vector<int>(10, 128), false);
+    Select(mono, 9, 3);
+    EXPECT_EQ(frames(mono), R(3, 9));
+}
 
 TEST(AllocateBlock, BlocksAroundThePrefaultSizeAreWholeHeapBlocks) {
     EXPECT_FALSE(allocateBlock(0));

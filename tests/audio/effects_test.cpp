@@ -9,15 +9,7 @@ using V = std::vector<int>;
 
 // All recordings here run at 10 frames per second, so 0.1 s is one frame.
 
-TEST(EffectRange, WholeRecordingOrHalvedLimitedSelection) {
-    AudioDocument doc = Make16({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true);  // 6 frames
-    EXPECT_EQ(EffectRange(doc).lo, 0);
-    EXPECT_EQ(EffectRange(doc).hi, 6);
-    Select(doc, 8, 3);
-    EXPECT_EQ(EffectRange(doc).lo, 1);
-    EXPECT_EQ(EffectRange(doc).hi, 4);
-    Select(doc, 2, 100);
-    EXPECT_EQ(EffectRange(doc).hi, 6);
+TEST(SpanFrames, TruncatedAndNothingBelowOneFrame) {
     EXPECT_EQ(SpanFrames(0.5, 44100), 22050);
     EXPECT_EQ(SpanFrames(0.000001, 44100), 0);
 }

@@ -129,8 +129,8 @@ TEST_F(ConvertToolMp3, UnreadableMp3InputIsReported) {
     EXPECT_EQ(r.output.find("fehlt.mp3", r.output.find("fehlt.mp3") + 1), std::string::npos) << r.output;
 }
 
-// Ctrl+C, SIGTERM or SIGHUP during an MP3 import removes the temporary WAV
-// file, leaves no output and ends with a failure status.
+// Ctrl+C, SIGTERM or SIGHUP during an MP3 import leaves no file behind, keeps
+// the old output and ends with a failure status.
 TEST_F(ConvertToolMp3, InterruptedImportLeavesNothingBehind) {
     // Ten minutes of MP3: frames of a short encoding, one after the other.
     const std::string piece = dir + "/piece.mp3";
@@ -165,16 +165,10 @@ TEST_F(ConvertToolMp3, InterruptedImportLeavesNothingBehind) {
                     static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        // Interrupt while the decoding runs.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        // Interrupt while the decoding runs (ten minutes take seconds).
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         int status = 0;
-        pid_t ended = 0;
-        while (entries(tmp).empty() && std::chrono::steady_clock::now() < deadline &&
-               (ended = ::waitpid(pid, &status, WNOHANG)) == 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        ASSERT_EQ(ended, 0) << "ended before the interrupt: " << status << readFile(dir + "/log.txt");
-        ASSERT_FALSE(entries(tmp).empty()) << "the import did not start";
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "ended before the interrupt: " << readFile(dir + "/log.txt");
         ::kill(pid, sig);
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) << sig;
@@ -186,7 +180,9 @@ TEST_F(ConvertToolMp3, InterruptedImportLeavesNothingBehind) {
 
 // An MP3 output names why it could not be written; an MP3 input whose
 // decoding finds the folder for temporary files full says so.
-TEST_F(ConvertToolMp3, SaveAndTemporaryFolderErrorsNameTheirCause) {
+// The MP3 input is decoded straight into the recording: a full folder for
+// temporary files does not stop it.
+TEST_F(ConvertToolMp3, SaveErrorsNameTheirCauseAndTheInputNeedsNoTemporaryFolder) {
     const ToolRun r = tool("'" + wav + "' '" + dir + "/kein/Ordner.mp3'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("Konnte Datei nicht erstellen... Den Ordner gibt es nicht."), std::string::npos) << r.output;
@@ -197,9 +193,8 @@ TEST_F(ConvertToolMp3, SaveAndTemporaryFolderErrorsNameTheirCause) {
     const int status = notavox::testing::InSmallFileSystem(dir + "/tmp", 64 << 10, [&] {
         ::setenv("TMPDIR", (dir + "/tmp").c_str(), 1);
         const ToolRun full = tool("'" + mp3 + "' '" + dir + "/out.mid'");
-        const bool said = full.output.find("Im Ordner " + dir + "/tmp/ ist kein Platz mehr") != std::string::npos;
-        if (full.status != 1 || !said) std::fprintf(stderr, "%s\n", full.output.c_str());
-        return full.status == 1 && said ? 0 : 1;
+        if (full.status != 0) std::fprintf(stderr, "%s\n", full.output.c_str());
+        return full.status;
     });
     if (status == notavox::testing::kNoSmallFileSystem) GTEST_SKIP() << "no user and mount namespaces here";
     EXPECT_EQ(status, 0);

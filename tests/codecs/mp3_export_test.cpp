@@ -35,22 +35,7 @@ AudioDocument makeDocument(int32_t rate, bool stereo, bool sixteenBit, double se
     return doc;
 }
 
-uint32_t at32(const BE_CONFIG& c, size_t off) {
-    uint32_t v;
-    std::memcpy(&v, reinterpret_cast<const uint8_t*>(&c) + off, 4);
-    return v;
-}
-
 }  // namespace
-
-TEST(Mp3Export, ConfigurationRecordLayout) {
-    const BE_CONFIG c = MakeMp3Config(22050, true, 44100, 96);
-    const uint32_t expected[] = {256, 1, 332, 22050, 44100, 0, 96, 96, 2, 1, 0, 0, 0, 0,
-                                 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0, 0};
-    for (size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(at32(c, 4 * i), expected[i]) << "offset " << 4 * i;
-    for (size_t off = 76; off < 332; ++off) EXPECT_EQ(reinterpret_cast<const uint8_t*>(&c)[off], 0);
-    EXPECT_EQ(MakeMp3Config(8000, false, 11025, 8).nMode, 3);
-}
 
 TEST(Mp3Export, ChunksOf2500ValuesWithProgress) {
     TempDir dir;
@@ -71,11 +56,11 @@ TEST(Mp3Export, ChunksOf2500ValuesWithProgress) {
     EXPECT_EQ(enc.values.size(), 6000u);
     EXPECT_EQ(enc.values.front(), -3000);
     EXPECT_EQ(enc.values.back(), 2999);
-    EXPECT_EQ(enc.calls, (std::vector<std::string>{"init", "encode", "encode", "encode", "deinit", "close"}));
-    EXPECT_EQ(enc.config.dwSampleRate, 44100u);
-    EXPECT_EQ(enc.config.dwReSampleRate, 32000u);
-    EXPECT_EQ(enc.config.dwBitrate, 112u);
-    EXPECT_EQ(enc.config.nMode, 0);
+    EXPECT_EQ(enc.calls, (std::vector<std::string>{"open", "encode", "encode", "encode", "flush", "close"}));
+    EXPECT_EQ(enc.settings.inputRate, 44100);
+    EXPECT_EQ(enc.settings.outputRate, 32000);
+    EXPECT_EQ(enc.settings.bitRate, 112);
+    EXPECT_TRUE(enc.settings.stereo);
     const std::vector<uint8_t> bytes = readBytes(out);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "cccEND");
 }
@@ -95,7 +80,7 @@ TEST(Mp3Export, EightBitValuesAreWidened) {
     EXPECT_EQ(enc.values[1], 0);
     EXPECT_EQ(enc.values[2], 32512);
     EXPECT_EQ(enc.values[2599], 0);
-    EXPECT_EQ(enc.config.nMode, 3);
+    EXPECT_FALSE(enc.settings.stereo);
     EXPECT_EQ(host.progress, (std::vector<int32_t>{0, 96, 0}));
 }
 
@@ -118,16 +103,15 @@ TEST(Mp3Export, FailuresLeaveTheDestinationUntouched) {
     RecordingHost host;
     {
         FakeEncoder enc;
-        enc.initResult = 2;
+        enc.openOk = false;
         const Mp3ExportResult r = SaveAsMP3File(out, doc, 44100, 128, host, enc);
         EXPECT_EQ(r.status, Mp3ExportStatus::CannotInitEncoder);
         EXPECT_EQ(r.message, "Konnte LAME Encoder nicht initialisieren...");
-        EXPECT_EQ(enc.calls, std::vector<std::string>{"init"});
+        EXPECT_EQ(enc.calls, std::vector<std::string>{"open"});
     }
     {
         FakeEncoder enc;
         enc.failAtChunk = 2;
-        enc.encodeResult = 1;
         try {
             SaveAsMP3File(out, doc, 44100, 128, host, enc);
             ADD_FAILURE() << "no exception";
@@ -138,7 +122,7 @@ TEST(Mp3Export, FailuresLeaveTheDestinationUntouched) {
     }
     {
         FakeEncoder enc;
-        enc.deinitResult = 5;
+        enc.flushOk = false;
         try {
             SaveAsMP3File(out, doc, 44100, 128, host, enc);
             ADD_FAILURE() << "no exception";

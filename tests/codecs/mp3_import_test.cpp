@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstring>
 #include <thread>
 
 #include "CodecTestUtil.h"
@@ -15,20 +13,15 @@ using namespace notavox::testing;
 
 namespace {
 
+std::vector<uint8_t> bytesOf(const AudioDocument& doc) {
+    return std::vector<uint8_t>(doc.sampleData.get(), doc.sampleData.get() + doc.byteCount);
+}
+
 // Decodes with the program's own decoder, as the main window does.
 struct Importer {
-    std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
-    Mp3FormatList formats;
-    TACMConvertor mp3wav{*decoder};
+    std::unique_ptr<Mp3Decoder> decoder = MakeMpg123Decoder();
     RecordingHost host;
-
-    Importer() {
-        LoadStoredMp3wavProperties(mp3wav);
-        EnumerateMP3Formats(*decoder, formats, host);
-    }
-    Mp3ImportResult run(const std::string& mp3, const std::string& wav) {
-        return ConvertMP3WAV(mp3, wav, formats, mp3wav, host);
-    }
+    Mp3ImportResult run(const std::string& mp3, AudioDocument& doc) { return DecodeMp3File(mp3, *decoder, host, doc); }
 };
 
 class Mp3ImportTools : public ::testing::Test {
@@ -59,22 +52,15 @@ protected:
 
     void expectSameAsMpg123(const std::string& mp3, int rate, int channels, const std::string& ref = "") {
         Importer imp;
-        const std::string wav = dir.file("out.wav");
-        const Mp3ImportResult r = imp.run(mp3, wav);
+        AudioDocument got;
+        const Mp3ImportResult r = imp.run(mp3, got);
         ASSERT_EQ(r.status, Mp3ImportStatus::Ok) << r.message;
-        WavData got;
-        ASSERT_TRUE(ReadWAVFile(wav, got)) << mp3;
         EXPECT_TRUE(got.sixteenBit);
         EXPECT_EQ(got.sampleRate, rate);
         EXPECT_EQ(got.stereo, channels == 2);
         WavData want = reference(ref.empty() ? mp3 : ref);
         ASSERT_EQ(got.byteCount, want.byteCount) << mp3;
-        EXPECT_EQ(std::memcmp(got.block.get(), want.block.get(), size_t(got.byteCount)), 0) << mp3;
-        // The header states the file's true sizes.
-        const std::vector<uint8_t> bytes = readBytes(wav);
-        ASSERT_GE(bytes.size(), 44u);
-        EXPECT_EQ(bytes[4] | bytes[5] << 8 | bytes[6] << 16 | uint32_t(bytes[7]) << 24, bytes.size() - 8);
-        EXPECT_EQ(bytes[40] | bytes[41] << 8 | bytes[42] << 16 | uint32_t(bytes[43]) << 24, bytes.size() - 44);
+        EXPECT_EQ(std::memcmp(got.sampleData.get(), want.block.get(), size_t(got.byteCount)), 0) << mp3;
         EXPECT_EQ(imp.host.progress.back(), 0);
     }
 
@@ -82,44 +68,6 @@ protected:
 };
 
 }  // namespace
-
-TEST(Mp3Discovery, ListsEveryLayerIIIFormatOfTheDecoder) {
-    Mp3FormatList formats;
-    RecordingHost host;
-    EnumerateMP3Formats(*MakeMpg123Decoder(), formats, host);
-    ASSERT_EQ(formats.size(), 9u * 2u * 14u);
-    EXPECT_EQ(host.pumps, 1);
-    bool found = false;
-    for (const FormatArea& f : formats) {
-        EXPECT_EQ(wfx::tag(f), 0x55);
-        EXPECT_EQ(wfx::blockAlign(f), 1);
-        EXPECT_EQ(wfx::extraSize(f), 12);
-        if (wfx::channels(f) == 2 && wfx::samplesPerSec(f) == 24000 && wfx::avgBytesPerSec(f) == 7000) {
-            found = true;
-            EXPECT_EQ(wfx::get16(f, wfx::kMp3BlockSize), 168);
-        }
-    }
-    EXPECT_TRUE(found);
-}
-
-TEST(Mp3Discovery, KeepsOnlyLayerIIIFormatsInTheDecodersOrder) {
-    FakeDecoder d;
-    FormatArea pcm{}, a{}, b{};
-    wfx::set16(pcm, wfx::kTag, 1);
-    wfx::set16(a, wfx::kTag, 0x55);
-    wfx::set16(a, wfx::kChannels, 1);
-    wfx::set16(b, wfx::kTag, 0x55);
-    wfx::set16(b, wfx::kChannels, 2);
-    d.offered = {pcm, a, b, pcm};
-    Mp3FormatList formats;
-    RecordingHost host;
-    EnumerateMP3Formats(d, formats, host);
-    ASSERT_EQ(formats.size(), 2u);
-    EXPECT_EQ(formats[0], a);
-    EXPECT_EQ(formats[1], b);
-    EXPECT_EQ(host.pumps, 1);
-    EXPECT_EQ(d.calls, std::vector<std::string>{"formats"});
-}
 
 TEST_F(Mp3ImportTools, PlainStereoFileDecodesLikeMpg123) {
     expectSameAsMpg123(makeMp3("plain.mp3", 44100, 2, 2.0, "-b 128"), 44100, 2);
@@ -184,14 +132,12 @@ TEST_F(Mp3ImportTools, TruncatedFileDecodesWhatIsThere) {
     const std::string cut = dir.file("cut.mp3");
     writeBytes(cut, bytes);
     Importer imp;
-    const std::string wav = dir.file("cut.wav");
-    ASSERT_EQ(imp.run(cut, wav).status, Mp3ImportStatus::Ok);
-    WavData got;
-    ASSERT_TRUE(ReadWAVFile(wav, got));
+    AudioDocument got;
+    ASSERT_EQ(imp.run(cut, got).status, Mp3ImportStatus::Ok);
     const WavData want = reference(cut);
     // The last incomplete frame may or may not be given out; the rest matches.
     EXPECT_NEAR(got.byteCount, want.byteCount, 1152 * 4 * 2);
-    EXPECT_EQ(std::memcmp(got.block.get(), want.block.get(), size_t(std::min(got.byteCount, want.byteCount)) / 2), 0);
+    EXPECT_EQ(std::memcmp(got.sampleData.get(), want.block.get(), size_t(std::min(got.byteCount, want.byteCount)) / 2), 0);
 }
 
 TEST_F(Mp3ImportTools, FileWithoutAFrameGivesNoRecording) {
@@ -200,12 +146,12 @@ TEST_F(Mp3ImportTools, FileWithoutAFrameGivesNoRecording) {
     const std::string path = dir.file("junk.mp3");
     writeBytes(path, junk);
     Importer imp;
-    const std::string wav = dir.file("junk.wav");
-    const Mp3ImportResult r = imp.run(path, wav);
+    AudioDocument doc;
+    const Mp3ImportResult r = imp.run(path, doc);
     // Refused before anything is decoded.
     EXPECT_EQ(r.status, Mp3ImportStatus::CannotOpenInput);
     EXPECT_EQ(r.message, "Konnte Datei nicht öffnen!");
-    EXPECT_FALSE(std::filesystem::exists(wav));
+    EXPECT_EQ(doc.revision, 0u);
 }
 
 // Garbage is no music: a WAV file named .mp3 and random bytes are refused;
@@ -225,10 +171,10 @@ TEST_F(Mp3ImportTools, GarbageIsRefusedAndTrailingGarbageNotDecoded) {
     const std::string random = dir.file("random.mp3");
     writeBytes(random, noise);
     for (const std::string& path : {named, random}) {
-        const std::string wav = dir.file("garbage.wav");
-        const Mp3ImportResult r = imp.run(path, wav);
+        AudioDocument doc;
+        const Mp3ImportResult r = imp.run(path, doc);
         EXPECT_EQ(r.status, Mp3ImportStatus::CannotOpenInput) << path;
-        EXPECT_FALSE(std::filesystem::exists(wav)) << path;
+        EXPECT_EQ(doc.revision, 0u) << path;
     }
 
     // A song followed by random bytes decodes to the song alone.
@@ -237,35 +183,17 @@ TEST_F(Mp3ImportTools, GarbageIsRefusedAndTrailingGarbageNotDecoded) {
     tailed.insert(tailed.end(), noise.begin(), noise.end());
     const std::string withTail = dir.file("tailed.mp3");
     writeBytes(withTail, tailed);
-    const std::string clean = dir.file("clean.wav");
-    const std::string dirty = dir.file("dirty.wav");
+    AudioDocument clean, dirty;
     ASSERT_EQ(imp.run(song, clean).status, Mp3ImportStatus::Ok);
     ASSERT_EQ(imp.run(withTail, dirty).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(readBytes(dirty), readBytes(clean));
+    EXPECT_EQ(bytesOf(dirty), bytesOf(clean));
 }
 
-// The conversion loop, driven through a fake driver that copies its input.
+// The chunk loop, driven through a fake decoder that gives out its input.
 namespace {
 
 class Mp3ImportLoop : public ::testing::Test {
 protected:
-    Mp3ImportLoop() : mp3wav(driver) {
-        LoadStoredMp3wavProperties(mp3wav);
-        formats.push_back(record(2, 44100, 16000, 1));
-    }
-
-    static FormatArea record(int channels, uint32_t rate, uint32_t avg, uint16_t marker) {
-        FormatArea f{};
-        wfx::set16(f, wfx::kTag, 0x55);
-        wfx::set16(f, wfx::kChannels, uint16_t(channels));
-        wfx::set32(f, wfx::kSamplesPerSec, rate);
-        wfx::set32(f, wfx::kAvgBytesPerSec, avg);
-        wfx::set16(f, wfx::kBlockAlign, 1);
-        wfx::set16(f, wfx::kExtraSize, 12);
-        wfx::set16(f, wfx::kMp3BlockSize, marker);
-        return f;
-    }
-
     // A file of `size` bytes: `prefix`, then frames of counting bytes, each
     // starting with the frame header (417 bytes each for the default one).
     std::string makeFile(size_t size, std::vector<uint8_t> prefix = {},
@@ -283,88 +211,45 @@ protected:
         return path;
     }
 
-    Mp3ImportResult convert(const std::string& mp3) { return ConvertMP3WAV(mp3, wav, formats, mp3wav, host); }
+    Mp3ImportResult convert(const std::string& mp3) { return DecodeMp3File(mp3, decoder, host, doc); }
 
-    std::vector<uint32_t> flags() const {
-        std::vector<uint32_t> f;
-        for (const auto& c : driver.converts) f.push_back(c.flags);
-        return f;
-    }
-    std::vector<uint32_t> lengths() const {
-        std::vector<uint32_t> f;
-        for (const auto& c : driver.converts) f.push_back(c.length);
+    std::vector<size_t> lengths() const {
+        std::vector<size_t> f;
+        for (const auto& p : decoder.pieces) f.push_back(p.size());
         return f;
     }
 
     TempDir dir;
-    FakeDecoder driver;
-    TACMConvertor mp3wav;
-    Mp3FormatList formats;
+    FakeDecoder decoder;
     RecordingHost host;
-    std::string wav = dir.file("out.wav");
+    AudioDocument doc;
 };
-
-constexpr uint32_t START = ACM_STREAMCONVERTF_START, END = ACM_STREAMCONVERTF_END;
 
 }  // namespace
 
-TEST_F(Mp3ImportLoop, ChunksCarryStartAndEndFlags) {
+TEST_F(Mp3ImportLoop, ChunksOfAKilobyteWithProgressIntoTheRecording) {
     const std::string mp3 = makeFile(2148);
     ASSERT_EQ(convert(mp3).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(lengths(), (std::vector<uint32_t>{1024, 1024, 100}));
-    EXPECT_EQ(flags(), (std::vector<uint32_t>{START, 0, END}));
-    EXPECT_EQ(mp3wav.InputBufferSize(), 1024u);
-    EXPECT_EQ(host.progress, (std::vector<int32_t>{0, 47, 95, 100, 0, 0}));
+    EXPECT_EQ(lengths(), (std::vector<size_t>{1024, 1024, 100}));
+    EXPECT_EQ(host.progress, (std::vector<int32_t>{0, 47, 95, 100, 0}));
     EXPECT_EQ(host.pumps, 3);
-    EXPECT_FALSE(mp3wav.Active());
-    EXPECT_EQ(driver.calls.back(), "close");
-
-    // The WAV file: the header, then exactly what the codec gave out.
-    const std::vector<uint8_t> in = readBytes(mp3), out = readBytes(wav);
-    ASSERT_EQ(out.size(), 44 + in.size());
-    EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin() + 44));
-    const uint8_t head[44] = {'R', 'I', 'F', 'F', 0x88, 0x08, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                              16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0,
-                              4, 0, 16, 0, 'd', 'a', 't', 'a', 0x64, 0x08, 0, 0};
-    EXPECT_TRUE(std::equal(head, head + 44, out.begin()));
+    EXPECT_EQ(decoder.opens, 1);
+    // The recording: exactly what the decoder gave out, 16-bit in the
+    // stream's rate and channels.
+    EXPECT_EQ(bytesOf(doc), readBytes(mp3));
+    EXPECT_TRUE(doc.sixteenBit);
+    EXPECT_TRUE(doc.stereo);
+    EXPECT_EQ(doc.sampleRate, 44100);
 }
 
-TEST_F(Mp3ImportLoop, ExactMultipleOfTheChunkNeverSendsEnd) {
-    ASSERT_EQ(convert(makeFile(2048)).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(flags(), (std::vector<uint32_t>{START, 0}));
-}
-
-TEST_F(Mp3ImportLoop, SingleShortChunkGetsEndOnly) {
-    ASSERT_EQ(convert(makeFile(900)).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(flags(), (std::vector<uint32_t>{END}));
-}
-
-TEST_F(Mp3ImportLoop, UnusedBytesAreOfferedAgain) {
-    driver.useAtMost = 1000;
-    const std::string mp3 = makeFile(2100);
-    ASSERT_EQ(convert(mp3).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(lengths(), (std::vector<uint32_t>{1024, 1024, 100}));
-    const std::vector<uint8_t> in = readBytes(mp3);
-    // The second chunk starts where the codec stopped using the first.
-    EXPECT_TRUE(std::equal(driver.converts[1].bytes.begin(), driver.converts[1].bytes.end(), in.begin() + 1000));
-    EXPECT_TRUE(std::equal(driver.converts[2].bytes.begin(), driver.converts[2].bytes.end(), in.begin() + 2000));
-    const std::vector<uint8_t> out = readBytes(wav);
-    ASSERT_EQ(out.size(), 44 + in.size());
-    EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin() + 44));
-}
-
-TEST_F(Mp3ImportLoop, StopEndsAfterTheCurrentChunkWithACompleteHeader) {
+TEST_F(Mp3ImportLoop, StopEndsAfterTheCurrentChunkWithWhatWasDecoded) {
     host.stop = true;  // cleared on entry
     host.stopAfterPumps = 1;
     const Mp3ImportResult r = convert(makeFile(5000));
     EXPECT_EQ(r.status, Mp3ImportStatus::Ok);
     EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(driver.converts.size(), 1u);
-    WavData got;
-    ASSERT_TRUE(ReadWAVFile(wav, got));
-    EXPECT_EQ(got.byteCount, 1024);
-    EXPECT_EQ(readBytes(wav).size(), 44u + 1024u);
-    EXPECT_EQ(driver.calls[driver.calls.size() - 2], "reset");
+    EXPECT_EQ(decoder.pieces.size(), 1u);
+    EXPECT_EQ(doc.byteCount, 1024);
 }
 
 TEST_F(Mp3ImportLoop, Id3v2TagAndZerosBeforeTheFrame) {
@@ -374,87 +259,44 @@ TEST_F(Mp3ImportLoop, Id3v2TagAndZerosBeforeTheFrame) {
     prefix.insert(prefix.end(), tag, tag + 10);
     prefix.insert(prefix.end(), 20, uint8_t('x'));
     prefix.insert(prefix.end(), 5, uint8_t(0));
-    const std::string mp3 = makeFile(3000, prefix);
-    ASSERT_EQ(convert(mp3).status, Mp3ImportStatus::Ok);
-    ASSERT_FALSE(driver.converts.empty());
-    EXPECT_EQ(driver.converts[0].bytes[0], 0xFF);
-    EXPECT_EQ(driver.converts[0].bytes[1], 0xFB);
-    EXPECT_EQ(readBytes(wav).size(), 44u + 3000u - 42u);
+    ASSERT_EQ(convert(makeFile(3000, prefix)).status, Mp3ImportStatus::Ok);
+    ASSERT_FALSE(decoder.pieces.empty());
+    EXPECT_EQ(decoder.pieces[0][0], 0xFF);
+    EXPECT_EQ(decoder.pieces[0][1], 0xFB);
+    EXPECT_EQ(doc.byteCount, (3000 - 42) / 4 * 4);  // whole stereo frames
 }
 
 TEST_F(Mp3ImportLoop, FrameSearchSkipsJunkAndUsesTheFrameParameters) {
     // junk, then MPEG-2.5 mono frames at 8000 Hz, 8 kbit/s (72 bytes each)
-    const std::string mp3 = makeFile(1500, {0x12, 0xFF, 0x1F, 0x34}, {0xFF, 0xE2, 0x18, 0xC0});
-    ASSERT_EQ(convert(mp3).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(driver.converts[0].bytes[0], 0xFF);
-    EXPECT_EQ(driver.converts[0].bytes[1], 0xE2);
-    const FormatArea& in = driver.openedSource;
-    EXPECT_EQ(wfx::channels(in), 1);
-    EXPECT_EQ(wfx::samplesPerSec(in), 8000u);
-    EXPECT_EQ(wfx::avgBytesPerSec(in), 1000u);  // 8 kbit/s
-    EXPECT_EQ(wfx::bitsPerSample(in), 0);
-    // No record matched: the stored fields remain.
-    EXPECT_EQ(wfx::tag(in), 0x55);
-    EXPECT_EQ(wfx::get16(in, wfx::kMp3BlockSize), 168);
-    const FormatArea& out = driver.openedDestination;
-    EXPECT_EQ(wfx::tag(out), 1);
-    EXPECT_EQ(wfx::channels(out), 1);
-    EXPECT_EQ(wfx::blockAlign(out), 2);
-    EXPECT_EQ(wfx::avgBytesPerSec(out), 16000u);
-    EXPECT_EQ(wfx::extraSize(out), 0);
+    ASSERT_EQ(convert(makeFile(1500, {0x12, 0xFF, 0x1F, 0x34}, {0xFF, 0xE2, 0x18, 0xC0})).status,
+              Mp3ImportStatus::Ok);
+    EXPECT_EQ(decoder.pieces[0][0], 0xFF);
+    EXPECT_EQ(decoder.pieces[0][1], 0xE2);
+    EXPECT_EQ(decoder.openedChannels, 1);
+    EXPECT_EQ(decoder.openedRate, 8000);
+    EXPECT_FALSE(doc.stereo);
+    EXPECT_EQ(doc.sampleRate, 8000);
 }
 
-TEST_F(Mp3ImportLoop, LastMatchingFormatWins) {
-    formats.push_back(record(1, 44100, 16000, 5));
-    formats.push_back(record(2, 44100, 16000, 6));
-    formats.push_back(record(2, 48000, 16000, 7));
-    ASSERT_EQ(convert(makeFile(900)).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(wfx::get16(driver.openedSource, wfx::kMp3BlockSize), 6);
-    EXPECT_EQ(wfx::get16(mp3wav.ACMFormatIn(), wfx::kMp3BlockSize), 6);  // kept for the next decoding
-}
-
-TEST_F(Mp3ImportLoop, RefusedChunksAreSkipped) {
-    driver.convertResult = 512;
+TEST_F(Mp3ImportLoop, DataTheDecoderCannotDecodeIsPassedOver) {
+    decoder.decodeOk = false;
     EXPECT_EQ(convert(makeFile(3000)).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(driver.converts.size(), 3u);
+    EXPECT_EQ(decoder.pieces.size(), 3u);
 }
 
-TEST_F(Mp3ImportLoop, FailureMessages) {
-    Mp3FormatList none;
-    Mp3ImportResult r = ConvertMP3WAV(makeFile(900), wav, none, mp3wav, host);
+TEST_F(Mp3ImportLoop, FailureMessagesLeaveTheRecording) {
+    decoder.openOk = false;
+    Mp3ImportResult r = convert(makeFile(900));
     EXPECT_EQ(r.status, Mp3ImportStatus::NoCodec);
     EXPECT_EQ(r.message, "Es ist kein Codec installiert, der eine MP3-Decodierung ermöglicht!");
-    EXPECT_FALSE(std::filesystem::exists(wav));
-    EXPECT_TRUE(host.progress.empty());
+    EXPECT_TRUE(decoder.pieces.empty());
+    EXPECT_EQ(host.progress.back(), 0);
 
     r = convert(dir.file("missing.mp3"));
     EXPECT_EQ(r.status, Mp3ImportStatus::CannotOpenInput);
     EXPECT_EQ(r.message, "Konnte Datei nicht öffnen!");
     EXPECT_EQ(host.progress.back(), 0);
-
-    r = ConvertMP3WAV(makeFile(900), dir.file("no/such/folder.wav"), formats, mp3wav, host);
-    EXPECT_EQ(r.status, Mp3ImportStatus::CannotCreateOutput);
-    EXPECT_EQ(r.message, "Konnte Ausgabedatei nicht erstellen! Den Ordner gibt es nicht.");
-    EXPECT_TRUE(driver.calls.empty());
-}
-
-TEST_F(Mp3ImportLoop, ComponentErrorsEndTheDecodingAndRemoveTheWavFile) {
-    writeBytes(wav, {});  // the temporary name exists already
-    driver.openResult = 512;
-    Mp3ImportResult r = convert(makeFile(3000));
-    EXPECT_EQ(r.status, Mp3ImportStatus::ComponentError);
-    EXPECT_EQ(r.message, "acmStreamOpen: The requested operation cannot be performed.");
-    EXPECT_FALSE(std::filesystem::exists(wav));
-    EXPECT_EQ(host.progress.back(), 0);
-
-    driver.openResult = 0;
-    driver.resetResult = 7;
-    r = convert(makeFile(3000));
-    EXPECT_EQ(r.status, Mp3ImportStatus::ComponentError);
-    EXPECT_EQ(r.message, "acmStreamReset The system is unable to allocate resources.");
-    EXPECT_FALSE(std::filesystem::exists(wav));
-    EXPECT_FALSE(mp3wav.Active());
-    EXPECT_EQ(driver.openStreams, 0);
+    EXPECT_EQ(doc.revision, 0u);
 }
 
 TEST_F(Mp3ImportTools, MixedAndDamagedStreamsDecodeWithoutHarm) {
@@ -485,75 +327,45 @@ TEST_F(Mp3ImportTools, MixedAndDamagedStreamsDecodeWithoutHarm) {
     inputs.push_back(noise);
 
     Importer imp;
+    AudioDocument docs[3];
     for (size_t k = 0; k < inputs.size(); ++k) {
         const std::string path = dir.file("mixed" + std::to_string(k) + ".mp3");
         writeBytes(path, inputs[k]);
-        const std::string wav = dir.file("mixed" + std::to_string(k) + ".wav");
-        const Mp3ImportResult r = imp.run(path, wav);
+        const Mp3ImportResult r = imp.run(path, docs[k]);
         if (k == 2) {
             // Random bytes with headers that lead nowhere: no stream.
             EXPECT_EQ(r.status, Mp3ImportStatus::CannotOpenInput);
             continue;
         }
-        if (r.status != Mp3ImportStatus::Ok) {
-            EXPECT_EQ(r.status, Mp3ImportStatus::ComponentError) << k;
-            continue;
-        }
-        const std::vector<uint8_t> out = readBytes(wav);
-        ASSERT_GE(out.size(), 44u) << k;
+        ASSERT_EQ(r.status, Mp3ImportStatus::Ok) << k;
         // Whatever came out is whole frames of the stated format.
-        EXPECT_EQ((out.size() - 44) % (out[22] == 2 ? 4 : 2), 0u) << k;
+        EXPECT_EQ(docs[k].byteCount % docs[k].bytesPerFrame(), 0) << k;
     }
     // The joined file: the first stream's format holds for all of it.
-    WavData got;
-    ASSERT_TRUE(ReadWAVFile(dir.file("mixed0.wav"), got));
-    EXPECT_FALSE(got.stereo);
-    EXPECT_EQ(got.sampleRate, 44100);
-    EXPECT_GT(got.byteCount, 2 * 44100 * 2);
-}
-
-TEST_F(Mp3ImportLoop, ADecodingStartedFromTheMessagePumpIsRefused) {
-    // The host's pump runs a second import, as a second open command would.
-    struct NestingHost : RecordingHost {
-        std::function<void()> nested;
-        void ProcessMessages() override {
-            RecordingHost::ProcessMessages();
-            if (nested) {
-                auto f = std::move(nested);
-                nested = nullptr;
-                f();
-            }
-        }
-    } nesting;
-    const std::string mp3 = makeFile(3000);
-    Mp3ImportResult inner;
-    nesting.nested = [&] { inner = ConvertMP3WAV(mp3, dir.file("inner.wav"), formats, mp3wav, nesting); };
-    const Mp3ImportResult outer = ConvertMP3WAV(mp3, wav, formats, mp3wav, nesting);
-    EXPECT_EQ(inner.status, Mp3ImportStatus::ComponentError);
-    EXPECT_EQ(inner.message, "acmStreamOpen: The conversion stream is already in use.");
-    EXPECT_EQ(outer.status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(readBytes(wav).size(), 44u + 3000u);
-    EXPECT_EQ(driver.converts.size(), 3u);
+    EXPECT_FALSE(docs[0].stereo);
+    EXPECT_EQ(docs[0].sampleRate, 44100);
+    EXPECT_GT(docs[0].byteCount, 2 * 44100 * 2);
 }
 
 TEST_F(Mp3ImportTools, ParallelDecodingsGiveTheSameBytes) {
     const std::string a = makeMp3("pa.mp3", 44100, 2, 1.5, "-b 128");
     const std::string b = makeMp3("pb.mp3", 22050, 1, 1.5, "-b 32 -m m");
-    Mp3FormatList formats;
-    OperationHost quiet;
-    EnumerateMP3Formats(*MakeMpg123Decoder(), formats, quiet);
-    auto decode = [&](const std::string& mp3, const std::string& wav) {
-        const std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
-        TACMConvertor conv(*decoder);
+    auto decode = [](const std::string& mp3, std::vector<uint8_t>* bytes) {
+        const std::unique_ptr<Mp3Decoder> decoder = MakeMpg123Decoder();
         OperationHost host;
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(ConvertMP3WAV(mp3, wav, formats, conv, host).status, Mp3ImportStatus::Ok);
+        for (int i = 0; i < 3; ++i) {
+            AudioDocument doc;
+            EXPECT_EQ(DecodeMp3File(mp3, *decoder, host, doc).status, Mp3ImportStatus::Ok);
+            *bytes = bytesOf(doc);
+        }
     };
-    std::thread t1(decode, a, dir.file("pa.wav"));
-    std::thread t2(decode, b, dir.file("pb.wav"));
+    std::vector<uint8_t> pa, pb, sa, sb;
+    std::thread t1(decode, a, &pa);
+    std::thread t2(decode, b, &pb);
     t1.join();
     t2.join();
-    decode(a, dir.file("sa.wav"));
-    decode(b, dir.file("sb.wav"));
-    EXPECT_EQ(readBytes(dir.file("pa.wav")), readBytes(dir.file("sa.wav")));
-    EXPECT_EQ(readBytes(dir.file("pb.wav")), readBytes(dir.file("sb.wav")));
+    decode(a, &sa);
+    decode(b, &sb);
+    EXPECT_EQ(pa, sa);
+    EXPECT_EQ(pb, sb);
 }

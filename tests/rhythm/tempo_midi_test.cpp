@@ -17,12 +17,29 @@
 #include "rhythm/TempoMidiFile.h"
 #include "RhythmTestSupport.h"
 #include "support/Files.h"
+#include "transcription/MidiFile.h"
 #include "support/TempDir.h"
 
 namespace notavox {
 namespace {
 
 using testing::Rng;
+
+// The file of notes placed on the beats, as bytes and as a file.
+std::string BuildTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                                 const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options = {}) {
+    Song song;
+    FillTempoMappedSong(song, PlaceNotesOnBeats(notes, beats, metre, options), metre, key);
+    return BuildMIDIFile(song);
+}
+
+bool SaveTempoMappedMIDI(const std::vector<TranscribedNote>& notes, const std::vector<double>& beats,
+                         const Metre& metre, const KeyEstimate& key, const TempoMidiOptions& options,
+                         const std::string& fileName) {
+    Song song;
+    FillTempoMappedSong(song, PlaceNotesOnBeats(notes, beats, metre, options), metre, key);
+    return SaveAsMIDI(song, fileName);
+}
 
 // Beats that slow down from 150 to 45 beats a minute, starting at 0.83 s.
 std::vector<double> ChangingBeats() {

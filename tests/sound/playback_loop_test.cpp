@@ -86,33 +86,6 @@ TEST(PlaybackArithmetic, RoundsHalvesToEven) {
     EXPECT_EQ(roundHalfEven(3e9 + 0.5), 3000000000LL);
 }
 
-TEST(PlaybackArithmetic, RangeFromSelectionEitherWay) {
-    AudioDocument mono = rampMono16(1000);
-    EXPECT_EQ(playbackRange(mono).start, 0);
-    EXPECT_EQ(playbackRange(mono).end, 1000);
-    mono.selectionStart = mono.selectionEnd = 37;  // a click: nothing selected
-    EXPECT_EQ(playbackRange(mono).end, 1000);
-    mono.selectionStart = 100;
-    mono.selectionEnd = 300;
-    const PlaybackRange forward = playbackRange(mono);
-    std::swap(mono.selectionStart, mono.selectionEnd);
-    const PlaybackRange backward = playbackRange(mono);
-    EXPECT_EQ(forward.start, 100);
-    EXPECT_EQ(forward.end, 300);
-    EXPECT_EQ(backward.start, 100);
-    EXPECT_EQ(backward.end, 300);
-
-    AudioDocument stereo = makeDocument(std::vector<uint8_t>(400, 128), 44100, true, false);
-    stereo.selectionStart = 9;
-    stereo.selectionEnd = 3;
-    EXPECT_EQ(playbackRange(stereo).start, 1);
-    EXPECT_EQ(playbackRange(stereo).end, 4);
-    stereo.selectionStart = 4;
-    stereo.selectionEnd = 5;
-    EXPECT_EQ(playbackRange(stereo).start, 2);
-    EXPECT_EQ(playbackRange(stereo).end, 2);
-}
-
 TEST(PlaybackArithmetic, QuarterRateRepeatsFramesByRoundingHalfToEven) {
     std::vector<uint8_t> bytes;
     for (int k = 0; k < 100; ++k) bytes.push_back(static_cast<uint8_t>(k));
@@ -379,7 +352,7 @@ TEST(PlaybackCursor, ShowsTheFrameTheDeviceSaysIsHeard) {
             t.doc.selectionStart = 20500;
             t.doc.selectionEnd = 3000;
         }
-        const PlaybackRange range = playbackRange(t.doc);
+        const FrameRange range = t.doc.selectedFrames();
         t.view = {1, 0};
         t.device.paced = true;
         t.device.latencyFrames = c.latency;
@@ -393,16 +366,16 @@ TEST(PlaybackCursor, ShowsTheFrameTheDeviceSaysIsHeard) {
         EXPECT_EQ(runPlayback(t.device, t.host, cb), PlaybackEnd::finished);
 
         const double step = double(c.rate) / kPlaybackRate;
-        const int64_t blocks = int64_t(std::ceil((range.end - range.start) / step / kBlockFrames));
+        const int64_t blocks = int64_t(std::ceil(double(range.hi - range.lo) / step / kBlockFrames));
         EXPECT_GT(seen.size(), size_t(blocks) * 4) << "the cursor moves between the blocks too";
         for (const auto& [heard, column] : seen) {
             // The first block is the leading silence.
             const int64_t into = std::max<int64_t>(0, heard - kBlockFrames);
-            const int64_t frame = std::min<int64_t>(range.start + roundHalfEven(double(into) * step), range.end);
+            const int64_t frame = std::min<int64_t>(range.lo + roundHalfEven(double(into) * step), range.hi);
             ASSERT_EQ(column, frame) << "rate " << c.rate << " latency " << c.latency << " heard " << heard;
         }
-        EXPECT_EQ(seen.front().second, range.start);
-        EXPECT_EQ(seen.back().second, range.end);
+        EXPECT_EQ(seen.front().second, range.lo);
+        EXPECT_EQ(seen.back().second, range.hi);
         for (size_t i = 1; i < seen.size(); ++i) ASSERT_GT(seen[i].second, seen[i - 1].second);
     }
 }
@@ -429,7 +402,7 @@ TEST(PlaybackCursor, GoesBackToTheStartWhenTheLoopDoes) {
 }
 
 TEST(PlaybackCursor, HeardPositionOfBlocksAndSilence) {
-    HeardPosition p(PlaybackRange{100, 5000});
+    HeardPosition p(FrameRange{100, 5000});
     EXPECT_EQ(p.sourceFrame(0), 100);  // nothing written yet
     p.written(100, 0, 100);            // the leading silence
     EXPECT_EQ(p.sourceFrame(7000), 100);

@@ -1,8 +1,7 @@
-// A four-call MP3 encoder stream that records every call; its results and
-// output can be scripted.
+// An encoder that records every call and gives out one byte per chunk and
+// "END" for the flush; its results can be scripted.
 #pragma once
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -10,42 +9,35 @@
 
 namespace notavox::testing {
 
-class FakeEncoder : public Mp3EncoderStream {
+class FakeEncoder : public Mp3Encoder {
 public:
-    BE_ERR initResult = 0, encodeResult = 0, deinitResult = 0;
+    bool openOk = true, flushOk = true;
     int failAtChunk = -1;
-    BE_CONFIG config{};
+    Mp3EncoderSettings settings;
     std::vector<uint32_t> counts;
     std::vector<int16_t> values;
     std::vector<std::string> calls;
 
-    BE_ERR beInitStream(const BE_CONFIG& c, uint32_t& samples, uint32_t& size, HBE_STREAM& h) override {
-        calls.push_back("init");
-        config = c;
-        samples = 2304;
-        size = 100;
-        h = 5;
-        return initResult;
+    bool open(const Mp3EncoderSettings& s) override {
+        calls.push_back("open");
+        settings = s;
+        return openOk;
     }
-    BE_ERR beEncodeChunk(HBE_STREAM, uint32_t count, const int16_t* v, uint8_t* out, uint32_t& n) override {
+    bool encode(const int16_t* v, size_t count, std::vector<uint8_t>& out) override {
         calls.push_back("encode");
-        if (int(counts.size()) == failAtChunk) return encodeResult;
-        counts.push_back(count);
+        if (int(counts.size()) == failAtChunk) return false;
+        counts.push_back(uint32_t(count));
         values.insert(values.end(), v, v + count);
-        out[0] = 'c';
-        n = 1;
-        return 0;
+        out.push_back('c');
+        return true;
     }
-    BE_ERR beDeinitStream(HBE_STREAM, uint8_t* out, uint32_t& n) override {
-        calls.push_back("deinit");
-        std::memcpy(out, "END", 3);
-        n = 3;
-        return deinitResult;
+    bool flush(std::vector<uint8_t>& out) override {
+        calls.push_back("flush");
+        if (!flushOk) return false;
+        out.insert(out.end(), {'E', 'N', 'D'});
+        return true;
     }
-    BE_ERR beCloseStream(HBE_STREAM) override {
-        calls.push_back("close");
-        return 0;
-    }
+    void close() override { calls.push_back("close"); }
 };
 
 }  // namespace notavox::testing

@@ -20,8 +20,8 @@ template <class Prompts = FakePrompts>
 struct TestForm {
     Prompts prompts;
     FakeSoundDevice sound;
-    std::unique_ptr<Decoder> decoder = MakeMpg123Decoder();
-    std::unique_ptr<Mp3EncoderStream> encoder = MakeLameEncoder();
+    std::unique_ptr<Mp3Decoder> decoder = MakeMpg123Decoder();
+    std::unique_ptr<Mp3Encoder> encoder = MakeLameEncoder();
     SgTransport drives;
     std::unique_ptr<TMainForm> form;
 
