@@ -35,6 +35,12 @@
 
 namespace notavox {
 
+void InsertActionAfter(QMenu& menu, QAction* anchor, QAction* item) {
+    const QList<QAction*> items = menu.actions();
+    const qsizetype at = items.indexOf(anchor);
+    menu.insertAction(at >= 0 && at + 1 < items.size() ? items[at + 1] : nullptr, item);
+}
+
 namespace {
 const QColor kNavy(0, 0, 128);
 

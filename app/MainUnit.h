@@ -64,6 +64,10 @@ class TMainForm;
 class TAboutBox;
 struct EffectCommand;
 
+// Puts `item` into `menu` right after `anchor` (at the end when `anchor` is
+// the last entry or not in the menu).
+void InsertActionAfter(QMenu& menu, QAction* anchor, QAction* item);
+
 // PLAY when the sound output cannot be opened or started.
 inline constexpr const char* kSoundDeviceFailedText = "Konnte das Abspielgerät nicht öffnen.";
 // At start-up, when neither the sound server nor a sound device through

@@ -49,9 +49,7 @@ void TMainForm::BuildNoteControls() {
     // beside that command's.
     SpeichernalsMIDgenaueErkennung1 = new QAction("Speichern als MID (genaue &Erkennung)...", this);
     SpeichernalsMIDgenaueErkennung1->setObjectName("SpeichernalsMIDgenaueErkennung1");
-    const QList<QAction*> fileItems = Datei1->actions();
-    const int after = int(fileItems.indexOf(SpeichernalsMID1));
-    Datei1->insertAction(after + 1 < fileItems.size() ? fileItems[after + 1] : nullptr, SpeichernalsMIDgenaueErkennung1);
+    InsertActionAfter(*Datei1, SpeichernalsMID1, SpeichernalsMIDgenaueErkennung1);
     connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
     // The caption is too long for one line in the space beside the fixed
     // command: two lines, over two rows of buttons.

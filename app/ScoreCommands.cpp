@@ -31,9 +31,7 @@ void TMainForm::BuildScoreControls() {
     // "Datei": after the accurate MIDI save.
     SpeichernalsNotenblatt1 = new QAction("Speichern als &Notenblatt (MusicXML)...", this);
     SpeichernalsNotenblatt1->setObjectName("SpeichernalsNotenblatt1");
-    const QList<QAction*> items = Datei1->actions();
-    const int after = int(items.indexOf(SpeichernalsMIDgenaueErkennung1));
-    Datei1->insertAction(after >= 0 && after + 1 < items.size() ? items[after + 1] : nullptr, SpeichernalsNotenblatt1);
+    InsertActionAfter(*Datei1, SpeichernalsMIDgenaueErkennung1, SpeichernalsNotenblatt1);
     connect(SpeichernalsNotenblatt1, &QAction::triggered, this, [this] { SpeichernalsNotenblatt1Click(); });
 }
 
