@@ -23,6 +23,9 @@ constexpr double kWeakFilled = 0.60;
 constexpr double kOccupied = 0.25;  // of the median beat strength: an onset is there
 constexpr double kFastestBpm = 190.0;
 constexpr double kSlowestBpm = 57.0;
+// The metrical level from the notes.
+constexpr double kSameOnset = 0.04;     // seconds: onsets this close are one
+constexpr double kDenseNotes = 0.30;    // typical onset distance, of a beat
 
 // Beat frames (fractional) of the best path for the global period p0 with
 // periods in [p0 / range, p0 * range].
@@ -130,6 +133,29 @@ double MedianInterval(const std::vector<double>& frames) {
 double MedianTempo(const std::vector<double>& beats) {
     const double m = MedianInterval(beats);
     return m > 0 ? 60.0 / m : 0.0;
+}
+
+BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
+                              const std::vector<TranscribedNote>& notes) {
+    if (track.beats.size() < 8 || track.tempoBpm <= 0 || 2 * track.tempoBpm > kFastestBpm) return track;
+    std::vector<double> onsets;
+    for (const auto& n : notes) onsets.push_back(n.onset);
+    std::sort(onsets.begin(), onsets.end());
+    std::vector<double> gaps;
+    double last = -1e9;
+    for (double t : onsets) {
+        if (t - last > kSameOnset && last > -1e8) gaps.push_back(t - last);
+        if (t - last > kSameOnset) last = t;
+    }
+    if (gaps.size() < 16) return track;
+    std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
+    const double typical = gaps[gaps.size() / 2];
+    const double beat = 60.0 / track.tempoBpm;
+    if (typical > kDenseNotes * beat) return track;
+    BeatTrack out;
+    for (double f : BestPath(novelty, 0.5 * beat * frameRate, kRange)) out.beats.push_back(f / frameRate);
+    out.tempoBpm = MedianTempo(out.beats);
+    return out;
 }
 
 BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const BeatTrackingOptions& options) {

@@ -15,6 +15,8 @@
 
 #include <vector>
 
+#include "recognition/TranscribedNote.h"
+
 namespace notavox {
 
 struct BeatTrackingOptions {
@@ -28,6 +30,14 @@ struct BeatTrack {
 };
 
 BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const BeatTrackingOptions& options = {});
+
+// The metrical level checked against the notes: when the notes move mostly
+// in quarters of the beat or faster (their typical distance at most 0.3 of a
+// beat) and twice the tempo stays at most 190 beats a minute, the beat found
+// is half the beat a musician would write, and the beats are tracked again
+// at twice the tempo. Otherwise `track` is returned as it is.
+BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
+                              const std::vector<TranscribedNote>& notes);
 
 // The median interval of ascending beat times as beats a minute; 0 with
 // fewer than two beats.

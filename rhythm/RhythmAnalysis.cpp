@@ -7,6 +7,7 @@ RhythmAnalysis AnalyseRhythm(const OnsetEnvelope& envelope, const std::vector<Tr
     RhythmAnalysis r;
     const std::vector<float> novelty = BeatNovelty(envelope.flux, envelope.frameRate);
     r.beats = TrackBeats(novelty, envelope.frameRate, options);
+    if (options.tempoBpm <= 0) r.beats = CheckLevelWithNotes(r.beats, novelty, envelope.frameRate, notes);
     r.metre = EstimateMetre(envelope, r.beats.beats, notes);
     r.key = EstimateKey(notes);
     return r;

@@ -80,6 +80,32 @@ TEST(BeatTracking, GivenTempoIsKept) {
     EXPECT_NEAR(t.tempoBpm, 50, 2);
 }
 
+TEST(BeatTracking, FastNotesTakeTheBeatAtTwiceTheTempo) {
+    // Clicks at 160 beats a minute, the beats found on every other one.
+    const std::vector<double> clicks = Beats(0.5, 160, 160, 64);
+    const std::vector<float> x = testing::ClickTrack(clicks, clicks.back() + 1, 22050);
+    const OnsetEnvelope env = ComputeOnsetEnvelope(x.data(), x.size(), 22050);
+    const std::vector<float> novelty = BeatNovelty(env.flux, env.frameRate);
+    BeatTrack slow;
+    for (size_t i = 0; i < clicks.size(); i += 2) slow.beats.push_back(clicks[i]);
+    slow.tempoBpm = MedianTempo(slow.beats);
+    auto notesEvery = [&](double step) {
+        std::vector<TranscribedNote> notes;
+        for (double t = 0.5; t < clicks.back(); t += step) notes.push_back({60, t, t + 0.9 * step, 80});
+        return notes;
+    };
+    // Eighths of the faster beat are sixteenths of the slow one: the beat is the faster one.
+    const BeatTrack fast = CheckLevelWithNotes(slow, novelty, env.frameRate, notesEvery(60.0 / 320));
+    EXPECT_NEAR(fast.tempoBpm, 160, 4);
+    EXPECT_GE(BeatFMeasure(clicks, fast.beats), 0.95);
+    // Notes on the slow beats and their halves leave the beats alone.
+    EXPECT_EQ(CheckLevelWithNotes(slow, novelty, env.frameRate, notesEvery(60.0 / 160)).beats, slow.beats);
+    // So does a faster beat above 190 a minute.
+    BeatTrack quick = slow;
+    quick.tempoBpm = 100;
+    EXPECT_EQ(CheckLevelWithNotes(quick, novelty, env.frameRate, notesEvery(0.1)).beats, slow.beats);
+}
+
 TEST(BeatTracking, SilenceAndTinyInputGiveNoBeats) {
     const std::vector<float> silence(44100 * 10, 0.0f);
     const OnsetEnvelope env = ComputeOnsetEnvelope(silence.data(), silence.size(), 44100);
