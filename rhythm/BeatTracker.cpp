@@ -135,21 +135,27 @@ double MedianTempo(const std::vector<double>& beats) {
     return m > 0 ? 60.0 / m : 0.0;
 }
 
-BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
-                              const std::vector<TranscribedNote>& notes) {
-    if (track.beats.size() < 8 || track.tempoBpm <= 0 || 2 * track.tempoBpm > kFastestBpm) return track;
+double TypicalOnsetGap(const std::vector<TranscribedNote>& notes) {
     std::vector<double> onsets;
     for (const auto& n : notes) onsets.push_back(n.onset);
     std::sort(onsets.begin(), onsets.end());
     std::vector<double> gaps;
-    double last = -1e9;
-    for (double t : onsets) {
-        if (t - last > kSameOnset && last > -1e8) gaps.push_back(t - last);
-        if (t - last > kSameOnset) last = t;
+    double last = 0;
+    for (size_t i = 0; i < onsets.size(); ++i) {
+        if (i > 0 && onsets[i] - last <= kSameOnset) continue;
+        if (i > 0) gaps.push_back(onsets[i] - last);
+        last = onsets[i];
     }
-    if (gaps.size() < 16) return track;
+    if (gaps.size() < 16) return 0;
     std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
-    const double typical = gaps[gaps.size() / 2];
+    return gaps[gaps.size() / 2];
+}
+
+BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
+                              const std::vector<TranscribedNote>& notes) {
+    if (track.beats.size() < 8 || track.tempoBpm <= 0 || 2 * track.tempoBpm > kFastestBpm) return track;
+    const double typical = TypicalOnsetGap(notes);
+    if (typical <= 0) return track;
     const double beat = 60.0 / track.tempoBpm;
     if (typical > kDenseNotes * beat) return track;
     BeatTrack out;

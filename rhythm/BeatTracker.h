@@ -39,6 +39,10 @@ BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const 
 BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
                               const std::vector<TranscribedNote>& notes);
 
+// The typical distance of the notes' onsets (the median gap between onsets
+// more than 40 ms apart), seconds; 0 with fewer than 16 gaps.
+double TypicalOnsetGap(const std::vector<TranscribedNote>& notes);
+
 // The median interval of ascending beat times as beats a minute; 0 with
 // fewer than two beats.
 double MedianTempo(const std::vector<double>& beats);

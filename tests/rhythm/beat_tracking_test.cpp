@@ -106,6 +106,27 @@ TEST(BeatTracking, FastNotesTakeTheBeatAtTwiceTheTempo) {
     EXPECT_EQ(CheckLevelWithNotes(quick, novelty, env.frameRate, notesEvery(0.1)).beats, slow.beats);
 }
 
+TEST(BeatTracking, FastBeatsWithNothingBetweenAreEighthsOfACompoundBeat) {
+    // One note on each click at 168 a minute, a chord over the bass on every third.
+    const std::vector<double> clicks = Beats(0.5, 168, 168, 84);
+    const std::vector<float> x = testing::ClickTrack(clicks, clicks.back() + 1, 22050);
+    const OnsetEnvelope env = ComputeOnsetEnvelope(x.data(), x.size(), 22050);
+    std::vector<TranscribedNote> notes;
+    std::vector<double> dottedQuarters;
+    for (size_t i = 0; i < clicks.size(); ++i) {
+        notes.push_back({72 + int(i % 3), clicks[i], clicks[i] + 0.3, 80});
+        if (i % 3 == 0) {
+            dottedQuarters.push_back(clicks[i]);
+            for (int pitch : {40, 52, 59}) notes.push_back({pitch, clicks[i], clicks[i] + 1.0, 80});
+        }
+    }
+    const RhythmAnalysis r = AnalyseRhythm(env, notes);
+    EXPECT_NEAR(r.beats.tempoBpm, 56, 2);
+    EXPECT_GE(BeatFMeasure(dottedQuarters, r.beats.beats), 0.95);
+    EXPECT_TRUE(r.metre.compound);
+    EXPECT_EQ(r.metre.denominator(), 8);
+}
+
 TEST(BeatTracking, SilenceAndTinyInputGiveNoBeats) {
     const std::vector<float> silence(44100 * 10, 0.0f);
     const OnsetEnvelope env = ComputeOnsetEnvelope(silence.data(), silence.size(), 44100);
