@@ -1,6 +1,7 @@
 #include "rhythm/RhythmAnalysis.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace notavox {
 namespace {
@@ -36,6 +37,84 @@ void GroupFastBeats(RhythmAnalysis& r, const OnsetEnvelope& envelope, const std:
     r.metre.compound = compound;
 }
 
+// Fast quarter beats over steady eighths whose accents (notes starting, a
+// bass note among them) come every three eighths rather than every two are
+// a compound metre: the beat is a dotted quarter of three of those eighths.
+constexpr double kEighthsFilled = 0.6;    // of the points halfway between beats with a note
+constexpr double kThreesOverTwos = 1.5;   // accent contrast of three eighths against two
+constexpr double kEighthWindow = 0.05;    // seconds around an eighth for a note to start on it
+
+// The best contrast of the mean accent on one phase of `period` against the
+// others, and its phase.
+std::pair<double, size_t> PhaseContrast(const std::vector<double>& accent, size_t period) {
+    std::pair<double, size_t> best{-1e30, 0};
+    for (size_t p = 0; p < period; ++p) {
+        double on = 0, off = 0;
+        size_t nOn = 0, nOff = 0;
+        for (size_t i = 0; i < accent.size(); ++i) {
+            if (i % period == p) {
+                on += accent[i];
+                ++nOn;
+            } else {
+                off += accent[i];
+                ++nOff;
+            }
+        }
+        const double c = on / double(nOn) - off / double(nOff);
+        if (c > best.first) best = {c, p};
+    }
+    return best;
+}
+
+bool RegroupEighthsInThrees(RhythmAnalysis& r, const std::vector<TranscribedNote>& notes) {
+    const std::vector<double>& beats = r.beats.beats;
+    if (beats.size() < 12 || r.beats.tempoBpm < kFastestSubdivided || notes.size() < 16) return false;
+    std::vector<double> eighths;
+    for (size_t i = 0; i < beats.size(); ++i) {
+        eighths.push_back(beats[i]);
+        if (i + 1 < beats.size()) eighths.push_back(0.5 * (beats[i] + beats[i + 1]));
+    }
+    std::vector<const TranscribedNote*> sorted;
+    for (const auto& n : notes) sorted.push_back(&n);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const TranscribedNote* a, const TranscribedNote* b) { return a->onset < b->onset; });
+    std::vector<int> pitches;
+    for (const auto& n : notes) pitches.push_back(n.pitch);
+    std::nth_element(pitches.begin(), pitches.begin() + std::ptrdiff_t(pitches.size() / 5), pitches.end());
+    const int lowPitch = pitches[pitches.size() / 5];
+    const double window = std::min(kEighthWindow, (beats.back() - beats.front()) / double(eighths.size()) / 3);
+    std::vector<double> count(eighths.size(), 0), bass(eighths.size(), 0);
+    size_t halfwayFilled = 0;
+    for (size_t i = 0; i < eighths.size(); ++i) {
+        auto it = std::lower_bound(sorted.begin(), sorted.end(), eighths[i] - window,
+                                   [](const TranscribedNote* n, double t) { return n->onset < t; });
+        for (; it != sorted.end() && (*it)->onset <= eighths[i] + window; ++it) {
+            count[i] += 1;
+            if ((*it)->pitch <= lowPitch) bass[i] = 1;
+        }
+        if (i % 2 == 1 && count[i] > 0) ++halfwayFilled;
+    }
+    if (double(halfwayFilled) < kEighthsFilled * double(beats.size() - 1)) return false;
+    std::vector<double> accent(eighths.size(), 0);
+    for (const std::vector<double>* f : {&count, &bass}) {
+        double mean = 0, var = 0;
+        for (double x : *f) mean += x;
+        mean /= double(f->size());
+        for (double x : *f) var += (x - mean) * (x - mean);
+        const double sd = std::sqrt(var / double(f->size()));
+        if (sd > 1e-9)
+            for (size_t i = 0; i < f->size(); ++i) accent[i] += ((*f)[i] - mean) / sd;
+    }
+    const auto twos = PhaseContrast(accent, 2);
+    const auto threes = PhaseContrast(accent, 3);
+    if (threes.first <= 0 || threes.first < kThreesOverTwos * std::max(0.0, twos.first)) return false;
+    BeatTrack grouped;
+    for (size_t i = threes.second; i < eighths.size(); i += 3) grouped.beats.push_back(eighths[i]);
+    grouped.tempoBpm = MedianTempo(grouped.beats);
+    r.beats = grouped;
+    return true;
+}
+
 }  // namespace
 
 RhythmAnalysis AnalyseRhythm(const OnsetEnvelope& envelope, const std::vector<TranscribedNote>& notes,
@@ -44,8 +123,13 @@ RhythmAnalysis AnalyseRhythm(const OnsetEnvelope& envelope, const std::vector<Tr
     const std::vector<float> novelty = BeatNovelty(envelope.flux, envelope.frameRate);
     r.beats = TrackBeats(novelty, envelope.frameRate, options);
     if (options.tempoBpm <= 0) r.beats = CheckLevelWithNotes(r.beats, novelty, envelope.frameRate, notes);
-    r.metre = EstimateMetre(envelope, r.beats.beats, notes);
-    if (options.tempoBpm <= 0) GroupFastBeats(r, envelope, notes);
+    if (options.tempoBpm <= 0 && RegroupEighthsInThrees(r, notes)) {
+        r.metre = EstimateMetre(envelope, r.beats.beats, notes);
+        r.metre.compound = true;
+    } else {
+        r.metre = EstimateMetre(envelope, r.beats.beats, notes);
+        if (options.tempoBpm <= 0) GroupFastBeats(r, envelope, notes);
+    }
     r.key = EstimateKey(notes);
     return r;
 }

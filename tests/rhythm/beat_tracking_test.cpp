@@ -127,6 +127,26 @@ TEST(BeatTracking, FastBeatsWithNothingBetweenAreEighthsOfACompoundBeat) {
     EXPECT_EQ(r.metre.denominator(), 8);
 }
 
+TEST(BeatTracking, EighthsAccentedInThreesMakeADottedQuarterBeat) {
+    // Steady eighths at 300 a minute, the bass and a chord on every third: 6/8 at 100.
+    const std::vector<double> eighths = Beats(0.5, 300, 300, 150);
+    const std::vector<float> x = testing::ClickTrack(eighths, eighths.back() + 1, 22050);
+    const OnsetEnvelope env = ComputeOnsetEnvelope(x.data(), x.size(), 22050);
+    std::vector<TranscribedNote> notes;
+    std::vector<double> dottedQuarters;
+    for (size_t i = 0; i < eighths.size(); ++i) {
+        notes.push_back({76 - int(i % 3), eighths[i], eighths[i] + 0.18, 80});
+        if (i % 3 == 1) {
+            dottedQuarters.push_back(eighths[i]);
+            for (int pitch : {41, 53, 60}) notes.push_back({pitch, eighths[i], eighths[i] + 0.55, 80});
+        }
+    }
+    const RhythmAnalysis r = AnalyseRhythm(env, notes);
+    EXPECT_NEAR(r.beats.tempoBpm, 100, 3);
+    EXPECT_GE(BeatFMeasure(dottedQuarters, r.beats.beats), 0.95);
+    EXPECT_TRUE(r.metre.compound);
+}
+
 TEST(BeatTracking, SilenceAndTinyInputGiveNoBeats) {
     const std::vector<float> silence(44100 * 10, 0.0f);
     const OnsetEnvelope env = ComputeOnsetEnvelope(silence.data(), silence.size(), 44100);
