@@ -26,6 +26,8 @@ constexpr double kSlowestBpm = 57.0;
 // The metrical level from the notes.
 constexpr double kSameOnset = 0.04;     // seconds: onsets this close are one
 constexpr double kDenseNotes = 0.30;    // typical onset distance, of a beat
+constexpr double kBassMoves = 0.30;     // bass onsets halfway, against those on the beats
+constexpr double kBassWindow = 0.07;    // seconds around a point for a bass note to start on it
 
 // Beat frames (fractional) of the best path for the global period p0 with
 // periods in [p0 / range, p0 * range].
@@ -158,6 +160,29 @@ BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& 
     if (typical <= 0) return track;
     const double beat = 60.0 / track.tempoBpm;
     if (typical > kDenseNotes * beat) return track;
+    // Fast notes over a bass that moves only on the beats keep the beats: the
+    // bass (the lowest fifth of the pitches) must start halfway between them
+    // too, now and then.
+    std::vector<int> pitches;
+    for (const auto& n : notes) pitches.push_back(n.pitch);
+    std::nth_element(pitches.begin(), pitches.begin() + std::ptrdiff_t(pitches.size() / 5), pitches.end());
+    const int lowPitch = pitches[pitches.size() / 5];
+    std::vector<double> bass;
+    for (const auto& n : notes)
+        if (n.pitch <= lowPitch) bass.push_back(n.onset);
+    std::sort(bass.begin(), bass.end());
+    const double window = std::min(kBassWindow, beat / 6);
+    const auto bassAt = [&](double t) {
+        const auto a = std::lower_bound(bass.begin(), bass.end(), t - window);
+        return a != bass.end() && *a <= t + window;
+    };
+    const std::vector<double>& beats = track.beats;
+    size_t onBeats = 0, halfway = 0;
+    for (size_t i = 0; i < beats.size(); ++i) {
+        if (bassAt(beats[i])) ++onBeats;
+        if (i + 1 < beats.size() && bassAt(0.5 * (beats[i] + beats[i + 1]))) ++halfway;
+    }
+    if (onBeats == 0 || double(halfway) < kBassMoves * double(onBeats)) return track;
     BeatTrack out;
     for (double f : BestPath(novelty, 0.5 * beat * frameRate, kRange)) out.beats.push_back(f / frameRate);
     out.tempoBpm = MedianTempo(out.beats);

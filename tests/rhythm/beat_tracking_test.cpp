@@ -98,6 +98,11 @@ TEST(BeatTracking, FastNotesTakeTheBeatAtTwiceTheTempo) {
     const BeatTrack fast = CheckLevelWithNotes(slow, novelty, env.frameRate, notesEvery(60.0 / 320));
     EXPECT_NEAR(fast.tempoBpm, 160, 4);
     EXPECT_GE(BeatFMeasure(clicks, fast.beats), 0.95);
+    // Fast notes over a bass that starts only on the slow beats leave them alone.
+    std::vector<TranscribedNote> overBass = notesEvery(60.0 / 320);
+    for (TranscribedNote& n : overBass) n.pitch = 72;
+    for (double t : slow.beats) overBass.push_back({36, t, t + 0.7, 80});
+    EXPECT_EQ(CheckLevelWithNotes(slow, novelty, env.frameRate, overBass).beats, slow.beats);
     // Notes on the slow beats and their halves leave the beats alone.
     EXPECT_EQ(CheckLevelWithNotes(slow, novelty, env.frameRate, notesEvery(60.0 / 160)).beats, slow.beats);
     // So does a faster beat above 190 a minute.
