@@ -10,8 +10,10 @@ namespace {
 constexpr std::array<double, 12> kMajor = {0.748, 0.060, 0.488, 0.082, 0.670, 0.460, 0.096, 0.715, 0.104, 0.366, 0.057, 0.400};
 constexpr std::array<double, 12> kMinor = {0.712, 0.084, 0.474, 0.618, 0.049, 0.460, 0.105, 0.747, 0.404, 0.067, 0.133, 0.330};
 constexpr double kLongestWeight = 4.0;
-constexpr double kBassTonic = 0.3;     // weight of the tonic's share of the bass notes
+constexpr double kBassTonic = 0.5;     // weight of the tonic's share of the bass notes
+constexpr double kBassProfile = 0.4;   // weight of the bass notes' correlation with the key's profile
 constexpr double kLeadingTone = 0.15;  // weight of the raised seventh against the natural one (minor)
+constexpr double kThird = 0.4;         // weight of the key's own third against the other one
 constexpr double kBassChord = 0.05;    // notes starting this close together sound as one chord
 
 // The pitch classes of the bass: the lowest note of each chord (notes starting
@@ -93,7 +95,14 @@ KeyEstimate EstimateKey(const std::vector<TranscribedNote>& notes) {
         for (int mode = 0; mode < 2; ++mode) {
             const double r = Correlation(histogram, mode ? kMinor : kMajor, tonic);
             double score = r;
-            if (bassSum > 0) score += kBassTonic * bass[size_t(tonic)] / bassSum;
+            if (bassSum > 0) {
+                score += kBassTonic * bass[size_t(tonic)] / bassSum;
+                score += kBassProfile * Correlation(bass, mode ? kMinor : kMajor, tonic);
+            }
+            // The major or minor third above the tonic: the mode's own should sound more.
+            const double major = histogram[size_t((tonic + 4) % 12)];
+            const double minor = histogram[size_t((tonic + 3) % 12)];
+            if (major + minor > 0) score += kThird * ((mode ? minor : major) / (major + minor) - 0.5);
             if (mode) {
                 const double raised = histogram[size_t((tonic + 11) % 12)];
                 const double natural = histogram[size_t((tonic + 10) % 12)];

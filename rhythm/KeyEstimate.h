@@ -3,11 +3,13 @@
 // major and minor key profiles of Temperley (from the Kostka-Payne corpus)
 // rotated to each of the 12 tonics; the best of the 24 keys wins. They tell
 // a major key from its relative minor better than the older probe-tone
-// profiles on pieces with a melody over chords. Two more signs of the key are
+// profiles on pieces with a melody over chords. More signs of the key are
 // added to each key's correlation: how often its tonic is the bass (the
-// lowest note of each chord, by duration), and for a minor key how much more
-// its raised seventh (the leading tone) sounds than its natural one, which
-// tells a minor key from its relative major.
+// lowest note of each chord, by duration) and how well the bass notes fit the
+// key's profile, which tells a key from its dominant; how much more its own
+// third sounds than the other third above the tonic; and for a minor key how
+// much more its raised seventh (the leading tone) sounds than its natural
+// one, which tells a minor key from its relative major.
 #pragma once
 
 #include <string>
