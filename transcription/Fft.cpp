@@ -73,8 +73,8 @@ typedef double Double4 __attribute__((vector_size(32), aligned(8)));
 #define NOTAVOX_LOAD(v, p) __builtin_memcpy(&(v), (p), sizeof(Double4))
 #define NOTAVOX_STORE(p, v) __builtin_memcpy((p), &(v), sizeof(Double4))
 
-// One stage of butterflies for l1 >= 4: the groups of l2 points, and inside a
-// group the offsets jj in steps of four.
+// The stages of butterflies with l1 >= 4: the groups of l2 points, and inside
+// a group the offsets jj in steps of four.
 NOTAVOX_VECTOR_CLONES void wideStages(double* __restrict re, double* __restrict im, const double* __restrict u1,
                                       const double* __restrict u2) {
     for (int s = 2; s < kStages; ++s) {
