@@ -37,7 +37,7 @@
 #include "notes/NoteEditing.h"
 #include "recognition/Model.h"
 #include "recognition/NetworkOutputs.h"
-#include "recognition/TranscribedNote.h"
+#include "transcription/TranscribedNote.h"
 #include "sound/NoteSynth.h"
 
 class QAction;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #ifndef MADV_POPULATE_WRITE
@@ -64,6 +65,39 @@ SampleBlock allocateBlock(size_t size) {
         p = nullptr;
     }
     return SampleBlock(static_cast<uint8_t*>(p));
+}
+
+bool PcmCollector::append(const uint8_t* data, size_t n) {
+    if (n == 0) return true;
+    if (n > size_t(INT32_MAX) - size_) return false;
+    if (size_ + n > capacity_ && !grow(std::max(size_ + n, std::min<size_t>(capacity_ * 2, INT32_MAX)))) return false;
+    std::memcpy(block_.get() + size_, data, n);
+    size_ += n;
+    return true;
+}
+
+SampleBlock PcmCollector::take() {
+    // Give back what was not filled; keep the block if that fails.
+    if (size_ == 0) {
+        block_.reset();
+    } else if (size_ < capacity_) {
+        if (void* p = std::realloc(block_.get(), size_)) {
+            (void)block_.release();
+            block_.reset(static_cast<uint8_t*>(p));
+        }
+    }
+    capacity_ = size_ = 0;
+    return std::move(block_);
+}
+
+bool PcmCollector::grow(size_t capacity) {
+    if (capacity <= capacity_) return true;
+    void* p = std::realloc(block_.get(), capacity);
+    if (!p) return false;
+    (void)block_.release();
+    block_.reset(static_cast<uint8_t*>(p));
+    capacity_ = capacity;
+    return true;
 }
 
 FrameRange AudioDocument::selectedFrames() const {

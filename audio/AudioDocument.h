@@ -24,6 +24,27 @@ using SampleBlock = std::unique_ptr<uint8_t[], FreeDeleter>;
 SampleBlock allocateBlock(size_t size);
 inline constexpr size_t kPrefaultedBlockSize = size_t(4) << 20;
 
+// Audio that arrives in pieces (a CD track, a decoded MP3 file): a heap block
+// that grows by doubling and becomes the recording's block at the end.
+class PcmCollector {
+public:
+    // Makes room for `bytes` in all up front when the memory is there; the
+    // block grows on demand either way.
+    void reserve(size_t bytes) { grow(bytes); }
+    // False when the recording would grow beyond what it can hold (2147483647
+    // bytes) or the memory is not there; nothing is appended then.
+    bool append(const uint8_t* data, size_t n);
+    size_t size() const { return size_; }
+    // The block, trimmed to what was appended; the collector is empty again.
+    SampleBlock take();
+
+private:
+    bool grow(size_t capacity);
+    SampleBlock block_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
 // Frames [lo, hi) of a recording.
 struct FrameRange {
     int64_t lo = 0;

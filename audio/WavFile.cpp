@@ -37,25 +37,13 @@ bool readInParts(const InputFile& file, uint64_t offset, uint8_t* dst, size_t n)
     return std::all_of(ok.begin(), ok.end(), [](char c) { return c != 0; });
 }
 
-struct Chunk {
-    uint32_t id = 0;
-    uint32_t size = 0;
-    uint64_t dataOffset = 0;
-};
+}  // namespace
 
-constexpr uint32_t fourcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-// Walks the chunks from `pos` up to `end` and finds the first with the
-// identifier `id` (and, for RIFF, the form type `form`). Chunks are skipped
-// with their pad byte.
-bool findChunk(const InputFile& file, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, Chunk& found) {
+bool FindRiffChunk(const InputFile& file, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, RiffChunk& found) {
     while (pos + 8 <= end) {
         uint8_t head[12];
         if (!file.readAll(pos, head, 8)) return false;
-        Chunk c{GetLE32(head), GetLE32(head + 4), pos + 8};
+        RiffChunk c{GetLE32(head), GetLE32(head + 4), pos + 8};
         if (c.id == id) {
             if (form == 0) {
                 found = c;
@@ -70,8 +58,6 @@ bool findChunk(const InputFile& file, uint64_t pos, uint64_t end, uint32_t id, u
     }
     return false;
 }
-
-}  // namespace
 
 bool ReadWAVFile(const std::string& fileName, WavData& out, WavReadFailure* why) {
     out = WavData();
@@ -89,11 +75,11 @@ bool ReadWAVFile(const std::string& fileName, WavData& out, WavReadFailure* why)
     }
     const uint64_t fileSize = file.size();
 
-    Chunk riff;
-    if (!findChunk(file, 0, fileSize, fourcc("RIFF"), fourcc("WAVE"), riff)) return failed(WavReadError::NotWav);
+    RiffChunk riff;
+    if (!FindRiffChunk(file, 0, fileSize, FourCC("RIFF"), FourCC("WAVE"), riff)) return failed(WavReadError::NotWav);
     const uint64_t riffEnd = std::min<uint64_t>(riff.dataOffset + riff.size, fileSize);
-    Chunk fmt;
-    if (!findChunk(file, riff.dataOffset + 4, riffEnd, fourcc("fmt "), 0, fmt)) return failed(WavReadError::NotWav);
+    RiffChunk fmt;
+    if (!FindRiffChunk(file, riff.dataOffset + 4, riffEnd, FourCC("fmt "), 0, fmt)) return failed(WavReadError::NotWav);
     if (fmt.size < 16) return failed(WavReadError::NotWav);
     uint8_t rec[16];
     if (!file.readAll(fmt.dataOffset, rec, 16)) return failed(WavReadError::Truncated);
@@ -112,9 +98,9 @@ bool ReadWAVFile(const std::string& fileName, WavData& out, WavReadFailure* why)
         return failed(WavReadError::UnsupportedRate);
     }
 
-    Chunk data;
+    RiffChunk data;
     const uint64_t afterFmt = fmt.dataOffset + fmt.size + (fmt.size & 1u);
-    if (!findChunk(file, afterFmt, riffEnd, fourcc("data"), 0, data)) return failed(WavReadError::NotWav);
+    if (!FindRiffChunk(file, afterFmt, riffEnd, FourCC("data"), 0, data)) return failed(WavReadError::NotWav);
     // Refuse before allocating: an empty chunk, one too big for the byte
     // count, or one that claims more bytes than the file holds.
     if (data.size == 0) return failed(WavReadError::Empty);

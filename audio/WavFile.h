@@ -40,6 +40,26 @@ struct WavReadFailure {
     uint32_t sampleRate = 0; // for UnsupportedRate
 };
 
+class InputFile;
+
+// A chunk of a RIFF file: its identifier, its size and where its contents
+// start.
+struct RiffChunk {
+    uint32_t id = 0;
+    uint32_t size = 0;
+    uint64_t dataOffset = 0;
+};
+
+constexpr uint32_t FourCC(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+// Walks the chunks from `pos` up to `end`, each with its pad byte, to the
+// first with the identifier `id` and, for a RIFF chunk, the form type `form`
+// (0: any).
+bool FindRiffChunk(const InputFile& file, uint64_t pos, uint64_t end, uint32_t id, uint32_t form, RiffChunk& found);
+
 // Reads a WAV file. On failure returns false and `out` holds nothing. Only
 // regular files are read; anything else is refused at once without waiting.
 bool ReadWAVFile(const std::string& fileName, WavData& out, WavReadFailure* why = nullptr);

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
-#include <limits>
 #include <vector>
 
 #include "cdrom/SenseMessages.h"
@@ -29,58 +27,6 @@ std::string twoDigits(int64_t v) {
     std::string s = std::to_string(v);
     return s.size() == 1 ? "0" + s : s;
 }
-
-// The audio collected by one read: a heap block that grows by whole
-// requests and becomes the recording's sample block at the end.
-class PcmCollector {
-public:
-    // Reserves room for `expected` bytes up front when the memory is there;
-    // the block grows on demand either way.
-    void reserve(uint64_t expected) {
-        // At most the length of the longest disc: a damaged TOC must not
-        // make the read claim gigabytes before the drive has said a word.
-        const uint64_t limit = uint64_t{450000} * kAudioBlockBytes;
-        grow(static_cast<size_t>(std::min(expected, limit)));
-    }
-    // False when the recording would grow beyond what it can hold or the
-    // memory is not there; nothing is appended then.
-    bool append(const uint8_t* data, size_t n) {
-        if (n == 0) return true;
-        if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max()) - size_) return false;
-        if (size_ + n > capacity_ && !grow(std::max(size_ + n, std::min<size_t>(capacity_ * 2, INT32_MAX))))
-            return false;
-        std::memcpy(block_.get() + size_, data, n);
-        size_ += n;
-        return true;
-    }
-    size_t size() const { return size_; }
-    SampleBlock take() {
-        if (size_ < capacity_) {
-            // Give back what the read did not fill; keep the block if that fails.
-            if (void* p = std::realloc(block_.get(), size_)) {
-                block_.release();
-                block_.reset(static_cast<uint8_t*>(p));
-            }
-        }
-        capacity_ = size_ = 0;
-        return std::move(block_);
-    }
-
-private:
-    bool grow(size_t capacity) {
-        if (capacity <= capacity_) return true;
-        void* p = std::realloc(block_.get(), capacity);
-        if (!p) return false;
-        block_.release();
-        block_.reset(static_cast<uint8_t*>(p));
-        capacity_ = capacity;
-        return true;
-    }
-
-    SampleBlock block_;
-    size_t size_ = 0;
-    size_t capacity_ = 0;
-};
 
 // One request to the drive: a command block and a data-in buffer.
 using SendRequest = std::function<ScsiOutcome(const uint8_t* cdb, uint8_t cdbLength, uint8_t* data,
@@ -127,7 +73,10 @@ void ripTrack(const RipPath& path, const RipSettings& settings, CdRipState& stat
 
     std::vector<uint8_t> buffer(kRequestBytes, 0xFF);
     int errors = 0;
-    pcm.reserve(end > current ? static_cast<uint64_t>(end - current) * kAudioBlockBytes : 0);
+    // At most the length of the longest disc: a damaged TOC must not make the
+    // read claim gigabytes before the drive has said a word.
+    const uint64_t expected = end > current ? static_cast<uint64_t>(end - current) * kAudioBlockBytes : 0;
+    pcm.reserve(static_cast<size_t>(std::min<uint64_t>(expected, uint64_t{450000} * kAudioBlockBytes)));
     while (!state.ripStopRequested && current < end) {
         host.ProcessMessages();
         const auto cdb = ReadCdCdb(static_cast<uint32_t>(current));

@@ -1,5 +1,5 @@
 // The MP3 decoder: one stream of MPEG audio frames in, 16-bit PCM out. The
-// program decodes with libmpg123 (codecs/Mpg123Decoder.cpp); tests use
+// program decodes with libmpg123 (MakeMpg123Decoder); tests use
 // tests/support/FakeDecoder.h.
 #pragma once
 
@@ -13,7 +13,6 @@ namespace notavox {
 class Mp3Decoder {
 public:
     virtual ~Mp3Decoder() = default;
-
     // Starts a new stream that gives `channels` (1 or 2) interleaved 16-bit
     // values at `sampleRate`. False when the decoder cannot give that.
     virtual bool open(int channels, int32_t sampleRate) = 0;
@@ -23,8 +22,7 @@ public:
     virtual bool decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pcm) = 0;
 };
 
-// Every MPEG-1, MPEG-2 and MPEG-2.5 Layer III stream (all sample rates, mono
-// and stereo) to 16-bit PCM of the same rate and channel count.
+// Every MPEG audio stream at any of its sample rates, mono or stereo.
 std::unique_ptr<Mp3Decoder> MakeMpg123Decoder();
 
 }  // namespace notavox

@@ -1,5 +1,5 @@
 // The MP3 encoder: 16-bit PCM in, MP3 frames out. The program encodes with
-// libmp3lame (codecs/Mp3Lame.cpp); tests use tests/support/FakeEncoder.h.
+// libmp3lame (MakeLameEncoder); tests use tests/support/FakeEncoder.h.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +33,7 @@ public:
     virtual void close() = 0;
 };
 
-// A new encoder on libmp3lame; it holds one stream at a time.
+// One stream at a time.
 std::unique_ptr<Mp3Encoder> MakeLameEncoder();
 
 }  // namespace notavox

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "audio/AudioDocument.h"
 #include "audio/OperationHost.h"
@@ -21,7 +20,6 @@ inline constexpr const char* kMsgCannotInitEncoder = "Konnte LAME Encoder nicht 
 inline constexpr const char* kMsgEncodeFailed = "Fehler beim MP3 Codieren";
 inline constexpr const char* kMsgFlushFailed = "Echec à la sortie";
 
-// Raised when the encoder fails in mid-stream; what() is one of the two texts.
 class EMp3Encoding : public std::runtime_error {
 public:
     explicit EMp3Encoding(const char* message) : std::runtime_error(message) {}
@@ -29,17 +27,17 @@ public:
 
 enum class Mp3ExportStatus {
     Ok,
-    CannotCreate,   // kMsgCannotCreateMp3
-    CannotInitEncoder,  // kMsgCannotInitEncoder; the destination is untouched
-    BitRateNotAllowed,  // Mp3BitRateMessage(); nothing was written
-    Cancelled,      // the host asked to stop; no message, the destination is untouched
+    CannotCreate,       // kMsgCannotCreateMp3
+    CannotInitEncoder,  // kMsgCannotInitEncoder
+    BitRateNotAllowed,  // Mp3BitRateMessage()
+    Cancelled,          // the host asked to stop; no message
 };
 
-// The entries of the bit rate list that an MP3 stream of `outputRate` can
-// have (MPEG-1 above 24000 Hz, MPEG-2 from 16000 Hz, MPEG-2.5 below).
-std::vector<int32_t> AllowedMp3BitRatesFor(int32_t outputRate);
+// Whether an MP3 stream of `outputRate` can have `bitRate` (MPEG-1 from
+// 32000 Hz, MPEG-2 from 16000 Hz, MPEG-2.5 below), and the message that
+// names the bit rates it can have: "Bei 48000 Hz sind nur diese Bitraten
+// möglich: 32, 40, ... kBit/s."
 bool Mp3BitRateAllowed(int32_t outputRate, int32_t bitRate);
-// "Bei 48000 Hz sind nur diese Bitraten möglich: 32, 40, ... kBit/s."
 std::string Mp3BitRateMessage(int32_t outputRate);
 
 struct Mp3ExportResult {
@@ -49,9 +47,10 @@ struct Mp3ExportResult {
 };
 
 // Encodes the whole recording into `path` in chunks of 5000 bytes. A bit
-// rate the output rate does not allow is refused, never changed silently. The file
-// replaces the destination only when it is complete. Throws EMp3Encoding when
-// a chunk or the final flush fails (the destination is then untouched).
+// rate the output rate does not allow is refused, never changed silently.
+// The destination is replaced only by a complete file: a failure, a stop or
+// the EMp3Encoding thrown when a chunk or the final flush fails leave it as
+// it was.
 Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc, int32_t outputRate,
                               int32_t bitRate, OperationHost& host, Mp3Encoder& encoder);
 

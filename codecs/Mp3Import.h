@@ -22,7 +22,6 @@ inline constexpr const char* kMsgMp3TooLong = "Die decodierte Aufnahme ist zu la
 struct Mp3StreamInfo {
     bool found = false;      // a stream of consecutive frames was found
     bool riffWrapped = false;
-    uint8_t header[4] = {};  // the frame header taken (plain streams)
     int64_t dataStart = 0;   // first byte offered to the decoder
     int64_t dataEnd = 0;     // one past the last byte offered
     int channels = 0;
@@ -33,12 +32,8 @@ struct Mp3StreamInfo {
 // Analyses an open MP3 file. A stream is taken only where several
 // consecutive frames agree (or a short one fills the file to its end); it
 // ends where the frames lose their sync for good, so trailing bytes that are
-// no frames are not offered to the decoder. Without such a stream `found` is
-// false.
+// no frames are not offered to the decoder.
 Mp3StreamInfo AnalyseMp3Stream(const InputFile& file);
-
-// Bytes offered to the decoder at a time; the progress moves once per chunk.
-inline constexpr uint32_t kMp3ChunkBytes = 1024;
 
 enum class Mp3ImportStatus {
     Ok,               // `doc` holds the recording (after STOP: what was decoded)
@@ -53,9 +48,9 @@ struct Mp3ImportResult {
     bool stopped = false;  // STOP ended the decoding early
 };
 
-// Decodes `path` into `doc`. Clears the stop flag on entry and polls it once
-// per chunk; pumps the message queue after every chunk; shows progress. `doc`
-// is replaced only when the status is Ok.
+// Decodes `path` into `doc` in chunks of 1024 bytes. Clears the stop flag on
+// entry and polls it once per chunk; shows progress and pumps the message
+// queue after every chunk. `doc` is replaced only when the status is Ok.
 Mp3ImportResult DecodeMp3File(const std::string& path, Mp3Decoder& decoder, OperationHost& host,
                               AudioDocument& doc);
 

@@ -4,25 +4,10 @@
 #include <algorithm>
 
 #include "codecs/Mp3Decoder.h"
-#include "codecs/Mp3Frame.h"
 
 namespace notavox {
 
 namespace {
-
-// libmpg123 is set up once per process; a failure leaves the decoder
-// without streams.
-bool decoderAvailable() {
-    static const bool ok = [] {
-        if (mpg123_init() != MPG123_OK) return false;
-        int err = 0;
-        mpg123_handle* mh = mpg123_new(nullptr, &err);
-        if (!mh) return false;
-        mpg123_delete(mh);
-        return true;
-    }();
-    return ok;
-}
 
 // Bytes offered to the library at a time, and the PCM taken out at a time.
 constexpr size_t kPiece = 256;
@@ -32,24 +17,21 @@ class Mpg123Decoder final : public Mp3Decoder {
 public:
     ~Mpg123Decoder() override { release(); }
 
+    // The library refuses a rate that no MPEG stream has.
     bool open(int channels, int32_t rate) override {
         release();
-        if (!decoderAvailable() || (channels != 1 && channels != 2) ||
-            std::ranges::count(kMp3StreamRates, rate) == 0)
-            return false;
+        static const bool ready = mpg123_init() == MPG123_OK;
         int err = 0;
-        mh_ = mpg123_new(nullptr, &err);
-        if (!mh_) return false;
+        if (!ready || !(mh_ = mpg123_new(nullptr, &err))) return false;
         mpg123_param(mh_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
         mpg123_param(mh_, MPG123_RESYNC_LIMIT, -1, 0);
         mpg123_format_none(mh_);
-        if (mpg123_format(mh_, long(rate), channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) !=
-                MPG123_OK ||
-            mpg123_open_feed(mh_) != MPG123_OK) {
-            release();
-            return false;
-        }
-        return true;
+        if (mpg123_format(mh_, long(rate), channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) ==
+                MPG123_OK &&
+            mpg123_open_feed(mh_) == MPG123_OK)
+            return true;
+        release();
+        return false;
     }
 
     bool decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pcm) override {
@@ -78,9 +60,8 @@ private:
             const int r = mpg123_read(mh_, pcm.data() + used, kOutStep, &done);
             pcm.resize(used + done);
             if (r == MPG123_NEW_FORMAT) continue;
-            if (r == MPG123_NEED_MORE || r == MPG123_DONE) return true;
+            if (r == MPG123_NEED_MORE || r == MPG123_DONE || (r == MPG123_OK && done == 0)) return true;
             if (r != MPG123_OK) return false;
-            if (done == 0) return true;
         }
     }
 

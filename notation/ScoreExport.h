@@ -8,8 +8,8 @@
 
 #include "notation/MusicXml.h"
 #include "notation/Score.h"
-#include "recognition/TranscribedNote.h"
 #include "rhythm/TempoMappedExport.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox::notation {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "recognition/TranscribedNote.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox {
 

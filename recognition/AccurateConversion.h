@@ -19,7 +19,7 @@
 #include "audio/OperationHost.h"
 #include "recognition/Model.h"
 #include "recognition/NetworkOutputs.h"
-#include "recognition/TranscribedNote.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox::recognition {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <memory>
 
-#include "recognition/Vec.h"
+#include "transcription/Vec.h"
 
 namespace notavox::recognition {
 
@@ -104,23 +104,10 @@ void FeatureExtractor::compute(const float* samples, int64_t first, int64_t t0, 
     for (int done = 0; done < count; done += kLanes) {
         const int n = std::min(kLanes, count - done);
         for (int v = 0; v < kWindows; ++v) {
+            // Lane l takes frame t0 + done + l.
             const BatchFft& fft = fft_[v];
-            const float* w = window_[v].data();
-            const int size = fft.size();
-            // Row by row of the transform's input, so that each row of
-            // sixteen lanes is written once; lane l reads frame t0 + done + l.
-            const float* x = samples + ((t0 + done) * kHop - size / 2 - first);
-            for (int m = 0; m < size / 2; ++m) {
-                float* re = s->re + size_t(fft.slot(m)) * kLanes;
-                float* im = s->im + size_t(fft.slot(m)) * kLanes;
-                const float w0 = w[2 * m], w1 = w[2 * m + 1];
-                for (int l = 0; l < n; ++l) {
-                    re[l] = x[l * kHop + 2 * m] * w0;
-                    im[l] = x[l * kHop + 2 * m + 1] * w1;
-                }
-                for (int l = n; l < kLanes; ++l) re[l] = im[l] = 0.0f;
-            }
-            fft.magnitudes(s->re, s->im, s->mag);
+            const float* x = samples + ((t0 + done) * kHop - fft.size() / 2 - first);
+            fft.magnitudes(x, kHop, n, window_[v].data(), s->re, s->im, s->mag);
             filter(s->mag, weights_.data(), firstBin_.data(), binCount_.data(), weightAt_.data(), firstFilter_[v],
                    firstFilter_[v + 1], s->lanes);
         }

@@ -12,13 +12,16 @@
 #include <cstdint>
 #include <vector>
 
-#include "recognition/BatchFft.h"
+#include "transcription/Fft.h"
 
 namespace notavox::recognition {
 
 constexpr int32_t kModelRate = 16000;
 constexpr int32_t kHop = 160;
 constexpr int kFeatureBins = 294;
+constexpr int kFftSize = 2048;                // the longest window
+constexpr int kHalfSize = kFftSize / 2;       // its transform's complex points
+constexpr int kSpectrumBins = kHalfSize + 1;  // its bins 0..1024
 constexpr int kKeys = 88;
 
 // Frames of a signal of `samples` samples: samples / 160 + 1, none for none.

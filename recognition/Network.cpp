@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "recognition/Features.h"
-#include "recognition/Vec.h"
+#include "transcription/Vec.h"
 
 namespace notavox::recognition {
 

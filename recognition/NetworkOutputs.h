@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "recognition/Model.h"
-#include "recognition/TranscribedNote.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox::recognition {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "recognition/TranscribedNote.h"
 #include "transcription/NoteList.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox::recognition {
 

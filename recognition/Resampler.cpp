@@ -8,7 +8,7 @@
 
 #include "audio/Parallel.h"
 #include "recognition/Features.h"
-#include "recognition/Vec.h"
+#include "transcription/Vec.h"
 
 namespace notavox::recognition {
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "recognition/TranscribedNote.h"
 #include "transcription/NoteList.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox::recognition {
 

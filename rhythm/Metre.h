@@ -12,8 +12,8 @@
 
 #include <vector>
 
-#include "recognition/TranscribedNote.h"
 #include "rhythm/OnsetEnvelope.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox {
 

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "audio/Parallel.h"
+#include "transcription/Fft.h"
 
 namespace notavox {
 namespace {
@@ -17,60 +18,6 @@ constexpr int kBins = kFftSize / 2 + 1;
 constexpr double kAnalysisRate = 11025.0;
 constexpr double kLowBandLimit = 250.0;
 constexpr size_t kChunkFrames = 2048;
-
-// A fixed-size complex FFT with its tables; the transform of two real frames
-// at once (one in the real, one in the imaginary part).
-class Fft256 {
-public:
-    Fft256() {
-        for (int i = 0; i < kFftSize; ++i) {
-            int r = 0;
-            for (int b = 0; b < 8; ++b)
-                if (i & (1 << b)) r |= 1 << (7 - b);
-            reversed_[size_t(i)] = uint8_t(r);
-        }
-        for (int k = 0; k < kFftSize / 2; ++k) {
-            cos_[size_t(k)] = float(std::cos(2 * M_PI * k / kFftSize));
-            sin_[size_t(k)] = float(-std::sin(2 * M_PI * k / kFftSize));
-        }
-    }
-
-    // Magnitudes of the spectra of the real frames a and b (kBins each).
-    void magnitudesOfPair(const float* a, const float* b, float* magA, float* magB) const {
-        float re[kFftSize], im[kFftSize];
-        for (int i = 0; i < kFftSize; ++i) {
-            re[reversed_[size_t(i)]] = a[i];
-            im[reversed_[size_t(i)]] = b[i];
-        }
-        for (int half = 1; half < kFftSize; half *= 2) {
-            const int step = kFftSize / (2 * half);
-            for (int start = 0; start < kFftSize; start += 2 * half) {
-                for (int j = 0; j < half; ++j) {
-                    const float wr = cos_[size_t(j * step)], wi = sin_[size_t(j * step)];
-                    const int p = start + j, q = p + half;
-                    const float tr = re[q] * wr - im[q] * wi;
-                    const float ti = re[q] * wi + im[q] * wr;
-                    re[q] = re[p] - tr;
-                    im[q] = im[p] - ti;
-                    re[p] = re[p] + tr;
-                    im[p] = im[p] + ti;
-                }
-            }
-        }
-        // Split Z = A + iB: A_k = (Z_k + conj Z_{N-k}) / 2, B_k = (Z_k - conj Z_{N-k}) / 2i.
-        for (int k = 0; k < kBins; ++k) {
-            const int n = (kFftSize - k) & (kFftSize - 1);
-            const float ar = 0.5f * (re[k] + re[n]), ai = 0.5f * (im[k] - im[n]);
-            const float br = 0.5f * (im[k] + im[n]), bi = 0.5f * (re[n] - re[k]);
-            magA[k] = std::sqrt(ar * ar + ai * ai);
-            magB[k] = std::sqrt(br * br + bi * bi);
-        }
-    }
-
-private:
-    std::array<uint8_t, kFftSize> reversed_{};
-    std::array<float, kFftSize / 2> cos_{}, sin_{};
-};
 
 // Where the decimated samples come from: fills out[0..n) with samples
 // first..first+n of the decimated signal, zeros outside it.
@@ -119,19 +66,19 @@ public:
             }
             bandOf_[size_t(k)] = int16_t(bands_ - 1);
         }
-        // A full-scale sine of a bin's frequency gives a magnitude near 1.
-        scale_ = 2.0f / (0.5f * kFftSize);
     }
 
     int bands() const { return bands_; }
 
-    // The compressed band levels of one frame from its magnitudes.
-    void levels(const float* mag, float* level) const {
+    // The compressed band levels of one frame from its magnitudes mag[k *
+    // stride] (BatchFft's, on which a full-scale sine of a bin's frequency
+    // gives a magnitude near 1).
+    void levels(const float* mag, size_t stride, float* level) const {
         float sum[kMaxBands];
         for (int b = 0; b < bands_; ++b) sum[b] = 0;
         for (int k = 0; k < kBins; ++k)
-            if (bandOf_[size_t(k)] >= 0) sum[bandOf_[size_t(k)]] += mag[k];
-        for (int b = 0; b < bands_; ++b) level[b] = std::log1p(1000.0f * scale_ * sum[b]);
+            if (bandOf_[size_t(k)] >= 0) sum[bandOf_[size_t(k)]] += mag[size_t(k) * stride];
+        for (int b = 0; b < bands_; ++b) level[b] = std::log1p(1000.0f * sum[b]);
     }
 
     void flux(const float* prev, const float* cur, float& all, float& low) const {
@@ -155,25 +102,24 @@ private:
     std::array<int16_t, kBins> bandOf_{};
     std::array<bool, kMaxBands> bandLow_{};
     int bands_ = 0;
-    float scale_ = 1;
 };
 
 // Frames [first, last) of the envelope; frame first-1 is computed again for
 // the first difference so that the split over threads changes nothing.
-void ComputeFrames(const Layout& l, const SampleReader& read, const Fft256& fft, const FluxComputer& fc,
+void ComputeFrames(const Layout& l, const SampleReader& read, const BatchFft& fft, const FluxComputer& fc,
                    size_t first, size_t last, OnsetEnvelope& env) {
     const int bands = fc.bands();
     std::vector<float> samples;
     std::vector<float> levels;
+    std::vector<float> re(size_t(kFftSize / 2 * kLanes)), im(re.size()), mag(size_t(kBins * kLanes));
     float prev[FluxComputer::kMaxBands];
     for (int b = 0; b < bands; ++b) prev[b] = 0;
     bool havePrev = false;
     const int64_t half = kFftSize / 2;
     for (size_t c0 = first; c0 < last; c0 += kChunkFrames) {
-        // Frames are transformed in pairs (2j, 2j + 1), whatever the chunk or
-        // thread: the pair shares rounding. The first chunk of a thread takes
-        // the pair before it for its first difference.
-        const size_t lo = (c0 == first && c0 > 0) ? c0 - 2 : c0;
+        // The first chunk of a thread takes the frame before it for its
+        // first difference.
+        const size_t lo = (c0 == first && c0 > 0) ? c0 - 1 : c0;
         const size_t hi = std::min(last, c0 + kChunkFrames);
         const size_t n = hi - lo;
         const int64_t s0 = int64_t(lo) * l.hop - half;
@@ -181,20 +127,11 @@ void ComputeFrames(const Layout& l, const SampleReader& read, const Fft256& fft,
         samples.resize(span);
         read(s0, span, samples.data());
         levels.resize(n * size_t(bands));
-        float a[kFftSize], b[kFftSize], magA[kBins], magB[kBins];
-        const float* w = fc.window();
-        for (size_t i = 0; i < n; i += 2) {
-            const float* fa = &samples[i * size_t(l.hop)];
-            for (int j = 0; j < kFftSize; ++j) a[j] = fa[j] * w[j];
-            if (i + 1 < n) {
-                const float* fb = &samples[(i + 1) * size_t(l.hop)];
-                for (int j = 0; j < kFftSize; ++j) b[j] = fb[j] * w[j];
-            } else {
-                for (int j = 0; j < kFftSize; ++j) b[j] = 0;
-            }
-            fft.magnitudesOfPair(a, b, magA, magB);
-            fc.levels(magA, &levels[i * size_t(bands)]);
-            if (i + 1 < n) fc.levels(magB, &levels[(i + 1) * size_t(bands)]);
+        for (size_t i = 0; i < n; i += kLanes) {
+            const int frames = int(std::min<size_t>(kLanes, n - i));
+            fft.magnitudes(&samples[i * size_t(l.hop)], l.hop, frames, fc.window(), re.data(), im.data(), mag.data());
+            for (int f = 0; f < frames; ++f)
+                fc.levels(mag.data() + f, kLanes, &levels[(i + size_t(f)) * size_t(bands)]);
         }
         for (size_t i = 0; i < n; ++i) {
             const size_t frame = lo + i;
@@ -219,10 +156,9 @@ OnsetEnvelope Compute(const Layout& l, const SampleReader& read, unsigned thread
     if (l.frames == 0) return env;
     if (threads == 0) threads = CoreCount();
     if (l.frames < 4 * kChunkFrames) threads = 1;
-    static const Fft256 fft;
+    static const BatchFft fft(kFftSize);
     const FluxComputer fc(l.rate);
-    // Thread ranges start at even frames (see ComputeFrames).
-    auto start = [&](size_t t) { return t >= threads ? l.frames : (l.frames * t / threads) & ~size_t(1); };
+    auto start = [&](size_t t) { return t >= threads ? l.frames : l.frames * t / threads; };
     RunInParts(threads, [&](size_t t) { ComputeFrames(l, read, fft, fc, start(t), start(t + 1), env); });
     return env;
 }

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "audio/AudioDocument.h"
-#include "recognition/TranscribedNote.h"
 #include "rhythm/BeatTracker.h"
 #include "rhythm/KeyEstimate.h"
 #include "rhythm/Metre.h"
 #include "rhythm/OnsetEnvelope.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox {
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "audio/AudioDocument.h"
-#include "recognition/TranscribedNote.h"
 #include "rhythm/KeyEstimate.h"
 #include "rhythm/Metre.h"
 #include "rhythm/OnsetEnvelope.h"
 #include "rhythm/Quantize.h"
 #include "rhythm/RhythmAnalysis.h"
 #include "rhythm/TempoMidiFile.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox {
 

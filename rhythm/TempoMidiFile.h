@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "recognition/TranscribedNote.h"
 #include "rhythm/KeyEstimate.h"
 #include "rhythm/Metre.h"
 #include "rhythm/Quantize.h"
 #include "rhythm/TempoMap.h"
 #include "transcription/NoteList.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "recognition/TranscribedNote.h"
 #include "sound/PlaybackLoop.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox {
 

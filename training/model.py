@@ -52,6 +52,21 @@ def from_checkpoint(state):
     return net
 
 
+def widen(small, c1=C1, c2=C2, c3=C3):
+    """A recogniser of the given widths that computes exactly what `small` computes: its weights sit in the
+    first channels, the new channels start from the usual random weights, and nothing that `small` had reads
+    a new channel until training makes it so."""
+    big = Recogniser(c1, c2, c3)
+    old = small.state_dict()
+    with torch.no_grad():
+        for name, w in big.state_dict().items():
+            s = old[name]
+            if w.dim() >= 2:
+                w[:s.shape[0], s.shape[1]:] = 0
+            w[tuple(slice(0, n) for n in s.shape)] = s
+    return big
+
+
 def read_weights(path):
     """(recogniser, decoding settings) of a weights file as export.py writes it."""
     import struct

@@ -29,7 +29,8 @@ main() {
     ckpt="$work/checkpoints-v3"
     $py -W ignore render.py "$data"
     lap "rendering"
-    $py train.py "$data" "$ckpt"
+    # The network starts from the previous version's weights (base-v2.nvm), widened to the new layers.
+    $py train.py "$data" "$ckpt" --widen "$here/base-v2.nvm" --steps "${NOTAVOX_TRAIN_STEPS:-3000}" --lr 1e-3
     lap "training"
     $py -W ignore evaluate.py "$data" "$ckpt/final.pt" --tune "$work/decode.json" | tee "$work/validation.txt"
     lap "validation"

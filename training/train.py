@@ -1,9 +1,11 @@
 """Trains the recogniser on the rendered batches, resumable from a checkpoint.
 
     python3 train.py DATA_DIR CHECKPOINT_DIR [--steps N] [--lr LR] [--init CHECKPOINT --windows SEED]
+                     [--widen WEIGHTS_FILE]
 
 With --init the run starts from another run's weights (a second, shorter cycle of the learning rate over
-other windows of the same data).
+other windows of the same data); with --widen it starts from a weights file's network with the new channels
+added, computing at first exactly what that network computes.
 """
 import argparse
 import json
@@ -76,6 +78,7 @@ def main():
     ap.add_argument("--steps", type=int, default=6000)
     ap.add_argument("--lr", type=float, default=2e-3)
     ap.add_argument("--init", help="start from this checkpoint's weights")
+    ap.add_argument("--widen", help="start from this weights file's network, widened to the current layers")
     ap.add_argument("--windows", type=int, default=1234, help="seed of the windows of step 0")
     ap.add_argument("--piano", type=float, default=0.0, help="share of the windows taken from piano pieces")
     args = ap.parse_args()
@@ -103,6 +106,10 @@ def main():
     elif args.init:
         net.load_state_dict(torch.load(args.init)["model"])
         print(f"starting from {args.init}", flush=True)
+    elif args.widen:
+        net = model_mod.widen(model_mod.read_weights(args.widen)[0]).to(memory_format=torch.channels_last)
+        opt = torch.optim.Adam(net.parameters(), lr=args.lr)
+        print(f"starting from {args.widen}, widened", flush=True)
     n_params = sum(p.numel() for p in net.parameters())
     print(f"parameters: {n_params}", flush=True)
 

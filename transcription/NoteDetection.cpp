@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include "audio/Parallel.h"
+#include "transcription/Fft.h"
 
 namespace notavox {
 

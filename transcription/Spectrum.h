@@ -1,5 +1,5 @@
-// The spectrum tools of the transcription: the 1024-point FFT, the frequency
-// of every MIDI note and the map from FFT bins to notes.
+// The note tables of the transcription: the frequency of every MIDI note and
+// the map from the bins of its 1024-point FFT (transcription/Fft.h) to notes.
 #pragma once
 
 #include <array>
@@ -13,15 +13,6 @@ extern const std::array<double, 12> baseFrequency;
 
 using NoteFrequencyTable = std::array<double, 128>;
 using BinToNoteTable = std::array<int32_t, 512>;
-
-// The forward 1024-point complex FFT, scaled by 1/1024, of a real input x
-// (imaginary parts 0), which stays as it is; the result goes to re and im.
-// Its twiddle factors come from a half-angle recurrence, computed once and
-// kept, and the butterflies run group by group so that the compiler can
-// vectorise them. Every butterfly computes the expressions of the plain
-// radix-2 transform (tests/transcription/ReferenceFFT), so the result has
-// its very bits.
-void FFT1024ForwardReal(const double* x, double* re, double* im);
 
 // noteFrequency[n] = baseFrequency[n mod 12] * 2^(n div 12 - 2).
 NoteFrequencyTable BuildNoteFrequency();

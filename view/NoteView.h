@@ -30,8 +30,8 @@
 
 #include "audio/AudioDocument.h"
 #include "notes/NoteEditing.h"
-#include "recognition/TranscribedNote.h"
 #include "rhythm/TempoMappedExport.h"
+#include "transcription/TranscribedNote.h"
 
 class QScrollBar;
 

@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -78,4 +79,23 @@ TEST(AllocateBlock, ReplacingTheRecordingReleasesTheOldBlock) {
     doc.replace(SampleBlock(), 0);
     EXPECT_EQ(doc.byteCount, 0);
     EXPECT_FALSE(doc.sampleData);
+}
+
+// Audio that arrives in pieces (CD reads, decoded MP3 frames) ends as one
+// block that holds exactly what came.
+TEST(PcmCollector, GrowsInPiecesTrimsAndRefusesWhatNoRecordingHolds) {
+    PcmCollector pcm;
+    pcm.reserve(100);
+    EXPECT_FALSE(pcm.take());  // room but no audio: no block
+    std::vector<uint8_t> piece(300);
+    for (size_t i = 0; i < piece.size(); ++i) piece[i] = uint8_t(i);
+    for (int k = 0; k < 10; ++k) ASSERT_TRUE(pcm.append(piece.data(), piece.size()));
+    ASSERT_TRUE(pcm.append(piece.data(), 0));
+    EXPECT_FALSE(pcm.append(piece.data(), size_t(INT32_MAX) - 2999));  // past 2147483647 bytes; nothing added
+    EXPECT_EQ(pcm.size(), 3000u);
+    SampleBlock block = pcm.take();
+    ASSERT_TRUE(block);
+    for (size_t i = 0; i < 3000; ++i) ASSERT_EQ(block[i], uint8_t(i % 300)) << i;
+    EXPECT_EQ(pcm.size(), 0u);
+    EXPECT_FALSE(pcm.take());
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "transcription/Fft.h"
+
 // The heavy loops are compiled for AVX-512, AVX2 and plain x86-64; the
 // program picks the version the processor runs. The results are the same.
 // Built with clang (the fuzzers), the loops are plain x86-64 only: clang
@@ -24,11 +26,11 @@
 #define NOTAVOX_VECTOR_CLONES
 #endif
 
-namespace notavox::recognition {
+namespace notavox {
 
-constexpr int kLanes = 16;
-typedef float Vf __attribute__((vector_size(64)));
-typedef int32_t Vi __attribute__((vector_size(64)));
+// One lane for each frame of a BatchFft (kLanes, transcription/Fft.h).
+typedef float Vf __attribute__((vector_size(kLanes * sizeof(float))));
+typedef int32_t Vi __attribute__((vector_size(kLanes * sizeof(int32_t))));
 
 #define NOTAVOX_INLINE [[gnu::always_inline]] inline
 
@@ -100,4 +102,4 @@ NOTAVOX_INLINE Vf log1pv(Vf y) {
     return d == 0.0f ? y : lnu * (y / d);
 }
 
-}  // namespace notavox::recognition
+}  // namespace notavox
