@@ -15,7 +15,7 @@
 
 #include <vector>
 
-#include "recognition/TranscribedNote.h"
+#include "transcription/TranscribedNote.h"
 
 namespace notavox {
 
