@@ -9,7 +9,7 @@ namespace notavox {
 
 namespace {
 
-constexpr int64_t kChunkBytes = 5000;  // 2500 sample values
+constexpr int64_t kExportChunkBytes = 5000;  // 2500 sample values
 
 // The entries of the bit rate list that a stream of `outputRate` can have.
 std::vector<int32_t> allowedBitRates(int32_t outputRate) {
@@ -50,16 +50,16 @@ Mp3ExportResult SaveAsMP3File(const std::string& path, const AudioDocument& doc,
     // widened chunk by chunk.
     const uint8_t* bytes = doc.sampleData.get();
     const int64_t total = int64_t(doc.byteCount) * (doc.sixteenBit ? 1 : 2);
-    std::vector<int16_t> widened(doc.sixteenBit ? 0 : size_t(kChunkBytes / 2));
+    std::vector<int16_t> widened(doc.sixteenBit ? 0 : size_t(kExportChunkBytes / 2));
     std::vector<uint8_t> output;
-    for (int64_t pos = 0; pos < total; pos += kChunkBytes) {
+    for (int64_t pos = 0; pos < total; pos += kExportChunkBytes) {
         if (host.stopRequested()) {
             encoder.close();
             host.SetProStatus(0);
             return {Cancelled, "", 0};
         }
         host.SetProStatus(int32_t(pos * 100 / total));
-        const size_t count = size_t(std::min(total - pos, kChunkBytes) / 2);
+        const size_t count = size_t(std::min(total - pos, kExportChunkBytes) / 2);
         if (!doc.sixteenBit) std::transform(bytes + pos / 2, bytes + pos / 2 + count, widened.begin(), level8To16);
         const int16_t* values = doc.sixteenBit ? reinterpret_cast<const int16_t*>(bytes + pos) : widened.data();
         output.clear();

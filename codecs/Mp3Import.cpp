@@ -12,7 +12,7 @@ namespace notavox {
 
 namespace {
 
-constexpr int64_t kChunkBytes = 1024;
+constexpr int64_t kImportChunkBytes = 1024;
 constexpr int kFramesForSync = 3;
 
 // Reads a few bytes at a time through a window of the file, so that the
@@ -175,11 +175,11 @@ Mp3ImportResult DecodeMp3File(const std::string& path, Mp3Decoder& decoder, Oper
     if (!decoder.open(info.channels, info.sampleRate)) return failed(Mp3ImportStatus::NoCodec, kMsgNoMp3Codec);
 
     const int64_t size = int64_t(mp3.size());
-    std::vector<uint8_t> chunk(kChunkBytes), pcm;
+    std::vector<uint8_t> chunk(kImportChunkBytes), pcm;
     PcmCollector block;
     int64_t pos = info.dataStart, remaining = info.dataEnd - info.dataStart;
     while (remaining > 0 && !host.stopRequested()) {
-        const size_t n = size_t(std::min(remaining, kChunkBytes));
+        const size_t n = size_t(std::min(remaining, kImportChunkBytes));
         const size_t got = mp3.read(uint64_t(pos), chunk.data(), n);
         if (got == 0) break;  // the file shrank under us: what is there is the end
         pos += int64_t(got);
