@@ -30,7 +30,7 @@ main() {
     $py -W ignore render.py "$data"
     lap "rendering"
     # The network starts from the previous version's weights (base-v2.nvm), widened to the new layers.
-    $py train.py "$data" "$ckpt" --widen "$here/base-v2.nvm" --steps "${NOTAVOX_TRAIN_STEPS:-3000}" --lr 1e-3
+    $py train.py "$data" "$ckpt" --widen "$here/base-v2.nvm" --steps "${NOTAVOX_TRAIN_STEPS:-1800}" --lr 1e-3
     lap "training"
     $py -W ignore evaluate.py "$data" "$ckpt/final.pt" --tune "$work/decode.json" | tee "$work/validation.txt"
     lap "validation"
