@@ -22,6 +22,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <span>
 
 #include "app/AboutBoxUnit.h"
 #include "app/EchoFUnit.h"
@@ -35,10 +36,15 @@
 
 namespace notavox {
 
-void InsertActionAfter(QMenu& menu, QAction* anchor, QAction* item) {
+QAction* InsertActionAfter(QMenu& menu, QAction* anchor, const QString& caption, const QString& name,
+                           std::function<void()> onTrigger) {
+    auto* item = new QAction(caption, &menu);
+    item->setObjectName(name);
     const QList<QAction*> items = menu.actions();
     const qsizetype at = items.indexOf(anchor);
     menu.insertAction(at >= 0 && at + 1 < items.size() ? items[at + 1] : nullptr, item);
+    QObject::connect(item, &QAction::triggered, &menu, std::move(onTrigger));
+    return item;
 }
 
 namespace {
@@ -57,6 +63,20 @@ QLabel* makeLabel(QWidget* parent, const QString& caption, int left, int top) {
     l->move(left, top);
     l->adjustSize();
     return l;
+}
+
+// A fixed list of numbers in the MP3 settings: its label left, its unit right.
+QComboBox* makeNumberChoice(QWidget* parent, const QString& name, const QString& caption, int top,
+                            std::span<const int32_t> values, const QString& unit) {
+    QLabel* label = makeLabel(parent, caption, 8, top + 4);
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    box->setEditable(false);
+    box->setGeometry(104, top, 89, 21);
+    for (int32_t v : values) box->addItem(QString::number(v));
+    label->setBuddy(box);
+    makeLabel(parent, unit, 200, top + 4);
+    return box;
 }
 }  // namespace
 
@@ -274,22 +294,9 @@ void TMainForm::buildControls() {
     GroupBox1 = new QGroupBox("MP3 Ausgabe", Panel2);
     GroupBox1->setObjectName("GroupBox1");
     GroupBox1->setGeometry(400, 4, 281, 95);
-    QLabel* rateLabel = makeLabel(GroupBox1, "Samplefre&quenz:", 8, 28);
-    mp3format = new QComboBox(GroupBox1);
-    mp3format->setObjectName("mp3format");
-    mp3format->setEditable(false);
-    mp3format->setGeometry(104, 24, 89, 21);
-    for (int32_t rate : kMp3OutputRates) mp3format->addItem(QString::number(rate));
-    rateLabel->setBuddy(mp3format);
-    makeLabel(GroupBox1, "Hz", 200, 28);  // the list holds Hz (44100), not kHz
-    QLabel* bitRateLabel = makeLabel(GroupBox1, "B&itrate:", 8, 60);
-    BitRate = new QComboBox(GroupBox1);
-    BitRate->setObjectName("BitRate");
-    BitRate->setEditable(false);
-    BitRate->setGeometry(104, 56, 89, 21);
-    for (int32_t kbits : kMp3BitRates) BitRate->addItem(QString::number(kbits));
-    bitRateLabel->setBuddy(BitRate);
-    makeLabel(GroupBox1, "kBit/Sekunde", 200, 60);
+    // The rate list holds Hz (44100), not kHz.
+    mp3format = makeNumberChoice(GroupBox1, "mp3format", "Samplefre&quenz:", 24, kMp3OutputRates, "Hz");
+    BitRate = makeNumberChoice(GroupBox1, "BitRate", "B&itrate:", 56, kMp3BitRates, "kBit/Sekunde");
 
     // The page control with its one tab.
     PageControl1 = new QTabWidget(central);

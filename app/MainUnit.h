@@ -20,6 +20,8 @@
 // window's view handlers hand each event to it.
 #pragma once
 
+#include <functional>
+
 #include <QMainWindow>
 #include <QString>
 #include <QWidget>
@@ -64,9 +66,10 @@ class TMainForm;
 class TAboutBox;
 struct EffectCommand;
 
-// Puts `item` into `menu` right after `anchor` (at the end when `anchor` is
-// the last entry or not in the menu).
-void InsertActionAfter(QMenu& menu, QAction* anchor, QAction* item);
+// A new command `name` with `caption` in `menu` right after `anchor` (at the
+// end when `anchor` is the last entry or not in the menu), calling `onTrigger`.
+QAction* InsertActionAfter(QMenu& menu, QAction* anchor, const QString& caption, const QString& name,
+                           std::function<void()> onTrigger);
 
 // PLAY when the sound output cannot be opened or started.
 inline constexpr const char* kSoundDeviceFailedText = "Konnte das Abspielgerät nicht öffnen.";

@@ -47,10 +47,9 @@ private:
 void TMainForm::BuildNoteControls() {
     // "Datei": the accurate save after "Speichern als MID...", and its button
     // beside that command's.
-    SpeichernalsMIDgenaueErkennung1 = new QAction("Speichern als MID (genaue &Erkennung)...", this);
-    SpeichernalsMIDgenaueErkennung1->setObjectName("SpeichernalsMIDgenaueErkennung1");
-    InsertActionAfter(*Datei1, SpeichernalsMID1, SpeichernalsMIDgenaueErkennung1);
-    connect(SpeichernalsMIDgenaueErkennung1, &QAction::triggered, this, [this] { SpeichernalsMIDgenaueErkennung1Click(); });
+    SpeichernalsMIDgenaueErkennung1 =
+        InsertActionAfter(*Datei1, SpeichernalsMID1, "Speichern als MID (genaue &Erkennung)...",
+                          "SpeichernalsMIDgenaueErkennung1", [this] { SpeichernalsMIDgenaueErkennung1Click(); });
     // The caption is too long for one line in the space beside the fixed
     // command: two lines, over two rows of buttons.
     Button2 = new QPushButton("Speichern als MID\n(gena&ue Erkennung)...", Panel2);

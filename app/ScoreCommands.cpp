@@ -29,10 +29,9 @@ double lengthSeconds(const AudioDocument& doc) {
 
 void TMainForm::BuildScoreControls() {
     // "Datei": after the accurate MIDI save.
-    SpeichernalsNotenblatt1 = new QAction("Speichern als &Notenblatt (MusicXML)...", this);
-    SpeichernalsNotenblatt1->setObjectName("SpeichernalsNotenblatt1");
-    InsertActionAfter(*Datei1, SpeichernalsMIDgenaueErkennung1, SpeichernalsNotenblatt1);
-    connect(SpeichernalsNotenblatt1, &QAction::triggered, this, [this] { SpeichernalsNotenblatt1Click(); });
+    SpeichernalsNotenblatt1 =
+        InsertActionAfter(*Datei1, SpeichernalsMIDgenaueErkennung1, "Speichern als &Notenblatt (MusicXML)...",
+                          "SpeichernalsNotenblatt1", [this] { SpeichernalsNotenblatt1Click(); });
 }
 
 FileDialogRequest TMainForm::ScoreDialog() const {
