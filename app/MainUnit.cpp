@@ -65,6 +65,15 @@ QLabel* makeLabel(QWidget* parent, const QString& caption, int left, int top) {
     return l;
 }
 
+// A row of controls, 105 pixels high.
+QFrame* makePanel(QWidget* parent, const QString& name, QFrame::Shape shape) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(name);
+    panel->setFixedHeight(105);
+    panel->setFrameShape(shape);
+    return panel;
+}
+
 // A fixed list of numbers in the MP3 settings: its label left, its unit right.
 QComboBox* makeNumberChoice(QWidget* parent, const QString& name, const QString& caption, int top,
                             std::span<const int32_t> values, const QString& unit) {
@@ -277,10 +286,7 @@ void TMainForm::buildControls() {
     setCentralWidget(central);
 
     // Panel2: the file commands and the MP3 settings.
-    Panel2 = new QFrame(central);
-    Panel2->setObjectName("Panel2");
-    Panel2->setFixedHeight(105);
-    Panel2->setFrameShape(QFrame::StyledPanel);
+    Panel2 = makePanel(central, "Panel2", QFrame::StyledPanel);
     column->addWidget(Panel2);
     OpenBtn = makeButton(Panel2, "OpenBtn", "&Öffnen...", 8, 8, 185);
     SaveBtn = makeButton(Panel2, "SaveBtn", "&Speichern als WAV/MP3...", 8, 40, 185);
@@ -309,10 +315,7 @@ void TMainForm::buildControls() {
     tab->setContentsMargins(0, 0, 0, 0);
     tab->setSpacing(0);
 
-    Panel1 = new QFrame(TabSheet1);
-    Panel1->setObjectName("Panel1");
-    Panel1->setFixedHeight(105);
-    Panel1->setFrameShape(QFrame::NoFrame);
+    Panel1 = makePanel(TabSheet1, "Panel1", QFrame::NoFrame);
     tab->addWidget(Panel1);
     ZoomKleinerBtn = makeButton(Panel1, "ZoomKleinerBtn", "&Kleiner", 8, 8, 97);
     ZoomGroesserBtn = makeButton(Panel1, "ZoomGroesserBtn", "G&rößer", 112, 8, 97);

@@ -61,6 +61,7 @@ namespace notavox {
 
 namespace recognition {
 class Recogniser;
+struct AccurateOutcome;
 }
 class TMainForm;
 class TAboutBox;
@@ -281,6 +282,9 @@ public:
                             const recognition::DecodeSettings& settings);
     void DecodeAgain(const char* stepName);
     static size_t KeptOutputsLimit();
+    // Clears the status text of the accurate analysis and says why it did
+    // not write; true when it did.
+    bool AccurateAnalysisDone(const recognition::AccurateOutcome& outcome);
     // The user's "Empfindlichkeit" and "Kürzeste Note", once they are shown.
     recognition::DecodeOverrides ChosenDecoding() const;
     std::shared_ptr<recognition::NetworkOutputs> keptOutputs;

@@ -181,15 +181,7 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
         outcome = recognise.convert(document, fileName, host, cancel, 0, analyse, nullptr, tuning);
     });
-    StatusBar1->setPanelText(0, QString());
-    switch (outcome.result) {
-        case recognition::AccurateResult::Written: break;
-        case recognition::AccurateResult::Cancelled:
-            StatusBar1->setPanelText(0, recognition::kCancelledText);
-            return;
-        case recognition::AccurateResult::NoRecording: return;
-        default: ShowMessage(QString::fromStdString(outcome.message), MsgIcon::Error); return;
-    }
+    if (!AccurateAnalysisDone(outcome)) return;
 
     KeepNetworkOutputs(outputs, modelSettings);
     TTempoForm dialog(analysis.found, this);
@@ -315,6 +307,18 @@ void TMainForm::SaveShownNotes(const std::string& fileName) {
     SetNoteEditsSaved();
     NoteView1->setBeats(BeatLines(analysis, LayOutTempoMapped(analysis, notes, choices), choices, seconds(document)));
     StatusBar1->setPanelText(0, QString("%1 Noten gespeichert").arg(qulonglong(notes.size())));
+}
+
+bool TMainForm::AccurateAnalysisDone(const recognition::AccurateOutcome& outcome) {
+    StatusBar1->setPanelText(0, QString());
+    switch (outcome.result) {
+        case recognition::AccurateResult::Written: return true;
+        case recognition::AccurateResult::Cancelled:
+            StatusBar1->setPanelText(0, recognition::kCancelledText);
+            return false;
+        case recognition::AccurateResult::NoRecording: return false;
+        default: ShowMessage(QString::fromStdString(outcome.message), MsgIcon::Error); return false;
+    }
 }
 
 }  // namespace notavox

@@ -81,15 +81,7 @@ void TMainForm::SpeichernalsNotenblatt1Click() {
         RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
             outcome = recognise.convert(document, fileName, host, cancel, 0, analyse);
         });
-        StatusBar1->setPanelText(0, QString());
-        switch (outcome.result) {
-            case recognition::AccurateResult::Written: break;
-            case recognition::AccurateResult::Cancelled:
-                StatusBar1->setPanelText(0, recognition::kCancelledText);
-                return;
-            case recognition::AccurateResult::NoRecording: return;
-            default: ShowMessage(QString::fromStdString(outcome.message), MsgIcon::Error); return;
-        }
+        if (!AccurateAnalysisDone(outcome)) return;
     }
 
     TTempoForm dialog(analysis.found, this);
