@@ -32,16 +32,10 @@ TEST(ScoreConverter, ARecordingBecomesAScoreWithTheKeyMetreAndNotesFound) {
     ASSERT_TRUE(Render(dir.file("piece.mid"), wav, kTestSoundFont, 44100));
 
     // What the score must hold, from the same analysis run here.
-    WavData w;
-    ASSERT_TRUE(ReadWAVFile(wav, w));
-    AudioDocument doc;
-    doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
-    const recognition::ModelLoad model = recognition::LoadModel(kShippedModel);
-    ASSERT_TRUE(model.ok) << model.message;
-    OperationHost quiet;
-    const std::vector<TranscribedNote> notes = recognition::TranscribeRecording(doc, model.model, quiet).notes;
+    const TranscribedWav found = transcribeWav(wav);
+    const std::vector<TranscribedNote>& notes = found.notes;
     ASSERT_GT(notes.size(), 20u);
-    const TempoAnalysis analysis = AnalyseTempo(doc, notes);
+    const TempoAnalysis analysis = AnalyseTempo(found.doc, notes);
     const TempoMappedLayout layout = LayOutTempoMapped(analysis, notes, {});
     const notation::Score expected = notation::LayOutScore(notation::ScoreInputFromLayout(layout));
 

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "audio/AudioDocument.h"
+#include "audio/WavFile.h"
+#include "recognition/AccurateConversion.h"
 #include "recognition/Model.h"
 
 namespace notavox::testing {
@@ -24,6 +28,31 @@ inline recognition::Tensor randomTensor(std::vector<uint32_t> dims, double stdde
     std::normal_distribution<double> normal(0.0, stddev);
     for (size_t i = 0; i < n; ++i) t.data.push_back(float(normal(rng)));
     return t;
+}
+
+// A WAV file and the notes the shipped model finds in it: what the
+// converter's output must hold.
+struct TranscribedWav {
+    AudioDocument doc;
+    std::vector<TranscribedNote> notes;
+};
+
+inline TranscribedWav transcribeWav(const std::string& path) {
+    TranscribedWav r;
+    WavData w;
+    if (!ReadWAVFile(path, w)) {
+        ADD_FAILURE() << "cannot read " << path;
+        return r;
+    }
+    r.doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+    const recognition::ModelLoad model = recognition::LoadModel(kShippedModel);
+    if (!model.ok) {
+        ADD_FAILURE() << model.message;
+        return r;
+    }
+    OperationHost quiet;
+    r.notes = recognition::TranscribeRecording(r.doc, model.model, quiet).notes;
+    return r;
 }
 
 // A model with the given channel counts and weights of the usual scale.

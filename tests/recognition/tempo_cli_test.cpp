@@ -59,16 +59,10 @@ TEST(TempoConverter, FilesFollowTheChoicesAndKeepEveryNote) {
     ASSERT_TRUE(Render(dir.file("piece.mid"), wav, kTestSoundFont, 44100));
 
     // What the converter must write, from the same analysis run here.
-    WavData w;
-    ASSERT_TRUE(ReadWAVFile(wav, w));
-    AudioDocument doc;
-    doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
-    const recognition::ModelLoad model = recognition::LoadModel(kShippedModel);
-    ASSERT_TRUE(model.ok) << model.message;
-    OperationHost quiet;
-    const std::vector<TranscribedNote> notes = recognition::TranscribeRecording(doc, model.model, quiet).notes;
+    const TranscribedWav found = transcribeWav(wav);
+    const std::vector<TranscribedNote>& notes = found.notes;
     ASSERT_GT(notes.size(), 40u);
-    const TempoAnalysis analysis = AnalyseTempo(doc, notes);
+    const TempoAnalysis analysis = AnalyseTempo(found.doc, notes);
     std::vector<MidoNote> expected;
     for (const TranscribedNote& n : notes) expected.push_back({n.pitch, n.onset, n.offset, 0, 0});
     std::sort(expected.begin(), expected.end(), ByPitchAndTime);

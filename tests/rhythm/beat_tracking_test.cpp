@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "RhythmTestSupport.h"
@@ -111,21 +112,35 @@ TEST(BeatTracking, FastNotesTakeTheBeatAtTwiceTheTempo) {
     EXPECT_EQ(CheckLevelWithNotes(quick, novelty, env.frameRate, notesEvery(0.1)).beats, slow.beats);
 }
 
+// The onset envelope of clicks at the given times.
+OnsetEnvelope ClickEnvelope(const std::vector<double>& clicks) {
+    const std::vector<float> x = testing::ClickTrack(clicks, clicks.back() + 1, 22050);
+    return ComputeOnsetEnvelope(x.data(), x.size(), 22050);
+}
+
+// A note of `top(i)` on every pulse i, and on every third pulse from `first` a
+// bass with its chord, whose times go to `accents`.
+std::vector<TranscribedNote> AccentedInThrees(const std::vector<double>& pulses, const std::function<int(size_t)>& top,
+                                              double length, size_t first, std::initializer_list<int> chord,
+                                              double chordLength, std::vector<double>& accents) {
+    std::vector<TranscribedNote> notes;
+    for (size_t i = 0; i < pulses.size(); ++i) {
+        notes.push_back({top(i), pulses[i], pulses[i] + length, 80});
+        if (i % 3 == first) {
+            accents.push_back(pulses[i]);
+            for (int pitch : chord) notes.push_back({pitch, pulses[i], pulses[i] + chordLength, 80});
+        }
+    }
+    return notes;
+}
+
 TEST(BeatTracking, FastBeatsWithNothingBetweenAreEighthsOfACompoundBeat) {
     // One note on each click at 168 a minute, a chord over the bass on every third.
     const std::vector<double> clicks = Beats(0.5, 168, 168, 84);
-    const std::vector<float> x = testing::ClickTrack(clicks, clicks.back() + 1, 22050);
-    const OnsetEnvelope env = ComputeOnsetEnvelope(x.data(), x.size(), 22050);
-    std::vector<TranscribedNote> notes;
     std::vector<double> dottedQuarters;
-    for (size_t i = 0; i < clicks.size(); ++i) {
-        notes.push_back({72 + int(i % 3), clicks[i], clicks[i] + 0.3, 80});
-        if (i % 3 == 0) {
-            dottedQuarters.push_back(clicks[i]);
-            for (int pitch : {40, 52, 59}) notes.push_back({pitch, clicks[i], clicks[i] + 1.0, 80});
-        }
-    }
-    const RhythmAnalysis r = AnalyseRhythm(env, notes);
+    const std::vector<TranscribedNote> notes =
+        AccentedInThrees(clicks, [](size_t i) { return 72 + int(i % 3); }, 0.3, 0, {40, 52, 59}, 1.0, dottedQuarters);
+    const RhythmAnalysis r = AnalyseRhythm(ClickEnvelope(clicks), notes);
     EXPECT_NEAR(r.beats.tempoBpm, 56, 2);
     EXPECT_GE(BeatFMeasure(dottedQuarters, r.beats.beats), 0.95);
     EXPECT_TRUE(r.metre.compound);
@@ -135,18 +150,10 @@ TEST(BeatTracking, FastBeatsWithNothingBetweenAreEighthsOfACompoundBeat) {
 TEST(BeatTracking, EighthsAccentedInThreesMakeADottedQuarterBeat) {
     // Steady eighths at 300 a minute, the bass and a chord on every third: 6/8 at 100.
     const std::vector<double> eighths = Beats(0.5, 300, 300, 150);
-    const std::vector<float> x = testing::ClickTrack(eighths, eighths.back() + 1, 22050);
-    const OnsetEnvelope env = ComputeOnsetEnvelope(x.data(), x.size(), 22050);
-    std::vector<TranscribedNote> notes;
     std::vector<double> dottedQuarters;
-    for (size_t i = 0; i < eighths.size(); ++i) {
-        notes.push_back({76 - int(i % 3), eighths[i], eighths[i] + 0.18, 80});
-        if (i % 3 == 1) {
-            dottedQuarters.push_back(eighths[i]);
-            for (int pitch : {41, 53, 60}) notes.push_back({pitch, eighths[i], eighths[i] + 0.55, 80});
-        }
-    }
-    const RhythmAnalysis r = AnalyseRhythm(env, notes);
+    const std::vector<TranscribedNote> notes = AccentedInThrees(
+        eighths, [](size_t i) { return 76 - int(i % 3); }, 0.18, 1, {41, 53, 60}, 0.55, dottedQuarters);
+    const RhythmAnalysis r = AnalyseRhythm(ClickEnvelope(eighths), notes);
     EXPECT_NEAR(r.beats.tempoBpm, 100, 3);
     EXPECT_GE(BeatFMeasure(dottedQuarters, r.beats.beats), 0.95);
     EXPECT_TRUE(r.metre.compound);
