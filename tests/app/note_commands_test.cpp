@@ -41,17 +41,12 @@ using notavox::testing::TempDir;
 namespace {
 
 struct Form : notavox::testing::TestForm<> {
-    TMainForm& m() { return *form; }
     // Silence, 16-bit mono.
     void loadSilence(int32_t rate, double seconds) {
         const int32_t frames = int32_t(rate * seconds);
         SampleBlock block = allocateBlock(size_t(frames) * 2);
         std::memset(block.get(), 0, size_t(frames) * 2);
         form->document.replace(std::move(block), frames * 2, rate, false, true);
-        form->RecordingOpened(QString());
-    }
-    void load(AudioDocument&& doc) {
-        form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
         form->RecordingOpened(QString());
     }
 };

@@ -27,13 +27,7 @@ using notavox::testing::TempDir;
 
 namespace {
 
-struct Form : notavox::testing::TestForm<> {
-    TMainForm& m() { return *form; }
-    void load(AudioDocument&& doc) {
-        form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
-        form->RecordingOpened(QString());
-    }
-};
+using Form = notavox::testing::TestForm<>;
 
 // Decaying tones every 0.6 s, 16-bit mono.
 AudioDocument Pulses(int32_t rate, double seconds) {

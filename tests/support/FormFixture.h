@@ -31,6 +31,11 @@ struct TestForm {
         form = std::make_unique<TMainForm>(s);
     }
     TMainForm& m() { return *form; }
+    // `doc` as the window's recording, as if just opened.
+    void load(AudioDocument&& doc) {
+        form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
+        form->RecordingOpened(QString());
+    }
 };
 
 }  // namespace notavox::testing
