@@ -31,7 +31,7 @@
 #include "audio/Recording.h"
 #include "audio/SafeFile.h"
 #include "audio/WavFile.h"
-#include "codecs/Mp3Frame.h"
+#include "codecs/Mp3Export.h"
 #include "recognition/Recogniser.h"
 
 namespace notavox {

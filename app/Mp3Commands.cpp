@@ -11,24 +11,17 @@ namespace notavox {
 bool TMainForm::SaveAsMP3File(const QString& fileName) {
     const int32_t outputRate = mp3format->currentText().toInt();
     const int32_t bitRate = BitRate->currentText().toInt();
-    try {
-        Mp3ExportResult r;
-        RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
-            r = notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, host,
-                                       *services_.mp3Encoder);
-        });
-        // The fixed text, and below it why the file could not be written.
-        const std::string cause = SaveErrorText(r.error);
-        if (!r.message.empty())
-            ShowMessage(QString::fromStdString(cause.empty() ? r.message : r.message + "\n" + cause), MsgIcon::None);
-        return r.status == Mp3ExportStatus::Ok;
-    } catch (const EMp3Encoding& e) {
-        // The encoder failed in mid-stream: the exception's text, as the
-        // application shows an exception.
-        SetProStatus(0);
-        ShowMessage(QString::fromUtf8(e.what()), MsgIcon::Error);
-        return false;
-    }
+    Mp3ExportResult r;
+    RunLongWork([&](OperationHost& host, const std::atomic<bool>&) {
+        r = notavox::SaveAsMP3File(toFileName(fileName), document, outputRate, bitRate, host, *services_.mp3Encoder);
+    });
+    // The fixed text, and below it why the file could not be written. A
+    // failure in mid-stream is an error; the others are plain notes.
+    const std::string cause = SaveErrorText(r.error);
+    const std::string text = cause.empty() ? r.message : r.message + "\n" + cause;
+    const MsgIcon icon = r.status == Mp3ExportStatus::EncodingFailed ? MsgIcon::Error : MsgIcon::None;
+    if (!r.message.empty()) ShowMessage(QString::fromStdString(text), icon);
+    return r.status == Mp3ExportStatus::Ok;
 }
 
 }  // namespace notavox

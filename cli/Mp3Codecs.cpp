@@ -54,16 +54,12 @@ Mp3Codecs MakeMp3Codecs(const Mp3Settings& settings) {
     };
     codecs.encode = [settings](const AudioDocument& doc, const std::string& mp3Name) -> std::string {
         OperationHost host;
-        try {
-            const Mp3ExportResult r =
-                SaveAsMP3File(mp3Name, doc, settings.outputRate, settings.bitRate, host, *MakeLameEncoder());
-            if (r.status == Mp3ExportStatus::Ok) return std::string();
-            const std::string cause = SaveErrorText(r.error);
-            const std::string text = r.message.empty() ? std::string("Konnte Datei nicht speichern") : r.message;
-            return cause.empty() ? text : text + " " + cause;
-        } catch (const EMp3Encoding& e) {
-            return e.what();
-        }
+        const Mp3ExportResult r =
+            SaveAsMP3File(mp3Name, doc, settings.outputRate, settings.bitRate, host, *MakeLameEncoder());
+        if (r.status == Mp3ExportStatus::Ok) return std::string();
+        const std::string cause = SaveErrorText(r.error);
+        const std::string text = r.message.empty() ? std::string("Konnte Datei nicht speichern") : r.message;
+        return cause.empty() ? text : text + " " + cause;
     };
     return codecs;
 }

@@ -22,15 +22,14 @@ struct Mp3EncoderSettings {
 class Mp3Encoder {
 public:
     virtual ~Mp3Encoder() = default;
-    // Starts a stream; false when the encoder cannot make it.
+    // Starts a stream, dropping one that was not flushed; false when the
+    // encoder cannot make it.
     virtual bool open(const Mp3EncoderSettings& settings) = 0;
     // Encodes `count` values (interleaved left, right for stereo), at most
     // 2500 at a time, and appends the bytes that come out to `out`.
     virtual bool encode(const int16_t* values, size_t count, std::vector<uint8_t>& out) = 0;
     // Appends what the stream still holds to `out` and ends the stream.
     virtual bool flush(std::vector<uint8_t>& out) = 0;
-    // Drops the stream (after a failure, or when the work is cancelled).
-    virtual void close() = 0;
 };
 
 // One stream at a time.

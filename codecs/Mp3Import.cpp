@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
+#include "audio/SafeFile.h"
 #include "audio/WavFile.h"
 #include "codecs/Mp3Frame.h"
 
@@ -15,37 +16,33 @@ namespace {
 constexpr int64_t kImportChunkBytes = 1024;
 constexpr int kFramesForSync = 3;
 
-// Reads a few bytes at a time through a window of the file, so that the
-// byte-by-byte searches of the analysis cost no system call per byte.
+// Reads through a window of the file, so that the byte-by-byte searches
+// cost no system call per byte.
 class WindowReader {
 public:
-    explicit WindowReader(const InputFile& file) : file(file), buf_(65536) {}
+    explicit WindowReader(const InputFile& file) : file_(file), buf_(65536) {}
 
     // Reads up to n bytes at pos; returns how many there were.
     size_t read(int64_t pos, uint8_t* dst, size_t n) {
         if (pos < start_ || pos + int64_t(n) > start_ + int64_t(len_)) {
             start_ = pos;
-            len_ = file.read(uint64_t(pos), buf_.data(), buf_.size());
+            len_ = file_.read(uint64_t(pos), buf_.data(), buf_.size());
         }
         const size_t got = std::min(n, len_ - size_t(pos - start_));
         std::memcpy(dst, buf_.data() + (pos - start_), got);
         return got;
     }
-    int byteAt(int64_t pos) {
-        uint8_t b;
-        return read(pos, &b, 1) == 1 ? b : -1;
-    }
-
-    const InputFile& file;
 
 private:
+    const InputFile& file_;
     std::vector<uint8_t> buf_;
     int64_t start_ = 0;
     size_t len_ = 0;
 };
 
 int64_t skipZeros(WindowReader& r, int64_t pos, int64_t end) {
-    while (pos < end && r.byteAt(pos) == 0) ++pos;
+    uint8_t b = 0;
+    while (pos < end && r.read(pos, &b, 1) == 1 && b == 0) ++pos;
     return pos;
 }
 
@@ -80,9 +77,7 @@ Chain chainFrom(WindowReader& r, int64_t pos, int64_t end, int most) {
 // The first position from `pos` where a stream starts, or -1: several
 // agreeing frames, or a short stream of whole frames up to the end.
 int64_t findStream(WindowReader& r, int64_t pos, int64_t end) {
-    uint8_t h[4];
     for (; pos + 4 <= end; ++pos) {
-        if (r.read(pos, h, 4) != 4 || !IsValidMp3FrameHeader(h)) continue;
         const Chain c = chainFrom(r, pos, end, kFramesForSync);
         if (c.frames >= kFramesForSync || (c.reachesEnd && (c.frames >= 2 || (c.frames == 1 && c.next == end))))
             return pos;
@@ -102,39 +97,44 @@ int64_t streamEnd(WindowReader& r, int64_t pos, int64_t end) {
     }
 }
 
-// The RIFF-wrapped form: "RIFF", size, "WAVE", then a "fmt " chunk whose
-// first bytes are a WAVEFORMATEX. The MP3 data is the contents of the "data"
-// chunk after it; without one, all from offset 66 on.
-bool analyseRiff(WindowReader& r, int64_t fileSize, Mp3StreamInfo& info) {
-    uint8_t head[38] = {};
-    if (r.read(0, head, 20) != 20 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVEfmt ", 8) != 0)
-        return false;
-    const uint32_t fmtSize = GetLE32(head + 16);
-    const uint8_t* fmt = head + 20;
-    r.read(20, head + 20, std::min<uint32_t>(fmtSize, 18));
-    info.riffWrapped = true;
-    info.channels = GetLE16(fmt + 2) == 2 ? 2 : 1;
-    info.sampleRate = int32_t(GetLE32(fmt + 4));
-    info.bitRate = int32_t(GetLE32(fmt + 8) * 8u / 1000u);
-    RiffChunk data;
-    const bool hasData =
-        FindRiffChunk(r.file, 20 + uint64_t(fmtSize) + (fmtSize & 1u), uint64_t(fileSize), FourCC("data"), 0, data);
-    info.dataStart = hasData ? int64_t(data.dataOffset) : 66;
-    info.dataEnd = hasData ? std::min(int64_t(data.dataOffset + data.size), fileSize) : fileSize;
-    // Only MPEG Layer-3 data: a PCM WAV file named .mp3 is no stream.
-    const int64_t start = GetLE16(fmt) == 0x0055 ? findStream(r, info.dataStart, info.dataEnd) : -1;
-    info.found = start >= 0;
-    if (info.found) info.dataEnd = streamEnd(r, start, info.dataEnd);
-    return true;
+// What the decoder is given: the bytes [start, end) of the file, which
+// decode to `channels` at `sampleRate`.
+struct Stream {
+    int64_t start = -1;  // -1: the file holds no stream
+    int64_t end = 0;
+    int channels = 0;
+    int32_t sampleRate = 0;
+};
+
+// The stream that starts first within [pos, end), if any.
+Stream streamWithin(WindowReader& r, int64_t pos, int64_t end) {
+    const int64_t start = findStream(r, pos, end);
+    return start < 0 ? Stream() : Stream{start, streamEnd(r, start, end)};
 }
 
-}  // namespace
-
-Mp3StreamInfo AnalyseMp3Stream(const InputFile& file) {
+Stream analyse(const InputFile& file) {
     const int64_t fileSize = int64_t(file.size());
     WindowReader r(file);
-    Mp3StreamInfo info;
-    if (analyseRiff(r, fileSize, info)) return info;
+
+    // The RIFF-wrapped form: "RIFF", size, "WAVE", then a "fmt " chunk whose
+    // first bytes are a WAVEFORMATEX. The MP3 data is the contents of the
+    // "data" chunk after it; without one, all from offset 66 on.
+    uint8_t head[28] = {};
+    if (r.read(0, head, 20) == 20 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVEfmt ", 8) == 0) {
+        const uint32_t fmtSize = GetLE32(head + 16);
+        const uint8_t* fmt = head + 20;
+        r.read(20, head + 20, std::min<uint32_t>(fmtSize, 8));
+        if (GetLE16(fmt) != 0x0055) return {};  // no MPEG Layer-3 data: a PCM WAV file named .mp3
+        RiffChunk data;
+        const bool hasData = FindRiffChunk(file, 20 + uint64_t(fmtSize) + (fmtSize & 1u), uint64_t(fileSize),
+                                           FourCC("data"), 0, data);
+        Stream s = hasData ? streamWithin(r, int64_t(data.dataOffset),
+                                          std::min(int64_t(data.dataOffset + data.size), fileSize))
+                           : streamWithin(r, 66, fileSize);
+        s.channels = GetLE16(fmt + 2) == 2 ? 2 : 1;
+        s.sampleRate = int32_t(GetLE32(fmt + 4));
+        return s;
+    }
 
     // Zeros when the file starts with four of them, an ID3v2 tag (its size
     // synchsafe) and zeros after it.
@@ -146,38 +146,37 @@ Mp3StreamInfo AnalyseMp3Stream(const InputFile& file) {
         const int64_t size = int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F);
         p = skipZeros(r, p + 10 + size, fileSize);
     }
-    const int64_t start = findStream(r, p, fileSize);
-    if (start < 0) return info;
-
-    r.read(start, h, 4);
-    const Mp3FrameHeader f = ParseMp3FrameHeader(h);
-    info.found = true;
-    info.channels = Mp3Channels(f.channelMode);
-    info.sampleRate = Mp3SampleRate(f.version, f.sampleRateIndex);
-    info.bitRate = Mp3BitRate(f.version, f.layer, f.bitrateIndex);
-    info.dataStart = start;
-    info.dataEnd = streamEnd(r, start, fileSize);
-    return info;
+    Stream s = streamWithin(r, p, fileSize);
+    if (s.start >= 0) {
+        r.read(s.start, h, 4);
+        const Mp3FrameHeader f = ParseMp3FrameHeader(h);
+        s.channels = f.channelMode == 3 ? 1 : 2;
+        s.sampleRate = Mp3SampleRate(f);
+    }
+    return s;
 }
+
+}  // namespace
 
 Mp3ImportResult DecodeMp3File(const std::string& path, Mp3Decoder& decoder, OperationHost& host,
                               AudioDocument& doc) {
     const auto failed = [&host](Mp3ImportStatus status, const char* message) {
         host.SetProStatus(0);
-        return Mp3ImportResult{status, message, false};
+        return Mp3ImportResult{status, message};
     };
     host.setStopRequested(false);
     host.SetProStatus(0);
     const InputFile mp3(path);
     // Unreadable, garbage, or a WAV file named .mp3: refused before anything is decoded.
-    const Mp3StreamInfo info = mp3.isOpen() ? AnalyseMp3Stream(mp3) : Mp3StreamInfo();
-    if (!info.found) return failed(Mp3ImportStatus::CannotOpenInput, kMsgCannotOpenMp3);
-    if (!decoder.open(info.channels, info.sampleRate)) return failed(Mp3ImportStatus::NoCodec, kMsgNoMp3Codec);
+    const Stream stream = mp3.isOpen() ? analyse(mp3) : Stream();
+    if (stream.start < 0) return failed(Mp3ImportStatus::CannotOpenInput, "Konnte Datei nicht öffnen!");
+    if (!decoder.open(stream.channels, stream.sampleRate))
+        return failed(Mp3ImportStatus::NoCodec, "Es ist kein Codec installiert, der eine MP3-Decodierung ermöglicht!");
 
     const int64_t size = int64_t(mp3.size());
     std::vector<uint8_t> chunk(kImportChunkBytes), pcm;
     PcmCollector block;
-    int64_t pos = info.dataStart, remaining = info.dataEnd - info.dataStart;
+    int64_t pos = stream.start, remaining = stream.end - stream.start;
     while (remaining > 0 && !host.stopRequested()) {
         const size_t n = size_t(std::min(remaining, kImportChunkBytes));
         const size_t got = mp3.read(uint64_t(pos), chunk.data(), n);
@@ -187,15 +186,15 @@ Mp3ImportResult DecodeMp3File(const std::string& path, Mp3Decoder& decoder, Oper
         host.SetProStatus(int32_t((size - remaining) * 100 / size));
         pcm.clear();
         decoder.decode(chunk.data(), got, pcm);  // data it cannot decode is passed over
-        if (!block.append(pcm.data(), pcm.size())) return failed(Mp3ImportStatus::TooLong, kMsgMp3TooLong);
+        if (!block.append(pcm.data(), pcm.size()))
+            return failed(Mp3ImportStatus::TooLong, "Die decodierte Aufnahme ist zu lang.");
         host.ProcessMessages();
     }
-    const bool stopped = remaining > 0 && host.stopRequested();
     host.SetProStatus(0);
-    const int32_t frameBytes = 2 * info.channels;  // whole frames only
+    const int32_t frameBytes = 2 * stream.channels;  // whole frames only
     const int32_t bytes = int32_t(block.size()) / frameBytes * frameBytes;
-    doc.replace(block.take(), bytes, info.sampleRate, info.channels == 2, true);
-    return {Mp3ImportStatus::Ok, "", stopped};
+    doc.replace(block.take(), bytes, stream.sampleRate, stream.channels == 2, true);
+    return {};
 }
 
 }  // namespace notavox

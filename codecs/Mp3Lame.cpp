@@ -13,10 +13,10 @@ constexpr uint64_t kMostValues = 2500;
 
 class LameEncoder final : public Mp3Encoder {
 public:
-    ~LameEncoder() override { close(); }
+    ~LameEncoder() override { release(); }
 
     bool open(const Mp3EncoderSettings& s) override {
-        close();
+        release();
         if (s.inputRate <= 0 || s.outputRate <= 0 || s.bitRate <= 0) return false;
         // The library's bound for n frames counted at the output rate: 1.25 n + 7200 bytes.
         const uint64_t inRate = uint64_t(s.inputRate), inFrames = kMostValues / (s.stereo ? 2 : 1);
@@ -57,15 +57,17 @@ public:
     }
 
     bool flush(std::vector<uint8_t>& out) override {
-        return gfp_ && take(lame_encode_flush(gfp_, buffer_.data(), int(buffer_.size())), out);
+        const bool ok = gfp_ && take(lame_encode_flush(gfp_, buffer_.data(), int(buffer_.size())), out);
+        release();
+        return ok;
     }
 
-    void close() override {
+private:
+    void release() {
         if (gfp_) lame_close(gfp_);
         gfp_ = nullptr;
     }
 
-private:
     // Appends the n bytes the library gave out; false when it failed (n < 0).
     bool take(int n, std::vector<uint8_t>& out) {
         if (n < 0) return false;

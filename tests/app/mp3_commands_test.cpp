@@ -183,8 +183,8 @@ TEST_F(Mp3Commands, SavingAsMp3UsesTheMp3AusgabeSettings) {
     ASSERT_GT(bytes.size(), 4u);
     ASSERT_TRUE(IsValidMp3FrameHeader(bytes.data()));
     const Mp3FrameHeader f = ParseMp3FrameHeader(bytes.data());
-    EXPECT_EQ(Mp3SampleRate(f.version, f.sampleRateIndex), 22050);
-    EXPECT_EQ(Mp3BitRate(f.version, f.layer, f.bitrateIndex), 64);
+    EXPECT_EQ(Mp3SampleRate(f), 22050);
+    EXPECT_EQ(Mp3BitRate(f), 64);
     EXPECT_EQ(f.channelMode, 0);
     EXPECT_EQ(m.progressPercent, 0);
 
@@ -254,7 +254,4 @@ TEST_F(Mp3Commands, BitRateTheOutputRateDoesNotAllowIsTold) {
     EXPECT_EQ(prompts.messages[0].text,
               "Bei 48000 Hz sind nur diese Bitraten möglich: 32, 40, 48, 56, 64, 80, 96, 112, 128, 160 kBit/s.");
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(Mp3BitRateMessage(11025), "Bei 11025 Hz sind nur diese Bitraten möglich: 8, 16, 24, 32, 40, 48, 56, 64 kBit/s.");
-    EXPECT_TRUE(Mp3BitRateAllowed(22050, 144));
-    EXPECT_FALSE(Mp3BitRateAllowed(44100, 144));
 }

@@ -56,7 +56,7 @@ TEST(Mp3Export, ChunksOf2500ValuesWithProgress) {
     EXPECT_EQ(enc.values.size(), 6000u);
     EXPECT_EQ(enc.values.front(), -3000);
     EXPECT_EQ(enc.values.back(), 2999);
-    EXPECT_EQ(enc.calls, (std::vector<std::string>{"open", "encode", "encode", "encode", "flush", "close"}));
+    EXPECT_EQ(enc.calls, (std::vector<std::string>{"open", "encode", "encode", "encode", "flush"}));
     EXPECT_EQ(enc.settings.inputRate, 44100);
     EXPECT_EQ(enc.settings.outputRate, 32000);
     EXPECT_EQ(enc.settings.bitRate, 112);
@@ -109,27 +109,17 @@ TEST(Mp3Export, FailuresLeaveTheDestinationUntouched) {
         EXPECT_EQ(r.message, "Konnte LAME Encoder nicht initialisieren...");
         EXPECT_EQ(enc.calls, std::vector<std::string>{"open"});
     }
-    {
+    for (const bool inTheFlush : {false, true}) {
         FakeEncoder enc;
-        enc.failAtChunk = 2;
-        try {
-            SaveAsMP3File(out, doc, 44100, 128, host, enc);
-            ADD_FAILURE() << "no exception";
-        } catch (const EMp3Encoding& e) {
-            EXPECT_STREQ(e.what(), "Fehler beim MP3 Codieren");
-        }
-        EXPECT_EQ(enc.calls.back(), "close");
-    }
-    {
-        FakeEncoder enc;
-        enc.flushOk = false;
-        try {
-            SaveAsMP3File(out, doc, 44100, 128, host, enc);
-            ADD_FAILURE() << "no exception";
-        } catch (const EMp3Encoding& e) {
-            EXPECT_STREQ(e.what(), "Echec à la sortie");
-        }
-        EXPECT_EQ(enc.calls.back(), "close");
+        if (inTheFlush)
+            enc.flushOk = false;
+        else
+            enc.failAtChunk = 2;
+        const Mp3ExportResult r = SaveAsMP3File(out, doc, 44100, 128, host, enc);
+        EXPECT_EQ(r.status, Mp3ExportStatus::EncodingFailed);
+        EXPECT_EQ(r.message, inTheFlush ? "Echec à la sortie" : "Fehler beim MP3 Codieren");
+        EXPECT_EQ(enc.calls.back(), inTheFlush ? "flush" : "encode");  // nothing after the failure
+        EXPECT_EQ(host.progress.back(), 0);
     }
     EXPECT_EQ(readBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
     FakeEncoder enc;
@@ -141,6 +131,21 @@ TEST(Mp3Export, FailuresLeaveTheDestinationUntouched) {
     size_t files = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
     EXPECT_EQ(files, 1u);
+}
+
+// MPEG-1 from 32000 Hz, MPEG-2 from 16000 Hz, MPEG-2.5 up to 64 kbit/s below.
+TEST(Mp3Export, BitRateTheOutputRateDoesNotAllowIsRefused) {
+    TempDir dir;
+    AudioDocument doc = makeDocument(44100, false, true, 0.1);
+    RecordingHost host;
+    FakeEncoder enc;
+    const Mp3ExportResult r = SaveAsMP3File(dir.file("a.mp3"), doc, 11025, 80, host, enc);
+    EXPECT_EQ(r.status, Mp3ExportStatus::BitRateNotAllowed);
+    EXPECT_EQ(r.message, "Bei 11025 Hz sind nur diese Bitraten möglich: 8, 16, 24, 32, 40, 48, 56, 64 kBit/s.");
+    EXPECT_EQ(SaveAsMP3File(dir.file("b.mp3"), doc, 44100, 144, host, enc).status, Mp3ExportStatus::BitRateNotAllowed);
+    EXPECT_TRUE(enc.calls.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.mp3")));
+    EXPECT_EQ(SaveAsMP3File(dir.file("c.mp3"), doc, 22050, 144, host, enc).status, Mp3ExportStatus::Ok);
 }
 
 TEST(Mp3Export, RealEncoderRefusesARateOfZero) {
@@ -185,12 +190,11 @@ TEST(Mp3ExportTools, OutputFramesAndDecodedLength) {
         const Mp3FrameHeader f = ParseMp3FrameHeader(bytes.data());
         EXPECT_EQ(f.version, c.version);
         EXPECT_EQ(f.layer, 1);
-        EXPECT_EQ(Mp3BitRate(f.version, f.layer, f.bitrateIndex), c.bitRate);
-        EXPECT_EQ(Mp3SampleRate(f.version, f.sampleRateIndex), c.outRate);
+        EXPECT_EQ(Mp3BitRate(f), c.bitRate);
+        EXPECT_EQ(Mp3SampleRate(f), c.outRate);
         EXPECT_EQ(f.channelMode, c.stereo ? 0 : 3);
-        EXPECT_FALSE(f.protection);
-        EXPECT_TRUE(f.copyright);
-        EXPECT_TRUE(f.original);
+        EXPECT_EQ(bytes[1] & 1, 1);        // no CRC
+        EXPECT_EQ(bytes[3] & 0x0C, 0x0C);  // the copyright and original bits
         // Constant bit rate without a VBR/Info frame: every frame has the same rate.
         const std::string text(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 200));
         EXPECT_EQ(text.find("Xing"), std::string::npos);
@@ -221,7 +225,7 @@ TEST(Mp3ExportTools, EveryFrameHasTheChosenBitRate) {
     while (pos + 4 <= b.size()) {
         ASSERT_TRUE(IsValidMp3FrameHeader(&b[pos])) << "at " << pos;
         const Mp3FrameHeader f = ParseMp3FrameHeader(&b[pos]);
-        ASSERT_EQ(Mp3BitRate(f.version, f.layer, f.bitrateIndex), 96);
+        ASSERT_EQ(Mp3BitRate(f), 96);
         pos += size_t(144 * 96000 / 44100 + (f.padding ? 1 : 0));
         ++frames;
     }

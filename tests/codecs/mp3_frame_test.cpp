@@ -10,11 +10,10 @@ TEST(Mp3Frame, CommonMpeg1LayerIIIHeader) {
     const Mp3FrameHeader f = ParseMp3FrameHeader(h);
     EXPECT_EQ(f.version, 3);
     EXPECT_EQ(f.layer, 1);
-    EXPECT_FALSE(f.protection);
     EXPECT_EQ(f.channelMode, 1);
-    EXPECT_EQ(Mp3Channels(f.channelMode), 2);
-    EXPECT_EQ(Mp3SampleRate(f.version, f.sampleRateIndex), 44100);
-    EXPECT_EQ(Mp3BitRate(f.version, f.layer, f.bitrateIndex), 128);
+    EXPECT_EQ(Mp3SampleRate(f), 44100);
+    EXPECT_EQ(Mp3BitRate(f), 128);
+    EXPECT_EQ(Mp3FrameLength(h), 417);
 }
 
 TEST(Mp3Frame, ValidityTestRejectsReservedFieldsButNotTheVersion) {
@@ -30,40 +29,39 @@ TEST(Mp3Frame, ValidityTestRejectsReservedFieldsButNotTheVersion) {
     EXPECT_FALSE(IsValidMp3FrameHeader(bitrate15));
     EXPECT_FALSE(IsValidMp3FrameHeader(rate3));
     EXPECT_TRUE(IsValidMp3FrameHeader(reservedVersion));
+    // A frame of the reserved version or of free format has no length to follow.
+    const uint8_t freeFormat[4] = {0xFF, 0xFB, 0x00, 0x64};
+    EXPECT_EQ(Mp3FrameLength(reservedVersion), 0);
+    EXPECT_EQ(Mp3FrameLength(freeFormat), 0);
+    EXPECT_EQ(Mp3FrameLength(rate3), 0);
 }
 
 TEST(Mp3Frame, SampleRatesByVersion) {
-    const int32_t expected[4][3] = {{11025, 12000, 8000}, {44100, 48000, 32000}, {22050, 24000, 16000},
-                                    {44100, 48000, 32000}};
-    for (int v = 0; v < 4; ++v)
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(Mp3SampleRate(v, i), expected[v][i]) << v << " " << i;
-    EXPECT_EQ(Mp3SampleRate(3, 3), 0);
+    const int versions[3] = {3, 2, 0};
+    const int32_t expected[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    for (int v = 0; v < 3; ++v)
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(Mp3SampleRate({.version = versions[v], .sampleRateIndex = i}), expected[v][i]) << v << " " << i;
 }
 
-TEST(Mp3Frame, BitRateTables) {
-    // Index 0 (free format) and 15 count as index 1.
-    EXPECT_EQ(Mp3BitRate(3, 1, 0), 32);
-    EXPECT_EQ(Mp3BitRate(3, 1, 15), 32);
-    EXPECT_EQ(Mp3BitRate(2, 1, 0), 8);
-    EXPECT_EQ(Mp3BitRate(3, 1, 14), 320);
-    EXPECT_EQ(Mp3BitRate(3, 2, 14), 384);
-    EXPECT_EQ(Mp3BitRate(3, 3, 14), 448);
-    EXPECT_EQ(Mp3BitRate(2, 1, 14), 160);
-    EXPECT_EQ(Mp3BitRate(0, 1, 9), 80);
-    EXPECT_EQ(Mp3BitRate(2, 3, 14), 256);
-    EXPECT_EQ(Mp3BitRate(3, 0, 9), 8);  // reserved layer keeps 8
-}
-
-TEST(Mp3Frame, HeaderFlags) {
-    const uint8_t h[4] = {0xFF, 0xF2, 0x83, 0xCD};  // MPEG-2 III, CRC, private, mono, copyright, emphasis 1
-    const Mp3FrameHeader f = ParseMp3FrameHeader(h);
-    EXPECT_EQ(f.version, 2);
-    EXPECT_TRUE(f.protection);
-    EXPECT_TRUE(f.privateBit);
-    EXPECT_TRUE(f.padding);
-    EXPECT_EQ(f.channelMode, 3);
-    EXPECT_EQ(Mp3Channels(f.channelMode), 1);
-    EXPECT_TRUE(f.copyright);
-    EXPECT_TRUE(f.original);
-    EXPECT_EQ(f.emphasis, 1);
+// Bit rates and frame lengths of each version and layer: MPEG-1 Layer III
+// 144 bytes per kbit/s and kHz, Layer I four-byte slots, MPEG-2 Layer III half.
+TEST(Mp3Frame, BitRatesAndFrameLengths) {
+    struct Case {
+        uint8_t h[4];
+        int32_t bitRate, length;
+    };
+    const Case cases[] = {
+        {{0xFF, 0xFB, 0xE2, 0xC4}, 320, 1045},  // MPEG-1 III, 44100 Hz, padded
+        {{0xFF, 0xFD, 0xE0, 0x00}, 384, 1253},  // MPEG-1 II, 44100 Hz
+        {{0xFF, 0xFF, 0xE0, 0x00}, 448, 484},   // MPEG-1 I, 44100 Hz
+        {{0xFF, 0xF3, 0xE0, 0x00}, 160, 522},   // MPEG-2 III, 22050 Hz
+        {{0xFF, 0xF5, 0xE0, 0x00}, 160, 1044},  // MPEG-2 II, 22050 Hz
+        {{0xFF, 0xF7, 0xE0, 0x00}, 256, 556},   // MPEG-2 I, 22050 Hz
+        {{0xFF, 0xE2, 0x18, 0xC0}, 8, 72},      // MPEG-2.5 III, 8000 Hz
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Mp3BitRate(ParseMp3FrameHeader(c.h)), c.bitRate) << int(c.h[1]);
+        EXPECT_EQ(Mp3FrameLength(c.h), c.length) << int(c.h[1]);
+    }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -15,6 +16,17 @@ namespace {
 
 std::vector<uint8_t> bytesOf(const AudioDocument& doc) {
     return std::vector<uint8_t>(doc.sampleData.get(), doc.sampleData.get() + doc.byteCount);
+}
+
+// The bytes of `mp3` that the import offers to a decoder.
+std::vector<uint8_t> offeredBytes(const std::string& mp3) {
+    FakeDecoder fake;
+    OperationHost host;
+    AudioDocument doc;
+    EXPECT_EQ(DecodeMp3File(mp3, fake, host, doc).status, Mp3ImportStatus::Ok);
+    std::vector<uint8_t> bytes;
+    for (const auto& p : fake.pieces) bytes.insert(bytes.end(), p.begin(), p.end());
+    return bytes;
 }
 
 // Decodes with the program's own decoder, as the main window does.
@@ -90,11 +102,13 @@ TEST_F(Mp3ImportTools, Id3v2TagAndLeadingZerosAreSkipped) {
     writeBytes(zeros, bytes);
     expectSameAsMpg123(zeros, 44100, 2, tagged);
 
+    // The decoder gets the frames after the tag, to the end of the file.
     const std::vector<uint8_t> t = readBytes(tagged);
-    const int64_t size = (t[6] & 0x7F) << 21 | (t[7] & 0x7F) << 14 | (t[8] & 0x7F) << 7 | (t[9] & 0x7F);
-    const Mp3StreamInfo info = AnalyseMp3Stream(InputFile(tagged));
-    EXPECT_GE(info.dataStart, 10 + size);
-    EXPECT_TRUE(IsValidMp3FrameHeader(&t[size_t(info.dataStart)]));
+    const size_t size = size_t((t[6] & 0x7F) << 21 | (t[7] & 0x7F) << 14 | (t[8] & 0x7F) << 7 | (t[9] & 0x7F));
+    const std::vector<uint8_t> offered = offeredBytes(tagged);
+    ASSERT_LE(offered.size(), t.size() - 10 - size);
+    EXPECT_TRUE(std::equal(offered.begin(), offered.end(), t.end() - std::ptrdiff_t(offered.size())));
+    EXPECT_TRUE(IsValidMp3FrameHeader(offered.data()));
 }
 
 TEST_F(Mp3ImportTools, RiffWrappedStream) {
@@ -117,11 +131,7 @@ TEST_F(Mp3ImportTools, RiffWrappedStream) {
     const std::string wrapped = dir.file("wrapped.wav.mp3");
     writeBytes(wrapped, riff);
 
-    const Mp3StreamInfo info = AnalyseMp3Stream(InputFile(wrapped));
-    EXPECT_TRUE(info.riffWrapped);
-    EXPECT_EQ(info.dataStart, 70);
-    EXPECT_EQ(info.dataEnd, 70 + int64_t(data.size()));
-    EXPECT_EQ(info.bitRate, 128);
+    EXPECT_EQ(offeredBytes(wrapped), data);  // the "data" chunk, not the pad byte or the chunk after it
     expectSameAsMpg123(wrapped, 44100, 2, mp3);
 }
 
@@ -247,7 +257,6 @@ TEST_F(Mp3ImportLoop, StopEndsAfterTheCurrentChunkWithWhatWasDecoded) {
     host.stopAfterPumps = 1;
     const Mp3ImportResult r = convert(makeFile(5000));
     EXPECT_EQ(r.status, Mp3ImportStatus::Ok);
-    EXPECT_TRUE(r.stopped);
     EXPECT_EQ(decoder.pieces.size(), 1u);
     EXPECT_EQ(doc.byteCount, 1024);
 }

@@ -37,7 +37,6 @@ public:
         out.insert(out.end(), {'E', 'N', 'D'});
         return true;
     }
-    void close() override { calls.push_back("close"); }
 };
 
 }  // namespace notavox::testing
