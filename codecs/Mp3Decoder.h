@@ -17,9 +17,8 @@ public:
     // values at `sampleRate`. False when the decoder cannot give that.
     virtual bool open(int channels, int32_t sampleRate) = 0;
     // Decodes `size` more bytes of the stream and appends the PCM they
-    // complete to `pcm`. False when the decoder met data it could not decode;
-    // the stream goes on with the next bytes.
-    virtual bool decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pcm) = 0;
+    // complete to `pcm`. Data it cannot decode is passed over.
+    virtual void decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pcm) = 0;
 };
 
 // Every MPEG audio stream at any of its sample rates, mono or stereo.

@@ -185,7 +185,7 @@ Mp3ImportResult DecodeMp3File(const std::string& path, Mp3Decoder& decoder, Oper
         remaining = got < n ? 0 : remaining - int64_t(got);
         host.SetProStatus(int32_t((size - remaining) * 100 / size));
         pcm.clear();
-        decoder.decode(chunk.data(), got, pcm);  // data it cannot decode is passed over
+        decoder.decode(chunk.data(), got, pcm);
         if (!block.append(pcm.data(), pcm.size()))
             return failed(Mp3ImportStatus::TooLong, "Die decodierte Aufnahme ist zu lang.");
         host.ProcessMessages();

@@ -26,28 +26,21 @@ public:
         mpg123_param(mh_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
         mpg123_param(mh_, MPG123_RESYNC_LIMIT, -1, 0);
         mpg123_format_none(mh_);
-        if (mpg123_format(mh_, long(rate), channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) ==
-                MPG123_OK &&
-            mpg123_open_feed(mh_) == MPG123_OK)
-            return true;
-        release();
-        return false;
+        const int layout = channels == 1 ? MPG123_MONO : MPG123_STEREO;
+        const bool ok = mpg123_format(mh_, long(rate), layout, MPG123_ENC_SIGNED_16) == MPG123_OK &&
+                        mpg123_open_feed(mh_) == MPG123_OK;
+        if (!ok) release();
+        return ok;
     }
 
-    bool decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pcm) override {
-        if (!mh_) return false;
-        bool good = true;
+    void decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pcm) override {
+        if (!mh_) return;
         for (size_t fed = 0; fed < size;) {
             const size_t piece = std::min(kPiece, size - fed);
-            if (mpg123_feed(mh_, data + fed, piece) != MPG123_OK) return false;
+            if (mpg123_feed(mh_, data + fed, piece) != MPG123_OK) return;
             fed += piece;
-            if (!drain(pcm)) {
-                // What follows the damage is read before more is fed.
-                good = false;
-                drain(pcm);
-            }
+            if (!drain(pcm)) drain(pcm);  // after damage, what follows it is read before more is fed
         }
-        return good;
     }
 
 private:

@@ -287,12 +287,6 @@ TEST_F(Mp3ImportLoop, FrameSearchSkipsJunkAndUsesTheFrameParameters) {
     EXPECT_EQ(doc.sampleRate, 8000);
 }
 
-TEST_F(Mp3ImportLoop, DataTheDecoderCannotDecodeIsPassedOver) {
-    decoder.decodeOk = false;
-    EXPECT_EQ(convert(makeFile(3000)).status, Mp3ImportStatus::Ok);
-    EXPECT_EQ(decoder.pieces.size(), 3u);
-}
-
 TEST_F(Mp3ImportLoop, FailureMessagesLeaveTheRecording) {
     decoder.openOk = false;
     Mp3ImportResult r = convert(makeFile(900));
