@@ -18,12 +18,14 @@ inline constexpr const auto& kMp3BitRates = kMpeg2LayerIIIBitRates;
 inline constexpr int32_t kDefaultMp3OutputRate = 44100;
 inline constexpr int32_t kDefaultMp3BitRate = 128;
 
+// The messages of the three refusals are shown without an icon, that of a
+// failure in mid-stream as an error.
 enum class Mp3ExportStatus {
     Ok,
-    CannotCreate,       // message box without an icon, like the two below
+    CannotCreate,
     CannotInitEncoder,
     BitRateNotAllowed,  // the message names the bit rates the output rate allows
-    EncodingFailed,     // the encoder failed in mid-stream: an error message box
+    EncodingFailed,     // the encoder failed in mid-stream
     Cancelled,          // the host asked to stop; no message
 };
 

@@ -125,12 +125,13 @@ Stream analyse(const InputFile& file) {
         const uint8_t* fmt = head + 20;
         r.read(20, head + 20, std::min<uint32_t>(fmtSize, 8));
         if (GetLE16(fmt) != 0x0055) return {};  // no MPEG Layer-3 data: a PCM WAV file named .mp3
+        int64_t from = 66, to = fileSize;
         RiffChunk data;
-        const bool hasData = FindRiffChunk(file, 20 + uint64_t(fmtSize) + (fmtSize & 1u), uint64_t(fileSize),
-                                           FourCC("data"), 0, data);
-        Stream s = hasData ? streamWithin(r, int64_t(data.dataOffset),
-                                          std::min(int64_t(data.dataOffset + data.size), fileSize))
-                           : streamWithin(r, 66, fileSize);
+        if (FindRiffChunk(file, 20 + uint64_t(fmtSize) + (fmtSize & 1u), uint64_t(fileSize), FourCC("data"), 0, data)) {
+            from = int64_t(data.dataOffset);
+            to = std::min(int64_t(data.dataOffset + data.size), fileSize);
+        }
+        Stream s = streamWithin(r, from, to);
         s.channels = GetLE16(fmt + 2) == 2 ? 2 : 1;
         s.sampleRate = int32_t(GetLE32(fmt + 4));
         return s;
