@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
+#include "audio/Recording.h"
 #include "audio/WavFile.h"
 #include "support/Finishes.h"
 #include "support/TempDir.h"
@@ -392,4 +393,16 @@ TEST(WavRead, BigDataChunkReadInPartsKeepsEveryByte) {
     ASSERT_TRUE(ReadWAVFile(a, wav));
     ASSERT_EQ(wav.byteCount, count);
     EXPECT_EQ(std::memcmp(wav.block.get(), data.data(), size_t(count)), 0);
+}
+
+// The extension picks the reader; the name without it titles scores and
+// names the converter's outputs in a folder.
+TEST(FileNames, ExtensionAndNameWithoutIt) {
+    EXPECT_EQ(UpperExtension("aufnahmen/stück.mp3"), ".MP3");
+    EXPECT_EQ(NameWithoutExtension("aufnahmen/stück.mp3"), "stück");
+    EXPECT_EQ(UpperExtension("ordner.alt/lied"), "");
+    EXPECT_EQ(NameWithoutExtension("ordner.alt/lied"), "lied");
+    EXPECT_EQ(NameWithoutExtension("/tmp/lied.tar.gz"), "lied.tar");
+    EXPECT_EQ(NameWithoutExtension("noten/.wav"), ".wav");
+    EXPECT_EQ(NameWithoutExtension("lied"), "lied");
 }
