@@ -78,15 +78,6 @@ std::vector<TranscribedNote> sorted(std::vector<TranscribedNote> n) {
     return n;
 }
 
-bool same(const std::vector<TranscribedNote>& a, const std::vector<TranscribedNote>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].pitch != b[i].pitch || a[i].onset != b[i].onset || a[i].offset != b[i].offset ||
-            a[i].velocity != b[i].velocity)
-            return false;
-    return true;
-}
-
 }  // namespace
 
 TEST(NoteEditor, TheViewOpensOnTheNotesAndKeepsTheWaveformsTimeAxis) {
@@ -132,7 +123,7 @@ TEST(NoteEditor, EachEditByMouseAndKeyIsAStepOfTheRecordingsUndoHistory) {
     EXPECT_EQ(e.undoText(), "&Rückgängig: Note verschieben");
     EXPECT_TRUE(m.HasUnsavedNoteEdits());
     m.Rckgngig1->trigger();
-    EXPECT_TRUE(same(e.v().notes(), original));
+    EXPECT_EQ(e.v().notes(), original);
     EXPECT_EQ(m.Wiederherstellen1->text().toStdString(), "&Wiederherstellen: Note verschieben");
     m.Wiederherstellen1->trigger();
     ASSERT_NE(e.note(66), nullptr);
@@ -213,7 +204,7 @@ TEST(NoteEditor, EachEditByMouseAndKeyIsAStepOfTheRecordingsUndoHistory) {
 
     // Everything taken back, step by step: the notes as found.
     while (m.undoHistory.canUndo()) m.Rckgngig1->trigger();
-    EXPECT_TRUE(same(e.v().notes(), original));
+    EXPECT_EQ(e.v().notes(), original);
     while (m.undoHistory.canRedo()) m.Wiederherstellen1->trigger();
     EXPECT_EQ(e.v().list().size(), 3u);
 
@@ -284,7 +275,7 @@ TEST(NoteEditor, TheAccurateSaveWritesWhatTheViewShowsAndUnsavedEditsAreAskedFor
     ASSERT_EQ(e.prompts.messages.size(), 1u);
     EXPECT_EQ(e.prompts.messages[0].caption, "Geänderte Noten");
     EXPECT_TRUE(e.prompts.messages[0].text.startsWith("Die Noten wurden geändert und noch nicht gespeichert"));
-    EXPECT_TRUE(same(e.v().notes(), shown));
+    EXPECT_EQ(e.v().notes(), shown);
     // So does quitting.
     e.prompts.messageAnswers.push_back(MB_NO);
     EXPECT_FALSE(m.FormCloseQuery());
@@ -304,7 +295,7 @@ TEST(NoteEditor, TheAccurateSaveWritesWhatTheViewShowsAndUnsavedEditsAreAskedFor
     ASSERT_TRUE(SaveTempoMapped(AnalyseTempo(m.document, sorted(shown)), sorted(shown), chosen, dir.file("expected.mid")));
     EXPECT_EQ(written, readFile(dir.file("expected.mid")));
     EXPECT_FALSE(m.HasUnsavedNoteEdits());
-    EXPECT_TRUE(same(e.v().notes(), shown));
+    EXPECT_EQ(e.v().notes(), shown);
     // Saved: no question any more, and the steps can still be undone.
     e.prompts.messageAnswers.push_back(MB_CANCEL);
     EXPECT_TRUE(m.FormCloseQuery() || !e.prompts.messages.empty());
@@ -335,7 +326,7 @@ TEST(NoteEditor, SensitivityAndShortestNoteDecodeAgainWithoutTheNetwork) {
     EXPECT_EQ(m.KuerzesteNoteEd->value(), recognition::ShortestNoteMs(m.keptSettings));
     // The kept outputs decode to the notes the analysis found.
     const std::vector<TranscribedNote> found = e.v().notes();
-    EXPECT_TRUE(same(found, m.keptOutputs->decode(m.keptSettings)));
+    EXPECT_EQ(found, m.keptOutputs->decode(m.keptSettings));
 
     // Without the model from here on.
     std::filesystem::remove(model);
@@ -347,21 +338,21 @@ TEST(NoteEditor, SensitivityAndShortestNoteDecodeAgainWithoutTheNetwork) {
     };
     m.EmpfindlichkeitEd->setValue(99);
     const std::vector<TranscribedNote> many = e.v().notes();
-    EXPECT_TRUE(same(many, expected(99, m.KuerzesteNoteEd->value())));
+    EXPECT_EQ(many, expected(99, m.KuerzesteNoteEd->value()));
     m.EmpfindlichkeitEd->setValue(1);
     const std::vector<TranscribedNote> few = e.v().notes();
-    EXPECT_TRUE(same(few, expected(1, m.KuerzesteNoteEd->value())));
+    EXPECT_EQ(few, expected(1, m.KuerzesteNoteEd->value()));
     EXPECT_GT(many.size(), few.size());
     EXPECT_EQ(e.undoText(), "&Rückgängig: Empfindlichkeit ändern");
     m.EmpfindlichkeitEd->setValue(99);
     m.KuerzesteNoteEd->setValue(200);
     const std::vector<TranscribedNote> longer = e.v().notes();
-    EXPECT_TRUE(same(longer, expected(99, 200)));
+    EXPECT_EQ(longer, expected(99, 200));
     EXPECT_LT(longer.size(), many.size());
     for (const TranscribedNote& n : longer) EXPECT_GE(n.offset - n.onset, 0.2 - 1e-9);
     EXPECT_EQ(e.undoText(), "&Rückgängig: Kürzeste Note ändern");
     m.Rckgngig1->trigger();
-    EXPECT_TRUE(same(e.v().notes(), many));
+    EXPECT_EQ(e.v().notes(), many);
     EXPECT_TRUE(e.prompts.messages.empty());
 }
 
