@@ -31,6 +31,7 @@
 
 using namespace notavox;
 using notavox::testing::readFile;
+using notavox::testing::energyAt;
 using notavox::testing::TempDir;
 
 namespace {
@@ -306,8 +307,7 @@ TEST(NoteEditor, TheAccurateSaveWritesWhatTheViewShowsAndUnsavedEditsAreAskedFor
 
 TEST(NoteEditor, SensitivityAndShortestNoteDecodeAgainWithoutTheNetwork) {
     TempDir dir;
-    const std::string model = dir.file("notes.nvm");
-    std::ofstream(model, std::ios::binary) << notavox::testing::modelBytes(notavox::testing::randomModel(4, 4, 8, 7));
+    const std::string model = notavox::testing::writeSmallModel(dir.file("notes.nvm"));
     Editor e;
     TMainForm& m = *e.form;
     m.resize(1100, 800);
@@ -395,19 +395,6 @@ TEST(NoteEditor, TheConverterTakesSensitivityAndShortestNote) {
     EXPECT_EQ(convert("--min-note 50", "bad.mid"), 2);
     EXPECT_FALSE(std::filesystem::exists(dir.file("bad.mid")));
 }
-
-namespace {
-double energyAt(const std::vector<int16_t>& x, size_t from, size_t n, double hz, double rate) {
-    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
-    double s1 = 0, s2 = 0;
-    for (size_t i = from; i < from + n && i < x.size(); ++i) {
-        const double s = x[i] / 32768.0 + c * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(n);
-}
-}  // namespace
 
 // PLAY with "Noten" lets hear the notes as edited: A4 moved up an octave sounds as A5.
 TEST(NoteEditor, TheEditedNotesAreHeard) {
