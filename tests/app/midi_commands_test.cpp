@@ -46,13 +46,6 @@ struct Form : notavox::testing::TestForm<WatchingPrompts> {
 const std::string kExample = std::string(NOTAVOX_SOURCE_DIR) + "/examples/melody.wav";
 
 
-void load(TMainForm& m, const std::string& wav) {
-    WavData w;
-    ASSERT_TRUE(ReadWAVFile(wav, w));
-    m.document.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
-    m.RecordingOpened(QString());
-}
-
 std::string writeWav(const std::string& name, int rate, bool stereo, bool sixteen, int frames) {
     const int bpf = (stereo ? 2 : 1) * (sixteen ? 2 : 1);
     return notavox::testing::writeWavOf(name, rate, stereo, sixteen, size_t(frames * bpf),
@@ -65,7 +58,7 @@ TEST(SaveAsMidCommand, WritesTheConvertersBytes) {
     TempDir dir;
     Form f;
     TMainForm& m = *f.form;
-    load(m, kExample);
+    f.loadWav(kExample);
     m.document.selectionStart = 100;
     f.prompts.answerFile(q(dir.file("gui.mid")));
     m.Button1->click();
@@ -115,7 +108,7 @@ TEST(SaveAsMidCommand, NothingWithoutRecordingOrWhenCancelled) {
     m.Button1->click();
     EXPECT_TRUE(f.prompts.saveRequests.empty());
     TempDir dir;
-    load(m, writeWav(dir.file("a.wav"), 48000, true, true, 5000));
+    f.loadWav(writeWav(dir.file("a.wav"), 48000, true, true, 5000));
     m.document.selectionEnd = 7;
     f.prompts.cancelFile();
     m.Button1->click();
@@ -130,7 +123,7 @@ TEST(SaveAsMidCommand, FileThatCannotBeCreated) {
     TempDir dir;
     Form f;
     TMainForm& m = *f.form;
-    load(m, writeWav(dir.file("a.wav"), 22050, false, false, 30000));
+    f.loadWav(writeWav(dir.file("a.wav"), 22050, false, false, 30000));
     f.prompts.answerFile(q(dir.file("no/such/folder/x.mid")));
     m.Button1->click();
     ASSERT_EQ(f.prompts.messages.size(), 1u);
@@ -147,7 +140,7 @@ TEST(SaveAsMidCommand, RateZeroIsToldAndWritesTheEmptySong) {
     TempDir dir;
     Form f;
     TMainForm& m = *f.form;
-    load(m, writeWav(dir.file("a.wav"), 44100, true, true, 3000));
+    f.loadWav(writeWav(dir.file("a.wav"), 44100, true, true, 3000));
     m.document.sampleRate = 0;
     f.prompts.answerFile(q(dir.file("z.mid")));
     m.Button1->click();
@@ -190,7 +183,7 @@ TEST(SampleFormatDialog, ConvertsOnOkOnly) {
     m.ChangeFormat->click();
     EXPECT_TRUE(f.prompts.dialogsShown.empty());
 
-    load(m, writeWav(dir.file("a.wav"), 8000, false, false, 800));
+    f.loadWav(writeWav(dir.file("a.wav"), 8000, false, false, 800));
     const std::vector<uint8_t> before(m.document.sampleData.get(), m.document.sampleData.get() + 800);
     bool shownStereo = true;
     int shownRate = 0;
@@ -236,7 +229,7 @@ TEST(SampleFormatDialog, RecordingWithoutRateIsLeftAndTheUserTold) {
     TempDir dir;
     Form f;
     TMainForm& m = *f.form;
-    load(m, writeWav(dir.file("a.wav"), 8000, false, true, 100));
+    f.loadWav(writeWav(dir.file("a.wav"), 8000, false, true, 100));
     m.document.sampleRate = 0;
     f.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Accepted); });
     m.ChangeFormat->click();

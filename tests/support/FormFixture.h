@@ -7,8 +7,12 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
 
 #include "app/MainUnit.h"
+#include "audio/Recording.h"
 #include "cdrom/SgTransport.h"
 #include "codecs/Mp3Encoder.h"
 #include "support/FakePrompts.h"
@@ -35,6 +39,12 @@ struct TestForm {
     void load(AudioDocument&& doc) {
         form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
         form->RecordingOpened(QString());
+    }
+    // The WAV file `path` as the window's recording, as if just opened.
+    void loadWav(const std::string& path) {
+        AudioDocument doc;
+        ASSERT_TRUE(LoadRecording(path, doc, nullptr)) << path;
+        load(std::move(doc));
     }
 };
 
