@@ -141,9 +141,7 @@ TEST_F(OpenCommand, CancelChangesNothing) {
 
 TEST_F(OpenCommand, Mp3ExtensionInAnyCaseGoesThroughATemporaryFile) {
     TempDir tmp;
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    const notavox::testing::TmpdirOverride tmpdir(tmp.path());
     const std::string mp3 = dir.file("lied.Mp3");
     std::ofstream(mp3) << "not really an mp3";
     openFile(mp3);
@@ -157,7 +155,6 @@ TEST_F(OpenCommand, Mp3ExtensionInAnyCaseGoesThroughATemporaryFile) {
     openFile(wav);
     EXPECT_TRUE(f.prompts.messages.empty());
     EXPECT_EQ(m.document.sampleRate, 11025);
-    if (old) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
 TEST_F(SaveCommand, DialogSettingsTypeMemoryAndExtension) {

@@ -362,9 +362,7 @@ TEST(WavRead, ReadsWhatSoxWrites) {
 
 TEST(TempFile, FirstFreeNameInTmpdirIsCreatedExclusively) {
     TempDir dir;
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const notavox::testing::TmpdirOverride tmpdir(dir.path());
     EXPECT_EQ(TempFolder(), dir.path() + "/");
     writeFile(dir.file("tempwav0.wav"), {});
     ASSERT_EQ(0, ::symlink("/nonexistent", dir.file("tempwav1.wav").c_str()));
@@ -376,7 +374,6 @@ TEST(TempFile, FirstFreeNameInTmpdirIsCreatedExclusively) {
     EXPECT_EQ(MakeTempFileName("tempwav", ".wav"), dir.path() + "/tempwav3.wav");
     ::setenv("TMPDIR", "", 1);
     EXPECT_EQ(TempFolder(), "/tmp/");
-    if (old) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
 TEST(WavRead, BigDataChunkReadInPartsKeepsEveryByte) {
