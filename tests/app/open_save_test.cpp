@@ -27,13 +27,9 @@ namespace {
 
 using Form = notavox::testing::TestForm<>;
 
-// A fresh folder and window for each test.
-class WindowTest : public ::testing::Test {
+// A fresh folder and window for each test, with the steps the tests share.
+class FileCommandTest : public notavox::testing::WindowTest<> {
 protected:
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-
     // Writes `bytes` made-up sample bytes as the WAV file `name` in the
     // folder and returns its path.
     std::string testWav(const std::string& name, bool stereo, bool sixteen, int rate, int bytes) {
@@ -53,8 +49,8 @@ protected:
     }
 };
 
-using OpenCommand = WindowTest;
-using SaveCommand = WindowTest;
+using OpenCommand = FileCommandTest;
+using SaveCommand = FileCommandTest;
 
 }  // namespace
 

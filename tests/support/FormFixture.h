@@ -17,6 +17,7 @@
 #include "codecs/Mp3Encoder.h"
 #include "support/FakePrompts.h"
 #include "support/FakeSoundDevice.h"
+#include "support/TempDir.h"
 
 namespace notavox::testing {
 
@@ -46,6 +47,16 @@ struct TestForm {
         ASSERT_TRUE(LoadRecording(path, doc, nullptr)) << path;
         load(std::move(doc));
     }
+};
+
+// The fixture of a suite of window tests (TEST_F): a fresh folder and window
+// for each test.
+template <class Form = TestForm<>>
+class WindowTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
 };
 
 }  // namespace notavox::testing
