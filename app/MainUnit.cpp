@@ -284,18 +284,21 @@ void TMainForm::buildControls() {
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     setCentralWidget(central);
+    // A push button of a panel that runs `handler` when clicked.
+    auto button = [this](QWidget* parent, const char* name, const QString& caption, int left, int top, int width,
+                         void (TMainForm::*handler)()) {
+        QPushButton* b = makeButton(parent, name, caption, left, top, width);
+        connect(b, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+        return b;
+    };
 
     // Panel2: the file commands and the MP3 settings.
     Panel2 = makePanel(central, "Panel2", QFrame::StyledPanel);
     column->addWidget(Panel2);
-    OpenBtn = makeButton(Panel2, "OpenBtn", "&Öffnen...", 8, 8, 185);
-    SaveBtn = makeButton(Panel2, "SaveBtn", "&Speichern als WAV/MP3...", 8, 40, 185);
-    Button1 = makeButton(Panel2, "Button1", "Speichern als &MID...", 8, 72, 185);
-    MusikCDBtn = makeButton(Panel2, "MusikCDBtn", "Von Musik-&CD einlesen...", 200, 8, 185);
-    connect(OpenBtn, &QPushButton::clicked, this, [this] { OpenBtnClick(); });
-    connect(SaveBtn, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(MusikCDBtn, &QPushButton::clicked, this, [this] { MusikCDBtnClick(); });
+    OpenBtn = button(Panel2, "OpenBtn", "&Öffnen...", 8, 8, 185, &TMainForm::OpenBtnClick);
+    SaveBtn = button(Panel2, "SaveBtn", "&Speichern als WAV/MP3...", 8, 40, 185, &TMainForm::SaveBtnClick);
+    Button1 = button(Panel2, "Button1", "Speichern als &MID...", 8, 72, 185, &TMainForm::Button1Click);
+    MusikCDBtn = button(Panel2, "MusikCDBtn", "Von Musik-&CD einlesen...", 200, 8, 185, &TMainForm::MusikCDBtnClick);
 
     GroupBox1 = new QGroupBox("MP3 Ausgabe", Panel2);
     GroupBox1->setObjectName("GroupBox1");
@@ -317,11 +320,11 @@ void TMainForm::buildControls() {
 
     Panel1 = makePanel(TabSheet1, "Panel1", QFrame::NoFrame);
     tab->addWidget(Panel1);
-    ZoomKleinerBtn = makeButton(Panel1, "ZoomKleinerBtn", "&Kleiner", 8, 8, 97);
-    ZoomGroesserBtn = makeButton(Panel1, "ZoomGroesserBtn", "G&rößer", 112, 8, 97);
-    ZoomOutFull = makeButton(Panel1, "ZoomOutFull", "&Ganze Datei", 240, 8, 97);
-    ZoomInFull = makeButton(Panel1, "ZoomInFull", "&Voller Zoom", 344, 8, 97);
-    ZoomSel = makeButton(Panel1, "ZoomSel", "&Zoom auf Auswahl", 448, 8, 137);
+    ZoomKleinerBtn = button(Panel1, "ZoomKleinerBtn", "&Kleiner", 8, 8, 97, &TMainForm::ZoomKleinerBtnClick);
+    ZoomGroesserBtn = button(Panel1, "ZoomGroesserBtn", "G&rößer", 112, 8, 97, &TMainForm::ZoomGroesserBtnClick);
+    ZoomOutFull = button(Panel1, "ZoomOutFull", "&Ganze Datei", 240, 8, 97, &TMainForm::ZoomOutFullClick);
+    ZoomInFull = button(Panel1, "ZoomInFull", "&Voller Zoom", 344, 8, 97, &TMainForm::ZoomInFullClick);
+    ZoomSel = button(Panel1, "ZoomSel", "&Zoom auf Auswahl", 448, 8, 137, &TMainForm::ZoomSelClick);
     Label1 = makeLabel(Panel1, "Verk&leinerung:", 8, 44);
     ZoomOutEd = new QSpinBox(Panel1);
     ZoomOutEd->setObjectName("ZoomOutEd");
@@ -330,8 +333,8 @@ void TMainForm::buildControls() {
     ZoomOutEd->setSingleStep(10);
     ZoomOutEd->setValue(100);
     Label1->setBuddy(ZoomOutEd);
-    PlayBtn = makeButton(Panel1, "PlayBtn", "&PLAY", 240, 40, 75);
-    StopBTN = makeButton(Panel1, "StopBTN", "ST&OP", 320, 40, 75);
+    PlayBtn = button(Panel1, "PlayBtn", "&PLAY", 240, 40, 75, &TMainForm::PlayBtnClick);
+    StopBTN = button(Panel1, "StopBTN", "ST&OP", 320, 40, 75, &TMainForm::StopBTNClick);
     StopBTN->setEnabled(false);
     SchleifeCheck = new QCheckBox("In einer Schlei&fe kontinuierlich abspielen", Panel1);
     SchleifeCheck->setObjectName("SchleifeCheck");
@@ -339,21 +342,14 @@ void TMainForm::buildControls() {
     // grows so that it can be read whole.
     SchleifeCheck->setGeometry(400, 40, std::max(225, SchleifeCheck->sizeHint().width()), 25);
     SchleifeCheck->setChecked(true);
-    CropToSelection = makeButton(Panel1, "CropToSelection", "Zur Auswahl zurech&tschneiden", 8, 72, 201);
-    CutSelectionBtn = makeButton(Panel1, "CutSelectionBtn", "Die Auswahl wegschneide&n", 216, 72, 201);
-    ChangeFormat = makeButton(Panel1, "ChangeFormat", "Sampleformat &ändern...", 424, 72, 153);
+    CropToSelection = button(Panel1, "CropToSelection", "Zur Auswahl zurech&tschneiden", 8, 72, 201,
+                             &TMainForm::CropToSelectionClick);
+    CutSelectionBtn = button(Panel1, "CutSelectionBtn", "Die Auswahl wegschneide&n", 216, 72, 201,
+                             &TMainForm::CutSelectionBtnClick);
+    ChangeFormat = button(Panel1, "ChangeFormat", "Sampleformat &ändern...", 424, 72, 153,
+                          &TMainForm::ChangeFormatClick);
 
-    connect(ZoomKleinerBtn, &QPushButton::clicked, this, [this] { ZoomKleinerBtnClick(); });
-    connect(ZoomGroesserBtn, &QPushButton::clicked, this, [this] { ZoomGroesserBtnClick(); });
-    connect(ZoomOutFull, &QPushButton::clicked, this, [this] { ZoomOutFullClick(); });
-    connect(ZoomInFull, &QPushButton::clicked, this, [this] { ZoomInFullClick(); });
-    connect(ZoomSel, &QPushButton::clicked, this, [this] { ZoomSelClick(); });
     connect(ZoomOutEd, &QSpinBox::textChanged, this, [this] { ZoomOutEdChange(); });
-    connect(PlayBtn, &QPushButton::clicked, this, [this] { PlayBtnClick(); });
-    connect(StopBTN, &QPushButton::clicked, this, [this] { StopBTNClick(); });
-    connect(CropToSelection, &QPushButton::clicked, this, [this] { CropToSelectionClick(); });
-    connect(CutSelectionBtn, &QPushButton::clicked, this, [this] { CutSelectionBtnClick(); });
-    connect(ChangeFormat, &QPushButton::clicked, this, [this] { ChangeFormatClick(); });
 
     ScrollBox1 = new QFrame(TabSheet1);
     ScrollBox1->setObjectName("ScrollBox1");

@@ -255,8 +255,9 @@ public:
     PlaySource playSource() const;
     // The note recogniser, read from `modelFile` when set, else from the
     // model found beside the program. Read once: a recogniser that is ready
-    // is kept for every later command, one that is not is tried again.
-    const recognition::Recogniser& NoteRecogniser();
+    // is kept for every later command, one that is not is tried again. Null
+    // when it is not ready, after an error box has said why.
+    const recognition::Recogniser* ReadyRecogniser();
     std::string modelFile;
     std::unique_ptr<recognition::Recogniser> recogniser;
     // Where the sound font for the notes is looked for.

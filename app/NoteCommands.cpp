@@ -93,9 +93,11 @@ void TMainForm::BuildNoteControls() {
     PaintBox1->installEventFilter(new FollowWaveView(NoteView1, this));
 }
 
-const recognition::Recogniser& TMainForm::NoteRecogniser() {
+const recognition::Recogniser* TMainForm::ReadyRecogniser() {
     if (!recogniser || !recogniser->ready()) recogniser = std::make_unique<recognition::Recogniser>(modelFile);
-    return *recogniser;
+    if (recogniser->ready()) return recogniser.get();
+    ShowMessage(QString::fromStdString(recogniser->message()), MsgIcon::Error);
+    return nullptr;
 }
 
 PlaySource TMainForm::playSource() const {
@@ -155,11 +157,8 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
         SaveShownNotes(toFileName(name));
         return;
     }
-    const recognition::Recogniser& recognise = NoteRecogniser();
-    if (!recognise.ready()) {
-        ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
-        return;
-    }
+    const recognition::Recogniser* recognise = ReadyRecogniser();
+    if (!recognise) return;
 
     // The converter's own entry point, so that the file is the one
     // notavox-convert --accurate writes. Its writer only analyses the beats,
@@ -179,7 +178,7 @@ void TMainForm::SpeichernalsMIDgenaueErkennung1Click() {
     recognition::DecodeSettings modelSettings;
     recognition::AccurateTuning tuning{ChosenDecoding(), outputs.get(), &modelSettings};
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-        outcome = recognise.convert(document, fileName, host, cancel, 0, analyse, nullptr, tuning);
+        outcome = recognise->convert(document, fileName, host, cancel, 0, analyse, nullptr, tuning);
     });
     if (!AccurateAnalysisDone(outcome)) return;
 
@@ -238,11 +237,8 @@ void TMainForm::Notenerkennen1Click() {
         return;
     }
 
-    const recognition::Recogniser& recognise = NoteRecogniser();
-    if (!recognise.ready()) {
-        ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
-        return;
-    }
+    const recognition::Recogniser* recognise = ReadyRecogniser();
+    if (!recognise) return;
     recognition::Transcription t;
     TempoAnalysis analysis;
     std::string error;
@@ -252,13 +248,13 @@ void TMainForm::Notenerkennen1Click() {
     StatusBar1->setPanelText(0, kRecognisingText);
     RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
         try {
-            modelSettings = recognise.model().decode;
+            modelSettings = recognise->model().decode;
             const recognition::DecodeSettings decode = recognition::WithOverrides(modelSettings, overrides);
             recognition::TranscribeOptions options;
             options.decode = &decode;
             options.outputs = [&](int64_t t0, int count, const float* on, const float* fr, const float* ve,
                                   size_t stride) { outputs->add(t0, count, on, fr, ve, stride); };
-            t = recognise.transcribe(document, host, &cancel, options);
+            t = recognise->transcribe(document, host, &cancel, options);
             if (t.error.empty() && !t.cancelled) analysis = AnalyseTempo(document, t.notes);
         } catch (const std::bad_alloc&) {
             error = "Nicht genug Speicher für die Analyse";

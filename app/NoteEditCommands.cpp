@@ -94,6 +94,21 @@ QLabel* toolLabel(const QString& text, QWidget* buddy, QWidget* parent) {
     return label;
 }
 
+// A number field of the tool row after its label. It reports a value only
+// when the entry is finished (Enter, the arrows, leaving the field).
+QSpinBox* addToolNumber(QHBoxLayout* tools, QWidget* parent, const char* name, const QString& label, int lowest,
+                        int highest, const QString& suffix, const QString& toolTip) {
+    auto* box = new QSpinBox(parent);
+    box->setObjectName(name);
+    box->setRange(lowest, highest);
+    box->setSuffix(suffix);
+    box->setKeyboardTracking(false);
+    box->setToolTip(toolTip);
+    tools->addWidget(toolLabel(label, box, parent));
+    tools->addWidget(box);
+    return box;
+}
+
 }  // namespace
 
 void TMainForm::BuildNoteEditor() {
@@ -134,32 +149,15 @@ void TMainForm::BuildNoteEditor() {
     QuantisierenBtn->setObjectName("QuantisierenBtn");
     QuantisierenBtn->setDefaultAction(Auswahlquantisieren1);
     tools->addWidget(QuantisierenBtn);
-    AnschlagEd = new QSpinBox(NotePane);
-    AnschlagEd->setObjectName("AnschlagEd");
-    AnschlagEd->setRange(1, 127);
-    AnschlagEd->setKeyboardTracking(false);
-    AnschlagEd->setToolTip("Anschlagstärke der ausgewählten Noten");
     tools->addSpacing(8);
-    tools->addWidget(toolLabel("Anschlag:", AnschlagEd, NotePane));
-    tools->addWidget(AnschlagEd);
-    EmpfindlichkeitEd = new QSpinBox(NotePane);
-    EmpfindlichkeitEd->setObjectName("EmpfindlichkeitEd");
-    EmpfindlichkeitEd->setRange(1, 99);
-    EmpfindlichkeitEd->setSuffix(" %");
-    EmpfindlichkeitEd->setKeyboardTracking(false);
-    EmpfindlichkeitEd->setToolTip("Je höher, desto mehr Notenanfänge werden erkannt");
+    AnschlagEd = addToolNumber(tools, NotePane, "AnschlagEd", "Anschlag:", 1, 127, "",
+                               "Anschlagstärke der ausgewählten Noten");
     tools->addSpacing(8);
-    tools->addWidget(toolLabel("Empfindlichkeit:", EmpfindlichkeitEd, NotePane));
-    tools->addWidget(EmpfindlichkeitEd);
-    KuerzesteNoteEd = new QSpinBox(NotePane);
-    KuerzesteNoteEd->setObjectName("KuerzesteNoteEd");
-    KuerzesteNoteEd->setRange(10, 2000);
+    EmpfindlichkeitEd = addToolNumber(tools, NotePane, "EmpfindlichkeitEd", "Empfindlichkeit:", 1, 99, " %",
+                                      "Je höher, desto mehr Notenanfänge werden erkannt");
+    KuerzesteNoteEd = addToolNumber(tools, NotePane, "KuerzesteNoteEd", "Kürzeste Note:", 10, 2000, " ms",
+                                    "Kürzere Noten werden verworfen");
     KuerzesteNoteEd->setSingleStep(10);
-    KuerzesteNoteEd->setSuffix(" ms");
-    KuerzesteNoteEd->setKeyboardTracking(false);
-    KuerzesteNoteEd->setToolTip("Kürzere Noten werden verworfen");
-    tools->addWidget(toolLabel("Kürzeste Note:", KuerzesteNoteEd, NotePane));
-    tools->addWidget(KuerzesteNoteEd);
     tools->addStretch(1);
     AnschlagEd->setEnabled(false);
     EmpfindlichkeitEd->setEnabled(false);

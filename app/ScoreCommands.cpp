@@ -66,11 +66,8 @@ void TMainForm::SpeichernalsNotenblatt1Click() {
             return;
         }
     } else {
-        const recognition::Recogniser& recognise = NoteRecogniser();
-        if (!recognise.ready()) {
-            ShowMessage(QString::fromStdString(recognise.message()), MsgIcon::Error);
-            return;
-        }
+        const recognition::Recogniser* recognise = ReadyRecogniser();
+        if (!recognise) return;
         recognition::AccurateOutcome outcome;
         const recognition::NotesWriter analyse = [&](const std::vector<TranscribedNote>& found, const std::string&) {
             analysis = AnalyseTempo(document, found);
@@ -79,7 +76,7 @@ void TMainForm::SpeichernalsNotenblatt1Click() {
         };
         StatusBar1->setPanelText(0, "Noten werden erkannt...");
         RunLongWork([&](OperationHost& host, const std::atomic<bool>& cancel) {
-            outcome = recognise.convert(document, fileName, host, cancel, 0, analyse);
+            outcome = recognise->convert(document, fileName, host, cancel, 0, analyse);
         });
         if (!AccurateAnalysisDone(outcome)) return;
     }

@@ -20,33 +20,29 @@ void TMainForm::EndChange() {
 }
 
 namespace {
-// The view after an undo or redo: the whole recording when its length
-// changed, else the same part of it.
-void showRestored(TMainForm& form, int32_t oldByteCount) {
-    if (form.document.byteCount != oldByteCount) form.ZoomOutFullClick();
+// Takes one step back or forward with `step` (UndoHistory::undo or redo), or
+// says that the memory for it is not there. The view shows the whole
+// recording when its length changed, else the same part of it.
+void takeHistoryStep(TMainForm& form, bool (UndoHistory::*step)(AudioDocument&), const char* outOfMemory) {
+    const int32_t before = form.document.byteCount;
+    if (!(form.undoHistory.*step)(form.document)) {
+        form.ShowMessage(outOfMemory);
+        return;
+    }
+    if (form.document.byteCount != before) form.ZoomOutFullClick();
     form.PaintBox1Paint();
     form.UpdateUndoItems();
 }
 }  // namespace
 
 void TMainForm::Rckgngig1Click() {
-    if (!undoHistory.canUndo()) return;
-    const int32_t before = document.byteCount;
-    if (!undoHistory.undo(document)) {
-        ShowMessage("Nicht genug Speicher, um den Schritt rückgängig zu machen");
-        return;
-    }
-    showRestored(*this, before);
+    if (undoHistory.canUndo())
+        takeHistoryStep(*this, &UndoHistory::undo, "Nicht genug Speicher, um den Schritt rückgängig zu machen");
 }
 
 void TMainForm::Wiederherstellen1Click() {
-    if (!undoHistory.canRedo()) return;
-    const int32_t before = document.byteCount;
-    if (!undoHistory.redo(document)) {
-        ShowMessage("Nicht genug Speicher, um den Schritt wiederherzustellen");
-        return;
-    }
-    showRestored(*this, before);
+    if (undoHistory.canRedo())
+        takeHistoryStep(*this, &UndoHistory::redo, "Nicht genug Speicher, um den Schritt wiederherzustellen");
 }
 
 void TMainForm::UpdateUndoItems() {

@@ -63,6 +63,18 @@ inline void scaleFrame(AudioDocument& doc, int64_t frame, double g) {
     }
 }
 
+// Multiplies every value of the selected frames by Num/Den (toward zero),
+// limited to the format's range. The ratio is a constant of the loop, so
+// that the division is compiled into a multiplication.
+template <int64_t Num, int64_t Den>
+void scaleSelection(AudioDocument& doc) {
+    doc.touch();
+    const FrameRange r = doc.selectedFrames();
+    mapValues(
+        doc, r.lo, lastFrame(doc, r.hi), [](int32_t x) { return clamp16(int64_t(x) * Num / Den); },
+        [](uint8_t x) { return clamp8((int64_t(x) - 128) * Num / Den); });
+}
+
 template <int F>
 void reverseFrames(uint8_t* p, int64_t lo, int64_t hi) {
     // Swap whole frames so that the channels stay in place.
@@ -194,21 +206,9 @@ void MaximumVolume(AudioDocument& doc) {
         [peak](uint8_t x) { return clamp8((int64_t(x) - 128) * 128 / peak); });
 }
 
-void Louder10(AudioDocument& doc) {
-    doc.touch();
-    const FrameRange r = doc.selectedFrames();
-    mapValues(
-        doc, r.lo, lastFrame(doc, r.hi), [](int32_t x) { return clamp16(int64_t(x) * 110 / 100); },
-        [](uint8_t x) { return clamp8((int64_t(x) - 128) * 110 / 100); });
-}
+void Louder10(AudioDocument& doc) { scaleSelection<110, 100>(doc); }
 
-void Quieter10(AudioDocument& doc) {
-    doc.touch();
-    const FrameRange r = doc.selectedFrames();
-    mapValues(
-        doc, r.lo, lastFrame(doc, r.hi), [](int32_t x) { return clamp16(int64_t(x) * 100 / 110); },
-        [](uint8_t x) { return clamp8((int64_t(x) - 128) * 100 / 110); });
-}
+void Quieter10(AudioDocument& doc) { scaleSelection<100, 110>(doc); }
 
 void Reverse(AudioDocument& doc) {
     doc.touch();

@@ -15,6 +15,14 @@ std::string UpperExtension(const std::string& name) {
     return ext;
 }
 
+std::string NameWithoutExtension(const std::string& fileName) {
+    const size_t slash = fileName.rfind('/');
+    std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
 bool IsMp3Name(const std::string& fileName) { return UpperExtension(fileName) == ".MP3"; }
 
 bool LoadRecording(const std::string& fileName, AudioDocument& doc, const Mp3Reader& readMp3,

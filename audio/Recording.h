@@ -13,6 +13,9 @@ namespace notavox {
 // The extension of the file name (after its last '/'), with its dot, in
 // upper case; empty when there is none.
 std::string UpperExtension(const std::string& fileName);
+// The file's name after its last '/' without its extension: "stück" for
+// "aufnahmen/stück.wav"; a name whose only dot is its first keeps it.
+std::string NameWithoutExtension(const std::string& fileName);
 bool IsMp3Name(const std::string& fileName);
 
 // Decodes an MP3 file into `doc`. Returns the decoder's message when that

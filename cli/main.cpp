@@ -22,6 +22,7 @@
 
 #include "audio/Interrupt.h"
 #include "audio/Parallel.h"
+#include "audio/Recording.h"
 #include "cli/ConvertJob.h"
 #include "cli/Mp3Codecs.h"
 
@@ -117,14 +118,6 @@ struct Job {
     std::atomic<bool> done{false};
     JobResult result;
 };
-
-std::string baseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
 
 void drawBar(const std::vector<std::unique_ptr<Job>>& jobs, bool final) {
     int64_t sum = 0;
@@ -285,7 +278,7 @@ int main(int argc, char** argv) {
         for (const std::string& in : inputs) {
             auto job = std::make_unique<Job>();
             job->input = in;
-            job->output = outDir + (outDir.back() == '/' ? "" : "/") + baseName(in) + folderExtension;
+            job->output = outDir + (outDir.back() == '/' ? "" : "/") + NameWithoutExtension(in) + folderExtension;
             jobs.push_back(std::move(job));
         }
     } else {

@@ -263,33 +263,29 @@ std::string BuildMxl(const std::string& musicXml, const std::string& innerName) 
         std::string body = e.deflate ? Deflate(e.data) : e.data;
         bool deflated = e.deflate && !body.empty();
         if (!deflated) body = e.data;
+        // The fields the local header and the central directory's record
+        // share, from the version needed to the extra field's length.
+        const auto putEntryFields = [&](std::string& out) {
+            Put16(out, 20);
+            Put16(out, 0);
+            Put16(out, deflated ? 8 : 0);
+            Put16(out, dosTime);
+            Put16(out, dosDate);
+            Put32(out, crc);
+            Put32(out, uint32_t(body.size()));
+            Put32(out, uint32_t(e.data.size()));
+            Put16(out, uint32_t(e.name.size()));
+            Put16(out, 0);
+        };
         const uint32_t offset = uint32_t(zip.size());
         Put32(zip, 0x04034b50);
-        Put16(zip, 20);
-        Put16(zip, 0);
-        Put16(zip, deflated ? 8 : 0);
-        Put16(zip, dosTime);
-        Put16(zip, dosDate);
-        Put32(zip, crc);
-        Put32(zip, uint32_t(body.size()));
-        Put32(zip, uint32_t(e.data.size()));
-        Put16(zip, uint32_t(e.name.size()));
-        Put16(zip, 0);
+        putEntryFields(zip);
         zip += e.name;
         zip += body;
 
         Put32(central, 0x02014b50);
         Put16(central, 20);
-        Put16(central, 20);
-        Put16(central, 0);
-        Put16(central, deflated ? 8 : 0);
-        Put16(central, dosTime);
-        Put16(central, dosDate);
-        Put32(central, crc);
-        Put32(central, uint32_t(body.size()));
-        Put32(central, uint32_t(e.data.size()));
-        Put16(central, uint32_t(e.name.size()));
-        Put16(central, 0);
+        putEntryFields(central);
         Put16(central, 0);
         Put16(central, 0);
         Put16(central, 0);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "audio/Recording.h"
+
 namespace notavox::notation {
 
 namespace {
@@ -42,13 +44,7 @@ ScoreInput ScoreInputFromLayout(const TempoMappedLayout& layout, const std::stri
     return in;
 }
 
-std::string TitleFromFileName(const std::string& fileName) {
-    const size_t slash = fileName.rfind('/');
-    std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
+std::string TitleFromFileName(const std::string& fileName) { return NameWithoutExtension(fileName); }
 
 bool SaveScoreFromAnalysis(const TempoAnalysis& analysis, const std::vector<TranscribedNote>& notes,
                            const TempoChoices& choices, const std::string& fileName, std::string* cause) {

@@ -18,23 +18,14 @@ import xml.etree.ElementTree as ET
 
 import mido
 
+from midi_events import MidiEvents
+
 
 def file_facts(path):
     """The metre of the bars (the time signature that holds longest), and the median tempo of the beats in
     quarter notes a minute, both as the MIDI file has them."""
-    mid = mido.MidiFile(path)
-    tempos, sigs, end = [], [], 0
-    for track in mid.tracks:
-        tick = 0
-        for msg in track:
-            tick += msg.time
-            if msg.type == "set_tempo":
-                tempos.append((tick, msg.tempo))
-            elif msg.type == "time_signature":
-                sigs.append((tick, msg.numerator, msg.denominator))
-        end = max(end, tick)
-    tempos.sort()
-    sigs.sort()
+    events = MidiEvents(mido.MidiFile(path))
+    tempos, sigs, end = sorted(events.tempos), sorted(events.sigs), events.end
     spans = {}
     for (t0, a, b), (t1, _, _) in zip(sigs, sigs[1:] + [(end, 0, 0)]):
         spans[(a, b)] = spans.get((a, b), 0) + max(0, t1 - t0)

@@ -33,6 +33,8 @@ import mido
 import numpy as np
 import mir_eval
 
+from midi_events import MidiEvents
+
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared", "data", "piano-midi")
 if not os.path.isdir(DATA):
     DATA = "/work/shared/data/piano-midi"
@@ -78,28 +80,8 @@ class Timeline:
 
     def __init__(self, mid):
         self.tpb = mid.ticks_per_beat
-        tempos, sigs, keys, notes = [], [], [], []
-        pedal = []
-        for track in mid.tracks:
-            tick = 0
-            open_notes = {}
-            for msg in track:
-                tick += msg.time
-                if msg.type == "set_tempo":
-                    tempos.append((tick, msg.tempo))
-                elif msg.type == "time_signature":
-                    sigs.append((tick, msg.numerator, msg.denominator))
-                elif msg.type == "key_signature":
-                    keys.append((tick, msg.key))
-                elif msg.type == "note_on" and msg.velocity > 0:
-                    open_notes.setdefault(msg.note, []).append((tick, msg.velocity))
-                elif msg.type in ("note_off", "note_on"):
-                    if open_notes.get(msg.note):
-                        on, vel = open_notes[msg.note].pop(0)
-                        notes.append((on, tick, msg.note, vel))
-                elif msg.type == "control_change" and msg.control == 64:
-                    pedal.append((tick, msg.value))
-        tempos.sort(key=lambda x: x[0])
+        events = MidiEvents(mid)
+        tempos = sorted(events.tempos, key=lambda x: x[0])
         if not tempos or tempos[0][0] > 0:
             tempos.insert(0, (0, 500000))
         self.tempo_ticks, self.tempo_us, self.tempo_start = [], [], []
@@ -111,11 +93,11 @@ class Timeline:
             self.tempo_us.append(tempo)
             self.tempo_start.append(t)
         self.tempo_events = tempos
-        self.sigs = sorted(sigs) or [(0, 4, 4)]
-        self.keys = sorted(keys)
-        self.notes = sorted(notes)
-        self.pedal = sorted(pedal)
-        self.last_tick = max([n[1] for n in notes] + [0])
+        self.sigs = sorted(events.sigs) or [(0, 4, 4)]
+        self.keys = sorted(events.keys)
+        self.notes = sorted(events.notes)
+        self.pedal = sorted(events.pedal)
+        self.last_tick = max([n[1] for n in events.notes] + [0])
 
     def seconds(self, tick):
         i = int(np.searchsorted(self.tempo_ticks, tick, side="right")) - 1

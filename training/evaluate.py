@@ -170,22 +170,28 @@ def f1(ref_rows, est):
     return p, r, f
 
 
+def play_events(events, font, path):
+    """MIDI events (seconds, message fields) played by `font` into the 44.1 kHz WAV file `path`; the file
+    appears only once it is whole."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with tempfile.TemporaryDirectory() as tmp:
+        music.write_midi(events, os.path.join(tmp, "p.mid"))
+        subprocess.run(["fluidsynth", "-ni", "-q", "-g", "0.6", "-r", "44100", "-T", "wav", "-F",
+                        path + ".tmp.wav", font, os.path.join(tmp, "p.mid")],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.replace(path + ".tmp.wav", path)
+
+
 def render_written(piece, program, lowest, font, folder):
     """The written piece played by `font` with `program`, as 44.1 kHz 16-bit samples (cached in `folder`)."""
     name = f"{piece}-{program}-{lowest}-{os.path.splitext(os.path.basename(font))[0]}.wav"
     path = os.path.join(folder, name)
     if not os.path.exists(path):
-        os.makedirs(folder, exist_ok=True)
         events = [(0.0, {"type": "program_change", "channel": 0, "program": program})]
         for p, a, b, v in pieces.notes(piece, lowest):
             events.append((a, {"type": "note_on", "channel": 0, "note": p, "velocity": v}))
             events.append((b, {"type": "note_off", "channel": 0, "note": p, "velocity": 0}))
-        with tempfile.TemporaryDirectory() as tmp:
-            music.write_midi(events, os.path.join(tmp, "p.mid"))
-            subprocess.run(["fluidsynth", "-ni", "-q", "-g", "0.6", "-r", "44100", "-T", "wav", "-F",
-                            path + ".tmp.wav", font, os.path.join(tmp, "p.mid")],
-                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.replace(path + ".tmp.wav", path)
+        play_events(events, font, path)
     return wavfile.read(path)
 
 
@@ -223,13 +229,7 @@ def real_tuning(net, font, folder):
             events.append((n.onset, {"type": "note_on", "channel": 0, "note": n.pitch, "velocity": n.velocity}))
             events.append((n.offset, {"type": "note_off", "channel": 0, "note": n.pitch, "velocity": 0}))
         if not os.path.exists(wav):
-            os.makedirs(folder, exist_ok=True)
-            with tempfile.TemporaryDirectory() as tmp:
-                music.write_midi(events, os.path.join(tmp, "p.mid"))
-                subprocess.run(["fluidsynth", "-ni", "-q", "-g", "0.6", "-r", "44100", "-T", "wav", "-F",
-                                wav + ".tmp.wav", font, os.path.join(tmp, "p.mid")],
-                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.replace(wav + ".tmp.wav", wav)
+            play_events(events, font, wav)
         rate, audio = wavfile.read(wav)
         feat = features.features_from_samples(audio, rate).astype(np.float32)
         rows = np.array([(0, n.pitch, n.onset, n.offset, n.velocity) for n in notes], np.float64).reshape(-1, 5)

@@ -9,6 +9,7 @@ struct TranscribedNote {
     double onset;
     double offset;
     int velocity;
+    bool operator==(const TranscribedNote&) const = default;
 };
 
 }  // namespace notavox

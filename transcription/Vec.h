@@ -52,6 +52,15 @@ NOTAVOX_INLINE Vf sqrtv(Vf x) {
     return x;
 }
 
+// The polynomial with the coefficients `highest`, `lower`... (from the highest
+// power down) at x, by Horner's rule: one multiply and one add a coefficient.
+template <typename... Coefficients>
+NOTAVOX_INLINE Vf hornerv(Vf x, float highest, Coefficients... lower) {
+    Vf p = splat(highest);
+    ((p = p * x + lower), ...);
+    return p;
+}
+
 // e^x with a relative error of a few float ulps: 2^n * p(r), x = n ln 2 + r.
 NOTAVOX_INLINE Vf expv(Vf x) {
     x = x < 88.0f ? x : 88.0f;
@@ -61,14 +70,7 @@ NOTAVOX_INLINE Vf expv(Vf x) {
     n = n - magic;
     Vf r = x - n * 0.693145751953125f;
     r = r - n * 1.428606765330187045e-06f;
-    Vf p = splat(1.0f / 5040.0f);
-    p = p * r + 1.0f / 720.0f;
-    p = p * r + 1.0f / 120.0f;
-    p = p * r + 1.0f / 24.0f;
-    p = p * r + 1.0f / 6.0f;
-    p = p * r + 0.5f;
-    p = p * r + 1.0f;
-    p = p * r + 1.0f;
+    const Vf p = hornerv(r, 1.0f / 5040.0f, 1.0f / 720.0f, 1.0f / 120.0f, 1.0f / 24.0f, 1.0f / 6.0f, 0.5f, 1.0f, 1.0f);
     const Vi bits = (__builtin_convertvector(n, Vi) + 127) << 23;
     Vf scale;
     std::memcpy(&scale, &bits, sizeof scale);
@@ -91,12 +93,7 @@ NOTAVOX_INLINE Vf log1pv(Vf y) {
     std::memcpy(&m, &mbits, sizeof m);
     const Vf s = (m - 1.0f) / (m + 1.0f);
     const Vf s2 = s * s;
-    Vf p = splat(2.0f / 11.0f);
-    p = p * s2 + 2.0f / 9.0f;
-    p = p * s2 + 2.0f / 7.0f;
-    p = p * s2 + 2.0f / 5.0f;
-    p = p * s2 + 2.0f / 3.0f;
-    p = p * s2 + 2.0f;
+    const Vf p = hornerv(s2, 2.0f / 11.0f, 2.0f / 9.0f, 2.0f / 7.0f, 2.0f / 5.0f, 2.0f / 3.0f, 2.0f);
     const Vf lnu = __builtin_convertvector(e, Vf) * 0.693147180559945309f + p * s;
     const Vf d = u - 1.0f;
     return d == 0.0f ? y : lnu * (y / d);

@@ -17,14 +17,12 @@
 #include "support/FormFixture.h"
 #include "support/FakeSoundDevice.h"
 #include "support/Files.h"
-#include "support/TempDir.h"
 #include "support/TestWav.h"
 #include "transcription/NoteList.h"
 
 using namespace notavox;
 using notavox::testing::readFile;
 using notavox::testing::FakePrompts;
-using notavox::testing::TempDir;
 using notavox::testing::q;
 
 namespace {
@@ -45,27 +43,25 @@ struct Form : notavox::testing::TestForm<WatchingPrompts> {
 
 const std::string kExample = std::string(NOTAVOX_SOURCE_DIR) + "/examples/melody.wav";
 
+// A fresh folder and window for each test.
+class MidiWindowTest : public notavox::testing::WindowTest<Form> {
+protected:
+    // `frames` frames of made-up samples written as a.wav in the folder and
+    // loaded as the window's recording.
+    void loadTestWav(int rate, bool stereo, bool sixteen, int frames) {
+        const int bpf = (stereo ? 2 : 1) * (sixteen ? 2 : 1);
+        f.loadWav(notavox::testing::writeWavOf(dir.file("a.wav"), rate, stereo, sixteen, size_t(frames * bpf),
+                                               [](size_t i) { return uint8_t((i * 37) ^ (i >> 7)); }));
+    }
+};
 
-void load(TMainForm& m, const std::string& wav) {
-    WavData w;
-    ASSERT_TRUE(ReadWAVFile(wav, w));
-    m.document.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
-    m.RecordingOpened(QString());
-}
-
-std::string writeWav(const std::string& name, int rate, bool stereo, bool sixteen, int frames) {
-    const int bpf = (stereo ? 2 : 1) * (sixteen ? 2 : 1);
-    return notavox::testing::writeWavOf(name, rate, stereo, sixteen, size_t(frames * bpf),
-                                        [](size_t i) { return uint8_t((i * 37) ^ (i >> 7)); });
-}
+using SaveAsMidCommand = MidiWindowTest;
+using SampleFormatDialog = MidiWindowTest;
 
 }  // namespace
 
-TEST(SaveAsMidCommand, WritesTheConvertersBytes) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    load(m, kExample);
+TEST_F(SaveAsMidCommand, WritesTheConvertersBytes) {
+    f.loadWav(kExample);
     m.document.selectionStart = 100;
     f.prompts.answerFile(q(dir.file("gui.mid")));
     m.Button1->click();
@@ -109,13 +105,10 @@ TEST(SaveAsMidCommand, WritesTheConvertersBytes) {
     EXPECT_EQ(readFile(dir.file("again.MID")), gui);
 }
 
-TEST(SaveAsMidCommand, NothingWithoutRecordingOrWhenCancelled) {
-    Form f;
-    TMainForm& m = *f.form;
+TEST_F(SaveAsMidCommand, NothingWithoutRecordingOrWhenCancelled) {
     m.Button1->click();
     EXPECT_TRUE(f.prompts.saveRequests.empty());
-    TempDir dir;
-    load(m, writeWav(dir.file("a.wav"), 48000, true, true, 5000));
+    loadTestWav(48000, true, true, 5000);
     m.document.selectionEnd = 7;
     f.prompts.cancelFile();
     m.Button1->click();
@@ -126,11 +119,8 @@ TEST(SaveAsMidCommand, NothingWithoutRecordingOrWhenCancelled) {
     EXPECT_EQ(m.document.selectionEnd, 7);
 }
 
-TEST(SaveAsMidCommand, FileThatCannotBeCreated) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    load(m, writeWav(dir.file("a.wav"), 22050, false, false, 30000));
+TEST_F(SaveAsMidCommand, FileThatCannotBeCreated) {
+    loadTestWav(22050, false, false, 30000);
     f.prompts.answerFile(q(dir.file("no/such/folder/x.mid")));
     m.Button1->click();
     ASSERT_EQ(f.prompts.messages.size(), 1u);
@@ -143,11 +133,8 @@ TEST(SaveAsMidCommand, FileThatCannotBeCreated) {
     EXPECT_EQ(m.document.sampleRate, 22050);  // 8-bit mono keeps its rate
 }
 
-TEST(SaveAsMidCommand, RateZeroIsToldAndWritesTheEmptySong) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    load(m, writeWav(dir.file("a.wav"), 44100, true, true, 3000));
+TEST_F(SaveAsMidCommand, RateZeroIsToldAndWritesTheEmptySong) {
+    loadTestWav(44100, true, true, 3000);
     m.document.sampleRate = 0;
     f.prompts.answerFile(q(dir.file("z.mid")));
     m.Button1->click();
@@ -158,8 +145,7 @@ TEST(SaveAsMidCommand, RateZeroIsToldAndWritesTheEmptySong) {
     EXPECT_EQ(z.size(), 14u + 12u + 15u * 15u);
 }
 
-TEST(SampleFormatDialog, Controls) {
-    Form f;
+TEST_F(SampleFormatDialog, Controls) {
     TSampleFormat& d = *f.form->SampleFormat;
     EXPECT_EQ(d.windowTitle(), "Sampleformat ändern");
     EXPECT_EQ(d.stereocheck->text(), "Stereo (ansonsten Mono)");
@@ -182,15 +168,12 @@ TEST(SampleFormatDialog, Controls) {
     EXPECT_EQ(f.form->Sampleformatndern1->text().remove('&'), "Sampleformat ändern...");
 }
 
-TEST(SampleFormatDialog, ConvertsOnOkOnly) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
+TEST_F(SampleFormatDialog, ConvertsOnOkOnly) {
     // No recording: the dialog does not open.
     m.ChangeFormat->click();
     EXPECT_TRUE(f.prompts.dialogsShown.empty());
 
-    load(m, writeWav(dir.file("a.wav"), 8000, false, false, 800));
+    loadTestWav(8000, false, false, 800);
     const std::vector<uint8_t> before(m.document.sampleData.get(), m.document.sampleData.get() + 800);
     bool shownStereo = true;
     int shownRate = 0;
@@ -232,11 +215,8 @@ TEST(SampleFormatDialog, ConvertsOnOkOnly) {
     }
 }
 
-TEST(SampleFormatDialog, RecordingWithoutRateIsLeftAndTheUserTold) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    load(m, writeWav(dir.file("a.wav"), 8000, false, true, 100));
+TEST_F(SampleFormatDialog, RecordingWithoutRateIsLeftAndTheUserTold) {
+    loadTestWav(8000, false, true, 100);
     m.document.sampleRate = 0;
     f.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Accepted); });
     m.ChangeFormat->click();

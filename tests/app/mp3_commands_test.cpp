@@ -32,19 +32,6 @@ bool haveTools() { return haveTool("lame") && haveTool("mpg123") && haveTool("so
 // Temporary files would go into the test's own folder: an import leaves none.
 class Mp3Commands : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        oldTmp = old ? old : "";
-        hadTmp = old != nullptr;
-        setenv("TMPDIR", tmp.path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (hadTmp)
-            setenv("TMPDIR", oldTmp.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-
     // The form with the real decoder and encoder unless others are given.
     std::unique_ptr<TMainForm> makeForm(Mp3Decoder* decoder = nullptr, Mp3Encoder* encoder = nullptr) {
         MainFormServices s;
@@ -83,8 +70,7 @@ protected:
     std::unique_ptr<Mp3Decoder> realDecoder = MakeMpg123Decoder();
     std::unique_ptr<Mp3Encoder> realEncoder = MakeLameEncoder();
     SgTransport drives;
-    std::string oldTmp;
-    bool hadTmp = false;
+    TmpdirOverride tmpdir{tmp.path()};
 };
 
 }  // namespace

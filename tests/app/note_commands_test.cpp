@@ -36,7 +36,9 @@
 
 using namespace notavox;
 using notavox::testing::readFile;
+using notavox::testing::energyAt;
 using notavox::testing::TempDir;
+using notavox::testing::writeSmallModel;
 
 namespace {
 
@@ -50,13 +52,6 @@ struct Form : notavox::testing::TestForm<> {
         form->RecordingOpened(QString());
     }
 };
-
-// A model with random weights written to `dir`.
-std::string writeModel(const TempDir& dir) {
-    const std::string path = dir.file("notes.nvm");
-    std::ofstream(path, std::ios::binary) << notavox::testing::modelBytes(notavox::testing::randomModel(4, 4, 8, 7));
-    return path;
-}
 
 QRgb pixel(TNoteView& v, int x, int y) { return v.grab().toImage().pixel(x, y); }
 
@@ -151,7 +146,7 @@ TEST(AccurateInWindow, CancellingWritesNothingAndKeepsTheRecording) {
     TempDir dir;
     Form f;
     TMainForm& m = f.m();
-    m.modelFile = writeModel(dir);
+    m.modelFile = writeSmallModel(dir.file("notes.nvm"));
     f.load(notavox::testing::toneRecording(22050, true, true, 240.0, {{440.0, 0.3}}));
     // The key goes through the window's shortcuts, where "Nichts auswählen" also has Escape.
     m.show();
@@ -196,30 +191,12 @@ TEST(AccurateInWindow, CancellingWritesNothingAndKeepsTheRecording) {
     EXPECT_EQ(m.document.sampleRate, rate);
 }
 
-// Struck notes at 100 beats a minute, every third one louder: 16-bit mono.
-AudioDocument pulses(int32_t rate, double seconds) {
-    const int64_t frames = int64_t(rate * seconds);
-    SampleBlock b = allocateBlock(size_t(frames) * 2);
-    auto* s = reinterpret_cast<int16_t*>(b.get());
-    for (int64_t i = 0; i < frames; ++i) {
-        const double t = double(i) / rate;
-        const int beat = int(t / 0.6);
-        const double since = t - beat * 0.6;
-        const double hz = beat % 3 == 0 ? 261.63 : 392.0;
-        const double amp = (beat % 3 == 0 ? 0.6 : 0.3) * std::exp(-since * 8.0);
-        s[i] = int16_t(std::lround(20000 * amp * std::sin(2 * M_PI * hz * since)));
-    }
-    AudioDocument doc;
-    doc.replace(std::move(b), int32_t(frames * 2), rate, false, true);
-    return doc;
-}
-
 TEST(AccurateInWindow, TheWindowAsksTempoMetreAndKeyAndWritesTheConvertersFile) {
     TempDir dir;
-    const std::string model = writeModel(dir);
+    const std::string model = writeSmallModel(dir.file("notes.nvm"));
     // The converter finds the model beside itself.
     std::filesystem::copy_file(notavox::testing::kConvertTool, dir.file("notavox-convert"));
-    AudioDocument doc = pulses(16000, 12.0);
+    AudioDocument doc = notavox::testing::accentedPulses(16000, 12.0);
     ASSERT_TRUE(WriteWAVFile(dir.file("in.wav"), doc.sampleData.get(), false, true, 16000, doc.byteCount));
     const auto convert = [&](const std::string& flags, const std::string& out) {
         const std::string cmd = "'" + dir.file("notavox-convert") + "' -q --accurate " + flags + " '" +
@@ -309,7 +286,7 @@ TEST(AccurateInWindow, AnUnusableModelIsOneMessageBox) {
     std::filesystem::create_directory(dir.file("folder.nvm"));
     ASSERT_EQ(::mkfifo(dir.file("pipe.nvm").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir.file("zero.nvm"));
-    std::string damaged = readFile(writeModel(dir));
+    std::string damaged = readFile(writeSmallModel(dir.file("notes.nvm")));
     damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x40);  // a flipped exponent bit, say
     std::ofstream(dir.file("damaged.nvm"), std::ios::binary) << damaged;
     Form f;
@@ -342,7 +319,7 @@ TEST(AccurateInWindow, AFailedSaveNamesItsCause) {
     TempDir dir;
     Form f;
     TMainForm& m = f.m();
-    m.modelFile = writeModel(dir);
+    m.modelFile = writeSmallModel(dir.file("notes.nvm"));
     f.load(notavox::testing::toneRecording(16000, false, true, 2.0, {{440.0, 0.3}}));
     f.prompts.answerFile(QString::fromStdString(dir.file("kein/Ordner.mid")));
     f.prompts.dialogAnswers.push_back([](QDialog&) { return int(QDialog::Accepted); });
@@ -356,7 +333,7 @@ TEST(AccurateInWindow, TheModelIsReadOnce) {
     TempDir dir;
     Form f;
     TMainForm& m = f.m();
-    m.modelFile = writeModel(dir);
+    m.modelFile = writeSmallModel(dir.file("notes.nvm"));
     f.load(notavox::testing::toneRecording(16000, false, true, 2.0, {{440.0, 0.3}}));
     m.Notenerkennen1->trigger();
     ASSERT_TRUE(f.prompts.messages.empty()) << f.prompts.messageTexts().join("; ").toStdString();
@@ -371,7 +348,7 @@ TEST(AccurateInWindow, ARateOutsideTheRangeIsRefusedByBothAnalyses) {
     TempDir dir;
     Form f;
     TMainForm& m = f.m();
-    m.modelFile = writeModel(dir);
+    m.modelFile = writeSmallModel(dir.file("notes.nvm"));
     f.loadSilence(1000, 1.0);
     m.document.sampleRate = 909;
     f.prompts.answerFile(QString::fromStdString(dir.file("x.mid")));
@@ -384,18 +361,6 @@ TEST(AccurateInWindow, ARateOutsideTheRangeIsRefusedByBothAnalyses) {
               (QStringList{sentence, sentence, "Das Sampleformat kann nicht geändert werden: " + sentence}));
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.mid")));
     EXPECT_EQ(m.document.sampleRate, 909);
-}
-
-// Energy of `x` at frequency `hz` (Goertzel), per sample.
-double energyAt(const std::vector<int16_t>& x, size_t from, size_t n, double hz, double rate) {
-    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
-    double s1 = 0, s2 = 0;
-    for (size_t i = from; i < from + n && i < x.size(); ++i) {
-        const double s = x[i] / 32768.0 + c * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(n);
 }
 
 TEST(NotesHeard, TheSynthesisedNotesSoundAtTheirPitchesAndTimes) {

@@ -31,6 +31,7 @@
 
 using namespace notavox;
 using notavox::testing::readFile;
+using notavox::testing::energyAt;
 using notavox::testing::TempDir;
 
 namespace {
@@ -78,15 +79,6 @@ std::vector<TranscribedNote> sorted(std::vector<TranscribedNote> n) {
     return n;
 }
 
-bool same(const std::vector<TranscribedNote>& a, const std::vector<TranscribedNote>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].pitch != b[i].pitch || a[i].onset != b[i].onset || a[i].offset != b[i].offset ||
-            a[i].velocity != b[i].velocity)
-            return false;
-    return true;
-}
-
 }  // namespace
 
 TEST(NoteEditor, TheViewOpensOnTheNotesAndKeepsTheWaveformsTimeAxis) {
@@ -132,7 +124,7 @@ TEST(NoteEditor, EachEditByMouseAndKeyIsAStepOfTheRecordingsUndoHistory) {
     EXPECT_EQ(e.undoText(), "&Rückgängig: Note verschieben");
     EXPECT_TRUE(m.HasUnsavedNoteEdits());
     m.Rckgngig1->trigger();
-    EXPECT_TRUE(same(e.v().notes(), original));
+    EXPECT_EQ(e.v().notes(), original);
     EXPECT_EQ(m.Wiederherstellen1->text().toStdString(), "&Wiederherstellen: Note verschieben");
     m.Wiederherstellen1->trigger();
     ASSERT_NE(e.note(66), nullptr);
@@ -213,7 +205,7 @@ TEST(NoteEditor, EachEditByMouseAndKeyIsAStepOfTheRecordingsUndoHistory) {
 
     // Everything taken back, step by step: the notes as found.
     while (m.undoHistory.canUndo()) m.Rckgngig1->trigger();
-    EXPECT_TRUE(same(e.v().notes(), original));
+    EXPECT_EQ(e.v().notes(), original);
     while (m.undoHistory.canRedo()) m.Wiederherstellen1->trigger();
     EXPECT_EQ(e.v().list().size(), 3u);
 
@@ -284,7 +276,7 @@ TEST(NoteEditor, TheAccurateSaveWritesWhatTheViewShowsAndUnsavedEditsAreAskedFor
     ASSERT_EQ(e.prompts.messages.size(), 1u);
     EXPECT_EQ(e.prompts.messages[0].caption, "Geänderte Noten");
     EXPECT_TRUE(e.prompts.messages[0].text.startsWith("Die Noten wurden geändert und noch nicht gespeichert"));
-    EXPECT_TRUE(same(e.v().notes(), shown));
+    EXPECT_EQ(e.v().notes(), shown);
     // So does quitting.
     e.prompts.messageAnswers.push_back(MB_NO);
     EXPECT_FALSE(m.FormCloseQuery());
@@ -304,7 +296,7 @@ TEST(NoteEditor, TheAccurateSaveWritesWhatTheViewShowsAndUnsavedEditsAreAskedFor
     ASSERT_TRUE(SaveTempoMapped(AnalyseTempo(m.document, sorted(shown)), sorted(shown), chosen, dir.file("expected.mid")));
     EXPECT_EQ(written, readFile(dir.file("expected.mid")));
     EXPECT_FALSE(m.HasUnsavedNoteEdits());
-    EXPECT_TRUE(same(e.v().notes(), shown));
+    EXPECT_EQ(e.v().notes(), shown);
     // Saved: no question any more, and the steps can still be undone.
     e.prompts.messageAnswers.push_back(MB_CANCEL);
     EXPECT_TRUE(m.FormCloseQuery() || !e.prompts.messages.empty());
@@ -315,8 +307,7 @@ TEST(NoteEditor, TheAccurateSaveWritesWhatTheViewShowsAndUnsavedEditsAreAskedFor
 
 TEST(NoteEditor, SensitivityAndShortestNoteDecodeAgainWithoutTheNetwork) {
     TempDir dir;
-    const std::string model = dir.file("notes.nvm");
-    std::ofstream(model, std::ios::binary) << notavox::testing::modelBytes(notavox::testing::randomModel(4, 4, 8, 7));
+    const std::string model = notavox::testing::writeSmallModel(dir.file("notes.nvm"));
     Editor e;
     TMainForm& m = *e.form;
     m.resize(1100, 800);
@@ -335,7 +326,7 @@ TEST(NoteEditor, SensitivityAndShortestNoteDecodeAgainWithoutTheNetwork) {
     EXPECT_EQ(m.KuerzesteNoteEd->value(), recognition::ShortestNoteMs(m.keptSettings));
     // The kept outputs decode to the notes the analysis found.
     const std::vector<TranscribedNote> found = e.v().notes();
-    EXPECT_TRUE(same(found, m.keptOutputs->decode(m.keptSettings)));
+    EXPECT_EQ(found, m.keptOutputs->decode(m.keptSettings));
 
     // Without the model from here on.
     std::filesystem::remove(model);
@@ -347,21 +338,21 @@ TEST(NoteEditor, SensitivityAndShortestNoteDecodeAgainWithoutTheNetwork) {
     };
     m.EmpfindlichkeitEd->setValue(99);
     const std::vector<TranscribedNote> many = e.v().notes();
-    EXPECT_TRUE(same(many, expected(99, m.KuerzesteNoteEd->value())));
+    EXPECT_EQ(many, expected(99, m.KuerzesteNoteEd->value()));
     m.EmpfindlichkeitEd->setValue(1);
     const std::vector<TranscribedNote> few = e.v().notes();
-    EXPECT_TRUE(same(few, expected(1, m.KuerzesteNoteEd->value())));
+    EXPECT_EQ(few, expected(1, m.KuerzesteNoteEd->value()));
     EXPECT_GT(many.size(), few.size());
     EXPECT_EQ(e.undoText(), "&Rückgängig: Empfindlichkeit ändern");
     m.EmpfindlichkeitEd->setValue(99);
     m.KuerzesteNoteEd->setValue(200);
     const std::vector<TranscribedNote> longer = e.v().notes();
-    EXPECT_TRUE(same(longer, expected(99, 200)));
+    EXPECT_EQ(longer, expected(99, 200));
     EXPECT_LT(longer.size(), many.size());
     for (const TranscribedNote& n : longer) EXPECT_GE(n.offset - n.onset, 0.2 - 1e-9);
     EXPECT_EQ(e.undoText(), "&Rückgängig: Kürzeste Note ändern");
     m.Rckgngig1->trigger();
-    EXPECT_TRUE(same(e.v().notes(), many));
+    EXPECT_EQ(e.v().notes(), many);
     EXPECT_TRUE(e.prompts.messages.empty());
 }
 
@@ -404,19 +395,6 @@ TEST(NoteEditor, TheConverterTakesSensitivityAndShortestNote) {
     EXPECT_EQ(convert("--min-note 50", "bad.mid"), 2);
     EXPECT_FALSE(std::filesystem::exists(dir.file("bad.mid")));
 }
-
-namespace {
-double energyAt(const std::vector<int16_t>& x, size_t from, size_t n, double hz, double rate) {
-    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
-    double s1 = 0, s2 = 0;
-    for (size_t i = from; i < from + n && i < x.size(); ++i) {
-        const double s = x[i] / 32768.0 + c * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(n);
-}
-}  // namespace
 
 // PLAY with "Noten" lets hear the notes as edited: A4 moved up an octave sounds as A5.
 TEST(NoteEditor, TheEditedNotesAreHeard) {

@@ -20,7 +20,6 @@
 
 using namespace notavox;
 using notavox::testing::readFile;
-using notavox::testing::FakePrompts;
 using notavox::testing::TempDir;
 using notavox::testing::q;
 
@@ -28,19 +27,35 @@ namespace {
 
 using Form = notavox::testing::TestForm<>;
 
+// A fresh folder and window for each test, with the steps the tests share.
+class FileCommandTest : public notavox::testing::WindowTest<> {
+protected:
+    // Writes `bytes` made-up sample bytes as the WAV file `name` in the
+    // folder and returns its path.
+    std::string testWav(const std::string& name, bool stereo, bool sixteen, int rate, int bytes) {
+        return notavox::testing::writeWavOf(dir.file(name), rate, stereo, sixteen, size_t(bytes),
+                                            [](size_t i) { return uint8_t(i * 13); });
+    }
+    // The open command, its dialog answered with `path`.
+    void openFile(const std::string& path) {
+        f.prompts.answerFile(q(path));
+        m.OpenBtnClick();
+    }
+    // The save command, its dialog answered with `name` in the folder and
+    // the type chosen in the list (1: MP3, 2: WAV).
+    void saveAs(const std::string& name, int type) {
+        f.prompts.answerFile(q(dir.file(name)), type);
+        m.SaveBtnClick();
+    }
+};
 
-std::string writeTestWav(const std::string& name, bool stereo, bool sixteen, int rate, int bytes) {
-    return notavox::testing::writeWavOf(name, rate, stereo, sixteen, size_t(bytes),
-                                        [](size_t i) { return uint8_t(i * 13); });
-}
+using OpenCommand = FileCommandTest;
+using SaveCommand = FileCommandTest;
 
 }  // namespace
 
-TEST(OpenCommand, LoadsAWavFileAndClearsTheSelection) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    const std::string name = writeTestWav(dir.file("Überraschung.wav"), true, true, 22050, 1001);
+TEST_F(OpenCommand, LoadsAWavFileAndClearsTheSelection) {
+    const std::string name = testWav("Überraschung.wav", true, true, 22050, 1001);
     m.document.selectionStart = 5;
     m.document.selectionEnd = 9;
     f.prompts.answerFile(q(name));
@@ -66,11 +81,8 @@ TEST(OpenCommand, LoadsAWavFileAndClearsTheSelection) {
     EXPECT_EQ(readFile(copy), readFile(name));
 }
 
-TEST(OpenCommand, FailureKeepsTheRecordingButClearsTheSelection) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    f.prompts.answerFile(q(writeTestWav(dir.file("good.wav"), false, false, 8000, 100)));
+TEST_F(OpenCommand, FailureKeepsTheRecordingButClearsTheSelection) {
+    f.prompts.answerFile(q(testWav("good.wav", false, false, 8000, 100)));
     m.ffnen1->trigger();
     m.document.selectionStart = 3;
     m.document.selectionEnd = 50;
@@ -95,15 +107,12 @@ TEST(OpenCommand, FailureKeepsTheRecordingButClearsTheSelection) {
 
 // A rate outside 1000..192000 Hz is refused at the open with the fixed
 // text and, below it, the rate; the recording stays.
-TEST(OpenCommand, ARateOutsideTheRangeIsRefusedNamingIt) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    f.prompts.answerFile(q(writeTestWav(dir.file("good.wav"), false, false, 8000, 100)));
+TEST_F(OpenCommand, ARateOutsideTheRangeIsRefusedNamingIt) {
+    f.prompts.answerFile(q(testWav("good.wav", false, false, 8000, 100)));
     m.OpenBtn->click();
     for (int rate : {0, 1, 999, 192001}) {
         f.prompts.messages.clear();
-        f.prompts.answerFile(q(writeTestWav(dir.file("odd.wav"), true, true, rate, 4000)));
+        f.prompts.answerFile(q(testWav("odd.wav", true, true, rate, 4000)));
         m.OpenBtn->click();
         ASSERT_EQ(f.prompts.messages.size(), 1u) << rate;
         EXPECT_EQ(f.prompts.messages[0].text, QString("Konnte Datei nicht öffnen\nDie Samplerate %1 Hz wird nicht "
@@ -115,9 +124,7 @@ TEST(OpenCommand, ARateOutsideTheRangeIsRefusedNamingIt) {
     }
 }
 
-TEST(OpenCommand, CancelChangesNothing) {
-    Form f;
-    TMainForm& m = *f.form;
+TEST_F(OpenCommand, CancelChangesNothing) {
     m.document.selectionStart = 3;
     m.document.selectionEnd = 7;
     f.prompts.cancelFile();
@@ -128,44 +135,31 @@ TEST(OpenCommand, CancelChangesNothing) {
     EXPECT_EQ(m.saveDialog1FilterIndex, 1);
 }
 
-TEST(OpenCommand, Mp3ExtensionInAnyCaseGoesThroughATemporaryFile) {
-    TempDir dir;
+TEST_F(OpenCommand, Mp3ExtensionInAnyCaseGoesThroughATemporaryFile) {
     TempDir tmp;
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
-    Form f;
-    TMainForm& m = *f.form;
+    const notavox::testing::TmpdirOverride tmpdir(tmp.path());
     const std::string mp3 = dir.file("lied.Mp3");
     std::ofstream(mp3) << "not really an mp3";
-    f.prompts.answerFile(q(mp3));
-    m.OpenBtnClick();
+    openFile(mp3);
     ASSERT_FALSE(f.prompts.messages.empty());
     EXPECT_EQ(f.prompts.messages.back().text, "Konnte Datei nicht öffnen");
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));  // the temporary file is gone
 
     // ".mp3" before a final ".wav" is a WAV file.
-    const std::string wav = writeTestWav(dir.file("lied.mp3.wav"), false, true, 11025, 40);
+    const std::string wav = testWav("lied.mp3.wav", false, true, 11025, 40);
     f.prompts.messages.clear();
-    f.prompts.answerFile(q(wav));
-    m.OpenBtnClick();
+    openFile(wav);
     EXPECT_TRUE(f.prompts.messages.empty());
     EXPECT_EQ(m.document.sampleRate, 11025);
-    if (old) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
-TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
-    m.OpenBtnClick();
+TEST_F(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
+    openFile(testWav("a.wav", false, false, 8000, 10));
     f.prompts.cancelFile();
     m.SaveBtnClick();  // cancelled: nothing written, the type unchanged
     EXPECT_EQ(m.saveDialog1FilterIndex, 1);
     f.prompts.saveRequests.clear();
-    f.prompts.answerFile(q(dir.file("ohne")), 2);
-    m.SaveBtnClick();
+    saveAs("ohne", 2);
     ASSERT_EQ(f.prompts.saveRequests.size(), 1u);
     const FileDialogRequest& r = f.prompts.saveRequests[0];
     EXPECT_EQ(r.filter, "MP3-Datei|*.MP3|WAV-Datei|*.WAV");
@@ -180,14 +174,9 @@ TEST(SaveCommand, DialogSettingsTypeMemoryAndExtension) {
     EXPECT_EQ(f.prompts.saveRequests[1].filterIndex, 2);
 }
 
-TEST(SaveCommand, FailedSaveShowsTheMessageAndKeepsTheOldFile) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
-    m.OpenBtnClick();
-    f.prompts.answerFile(q(dir.file("nicht/da.wav")), 2);
-    m.SaveBtnClick();
+TEST_F(SaveCommand, FailedSaveShowsTheMessageAndKeepsTheOldFile) {
+    openFile(testWav("a.wav", false, false, 8000, 10));
+    saveAs("nicht/da.wav", 2);
     ASSERT_EQ(f.prompts.messages.size(), 1u);
     // The fixed text, and below it the cause.
     EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern\nDen Ordner gibt es nicht.");
@@ -197,18 +186,12 @@ TEST(SaveCommand, FailedSaveShowsTheMessageAndKeepsTheOldFile) {
 
 // A typed ".wav" or ".mp3" decides the format, whatever type the list shows;
 // without one the list decides and its extension is appended.
-TEST(SaveCommand, TypedExtensionDecidesTheFormat) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    f.prompts.answerFile(q(writeTestWav(dir.file("in.wav"), true, true, 44100, 40000)));
-    m.OpenBtnClick();
-    f.prompts.answerFile(q(dir.file("x.wav")), 1);  // MP3 chosen in the list
-    m.SaveBtnClick();
+TEST_F(SaveCommand, TypedExtensionDecidesTheFormat) {
+    openFile(testWav("in.wav", true, true, 44100, 40000));
+    saveAs("x.wav", 1);  // MP3 chosen in the list
     EXPECT_TRUE(f.prompts.messages.empty()) << f.prompts.messages[0].text.toStdString();
     EXPECT_EQ(readFile(dir.file("x.wav")), readFile(dir.file("in.wav")));
-    f.prompts.answerFile(q(dir.file("y.MP3")), 2);  // WAV chosen in the list
-    m.SaveBtnClick();
+    saveAs("y.MP3", 2);  // WAV chosen in the list
     const std::string mp3 = readFile(dir.file("y.MP3"));
     ASSERT_GT(mp3.size(), 4u);
     EXPECT_NE(mp3.substr(0, 4), "RIFF");
@@ -217,14 +200,10 @@ TEST(SaveCommand, TypedExtensionDecidesTheFormat) {
 }
 
 // With no recording the save says so: no 44-byte file, no encoder message.
-TEST(SaveCommand, NoRecordingIsTold) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
+TEST_F(SaveCommand, NoRecordingIsTold) {
     for (int type : {1, 2}) {
         f.prompts.messages.clear();
-        f.prompts.answerFile(q(dir.file("leer")), type);
-        m.SaveBtnClick();
+        saveAs("leer", type);
         ASSERT_EQ(f.prompts.messages.size(), 1u);
         EXPECT_EQ(f.prompts.messages[0].text, "Es ist keine Aufnahme geladen, die gespeichert werden kann.");
         EXPECT_TRUE(f.prompts.saveRequests.empty());
@@ -232,14 +211,9 @@ TEST(SaveCommand, NoRecordingIsTold) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST(SaveCommand, NameTooLongIsTold) {
-    TempDir dir;
-    Form f;
-    TMainForm& m = *f.form;
-    f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
-    m.OpenBtnClick();
-    f.prompts.answerFile(q(dir.file(std::string(300, 'n') + ".wav")), 2);
-    m.SaveBtnClick();
+TEST_F(SaveCommand, NameTooLongIsTold) {
+    openFile(testWav("a.wav", false, false, 8000, 10));
+    saveAs(std::string(300, 'n') + ".wav", 2);
     ASSERT_EQ(f.prompts.messages.size(), 1u);
     EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern\nDer Dateiname ist zu lang.");
     EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);

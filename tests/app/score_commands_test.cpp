@@ -29,31 +29,13 @@ namespace {
 
 using Form = notavox::testing::TestForm<>;
 
-// Decaying tones every 0.6 s, 16-bit mono.
-AudioDocument Pulses(int32_t rate, double seconds) {
-    const int64_t frames = int64_t(rate * seconds);
-    SampleBlock b = allocateBlock(size_t(frames) * 2);
-    auto* s = reinterpret_cast<int16_t*>(b.get());
-    for (int64_t i = 0; i < frames; ++i) {
-        const double t = double(i) / rate;
-        const int beat = int(t / 0.6);
-        const double since = t - beat * 0.6;
-        const double amp = (beat % 3 == 0 ? 0.6 : 0.3) * std::exp(-since * 8.0);
-        s[i] = int16_t(std::lround(20000 * amp * std::sin(2 * M_PI * (beat % 3 == 0 ? 261.63 : 392.0) * since)));
-    }
-    AudioDocument doc;
-    doc.replace(std::move(b), frames * 2, rate, false, true);
-    return doc;
-}
-
 int Accept(QDialog&) { return int(QDialog::Accepted); }
 
 TEST(ScoreInWindow, TheWindowWritesTheConvertersScoreOrTheNotesItHolds) {
     TempDir dir;
-    const std::string model = dir.file("notes.nvm");
-    std::ofstream(model, std::ios::binary) << notavox::testing::modelBytes(notavox::testing::randomModel(4, 4, 8, 7));
+    const std::string model = notavox::testing::writeSmallModel(dir.file("notes.nvm"));
     std::filesystem::copy_file(notavox::testing::kConvertTool, dir.file("notavox-convert"));
-    AudioDocument doc = Pulses(16000, 8.0);
+    AudioDocument doc = notavox::testing::accentedPulses(16000, 8.0);
     ASSERT_TRUE(WriteWAVFile(dir.file("in.wav"), doc.sampleData.get(), false, true, 16000, doc.byteCount));
     std::filesystem::create_directory(dir.file("tool"));
 

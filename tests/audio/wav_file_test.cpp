@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
+#include "audio/Recording.h"
 #include "audio/WavFile.h"
 #include "support/Finishes.h"
 #include "support/TempDir.h"
@@ -361,9 +362,7 @@ TEST(WavRead, ReadsWhatSoxWrites) {
 
 TEST(TempFile, FirstFreeNameInTmpdirIsCreatedExclusively) {
     TempDir dir;
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const notavox::testing::TmpdirOverride tmpdir(dir.path());
     EXPECT_EQ(TempFolder(), dir.path() + "/");
     writeFile(dir.file("tempwav0.wav"), {});
     ASSERT_EQ(0, ::symlink("/nonexistent", dir.file("tempwav1.wav").c_str()));
@@ -375,7 +374,6 @@ TEST(TempFile, FirstFreeNameInTmpdirIsCreatedExclusively) {
     EXPECT_EQ(MakeTempFileName("tempwav", ".wav"), dir.path() + "/tempwav3.wav");
     ::setenv("TMPDIR", "", 1);
     EXPECT_EQ(TempFolder(), "/tmp/");
-    if (old) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
 TEST(WavRead, BigDataChunkReadInPartsKeepsEveryByte) {
@@ -392,4 +390,16 @@ TEST(WavRead, BigDataChunkReadInPartsKeepsEveryByte) {
     ASSERT_TRUE(ReadWAVFile(a, wav));
     ASSERT_EQ(wav.byteCount, count);
     EXPECT_EQ(std::memcmp(wav.block.get(), data.data(), size_t(count)), 0);
+}
+
+// The extension picks the reader; the name without it titles scores and
+// names the converter's outputs in a folder.
+TEST(FileNames, ExtensionAndNameWithoutIt) {
+    EXPECT_EQ(UpperExtension("aufnahmen/stück.mp3"), ".MP3");
+    EXPECT_EQ(NameWithoutExtension("aufnahmen/stück.mp3"), "stück");
+    EXPECT_EQ(UpperExtension("ordner.alt/lied"), "");
+    EXPECT_EQ(NameWithoutExtension("ordner.alt/lied"), "lied");
+    EXPECT_EQ(NameWithoutExtension("/tmp/lied.tar.gz"), "lied.tar");
+    EXPECT_EQ(NameWithoutExtension("noten/.wav"), ".wav");
+    EXPECT_EQ(NameWithoutExtension("lied"), "lied");
 }

@@ -21,12 +21,7 @@
 
 using namespace notavox;
 using namespace notavox::notation;
-using notavox::testing::JoinTies;
-using notavox::testing::ReadMusicXml;
-using notavox::testing::ReadNote;
-using notavox::testing::ReadScore;
-using notavox::testing::readFile;
-using notavox::testing::TempDir;
+using namespace notavox::testing;
 
 namespace {
 

@@ -28,8 +28,7 @@ TEST(ScoreConverter, ARecordingBecomesAScoreWithTheKeyMetreAndNotesFound) {
     recipe.tonic = 2;  // D major
     recipe.accompaniment = Accompaniment::BrokenChords;
     const std::string wav = dir.file("piece.wav");
-    ASSERT_TRUE(WriteRenderMidi(MakePiece(recipe), dir.file("piece.mid")));
-    ASSERT_TRUE(Render(dir.file("piece.mid"), wav, kTestSoundFont, 44100));
+    ASSERT_TRUE(RenderPiece(MakePiece(recipe), dir.file("piece.mid"), wav, 44100));
 
     // What the score must hold, from the same analysis run here.
     const TranscribedWav found = transcribeWav(wav);

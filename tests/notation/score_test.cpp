@@ -16,10 +16,7 @@
 
 using namespace notavox;
 using namespace notavox::notation;
-using notavox::testing::JoinTies;
-using notavox::testing::ReadMusicXml;
-using notavox::testing::ReadNote;
-using notavox::testing::ReadScore;
+using namespace notavox::testing;
 
 namespace {
 

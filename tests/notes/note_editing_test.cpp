@@ -13,15 +13,6 @@ namespace {
 
 std::vector<TranscribedNote> three() { return {{60, 1.0, 1.5, 100}, {64, 2.0, 2.25, 50}, {67, 3.0, 4.0, 90}}; }
 
-bool same(const std::vector<TranscribedNote>& a, const std::vector<TranscribedNote>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].pitch != b[i].pitch || a[i].onset != b[i].onset || a[i].offset != b[i].offset ||
-            a[i].velocity != b[i].velocity)
-            return false;
-    return true;
-}
-
 uint32_t idOf(const NoteList& l, int pitch) {
     for (const EditNote& n : l.notes())
         if (n.pitch == pitch) return n.id;
@@ -55,11 +46,11 @@ TEST(NoteList, EveryEditTakenBackAndAgainGivesTheSameNotes) {
         ASSERT_FALSE(change.empty()) << c.name;
         EXPECT_EQ(change.name, c.name);
         const std::vector<TranscribedNote> after = l.plain();
-        EXPECT_FALSE(same(after, start)) << c.name;
+        EXPECT_NE(after, start) << c.name;
         l.apply(change, true);
-        EXPECT_TRUE(same(l.plain(), start)) << c.name;
+        EXPECT_EQ(l.plain(), start) << c.name;
         l.apply(change, false);
-        EXPECT_TRUE(same(l.plain(), after)) << c.name;
+        EXPECT_EQ(l.plain(), after) << c.name;
     }
 }
 

@@ -1,10 +1,12 @@
 // Helpers of the recognition tests: models with random weights, a literal
-// (slow, double precision) evaluation of the network, recordings of tones.
+// (slow, double precision) evaluation of the network, recordings of tones
+// and the energy of a tone in what was played.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/AudioDocument.h"
+#include "audio/Recording.h"
 #include "audio/WavFile.h"
 #include "recognition/AccurateConversion.h"
 #include "recognition/Model.h"
@@ -39,12 +42,10 @@ struct TranscribedWav {
 
 inline TranscribedWav transcribeWav(const std::string& path) {
     TranscribedWav r;
-    WavData w;
-    if (!ReadWAVFile(path, w)) {
+    if (!LoadRecording(path, r.doc, nullptr)) {
         ADD_FAILURE() << "cannot read " << path;
         return r;
     }
-    r.doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
     const recognition::ModelLoad model = recognition::LoadModel(kShippedModel);
     if (!model.ok) {
         ADD_FAILURE() << model.message;
@@ -205,6 +206,13 @@ inline std::string modelBytes(const recognition::Model& m, const std::string& sk
     return sealModel(out);
 }
 
+// A small model of random weights (4, 4 and 8 channels) written to `path`,
+// which it returns.
+inline std::string writeSmallModel(const std::string& path) {
+    std::ofstream(path, std::ios::binary) << modelBytes(randomModel(4, 4, 8, 7));
+    return path;
+}
+
 // A recording of a sum of sines (frequency, amplitude 0..1 of full scale).
 inline AudioDocument toneRecording(int32_t rate, bool stereo, bool sixteen, double seconds,
                                    const std::vector<std::pair<double, double>>& tones) {
@@ -229,6 +237,38 @@ inline AudioDocument toneRecording(int32_t rate, bool stereo, bool sixteen, doub
     AudioDocument doc;
     doc.replace(std::move(block), int32_t(bytes), rate, stereo, sixteen);
     return doc;
+}
+
+// Struck tones at 100 beats a minute (every 0.6 s), decaying, every third one
+// louder and lower (C4, else G4): 16-bit mono.
+inline AudioDocument accentedPulses(int32_t rate, double seconds) {
+    const int64_t frames = int64_t(rate * seconds);
+    SampleBlock b = allocateBlock(size_t(frames) * 2);
+    auto* s = reinterpret_cast<int16_t*>(b.get());
+    for (int64_t i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        const int beat = int(t / 0.6);
+        const double since = t - beat * 0.6;
+        const double hz = beat % 3 == 0 ? 261.63 : 392.0;
+        const double amp = (beat % 3 == 0 ? 0.6 : 0.3) * std::exp(-since * 8.0);
+        s[i] = int16_t(std::lround(20000 * amp * std::sin(2 * M_PI * hz * since)));
+    }
+    AudioDocument doc;
+    doc.replace(std::move(b), int32_t(frames * 2), rate, false, true);
+    return doc;
+}
+
+// Energy of `x` at frequency `hz` (Goertzel) over `n` samples from `from`,
+// per sample.
+inline double energyAt(const std::vector<int16_t>& x, size_t from, size_t n, double hz, double rate) {
+    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (size_t i = from; i < from + n && i < x.size(); ++i) {
+        const double s = x[i] / 32768.0 + c * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(n);
 }
 
 }  // namespace notavox::testing

@@ -55,8 +55,7 @@ TEST(TempoConverter, FilesFollowTheChoicesAndKeepEveryNote) {
     recipe.tonic = 7;
     recipe.accompaniment = Accompaniment::BrokenChords;
     const std::string wav = dir.file("piece.wav");
-    ASSERT_TRUE(WriteRenderMidi(MakePiece(recipe), dir.file("piece.mid")));
-    ASSERT_TRUE(Render(dir.file("piece.mid"), wav, kTestSoundFont, 44100));
+    ASSERT_TRUE(RenderPiece(MakePiece(recipe), dir.file("piece.mid"), wav, 44100));
 
     // What the converter must write, from the same analysis run here.
     const TranscribedWav found = transcribeWav(wav);

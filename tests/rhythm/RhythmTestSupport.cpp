@@ -234,6 +234,10 @@ bool Render(const std::string& midiPath, const std::string& wavPath, const std::
     return std::system(cmd.c_str()) == 0;
 }
 
+bool RenderPiece(const Piece& piece, const std::string& midiPath, const std::string& wavPath, int rate) {
+    return WriteRenderMidi(piece, midiPath) && Render(midiPath, wavPath, kTestSoundFont, rate);
+}
+
 std::vector<float> ClickTrack(const std::vector<double>& times, double seconds, int rate) {
     std::vector<float> x(size_t(seconds * rate), 0.0f);
     const size_t len = size_t(0.02 * rate);

@@ -71,6 +71,10 @@ bool HaveFluidsynth();
 inline constexpr const char* kTestSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 // Renders a MIDI file to a 16-bit stereo WAV file at `rate`.
 bool Render(const std::string& midiPath, const std::string& wavPath, const std::string& soundFont, int rate);
+// The piece written as the MIDI file `midiPath` (WriteRenderMidi) and
+// rendered from it with the test sound font into `wavPath`; false when
+// either step failed.
+bool RenderPiece(const Piece& piece, const std::string& midiPath, const std::string& wavPath, int rate);
 
 // Mono clicks (a decaying 1 kHz tone burst of 20 ms) at the given times.
 std::vector<float> ClickTrack(const std::vector<double>& times, double seconds, int rate);

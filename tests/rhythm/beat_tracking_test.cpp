@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "RhythmTestSupport.h"
-#include "audio/WavFile.h"
+#include "audio/Recording.h"
 #include "rhythm/RhythmAnalysis.h"
 #include "support/TempDir.h"
 
@@ -230,13 +230,10 @@ TEST(BeatTracking, RenderedPieces) {
         s.tonic = 2;
         s.seed = uint32_t(c.bpm);
         const testing::Piece piece = testing::MakePiece(s);
-        const std::string mid = dir.file("piece.mid"), wav = dir.file("piece.wav");
-        ASSERT_TRUE(testing::WriteRenderMidi(piece, mid));
-        ASSERT_TRUE(testing::Render(mid, wav, testing::kTestSoundFont, 22050));
-        WavData w;
-        ASSERT_TRUE(ReadWAVFile(wav, w));
+        const std::string wav = dir.file("piece.wav");
+        ASSERT_TRUE(testing::RenderPiece(piece, dir.file("piece.mid"), wav, 22050));
         AudioDocument doc;
-        doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+        ASSERT_TRUE(LoadRecording(wav, doc, nullptr));
         const RhythmAnalysis r = AnalyseRhythm(doc, piece.notes);
         const double f = BeatFMeasure(piece.beats, r.beats.beats);
         sum += f;
@@ -276,13 +273,10 @@ TEST(BeatTracking, PlainMelodyAtItsOwnTempo) {
         }
         t += 0.5;
     }
-    const std::string mid = dir.file("melody.mid"), wav = dir.file("melody.wav");
-    ASSERT_TRUE(testing::WriteRenderMidi(piece, mid));
-    ASSERT_TRUE(testing::Render(mid, wav, testing::kTestSoundFont, 22050));
-    WavData w;
-    ASSERT_TRUE(ReadWAVFile(wav, w));
+    const std::string wav = dir.file("melody.wav");
+    ASSERT_TRUE(testing::RenderPiece(piece, dir.file("melody.mid"), wav, 22050));
     AudioDocument doc;
-    doc.replace(std::move(w.block), w.byteCount, w.sampleRate, w.stereo, w.sixteenBit);
+    ASSERT_TRUE(LoadRecording(wav, doc, nullptr));
     const RhythmAnalysis r = AnalyseRhythm(doc, piece.notes);
     EXPECT_NEAR(r.beats.tempoBpm, 120, 4.8);
     EXPECT_GE(BeatFMeasure(piece.beats, r.beats.beats), 0.9);

@@ -7,12 +7,17 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
 
 #include "app/MainUnit.h"
+#include "audio/Recording.h"
 #include "cdrom/SgTransport.h"
 #include "codecs/Mp3Encoder.h"
 #include "support/FakePrompts.h"
 #include "support/FakeSoundDevice.h"
+#include "support/TempDir.h"
 
 namespace notavox::testing {
 
@@ -36,6 +41,22 @@ struct TestForm {
         form->document.replace(std::move(doc.sampleData), doc.byteCount, doc.sampleRate, doc.stereo, doc.sixteenBit);
         form->RecordingOpened(QString());
     }
+    // The WAV file `path` as the window's recording, as if just opened.
+    void loadWav(const std::string& path) {
+        AudioDocument doc;
+        ASSERT_TRUE(LoadRecording(path, doc, nullptr)) << path;
+        load(std::move(doc));
+    }
+};
+
+// The fixture of a suite of window tests (TEST_F): a fresh folder and window
+// for each test.
+template <class Form = TestForm<>>
+class WindowTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    Form f;
+    TMainForm& m = *f.form;
 };
 
 }  // namespace notavox::testing

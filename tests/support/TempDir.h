@@ -1,4 +1,5 @@
-// A fresh folder for one test, removed with everything in it afterwards.
+// A fresh folder for one test, removed with everything in it afterwards; and
+// TMPDIR pointed at one for a while.
 #pragma once
 
 #include <cstdlib>
@@ -23,6 +24,30 @@ public:
 
 private:
     std::string path_;
+};
+
+// Points TMPDIR at `path` while it lives, then puts back what was there,
+// also when the test ends early at a failed assertion.
+class TmpdirOverride {
+public:
+    explicit TmpdirOverride(const std::string& path) {
+        const char* old = std::getenv("TMPDIR");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        ::setenv("TMPDIR", path.c_str(), 1);
+    }
+    ~TmpdirOverride() {
+        if (had_)
+            ::setenv("TMPDIR", old_.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+    TmpdirOverride(const TmpdirOverride&) = delete;
+    TmpdirOverride& operator=(const TmpdirOverride&) = delete;
+
+private:
+    std::string old_;
+    bool had_ = false;
 };
 
 }  // namespace notavox::testing
