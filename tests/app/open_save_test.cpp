@@ -238,7 +238,7 @@ TEST(SaveCommand, NameTooLongIsTold) {
     TMainForm& m = *f.form;
     f.prompts.answerFile(q(writeTestWav(dir.file("a.wav"), false, false, 8000, 10)));
     m.OpenBtnClick();
-    f.prompts.answerFile(q(dir.file(std::string(300, 'n') + ".wav")), 2);
+    f.prompts.answerFile(q(dir.file(std::string(300, 'n').append(".wav"))), 2);
     m.SaveBtnClick();
     ASSERT_EQ(f.prompts.messages.size(), 1u);
     EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern\nDer Dateiname ist zu lang.");
