@@ -19,14 +19,12 @@ stage() {
 
 stage "packages" bash scripts/install-deps.sh
 
-# The AddressSanitizer build is a unity build (see CMakeLists.txt), each
-# target's sources compiled a few at a time as one unit, and its test binaries
-# share precompiled headers (NOTAVOX_PCH): half the compile time. The builds
-# at -O2 stay one unit per source: GCC 12's false -Warray-bounds and
-# -Wstringop-overflow warnings come and go with what is inlined together.
+# Every build is a unity build (see CMakeLists.txt): each target's sources
+# are compiled a few at a time as one unit, and the test binaries share
+# precompiled headers (NOTAVOX_PCH): about half the compile time.
 unity="-DCMAKE_UNITY_BUILD=ON -DNOTAVOX_PCH=ON"
 release() {
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $unity >/dev/null
   cmake --build build -j"$jobs"
 }
 stage "release build" release
@@ -50,7 +48,7 @@ stage "asan/ubsan tests" ctest --test-dir build-asan --output-on-failure -j"$job
 tsan_tests="audio_tests transcription_tests cli_tests cdrom_tests playback_sound_server_tests"
 threaded() {
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
-        -DNOTAVOX_TSAN=ON -DNOTAVOX_BENCH=OFF >/dev/null
+        -DNOTAVOX_TSAN=ON -DNOTAVOX_BENCH=OFF $unity >/dev/null
   cmake --build build-tsan -j"$jobs" --target $tsan_tests notavox-convert
 }
 stage "tsan build" threaded

@@ -213,7 +213,7 @@ TEST_F(SaveCommand, NoRecordingIsTold) {
 
 TEST_F(SaveCommand, NameTooLongIsTold) {
     openFile(testWav("a.wav", false, false, 8000, 10));
-    saveAs(std::string(300, 'n') + ".wav", 2);
+    saveAs(std::string(300, 'n').append(".wav"), 2);
     ASSERT_EQ(f.prompts.messages.size(), 1u);
     EXPECT_EQ(f.prompts.messages[0].text, "Konnte Datei nicht speichern\nDer Dateiname ist zu lang.");
     EXPECT_EQ(f.prompts.messages[0].icon, MsgIcon::Error);

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -301,8 +302,8 @@ void playPatternBitExact(Output kind, bool noThread) {
     }
     doc.replace(std::move(block), static_cast<int32_t>(bytes), 44100, true, true);
 
-    std::optional<testing::NoThreads> limit;
-    if (noThread) limit.emplace();
+    std::unique_ptr<testing::NoThreads> limit;
+    if (noThread) limit = std::make_unique<testing::NoThreads>();
     const auto device = makeDevice(kind);
     limit.reset();
     ASSERT_TRUE(device->open()) << "found no default output";

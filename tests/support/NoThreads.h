@@ -39,7 +39,7 @@ private:
         return std::thread(std::move(body));
     }
 
-    ThreadStarter previous_;
+    ThreadStarter previous_ = nullptr;
 };
 
 }  // namespace notavox::testing

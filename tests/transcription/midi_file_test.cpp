@@ -57,7 +57,7 @@ TEST(SaveAsMIDI, FileWithNoNoteIsTheWorkedExample) {
     std::string expected = "4D 54 68 64 00 00 00 06 00 01 00 10 01 F4 4D 54 72 6B 00 00 00 04 00 FF 2F 00";
     for (int i = 1; i < 16; ++i) {
         static const char* d = "0123456789ABCDEF";
-        expected += std::string(" 4D 54 72 6B 00 00 00 07 00 C") + d[i] + " 00 00 FF 2F 00";
+        expected.append(" 4D 54 72 6B 00 00 00 07 00 C").append(1, d[i]).append(" 00 00 FF 2F 00");
     }
     EXPECT_EQ(hex(BuildMIDIFile(song)), expected);
     EXPECT_EQ(song.format, 1);
