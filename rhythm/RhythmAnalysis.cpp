@@ -33,8 +33,7 @@ void GroupFastBeats(RhythmAnalysis& r, const OnsetEnvelope& envelope, const std:
     if (grouped.beats.size() < 6) return;
     grouped.tempoBpm = MedianTempo(grouped.beats);
     r.beats = grouped;
-    r.metre = EstimateMetre(envelope, r.beats.beats, notes);
-    r.metre.compound = compound;
+    r.metre = EstimateMetre(envelope, r.beats.beats, notes, 0, compound);
 }
 
 // Fast quarter beats over steady eighths whose accents (notes starting, a
@@ -124,8 +123,7 @@ RhythmAnalysis AnalyseRhythm(const OnsetEnvelope& envelope, const std::vector<Tr
     r.beats = TrackBeats(novelty, envelope.frameRate, options);
     if (options.tempoBpm <= 0) r.beats = CheckLevelWithNotes(r.beats, novelty, envelope.frameRate, notes);
     if (options.tempoBpm <= 0 && RegroupEighthsInThrees(r, notes)) {
-        r.metre = EstimateMetre(envelope, r.beats.beats, notes);
-        r.metre.compound = true;
+        r.metre = EstimateMetre(envelope, r.beats.beats, notes, 0, true);
     } else {
         r.metre = EstimateMetre(envelope, r.beats.beats, notes);
         if (options.tempoBpm <= 0) GroupFastBeats(r, envelope, notes);
