@@ -159,6 +159,42 @@ TEST(BeatTracking, EighthsAccentedInThreesMakeADottedQuarterBeat) {
     EXPECT_TRUE(r.metre.compound);
 }
 
+// A slow piece in triplets (2/4 at 60) heard in eighths at 120: the bass and
+// a chord held through each bar, over it eighth triplets, so the notes move
+// two thirds of an eighth apart and leave every other eighth without a note.
+std::vector<TranscribedNote> SlowTriplets(const std::vector<double>& eighths, bool chordOnEveryEighth, bool bass) {
+    std::vector<TranscribedNote> notes;
+    const int roots[4] = {38, 45, 43, 45};
+    for (size_t bar = 0; 4 * bar + 3 < eighths.size(); ++bar) {
+        const double t = eighths[4 * bar];
+        const int root = roots[bar % 4];
+        if (bass)
+            for (int p : {root, root + 12, root + 16}) notes.push_back({p, t, t + 1.9, 80});
+        for (int k = 0; k < 6; ++k)
+            notes.push_back({74 + int((bar + size_t(k)) % 5), t + k / 3.0, t + k / 3.0 + 0.3, 80});
+        if (chordOnEveryEighth)
+            for (int k = 1; k < 4; ++k) notes.push_back({root + 19, t + 0.5 * k, t + 0.5 * k + 0.4, 70});
+    }
+    return notes;
+}
+
+TEST(BeatTracking, NotesMovingLessThanABeatApartLeavingBeatsEmptyHalveTheBeat) {
+    const std::vector<double> eighths = Beats(0.5, 120, 120, 64);
+    std::vector<double> quarters;
+    for (size_t i = 0; i < eighths.size(); i += 2) quarters.push_back(eighths[i]);
+    const OnsetEnvelope env = ClickEnvelope(eighths);
+    RhythmAnalysis r = AnalyseRhythm(env, SlowTriplets(eighths, false, true));
+    EXPECT_NEAR(r.beats.tempoBpm, 60, 2);
+    EXPECT_GE(BeatFMeasure(quarters, r.beats.beats), 0.95);
+    EXPECT_EQ(r.metre.numerator(), 2);
+    EXPECT_EQ(r.metre.denominator(), 4);
+    // A chord on every eighth, or the melody alone, keeps the eighths as beats.
+    r = AnalyseRhythm(env, SlowTriplets(eighths, true, true));
+    EXPECT_NEAR(r.beats.tempoBpm, 120, 3);
+    r = AnalyseRhythm(env, SlowTriplets(eighths, false, false));
+    EXPECT_NEAR(r.beats.tempoBpm, 120, 3);
+}
+
 TEST(BeatTracking, SilenceAndTinyInputGiveNoBeats) {
     const std::vector<float> silence(44100 * 10, 0.0f);
     const OnsetEnvelope env = ComputeOnsetEnvelope(silence.data(), silence.size(), 44100);
