@@ -1,6 +1,6 @@
 // Beat times from the beat novelty by dynamic programming over (frame,
 // beat period): a beat at frame t with period p follows a beat at t - p
-// whose period differed by at most two frames. The score adds the novelty at
+// whose period differed by at most 8 % (two to six frames). The score adds the novelty at
 // every beat and subtracts a penalty for each change of period (squared log
 // ratio) and for the distance from the global tempo, so the beats follow
 // gradual tempo changes but not single stray onsets. The global tempo comes

@@ -71,6 +71,20 @@ TEST(BeatTracking, FollowsAccelerandoAndRitardando) {
     }
 }
 
+TEST(BeatTracking, FollowsPhrasesThatBroadenAndPressOn) {
+    // Phrases of eight beats at 100 a minute whose last three broaden by 7 %
+    // a beat, the next phrase back at 100 from its first beat.
+    std::vector<double> beats;
+    double t = 0.5;
+    for (int i = 0; i < 64; ++i) {
+        beats.push_back(t);
+        const int inPhrase = i % 8;
+        t += 0.6 * (inPhrase >= 5 ? std::pow(1.07, inPhrase - 4) : 1.0);
+    }
+    const BeatTrack found = TrackClicks(beats, 22050);
+    EXPECT_GE(BeatFMeasure(beats, found.beats), 0.95);
+}
+
 TEST(BeatTracking, GivenTempoIsKept) {
     const std::vector<double> beats = Beats(0.5, 100, 100, 40);
     const std::vector<float> x = testing::ClickTrack(beats, beats.back() + 1, 22050);
