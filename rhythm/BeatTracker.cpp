@@ -32,6 +32,7 @@ constexpr double kSameOnset = 0.04;     // seconds: onsets this close are one
 constexpr double kDenseNotes = 0.30;    // typical onset distance, of a beat
 constexpr double kBassMoves = 0.30;     // bass onsets halfway, against those on the beats
 constexpr double kBassWindow = 0.07;    // seconds around a point for a bass note to start on it
+constexpr double kFastestCounted = 220.0;  // beats a minute: a presto's quarters, the eighths of a quick 3/8
 
 // Beat frames (fractional) of the best path for the global period p0 with
 // periods in [p0 / range, p0 * range].
@@ -160,7 +161,7 @@ double TypicalOnsetGap(const std::vector<TranscribedNote>& notes) {
 
 BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
                               const std::vector<TranscribedNote>& notes) {
-    if (track.beats.size() < 8 || track.tempoBpm <= 0 || 2 * track.tempoBpm > kFastestBpm) return track;
+    if (track.beats.size() < 8 || track.tempoBpm <= 0 || 2 * track.tempoBpm > kFastestCounted) return track;
     const double typical = TypicalOnsetGap(notes);
     if (typical <= 0) return track;
     const double beat = 60.0 / track.tempoBpm;
@@ -188,6 +189,24 @@ BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& 
         if (i + 1 < beats.size() && bassAt(0.5 * (beats[i] + beats[i + 1]))) ++halfway;
     }
     if (onBeats == 0 || double(halfway) < kBassMoves * double(onBeats)) return track;
+    // A beat whose notes start on its thirds more often than on its half is
+    // divided in three (triplets, compound metre): half of it would fall
+    // between two notes.
+    std::vector<double> onsets;
+    for (const auto& n : notes) onsets.push_back(n.onset);
+    std::sort(onsets.begin(), onsets.end());
+    const auto noteAt = [&](double t) {
+        const auto a = std::lower_bound(onsets.begin(), onsets.end(), t - window);
+        return a != onsets.end() && *a <= t + window;
+    };
+    size_t thirds = 0, halves = 0;
+    for (size_t i = 0; i + 1 < beats.size(); ++i) {
+        const double a = beats[i], d = beats[i + 1] - beats[i];
+        if (noteAt(a + d / 3)) ++thirds;
+        if (noteAt(a + 2 * d / 3)) ++thirds;
+        if (noteAt(a + d / 2)) halves += 2;
+    }
+    if (thirds > halves) return track;
     BeatTrack out;
     for (double f : BestPath(novelty, 0.5 * beat * frameRate, kRange)) out.beats.push_back(f / frameRate);
     out.tempoBpm = MedianTempo(out.beats);

@@ -120,10 +120,27 @@ TEST(BeatTracking, FastNotesTakeTheBeatAtTwiceTheTempo) {
     EXPECT_EQ(CheckLevelWithNotes(slow, novelty, env.frameRate, overBass).beats, slow.beats);
     // Notes on the slow beats and their halves leave the beats alone.
     EXPECT_EQ(CheckLevelWithNotes(slow, novelty, env.frameRate, notesEvery(60.0 / 160)).beats, slow.beats);
-    // So does a faster beat above 190 a minute.
+    // So does a faster beat above 220 a minute.
     BeatTrack quick = slow;
-    quick.tempoBpm = 100;
+    quick.tempoBpm = 115;
     EXPECT_EQ(CheckLevelWithNotes(quick, novelty, env.frameRate, notesEvery(0.1)).beats, slow.beats);
+    // Beats of 1.5 s with a bass on each and halfway on every other: nine
+    // notes a beat divide it in three and keep it, eight in two halve it.
+    BeatTrack broad;
+    for (int i = 0; i < 16; ++i) broad.beats.push_back(0.5 + 1.5 * i);
+    broad.tempoBpm = MedianTempo(broad.beats);
+    auto divided = [&](int parts) {
+        std::vector<TranscribedNote> notes;
+        for (size_t i = 0; i < broad.beats.size(); ++i) {
+            const double b = broad.beats[i];
+            notes.push_back({40, b, b + 0.7, 80});
+            if (i % 2 == 0) notes.push_back({43, b + 0.75, b + 1.4, 80});
+            for (int k = 0; k < parts; ++k) notes.push_back({72 + k % 3, b + 1.5 * k / parts, b + 1.5 * (k + 1) / parts, 70});
+        }
+        return notes;
+    };
+    EXPECT_EQ(CheckLevelWithNotes(broad, novelty, env.frameRate, divided(9)).beats, broad.beats);
+    EXPECT_NEAR(CheckLevelWithNotes(broad, novelty, env.frameRate, divided(8)).tempoBpm, 80, 4);
 }
 
 // The onset envelope of clicks at the given times.
