@@ -120,8 +120,9 @@ bool RegroupEighthsInThrees(RhythmAnalysis& r, const std::vector<TranscribedNote
 // leave beats without a note now and then, the beat found is the eighth of
 // the beat a musician would write: every other beat is kept, from the first
 // downbeat on, and the bar lines stay (a bar of four such beats is one of
-// two). Bars of three (a waltz moves in its beats), chords on every beat (a
-// chorale) and a single line (a plain melody) keep their beat.
+// two; other bars are counted again). Notes a whole beat apart (a waltz),
+// chords on every beat (a chorale) and a single line (a plain melody) keep
+// their beat.
 constexpr double kSlowMotion = 0.6;     // typical onset distance, of a beat, from which the beat is halved
 constexpr double kBeatMotion = 0.9;     // and up to which (a beat apart, the notes move in the beat found)
 constexpr double kSlowestHalved = 40.0; // beats a minute the halved beat keeps at least
@@ -149,7 +150,7 @@ double ShareSoundingWithOthers(const std::vector<TranscribedNote>& notes) {
 
 void HalveSlowMotion(RhythmAnalysis& r, const OnsetEnvelope& envelope, const std::vector<TranscribedNote>& notes) {
     const std::vector<double>& beats = r.beats.beats;
-    if (beats.size() < 16 || r.metre.compound || r.metre.beatsPerBar == 3) return;
+    if (beats.size() < 16 || r.metre.compound) return;
     if (r.beats.tempoBpm / 2 < kSlowestHalved) return;
     const double typical = TypicalOnsetGap(notes);
     const double beat = 60.0 / r.beats.tempoBpm;

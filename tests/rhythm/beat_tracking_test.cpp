@@ -193,18 +193,20 @@ TEST(BeatTracking, EighthsAccentedInThreesMakeADottedQuarterBeat) {
 // A slow piece in triplets (2/4 at 60) heard in eighths at 120: the bass and
 // a chord held through each bar, over it eighth triplets, so the notes move
 // two thirds of an eighth apart and leave every other eighth without a note.
-std::vector<TranscribedNote> SlowTriplets(const std::vector<double>& eighths, bool chordOnEveryEighth, bool bass) {
+std::vector<TranscribedNote> SlowTriplets(const std::vector<double>& eighths, bool chordOnEveryEighth, bool bass,
+                                          size_t eighthsPerBar = 4) {
     std::vector<TranscribedNote> notes;
     const int roots[4] = {38, 45, 43, 45};
-    for (size_t bar = 0; 4 * bar + 3 < eighths.size(); ++bar) {
-        const double t = eighths[4 * bar];
+    const size_t n = eighthsPerBar;
+    for (size_t bar = 0; n * bar + n - 1 < eighths.size(); ++bar) {
+        const double t = eighths[n * bar];
         const int root = roots[bar % 4];
         if (bass)
-            for (int p : {root, root + 12, root + 16}) notes.push_back({p, t, t + 1.9, 80});
-        for (int k = 0; k < 6; ++k)
-            notes.push_back({74 + int((bar + size_t(k)) % 5), t + k / 3.0, t + k / 3.0 + 0.3, 80});
+            for (int p : {root, root + 12, root + 16}) notes.push_back({p, t, t + 0.5 * double(n) - 0.1, 80});
+        for (size_t k = 0; k < 3 * n / 2; ++k)
+            notes.push_back({74 + int((bar + k) % 5), t + double(k) / 3.0, t + double(k) / 3.0 + 0.3, 80});
         if (chordOnEveryEighth)
-            for (int k = 1; k < 4; ++k) notes.push_back({root + 19, t + 0.5 * k, t + 0.5 * k + 0.4, 70});
+            for (size_t k = 1; k < n; ++k) notes.push_back({root + 19, t + 0.5 * double(k), t + 0.5 * double(k) + 0.4, 70});
     }
     return notes;
 }
@@ -224,6 +226,11 @@ TEST(BeatTracking, NotesMovingLessThanABeatApartLeavingBeatsEmptyHalveTheBeat) {
     EXPECT_NEAR(r.beats.tempoBpm, 120, 3);
     r = AnalyseRhythm(env, SlowTriplets(eighths, false, false));
     EXPECT_NEAR(r.beats.tempoBpm, 120, 3);
+    // Bars of six eighths are counted again on the slower beats: 3/4 at 60.
+    r = AnalyseRhythm(env, SlowTriplets(eighths, false, true, 6));
+    EXPECT_NEAR(r.beats.tempoBpm, 60, 2);
+    EXPECT_EQ(r.metre.numerator(), 3);
+    EXPECT_EQ(r.metre.denominator(), 4);
 }
 
 TEST(BeatTracking, SilenceAndTinyInputGiveNoBeats) {
