@@ -32,7 +32,6 @@ constexpr double kSameOnset = 0.04;     // seconds: onsets this close are one
 constexpr double kDenseNotes = 0.30;    // typical onset distance, of a beat
 constexpr double kBassMoves = 0.30;     // bass onsets halfway, against those on the beats
 constexpr double kBassWindow = 0.07;    // seconds around a point for a bass note to start on it
-constexpr double kFastestCounted = 220.0;  // beats a minute: a presto's quarters, the eighths of a quick 3/8
 
 // Beat frames (fractional) of the best path for the global period p0 with
 // periods in [p0 / range, p0 * range].
@@ -161,7 +160,7 @@ double TypicalOnsetGap(const std::vector<TranscribedNote>& notes) {
 
 BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
                               const std::vector<TranscribedNote>& notes) {
-    if (track.beats.size() < 8 || track.tempoBpm <= 0 || 2 * track.tempoBpm > kFastestCounted) return track;
+    if (track.beats.size() < 8 || track.tempoBpm <= 0 || 2 * track.tempoBpm > kFastestBpm) return track;
     const double typical = TypicalOnsetGap(notes);
     if (typical <= 0) return track;
     const double beat = 60.0 / track.tempoBpm;

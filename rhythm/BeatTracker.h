@@ -35,7 +35,7 @@ BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const 
 // in quarters of the beat or faster (their typical distance at most 0.3 of a
 // beat), the bass starts halfway between the beats at least 0.3 times as
 // often as on them, the notes do not divide the beat in three rather than in
-// two, and twice the tempo stays at most 220 beats a minute,
+// two, and twice the tempo stays at most 190 beats a minute,
 // the beat found is half the beat a musician would write, and the beats are
 // tracked again at twice the tempo. Otherwise `track` is returned as it is.
 BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,
