@@ -13,7 +13,11 @@ namespace {
 constexpr double kChangePenalty = 200.0;  // per squared log ratio of consecutive periods
 constexpr double kTempoPenalty = 2.0;     // per squared log ratio to the global period
 constexpr double kRange = 1.4;            // periods from P0 / kRange to P0 * kRange
-constexpr int kMaxStep = 2;               // frames of period change from beat to beat
+// From one beat to the next the period may change by up to this share (a
+// held note, a breath, a rubato), at least two frames and at most six.
+constexpr double kStepShare = 0.08;
+constexpr int kFewestStep = 2;
+constexpr int kMostStep = 6;
 constexpr int8_t kStart = 127;
 // The metrical level check.
 constexpr double kWeakOtherBeat = 0.35;
@@ -36,16 +40,17 @@ std::vector<double> BestPath(const std::vector<float>& s, double p0, double rang
     const int pmin = std::max(2, int(std::floor(p0 / range)));
     const int pmax = std::max(pmin, int(std::ceil(p0 * range)));
     const int k = pmax - pmin + 1;
+    const int maxStep = std::clamp(int(std::lround(kStepShare * p0)), kFewestStep, kMostStep);
     std::vector<float> prior(size_t(k), 0.0f);
-    std::vector<float> change(size_t(k) * (2 * kMaxStep + 1), 0.0f);
+    std::vector<float> change(size_t(k) * (2 * maxStep + 1), 0.0f);
     for (int i = 0; i < k; ++i) {
         const double p = pmin + i;
         const double l = std::log(p / p0);
         prior[size_t(i)] = float(kTempoPenalty * l * l);
-        for (int d = -kMaxStep; d <= kMaxStep; ++d) {
+        for (int d = -maxStep; d <= maxStep; ++d) {
             const double q = p + d;
             const double c = q >= pmin && q <= pmax ? std::log(p / q) : 0.0;
-            change[size_t(i) * (2 * kMaxStep + 1) + size_t(d + kMaxStep)] = float(kChangePenalty * c * c);
+            change[size_t(i) * (2 * maxStep + 1) + size_t(d + maxStep)] = float(kChangePenalty * c * c);
         }
     }
     const int64_t ring = pmax + 1;
@@ -62,11 +67,11 @@ std::vector<double> BestPath(const std::vector<float>& s, double p0, double rang
             int8_t from = kStart;
             if (t - p >= 0) {
                 const float* prev = &score[size_t(((t - p) % ring) * k)];
-                const float* ch = &change[size_t(i) * (2 * kMaxStep + 1)];
-                for (int d = -kMaxStep; d <= kMaxStep; ++d) {
+                const float* ch = &change[size_t(i) * (2 * maxStep + 1)];
+                for (int d = -maxStep; d <= maxStep; ++d) {
                     const int j = i + d;
                     if (j < 0 || j >= k) continue;
-                    const float v = prev[j] - ch[d + kMaxStep];
+                    const float v = prev[j] - ch[d + maxStep];
                     if (v > pred) {
                         pred = v;
                         from = int8_t(d);
@@ -183,6 +188,24 @@ BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& 
         if (i + 1 < beats.size() && bassAt(0.5 * (beats[i] + beats[i + 1]))) ++halfway;
     }
     if (onBeats == 0 || double(halfway) < kBassMoves * double(onBeats)) return track;
+    // A beat whose notes start on its thirds more often than on its half is
+    // divided in three (triplets, compound metre): half of it would fall
+    // between two notes.
+    std::vector<double> onsets;
+    for (const auto& n : notes) onsets.push_back(n.onset);
+    std::sort(onsets.begin(), onsets.end());
+    const auto noteAt = [&](double t) {
+        const auto a = std::lower_bound(onsets.begin(), onsets.end(), t - window);
+        return a != onsets.end() && *a <= t + window;
+    };
+    size_t thirds = 0, halves = 0;
+    for (size_t i = 0; i + 1 < beats.size(); ++i) {
+        const double a = beats[i], d = beats[i + 1] - beats[i];
+        if (noteAt(a + d / 3)) ++thirds;
+        if (noteAt(a + 2 * d / 3)) ++thirds;
+        if (noteAt(a + d / 2)) halves += 2;
+    }
+    if (thirds > halves) return track;
     BeatTrack out;
     for (double f : BestPath(novelty, 0.5 * beat * frameRate, kRange)) out.beats.push_back(f / frameRate);
     out.tempoBpm = MedianTempo(out.beats);

@@ -1,6 +1,6 @@
 // Beat times from the beat novelty by dynamic programming over (frame,
 // beat period): a beat at frame t with period p follows a beat at t - p
-// whose period differed by at most two frames. The score adds the novelty at
+// whose period differed by at most 8 % (two to six frames). The score adds the novelty at
 // every beat and subtracts a penalty for each change of period (squared log
 // ratio) and for the distance from the global tempo, so the beats follow
 // gradual tempo changes but not single stray onsets. The global tempo comes
@@ -34,7 +34,8 @@ BeatTrack TrackBeats(const std::vector<float>& novelty, double frameRate, const 
 // The metrical level checked against the notes: when the notes move mostly
 // in quarters of the beat or faster (their typical distance at most 0.3 of a
 // beat), the bass starts halfway between the beats at least 0.3 times as
-// often as on them, and twice the tempo stays at most 190 beats a minute,
+// often as on them, the notes do not divide the beat in three rather than in
+// two, and twice the tempo stays at most 190 beats a minute,
 // the beat found is half the beat a musician would write, and the beats are
 // tracked again at twice the tempo. Otherwise `track` is returned as it is.
 BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& novelty, double frameRate,

@@ -66,8 +66,9 @@ std::vector<double> HarmonyChange(const std::vector<double>& beats, const std::v
 }  // namespace
 
 Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& beats,
-                    const std::vector<TranscribedNote>& notes, int beatsPerBar) {
+                    const std::vector<TranscribedNote>& notes, int beatsPerBar, bool compoundBeats) {
     Metre m;
+    m.compound = compoundBeats;
     const bool given = beatsPerBar >= 2 && beatsPerBar <= 4;
     if (given) m.beatsPerBar = beatsPerBar;
     const size_t n = beats.size();
@@ -132,17 +133,21 @@ Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& be
     int bar = contrast[3] > contrast[4] ? 3 : 4;
     if (contrast[2] > kTwoOverFour * contrast[4] && contrast[2] > contrast[3]) bar = 2;
     if (given) bar = beatsPerBar;
-    m.beatsPerBar = bar;
-    m.firstDownbeat = phase[bar];
 
     // Subdivision: onsets at the thirds against the halves of the beats.
-    double thirds = 0, halves = 0;
-    for (size_t i = 0; i + 1 < n; ++i) {
-        const double a = beats[i] * fps, d = (beats[i + 1] - beats[i]) * fps;
-        thirds += 0.5 * (PeakNear(onset, a + d / 3, 1) + PeakNear(onset, a + 2 * d / 3, 1));
-        halves += PeakNear(onset, a + d / 2, 1);
+    if (!compoundBeats) {
+        double thirds = 0, halves = 0;
+        for (size_t i = 0; i + 1 < n; ++i) {
+            const double a = beats[i] * fps, d = (beats[i + 1] - beats[i]) * fps;
+            thirds += 0.5 * (PeakNear(onset, a + d / 3, 1) + PeakNear(onset, a + 2 * d / 3, 1));
+            halves += PeakNear(onset, a + d / 2, 1);
+        }
+        m.compound = bar != 3 && thirds > kCompound * halves && thirds > 0;
     }
-    m.compound = bar != 3 && thirds > kCompound * halves && thirds > 0;
+    // Four dotted quarters make two bars of 6/8.
+    if (m.compound && bar == 4 && !given) bar = 2;
+    m.beatsPerBar = bar;
+    m.firstDownbeat = phase[bar];
     return m;
 }
 

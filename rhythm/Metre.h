@@ -7,7 +7,8 @@
 // others; the bar length and phase with the clearest contrast win (2 beats
 // must beat 4 clearly, since 4/4 with a strong third beat looks alike). When
 // the thirds of the beats carry more onsets than their halves, the metre is
-// compound (6/8 with two beats of a dotted quarter).
+// compound (6/8 with two beats of a dotted quarter). Compound bars hold two
+// or three beats: four dotted quarters are written as two bars of 6/8.
 #pragma once
 
 #include <vector>
@@ -28,8 +29,9 @@ struct Metre {
 
 // `notes` may be empty. `beatsPerBar` 2, 3 or 4 takes that bar length as
 // given and finds only its first downbeat and whether it is compound; 0
-// finds the bar length too.
+// finds the bar length too. `compoundBeats`: the beats are known to be
+// dotted quarters (the result is compound).
 Metre EstimateMetre(const OnsetEnvelope& envelope, const std::vector<double>& beats,
-                    const std::vector<TranscribedNote>& notes, int beatsPerBar = 0);
+                    const std::vector<TranscribedNote>& notes, int beatsPerBar = 0, bool compoundBeats = false);
 
 }  // namespace notavox

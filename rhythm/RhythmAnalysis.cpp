@@ -33,8 +33,7 @@ void GroupFastBeats(RhythmAnalysis& r, const OnsetEnvelope& envelope, const std:
     if (grouped.beats.size() < 6) return;
     grouped.tempoBpm = MedianTempo(grouped.beats);
     r.beats = grouped;
-    r.metre = EstimateMetre(envelope, r.beats.beats, notes);
-    r.metre.compound = compound;
+    r.metre = EstimateMetre(envelope, r.beats.beats, notes, 0, compound);
 }
 
 // Fast quarter beats over steady eighths whose accents (notes starting, a
@@ -115,6 +114,71 @@ bool RegroupEighthsInThrees(RhythmAnalysis& r, const std::vector<TranscribedNote
     return true;
 }
 
+// Piano music moves in halves of its beat or faster. When the notes of a
+// texture of more than one voice move mostly more than half a beat apart but
+// less than a whole one (dotted rhythms and triplets of a slower beat) and
+// leave beats without a note now and then, the beat found is the eighth of
+// the beat a musician would write: every other beat is kept, from the first
+// downbeat on, and the bar lines stay (a bar of four such beats is one of
+// two; other bars are counted again). Notes a whole beat apart (a waltz),
+// chords on every beat (a chorale) and a single line (a plain melody) keep
+// their beat.
+constexpr double kSlowMotion = 0.6;     // typical onset distance, of a beat, from which the beat is halved
+constexpr double kBeatMotion = 0.9;     // and up to which (a beat apart, the notes move in the beat found)
+constexpr double kSlowestHalved = 40.0; // beats a minute the halved beat keeps at least
+constexpr double kVoices = 0.5;         // share of notes that start while another sounds
+constexpr double kTogether = 0.04;      // seconds: notes starting this close sound together
+constexpr double kEveryBeat = 0.9;      // share of beats with a note from which every beat sounds
+constexpr double kOnBeat = 0.07;        // seconds around a beat for a note to start on it
+
+double ShareSoundingWithOthers(const std::vector<TranscribedNote>& notes) {
+    std::vector<const TranscribedNote*> sorted;
+    for (const auto& n : notes) sorted.push_back(&n);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const TranscribedNote* a, const TranscribedNote* b) { return a->onset < b->onset; });
+    size_t with = 0;
+    double latestEnd = -1e30;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        const double t = sorted[i]->onset;
+        const bool chord = (i > 0 && t - sorted[i - 1]->onset <= kTogether) ||
+                           (i + 1 < sorted.size() && sorted[i + 1]->onset - t <= kTogether);
+        if (chord || latestEnd > t + kTogether) ++with;
+        latestEnd = std::max(latestEnd, sorted[i]->offset);
+    }
+    return sorted.empty() ? 0.0 : double(with) / double(sorted.size());
+}
+
+void HalveSlowMotion(RhythmAnalysis& r, const OnsetEnvelope& envelope, const std::vector<TranscribedNote>& notes) {
+    const std::vector<double>& beats = r.beats.beats;
+    if (beats.size() < 16 || r.metre.compound) return;
+    if (r.beats.tempoBpm / 2 < kSlowestHalved) return;
+    const double typical = TypicalOnsetGap(notes);
+    const double beat = 60.0 / r.beats.tempoBpm;
+    if (typical <= kSlowMotion * beat || typical >= kBeatMotion * beat) return;
+    if (ShareSoundingWithOthers(notes) < kVoices) return;
+    std::vector<double> onsets;
+    for (const auto& n : notes) onsets.push_back(n.onset);
+    std::sort(onsets.begin(), onsets.end());
+    const double window = std::min(kOnBeat, 10.0 / r.beats.tempoBpm);
+    size_t sounded = 0;
+    for (double b : beats) {
+        const auto a = std::lower_bound(onsets.begin(), onsets.end(), b - window);
+        if (a != onsets.end() && *a <= b + window) ++sounded;
+    }
+    if (double(sounded) >= kEveryBeat * double(beats.size())) return;
+    BeatTrack halved;
+    for (size_t i = size_t(r.metre.firstDownbeat) % 2; i < beats.size(); i += 2) halved.beats.push_back(beats[i]);
+    halved.tempoBpm = MedianTempo(halved.beats);
+    const Metre before = r.metre;
+    r.beats = halved;
+    if (before.beatsPerBar == 4) {
+        r.metre.beatsPerBar = 2;
+        r.metre.firstDownbeat = before.firstDownbeat / 2;
+    } else {
+        r.metre = EstimateMetre(envelope, r.beats.beats, notes);
+    }
+}
+
 }  // namespace
 
 RhythmAnalysis AnalyseRhythm(const OnsetEnvelope& envelope, const std::vector<TranscribedNote>& notes,
@@ -124,11 +188,14 @@ RhythmAnalysis AnalyseRhythm(const OnsetEnvelope& envelope, const std::vector<Tr
     r.beats = TrackBeats(novelty, envelope.frameRate, options);
     if (options.tempoBpm <= 0) r.beats = CheckLevelWithNotes(r.beats, novelty, envelope.frameRate, notes);
     if (options.tempoBpm <= 0 && RegroupEighthsInThrees(r, notes)) {
-        r.metre = EstimateMetre(envelope, r.beats.beats, notes);
-        r.metre.compound = true;
+        r.metre = EstimateMetre(envelope, r.beats.beats, notes, 0, true);
     } else {
         r.metre = EstimateMetre(envelope, r.beats.beats, notes);
-        if (options.tempoBpm <= 0) GroupFastBeats(r, envelope, notes);
+        if (options.tempoBpm <= 0) {
+            const size_t found = r.beats.beats.size();
+            GroupFastBeats(r, envelope, notes);
+            if (r.beats.beats.size() == found) HalveSlowMotion(r, envelope, notes);
+        }
     }
     r.key = EstimateKey(notes);
     return r;

@@ -71,6 +71,20 @@ TEST(BeatTracking, FollowsAccelerandoAndRitardando) {
     }
 }
 
+TEST(BeatTracking, FollowsPhrasesThatBroadenAndPressOn) {
+    // Phrases of eight beats at 100 a minute whose last three broaden by 7 %
+    // a beat, the next phrase back at 100 from its first beat.
+    std::vector<double> beats;
+    double t = 0.5;
+    for (int i = 0; i < 64; ++i) {
+        beats.push_back(t);
+        const int inPhrase = i % 8;
+        t += 0.6 * (inPhrase >= 5 ? std::pow(1.07, inPhrase - 4) : 1.0);
+    }
+    const BeatTrack found = TrackClicks(beats, 22050);
+    EXPECT_GE(BeatFMeasure(beats, found.beats), 0.95);
+}
+
 TEST(BeatTracking, GivenTempoIsKept) {
     const std::vector<double> beats = Beats(0.5, 100, 100, 40);
     const std::vector<float> x = testing::ClickTrack(beats, beats.back() + 1, 22050);
@@ -110,6 +124,23 @@ TEST(BeatTracking, FastNotesTakeTheBeatAtTwiceTheTempo) {
     BeatTrack quick = slow;
     quick.tempoBpm = 100;
     EXPECT_EQ(CheckLevelWithNotes(quick, novelty, env.frameRate, notesEvery(0.1)).beats, slow.beats);
+    // Beats of 1.5 s with a bass on each and halfway on every other: nine
+    // notes a beat divide it in three and keep it, eight in two halve it.
+    BeatTrack broad;
+    for (int i = 0; i < 16; ++i) broad.beats.push_back(0.5 + 1.5 * i);
+    broad.tempoBpm = MedianTempo(broad.beats);
+    auto divided = [&](int parts) {
+        std::vector<TranscribedNote> notes;
+        for (size_t i = 0; i < broad.beats.size(); ++i) {
+            const double b = broad.beats[i];
+            notes.push_back({40, b, b + 0.7, 80});
+            if (i % 2 == 0) notes.push_back({43, b + 0.75, b + 1.4, 80});
+            for (int k = 0; k < parts; ++k) notes.push_back({72 + k % 3, b + 1.5 * k / parts, b + 1.5 * (k + 1) / parts, 70});
+        }
+        return notes;
+    };
+    EXPECT_EQ(CheckLevelWithNotes(broad, novelty, env.frameRate, divided(9)).beats, broad.beats);
+    EXPECT_NEAR(CheckLevelWithNotes(broad, novelty, env.frameRate, divided(8)).tempoBpm, 80, 4);
 }
 
 // The onset envelope of clicks at the given times.
@@ -157,6 +188,49 @@ TEST(BeatTracking, EighthsAccentedInThreesMakeADottedQuarterBeat) {
     EXPECT_NEAR(r.beats.tempoBpm, 100, 3);
     EXPECT_GE(BeatFMeasure(dottedQuarters, r.beats.beats), 0.95);
     EXPECT_TRUE(r.metre.compound);
+}
+
+// A slow piece in triplets (2/4 at 60) heard in eighths at 120: the bass and
+// a chord held through each bar, over it eighth triplets, so the notes move
+// two thirds of an eighth apart and leave every other eighth without a note.
+std::vector<TranscribedNote> SlowTriplets(const std::vector<double>& eighths, bool chordOnEveryEighth, bool bass,
+                                          size_t eighthsPerBar = 4) {
+    std::vector<TranscribedNote> notes;
+    const int roots[4] = {38, 45, 43, 45};
+    const size_t n = eighthsPerBar;
+    for (size_t bar = 0; n * bar + n - 1 < eighths.size(); ++bar) {
+        const double t = eighths[n * bar];
+        const int root = roots[bar % 4];
+        if (bass)
+            for (int p : {root, root + 12, root + 16}) notes.push_back({p, t, t + 0.5 * double(n) - 0.1, 80});
+        for (size_t k = 0; k < 3 * n / 2; ++k)
+            notes.push_back({74 + int((bar + k) % 5), t + double(k) / 3.0, t + double(k) / 3.0 + 0.3, 80});
+        if (chordOnEveryEighth)
+            for (size_t k = 1; k < n; ++k) notes.push_back({root + 19, t + 0.5 * double(k), t + 0.5 * double(k) + 0.4, 70});
+    }
+    return notes;
+}
+
+TEST(BeatTracking, NotesMovingLessThanABeatApartLeavingBeatsEmptyHalveTheBeat) {
+    const std::vector<double> eighths = Beats(0.5, 120, 120, 64);
+    std::vector<double> quarters;
+    for (size_t i = 0; i < eighths.size(); i += 2) quarters.push_back(eighths[i]);
+    const OnsetEnvelope env = ClickEnvelope(eighths);
+    RhythmAnalysis r = AnalyseRhythm(env, SlowTriplets(eighths, false, true));
+    EXPECT_NEAR(r.beats.tempoBpm, 60, 2);
+    EXPECT_GE(BeatFMeasure(quarters, r.beats.beats), 0.95);
+    EXPECT_EQ(r.metre.numerator(), 2);
+    EXPECT_EQ(r.metre.denominator(), 4);
+    // A chord on every eighth, or the melody alone, keeps the eighths as beats.
+    r = AnalyseRhythm(env, SlowTriplets(eighths, true, true));
+    EXPECT_NEAR(r.beats.tempoBpm, 120, 3);
+    r = AnalyseRhythm(env, SlowTriplets(eighths, false, false));
+    EXPECT_NEAR(r.beats.tempoBpm, 120, 3);
+    // Bars of six eighths are counted again on the slower beats: 3/4 at 60.
+    r = AnalyseRhythm(env, SlowTriplets(eighths, false, true, 6));
+    EXPECT_NEAR(r.beats.tempoBpm, 60, 2);
+    EXPECT_EQ(r.metre.numerator(), 3);
+    EXPECT_EQ(r.metre.denominator(), 4);
 }
 
 TEST(BeatTracking, SilenceAndTinyInputGiveNoBeats) {
