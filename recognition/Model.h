@@ -31,6 +31,13 @@ struct DecodeSettings {
     float overtoneRatio = 0.0f;
     int32_t overtoneFrames = 0;
     float overtoneVelocity = 0.0f;
+    // Per key, lowest first (88 values), or empty: then the values above hold
+    // for every key. The network's outputs differ by register: high up a
+    // played note's onset and note-active values are lower and its sound
+    // shorter, so each register gets thresholds of its own.
+    std::vector<float> keyOnsetThresholds{};
+    std::vector<float> keyFrameThresholds{};
+    std::vector<int32_t> keyMinFrames{};
 };
 
 struct Model {

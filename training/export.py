@@ -20,11 +20,16 @@ ORDER = ["l1.weight", "l1.bias", "l2.weight", "l2.bias", "l3.weight", "l3.bias",
          "decode.overtone_ratio", "decode.overtone_frames", "decode.overtone_velocity"]
 
 
+# Written when the decoding has them (a file without them decodes every key alike).
+OPTIONAL = ["decode.key_onset_threshold", "decode.key_frame_threshold", "decode.key_min_frames"]
+
+
 def weights_bytes(arrays):
     """The weights file: "NVNM", version 2, the tensors, then the CRC-32 (zlib) of all bytes before it."""
+    names = ORDER + [name for name in OPTIONAL if name in arrays]
     out = bytearray(b"NVNM")
-    out += struct.pack("<II", 2, len(ORDER))
-    for name in ORDER:
+    out += struct.pack("<II", 2, len(names))
+    for name in names:
         a = np.ascontiguousarray(arrays[name], dtype="<f4")
         out += struct.pack("<H", len(name))
         out += name.encode("ascii")

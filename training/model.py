@@ -94,9 +94,12 @@ def read_weights(path):
         state[f"heads.{head}.weight"] = arrays[head + ".weight"][None, :, :, None]
         state[f"head_bias.{head}"] = arrays[head + ".bias"]
     net = from_checkpoint({k: torch.from_numpy(np.ascontiguousarray(v)) for k, v in state.items()})
-    decode = {k[7:]: float(v[0]) for k, v in arrays.items() if k.startswith("decode.")}
+    decode = {k[7:]: float(v[0]) for k, v in arrays.items() if k.startswith("decode.") and k[7:] not in KEY_SETTINGS}
     decode["min_frames"] = int(decode["min_frames"])
     decode["overtone_frames"] = int(decode.get("overtone_frames", 0))
+    for name, kind in KEY_SETTINGS.items():
+        if "decode." + name in arrays:
+            decode[name] = [kind(v) for v in arrays["decode." + name]]
     return net, decode
 
 
@@ -120,35 +123,50 @@ def tensors_for_export(model, decode):
     arrays["decode.overtone_ratio"] = np.array([decode.get("overtone_ratio", 0.0)], np.float32)
     arrays["decode.overtone_frames"] = np.array([decode.get("overtone_frames", 0)], np.float32)
     arrays["decode.overtone_velocity"] = np.array([decode.get("overtone_velocity", 0.0)], np.float32)
+    for name in KEY_SETTINGS:
+        if decode.get(name) is not None:
+            arrays["decode." + name] = np.array(decode[name], np.float32).reshape(88)
     return arrays
 
 
 OVERTONE_INTERVALS = (12, 19, 24)
 
+# Settings that may be given per key (88 values, lowest key first) beside the ones for every key: name -> type.
+KEY_SETTINGS = {"key_onset_threshold": float, "key_frame_threshold": float, "key_min_frames": int}
+
 
 def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames, overtone_ratio=0.0,
-           overtone_frames=0, overtone_velocity=0.0):
+           overtone_frames=0, overtone_velocity=0.0, key_onset_threshold=None, key_frame_threshold=None,
+           key_min_frames=None):
     """Notes (pitch, onset s, offset s, velocity) from the outputs [T, 88], as the program decodes them.
 
-    With overtone_ratio > 0 a note is dropped as an overtone when a note 12, 19 or 24 keys lower starts within
-    overtone_frames frames of it and its onset value is below overtone_ratio times that note's; with
-    overtone_velocity > 0 only when its velocity is also below overtone_velocity times that note's."""
+    key_onset_threshold, key_frame_threshold and key_min_frames (88 values each) replace the setting of the same
+    name for each key. With overtone_ratio > 0 a note is dropped as an overtone when a note 12, 19 or 24 keys
+    lower starts within overtone_frames frames of it and its onset value is below overtone_ratio times that
+    note's; with overtone_velocity > 0 only when its velocity is also below overtone_velocity times that
+    note's."""
     t_count = onset.shape[0]
     notes = []
+    # the thresholds as the weights file stores them, compared in single precision as in the program
+    on_key = np.full(88, onset_threshold, np.float32) if key_onset_threshold is None \
+        else np.asarray(key_onset_threshold, np.float32).reshape(88)
+    frame_key = np.full(88, frame_threshold, np.float32) if key_frame_threshold is None \
+        else np.asarray(key_frame_threshold, np.float32).reshape(88)
+    least_key = [int(min_frames)] * 88 if key_min_frames is None else [int(v) for v in key_min_frames]
     prev = np.vstack([np.zeros((1, 88), onset.dtype), onset[:-1]])
     nxt = np.vstack([onset[1:], np.zeros((1, 88), onset.dtype)])
-    cand = (onset >= onset_threshold) & (onset >= prev) & (onset > nxt)
+    cand = (onset.astype(np.float32) >= on_key[None]) & (onset >= prev) & (onset > nxt)
     for k in range(88):
         starts = np.nonzero(cand[:, k])[0]
         if len(starts) == 0:
             continue
-        active = frame[:, k] >= frame_threshold
+        active = frame[:, k].astype(np.float32) >= frame_key[k]
         for i, s in enumerate(starts):
             limit = starts[i + 1] if i + 1 < len(starts) else t_count
             e = s + 1
             while e < limit and active[e]:
                 e += 1
-            if e - s < min_frames:
+            if e - s < least_key[k]:
                 continue
             v = int(np.clip(np.round(127.0 * float(velocity[s, k])), 1, 127))
             notes.append((21 + k, s * 0.01, e * 0.01, v, s, float(onset[s, k])))

@@ -144,6 +144,25 @@ TEST(RecognitionNetwork, TilesGiveIdenticalBits) {
     }
 }
 
+namespace {
+
+// The file with the first value of tensor `name` set to `v`, sealed again:
+// a file that passes its checksum but carries a value out of range.
+std::string withValue(const std::string& file, const std::string& name, float v) {
+    std::string body = file.substr(0, file.size() - 4);
+    const uint16_t length = uint16_t(name.size());
+    const std::string key = std::string(reinterpret_cast<const char*>(&length), 2) + name;
+    size_t at = body.find(key);
+    EXPECT_NE(at, std::string::npos) << name;
+    at += key.size();
+    const uint8_t ndim = uint8_t(body[at]);
+    at += 1 + 4 * size_t(ndim);
+    std::memcpy(&body[at], &v, 4);
+    return notavox::testing::sealModel(body);
+}
+
+}  // namespace
+
 TEST(RecognitionModel, FileIsReadWithItsShapesAndThresholds) {
     TempDir dir;
     const Model m = notavox::testing::randomModel(5, 7, 9, 1);
@@ -180,6 +199,42 @@ TEST(RecognitionModel, FileIsReadWithItsShapesAndThresholds) {
     withRule.decode.overtoneFrames = 1000;
     EXPECT_EQ(ParseModel(notavox::testing::modelBytes(withRule), "m.nvm").message,
               "Die Modelldatei m.nvm ist unbrauchbar: ungültiger Obertonabstand");
+    EXPECT_TRUE(load.model.decode.keyOnsetThresholds.empty());  // without them every key decodes alike
+    EXPECT_TRUE(load.model.decode.keyMinFrames.empty());
+}
+
+// The thresholds and minimum lengths per key: each optional on its own, 88
+// values each, every value checked like the one for all keys.
+TEST(RecognitionModel, PerKeySettingsAreReadAndChecked) {
+    Model m = notavox::testing::randomModel(4, 4, 4, 2);
+    for (int k = 0; k < 88; ++k) {
+        m.decode.keyOnsetThresholds.push_back(k < 63 ? 0.3f : 0.2f);
+        m.decode.keyMinFrames.push_back(k < 63 ? 3 : 2);
+    }
+    const std::string file = notavox::testing::modelBytes(m);
+    const ModelLoad load = ParseModel(file, "k.nvm");
+    ASSERT_TRUE(load.ok) << load.message;
+    EXPECT_EQ(load.model.decode.keyOnsetThresholds, m.decode.keyOnsetThresholds);
+    EXPECT_TRUE(load.model.decode.keyFrameThresholds.empty());
+    EXPECT_EQ(load.model.decode.keyMinFrames, m.decode.keyMinFrames);
+    EXPECT_FLOAT_EQ(load.model.decode.onsetThreshold, 0.4f);  // the one for all keys stays as it is
+
+    const std::string head = "Die Modelldatei k.nvm ist unbrauchbar: ";
+    auto reason = [&](const std::string& bytes) { return ParseModel(bytes, "k.nvm").message; };
+    EXPECT_EQ(reason(notavox::testing::modelBytes(m, "", "decode.key_min_frames")),
+              head + "decode.key_min_frames hat die Form [89], erwartet [88]");
+    for (float t : {0.0f, 1.0f, -0.5f, 2e9f})
+        EXPECT_EQ(reason(withValue(file, "decode.key_onset_threshold", t)), head + "ungültige Anschlagschwelle einer Taste")
+            << t;
+    for (float n : {0.0f, 1.5f, 5000.0f})
+        EXPECT_EQ(reason(withValue(file, "decode.key_min_frames", n)), head + "ungültige Mindestlänge einer Taste") << n;
+    m.decode.keyFrameThresholds.assign(88, 0.5f);
+    m.decode.keyFrameThresholds[87] = 1.0f;
+    EXPECT_EQ(reason(notavox::testing::modelBytes(m)), head + "ungültige Halteschwelle einer Taste");
+    m.decode.keyFrameThresholds[87] = 0.25f;
+    const ModelLoad all = ParseModel(notavox::testing::modelBytes(m), "k.nvm");
+    ASSERT_TRUE(all.ok) << all.message;
+    EXPECT_EQ(all.model.decode.keyFrameThresholds, m.decode.keyFrameThresholds);
 }
 
 TEST(RecognitionModel, BadFilesAreRefusedWithAReason) {
@@ -218,25 +273,6 @@ TEST(RecognitionModel, BadFilesAreRefusedWithAReason) {
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.message, "Konnte die Modelldatei /no/such/notes.nvm nicht öffnen");
 }
-
-namespace {
-
-// The file with the first value of tensor `name` set to `v`, sealed again:
-// a file that passes its checksum but carries a value out of range.
-std::string withValue(const std::string& file, const std::string& name, float v) {
-    std::string body = file.substr(0, file.size() - 4);
-    const uint16_t length = uint16_t(name.size());
-    const std::string key = std::string(reinterpret_cast<const char*>(&length), 2) + name;
-    size_t at = body.find(key);
-    EXPECT_NE(at, std::string::npos) << name;
-    at += key.size();
-    const uint8_t ndim = uint8_t(body[at]);
-    at += 1 + 4 * size_t(ndim);
-    std::memcpy(&body[at], &v, 4);
-    return notavox::testing::sealModel(body);
-}
-
-}  // namespace
 
 // Every value is checked against its range, after the checksum: damage the
 // checksum cannot see (a file written with bad values) is refused too.
