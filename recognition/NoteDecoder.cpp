@@ -81,11 +81,13 @@ void NoteDecoder::dropOvertones() {
     const double ratio = settings_.overtoneRatio;
     const double loudness = settings_.overtoneVelocity;
     const int64_t near = settings_.overtoneFrames;
+    const std::vector<int32_t> intervals =
+        settings_.overtoneIntervals.empty() ? std::vector<int32_t>{12, 19, 24} : settings_.overtoneIntervals;
     size_t kept = 0;
     for (size_t i = 0; i < notes_.size(); ++i) {
         const Start& own = starts_[i];
         bool overtone = false;
-        for (const int interval : {12, 19, 24}) {
+        for (const int interval : intervals) {
             const int lower = notes_[i].pitch - 21 - interval;
             if (lower < 0) continue;
             const std::vector<Start>& starts = byKey[size_t(lower)];

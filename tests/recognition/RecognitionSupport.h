@@ -188,6 +188,9 @@ inline std::string modelBytes(const recognition::Model& m, const std::string& sk
     if (!keyOnset.data.empty()) list.push_back({"decode.key_onset_threshold", &keyOnset});
     if (!keyFrame.data.empty()) list.push_back({"decode.key_frame_threshold", &keyFrame});
     if (!keyLeast.data.empty()) list.push_back({"decode.key_min_frames", &keyLeast});
+    recognition::Tensor intervals{{uint32_t(m.decode.overtoneIntervals.size())}, {}};
+    for (const int32_t v : m.decode.overtoneIntervals) intervals.data.push_back(float(v));
+    if (!intervals.data.empty()) list.push_back({"decode.overtone_intervals", &intervals});
     std::string out = "NVNM";
     auto u32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
     u32(recognition::kModelVersion);

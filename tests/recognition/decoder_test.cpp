@@ -146,6 +146,29 @@ TEST(RecognitionDecoder, OvertonesOfALowerNoteAreDropped) {
     EXPECT_EQ(a.decode(s).size(), 6u);
 }
 
+// The rule looks for the overtones at the intervals the settings give.
+TEST(RecognitionDecoder, OvertoneIntervalsFromTheSettings) {
+    Activations a(60);
+    a.note(30, 10, 30, 0.9f);
+    a.note(58, 10, 30, 0.4f);  // 28 keys up: the fifth partial
+    a.note(61, 11, 30, 0.4f);  // 31 keys up: the sixth
+    a.note(42, 10, 30, 0.4f);  // the octave
+    DecodeSettings s{0.1f, 0.3f, 3, 0.9f, 2};
+    auto notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 3u);  // 12, 19 and 24 unless the settings say otherwise
+    EXPECT_EQ(notes[1].pitch, 79);
+    EXPECT_EQ(notes[2].pitch, 82);
+    s.overtoneIntervals = {12, 19, 24, 28, 31};
+    notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].pitch, 51);
+    s.overtoneIntervals = {28};
+    notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[1].pitch, 63);  // the octave stays
+    EXPECT_EQ(notes[2].pitch, 82);
+}
+
 // With the velocity condition, a weaker note above a lower one is dropped
 // only when it is also quieter: a melody an octave above its bass stays.
 TEST(RecognitionDecoder, OvertonesMustAlsoBeQuieterWhenAsked) {
