@@ -289,7 +289,8 @@ def pick_registers(tuning, decode):
         if sum(len(inside) for _, inside, _, _ in items) < REGISTER_NOTES:
             continue  # too few notes to pick anything: the thresholds for every key hold
         best = None
-        for on, fr in itertools.product(REGISTER_ONSETS, REGISTER_FRAMES):
+        for on, fr in itertools.product([v for v in REGISTER_ONSETS if v <= decode["onset_threshold"]],
+                                        [v for v in REGISTER_FRAMES if v <= decode["frame_threshold"]]):
             on_try, frame_try = on_key.copy(), frame_key.copy()
             on_try[a:b], frame_try[a:b] = on, fr
             found = []
@@ -297,7 +298,7 @@ def pick_registers(tuning, decode):
                 notes = model_mod.key_notes(o["onset"], o["frame"], o["velocity"], range(a, b), on_try, frame_try,
                                             [1] * 88)
                 found.append((fam, inside, notes, below))
-            for least in REGISTER_LEAST:
+            for least in [v for v in REGISTER_LEAST if v <= decode["min_frames"]]:
                 tally = [0, 0, 0]  # hits, reference notes, notes found
                 for fam, inside, notes, below in found:
                     kept = [n for n in notes if round(n[2] * 100) - n[4] >= least]
