@@ -23,8 +23,9 @@ struct DecodeSettings {
     float frameThreshold = 0.3f;
     int32_t minFrames = 3;
     // A note is taken for an overtone of a lower one and dropped when a note
-    // 12, 19 or 24 keys lower (or those of `overtoneIntervals`) starts within `overtoneFrames` frames of it and
-    // its own onset value is below `overtoneRatio` times that note's. 0: off.
+    // 12, 19 or 24 keys lower (or `overtoneIntervals` lower) starts within
+    // `overtoneFrames` frames of it and its own onset value is below
+    // `overtoneRatio` times that note's. 0: off.
     // With `overtoneVelocity` above 0, only when its velocity is also below
     // `overtoneVelocity` times that note's: an overtone is estimated quieter
     // than its note, a played note above another often is not.

@@ -7,9 +7,8 @@
 // frame value stays at or above the key's frame threshold; it ends at the
 // first frame below it, at the key's next candidate (which starts a new note)
 // or at the end. Notes shorter than the key's minimum number of frames are
-// dropped, and
-// so are overtones when the settings ask for it (see DecodeSettings), once
-// every note is known.
+// dropped, and so are overtones when the settings ask for it (see
+// DecodeSettings), once every note is known.
 #pragma once
 
 #include <array>

@@ -270,18 +270,20 @@ def pick_registers(tuning, decode):
     register's own notes the best F1 over all pieces together (the notes every family adds there count against
     it); the registers below decode as already picked (the overtone rule looks at their notes). The register's
     own F1 and not the whole piece's: the outer registers hold few notes, which the whole piece's F1 hardly sees.
-    A register with fewer than REGISTER_NOTES notes keeps the thresholds for every key."""
+    A register's settings are never stricter than those of `decode` for every key (the search over the whole
+    pieces set those; a register's few notes do not make them stricter), and a register with fewer than
+    REGISTER_NOTES notes keeps them."""
     on_key, frame_key, least_key = model_mod.key_settings(**decode)
     on_key, frame_key, least_key = on_key.copy(), frame_key.copy(), list(least_key)
     # the values as picked (the file stores them in single precision)
     on_list = list(decode.get("key_onset_threshold") or [decode["onset_threshold"]] * 88)
     frame_list = list(decode.get("key_frame_threshold") or [decode["frame_threshold"]] * 88)
     rule = decode.get("overtone_ratio", 0.0) > 0
+    reach = max(decode.get("overtone_intervals", model_mod.OVERTONE_INTERVALS))
     for a, b in REGISTERS:
         items = []  # (family, the register's rows, outputs, the notes below it)
         for fam, pieces_ in tuning.items():
             for rows, o in pieces_:
-                reach = max(decode.get("overtone_intervals", model_mod.OVERTONE_INTERVALS))
                 below = model_mod.key_notes(o["onset"], o["frame"], o["velocity"], range(max(0, a - reach), a),
                                             on_key, frame_key, least_key) if rule else []
                 inside = rows[(rows[:, 1] >= 21 + a) & (rows[:, 1] < 21 + b)] if len(rows) else rows

@@ -49,7 +49,7 @@ def write_weights(arrays, path):
 
 def write_golden(net, feat, path, decode):
     """The features and outputs (.bin), and beside them (.notes) the notes the decoding finds in these outputs:
-    one line per note, key number, first and end frame, velocity."""
+    one line per note, MIDI pitch, first and end frame, velocity."""
     with torch.no_grad():
         out = net(torch.from_numpy(feat)[None])
     outputs = {name: torch.sigmoid(out[name][0]).numpy().astype(np.float32) for name in ("onset", "frame", "velocity")}
