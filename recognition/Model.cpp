@@ -1,5 +1,6 @@
 #include "recognition/Model.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -169,6 +170,20 @@ ModelLoad ParseModel(const std::string& file, const std::string& fileName) {
     }
     Tensor overtoneVelocity;
     if (tensors.count("decode.overtone_velocity")) get("decode.overtone_velocity", {1}, overtoneVelocity);
+    // Optional, each on its own: the thresholds and minimum length per key.
+    Tensor keyOnset, keyFrame, keyMinFrames;
+    if (tensors.count("decode.key_onset_threshold")) get("decode.key_onset_threshold", {88}, keyOnset);
+    if (tensors.count("decode.key_frame_threshold")) get("decode.key_frame_threshold", {88}, keyFrame);
+    if (tensors.count("decode.key_min_frames")) get("decode.key_min_frames", {88}, keyMinFrames);
+    // Optional: the intervals of the overtone rule, 1 to 16 of them.
+    Tensor intervals;
+    if (auto it = tensors.find("decode.overtone_intervals"); it != tensors.end() && problem.empty()) {
+        const std::vector<uint32_t>& dims = it->second.dims;
+        if (dims.size() == 1 && dims[0] >= 1 && dims[0] <= 16)
+            intervals = std::move(it->second);
+        else
+            problem = "decode.overtone_intervals hat die Form " + shapeText(dims) + ", erwartet [1] bis [16]";
+    }
     if (!problem.empty()) return fail(fileName, problem);
     // The decoding settings: thresholds of a probability strictly between
     // 0 and 1, whole frame counts, ratios that can be met.
@@ -185,6 +200,18 @@ ModelLoad ParseModel(const std::string& file, const std::string& fileName) {
         return fail(fileName, "ungültiger Obertonabstand");
     if (!overtoneVelocity.data.empty() && !within(overtoneVelocity, 0, 10))
         return fail(fileName, "ungültiges Lautstärkeverhältnis");
+    auto probabilities = [](const Tensor& t) {
+        return std::all_of(t.data.begin(), t.data.end(), [](float v) { return v > 0.0f && v < 1.0f; });
+    };
+    auto frameCounts = [](const Tensor& t) {
+        return std::all_of(t.data.begin(), t.data.end(), [](float v) { return v >= 1 && v <= 1000 && v == std::round(v); });
+    };
+    if (!probabilities(keyOnset)) return fail(fileName, "ungültige Anschlagschwelle einer Taste");
+    if (!probabilities(keyFrame)) return fail(fileName, "ungültige Halteschwelle einer Taste");
+    if (!frameCounts(keyMinFrames)) return fail(fileName, "ungültige Mindestlänge einer Taste");
+    if (!std::all_of(intervals.data.begin(), intervals.data.end(),
+                     [](float v) { return v >= 1 && v <= 87 && v == std::round(v); }))
+        return fail(fileName, "ungültiges Obertonintervall");
     m.c1 = int(c1);
     m.c2 = int(c2);
     m.c3 = int(c3);
@@ -196,6 +223,10 @@ ModelLoad ParseModel(const std::string& file, const std::string& fileName) {
         m.decode.overtoneFrames = int32_t(std::lround(overtoneFrames.data[0]));
     }
     if (!overtoneVelocity.data.empty()) m.decode.overtoneVelocity = overtoneVelocity.data[0];
+    m.decode.keyOnsetThresholds = keyOnset.data;
+    m.decode.keyFrameThresholds = keyFrame.data;
+    for (const float v : keyMinFrames.data) m.decode.keyMinFrames.push_back(int32_t(std::lround(v)));
+    for (const float v : intervals.data) m.decode.overtoneIntervals.push_back(int32_t(std::lround(v)));
     r.ok = true;
     return r;
 }

@@ -23,14 +23,26 @@ struct DecodeSettings {
     float frameThreshold = 0.3f;
     int32_t minFrames = 3;
     // A note is taken for an overtone of a lower one and dropped when a note
-    // 12, 19 or 24 keys lower starts within `overtoneFrames` frames of it and
-    // its own onset value is below `overtoneRatio` times that note's. 0: off.
+    // 12, 19 or 24 keys lower (or `overtoneIntervals` lower) starts within
+    // `overtoneFrames` frames of it and its own onset value is below
+    // `overtoneRatio` times that note's. 0: off.
     // With `overtoneVelocity` above 0, only when its velocity is also below
     // `overtoneVelocity` times that note's: an overtone is estimated quieter
     // than its note, a played note above another often is not.
     float overtoneRatio = 0.0f;
     int32_t overtoneFrames = 0;
     float overtoneVelocity = 0.0f;
+    // The keys between a note and the overtones of it the rule looks for, or
+    // empty: 12, 19 and 24 (the second to fourth partial). High notes also
+    // meet the fifth and sixth (28, 31) of a note starting below them.
+    std::vector<int32_t> overtoneIntervals{};
+    // Per key, lowest first (88 values), or empty: then the values above hold
+    // for every key. The network's outputs differ by register: high up a
+    // played note's onset and note-active values are lower and its sound
+    // shorter, so each register gets thresholds of its own.
+    std::vector<float> keyOnsetThresholds{};
+    std::vector<float> keyFrameThresholds{};
+    std::vector<int32_t> keyMinFrames{};
 };
 
 struct Model {

@@ -49,9 +49,20 @@ std::vector<TranscribedNote> NetworkOutputs::decode(const DecodeSettings& settin
 }
 
 DecodeSettings WithOverrides(DecodeSettings settings, const DecodeOverrides& overrides) {
-    if (overrides.sensitivityPercent)
-        settings.onsetThreshold = float(100 - std::clamp(*overrides.sensitivityPercent, 1, 99)) / 100.0f;
-    if (overrides.shortestNoteMs) settings.minFrames = std::max(1, int(std::lround(*overrides.shortestNoteMs / 10.0)));
+    if (overrides.sensitivityPercent) {
+        // The thresholds of the registers move with it and keep their distance.
+        const float wanted = float(100 - std::clamp(*overrides.sensitivityPercent, 1, 99)) / 100.0f;
+        if (wanted != settings.onsetThreshold) {
+            const float shift = wanted - settings.onsetThreshold;
+            for (float& t : settings.keyOnsetThresholds) t = std::clamp(t + shift, 0.01f, 0.99f);
+        }
+        settings.onsetThreshold = wanted;
+    }
+    if (overrides.shortestNoteMs) {
+        // The user's shortest note holds for every key.
+        settings.minFrames = std::max(1, int(std::lround(*overrides.shortestNoteMs / 10.0)));
+        settings.keyMinFrames.clear();
+    }
     return settings;
 }
 

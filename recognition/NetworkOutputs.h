@@ -50,6 +50,9 @@ struct DecodeOverrides {
     std::optional<int> sensitivityPercent;  // 1..99: onset threshold 1 - percent / 100
     std::optional<int> shortestNoteMs;      // rounded to whole frames of 10 ms, at least one
 };
+// The settings with the user's changes. A changed sensitivity moves the
+// thresholds of every key by as much as the onset threshold moves (within
+// 0.01 to 0.99); a shortest note holds for every key.
 DecodeSettings WithOverrides(DecodeSettings settings, const DecodeOverrides& overrides);
 // The sensitivity that gives the onset threshold, in whole percent.
 int SensitivityPercent(const DecodeSettings& settings);

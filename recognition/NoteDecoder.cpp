@@ -5,12 +5,18 @@
 
 namespace notavox::recognition {
 
-NoteDecoder::NoteDecoder(const DecodeSettings& settings) : settings_(settings) {}
+NoteDecoder::NoteDecoder(const DecodeSettings& settings) : settings_(settings) {
+    for (size_t k = 0; k < 88; ++k) {
+        onsetThreshold_[k] = k < settings.keyOnsetThresholds.size() ? settings.keyOnsetThresholds[k] : settings.onsetThreshold;
+        frameThreshold_[k] = k < settings.keyFrameThresholds.size() ? settings.keyFrameThresholds[k] : settings.frameThreshold;
+        minFrames_[k] = k < settings.keyMinFrames.size() ? settings.keyMinFrames[k] : settings.minFrames;
+    }
+}
 
 void NoteDecoder::end(int key, int64_t t) {
     KeyState& s = keys_[size_t(key)];
     if (s.start < 0) return;
-    if (t - s.start >= settings_.minFrames && t > s.start) {
+    if (t - s.start >= minFrames_[size_t(key)] && t > s.start) {
         const float v = std::nearbyint(127.0f * s.startVelocity);
         const int velocity = int(std::clamp(v, 1.0f, 127.0f));
         notes_.push_back({21 + key, double(s.start) * 0.01, double(t) * 0.01, velocity});
@@ -23,13 +29,13 @@ void NoteDecoder::end(int key, int64_t t) {
 // onset value is known.
 void NoteDecoder::step(int key, int64_t t, float nextOnset) {
     KeyState& s = keys_[size_t(key)];
-    const bool candidate = s.onset >= settings_.onsetThreshold && s.onset >= s.before && s.onset > nextOnset;
+    const bool candidate = s.onset >= onsetThreshold_[size_t(key)] && s.onset >= s.before && s.onset > nextOnset;
     if (candidate) {
         end(key, t);
         s.start = t;
         s.startVelocity = s.velocity;
         s.startOnset = s.onset;
-    } else if (s.start >= 0 && s.frame < settings_.frameThreshold) {
+    } else if (s.start >= 0 && s.frame < frameThreshold_[size_t(key)]) {
         end(key, t);
     }
     s.before = s.onset;
@@ -75,11 +81,13 @@ void NoteDecoder::dropOvertones() {
     const double ratio = settings_.overtoneRatio;
     const double loudness = settings_.overtoneVelocity;
     const int64_t near = settings_.overtoneFrames;
+    const std::vector<int32_t> intervals =
+        settings_.overtoneIntervals.empty() ? std::vector<int32_t>{12, 19, 24} : settings_.overtoneIntervals;
     size_t kept = 0;
     for (size_t i = 0; i < notes_.size(); ++i) {
         const Start& own = starts_[i];
         bool overtone = false;
-        for (const int interval : {12, 19, 24}) {
+        for (const int interval : intervals) {
             const int lower = notes_[i].pitch - 21 - interval;
             if (lower < 0) continue;
             const std::vector<Start>& starts = byKey[size_t(lower)];

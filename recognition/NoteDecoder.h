@@ -1,14 +1,14 @@
 // Notes from the network's outputs, frame by frame, so that a recording can
 // be decoded in parts with the same result as in one go.
 //
-// A key's onset candidate is a frame whose onset value reaches the onset
+// A key's onset candidate is a frame whose onset value reaches the key's onset
 // threshold, is at least the previous frame's and above the next frame's
 // (missing neighbours count as 0). A note starts there and lasts while the
-// frame value stays at or above the frame threshold; it ends at the first
-// frame below it, at the key's next candidate (which starts a new note) or at
-// the end. Notes shorter than the minimum number of frames are dropped, and
-// so are overtones when the settings ask for it (see DecodeSettings), once
-// every note is known.
+// frame value stays at or above the key's frame threshold; it ends at the
+// first frame below it, at the key's next candidate (which starts a new note)
+// or at the end. Notes shorter than the key's minimum number of frames are
+// dropped, and so are overtones when the settings ask for it (see
+// DecodeSettings), once every note is known.
 #pragma once
 
 #include <array>
@@ -51,6 +51,9 @@ private:
     void dropOvertones();
 
     DecodeSettings settings_;
+    // The settings per key: the key's own where the settings have them.
+    std::array<float, 88> onsetThreshold_{}, frameThreshold_{};
+    std::array<int32_t, 88> minFrames_{};
     std::array<KeyState, 88> keys_{};
     int64_t pending_ = 0;  // the frame whose candidacy waits for the next one
     std::vector<TranscribedNote> notes_;

@@ -94,9 +94,15 @@ def read_weights(path):
         state[f"heads.{head}.weight"] = arrays[head + ".weight"][None, :, :, None]
         state[f"head_bias.{head}"] = arrays[head + ".bias"]
     net = from_checkpoint({k: torch.from_numpy(np.ascontiguousarray(v)) for k, v in state.items()})
-    decode = {k[7:]: float(v[0]) for k, v in arrays.items() if k.startswith("decode.")}
+    lists = set(KEY_SETTINGS) | {"overtone_intervals"}
+    decode = {k[7:]: float(v[0]) for k, v in arrays.items() if k.startswith("decode.") and k[7:] not in lists}
     decode["min_frames"] = int(decode["min_frames"])
     decode["overtone_frames"] = int(decode.get("overtone_frames", 0))
+    for name, kind in KEY_SETTINGS.items():
+        if "decode." + name in arrays:
+            decode[name] = [kind(v) for v in arrays["decode." + name]]
+    if "decode.overtone_intervals" in arrays:
+        decode["overtone_intervals"] = [int(v) for v in arrays["decode.overtone_intervals"]]
     return net, decode
 
 
@@ -120,49 +126,92 @@ def tensors_for_export(model, decode):
     arrays["decode.overtone_ratio"] = np.array([decode.get("overtone_ratio", 0.0)], np.float32)
     arrays["decode.overtone_frames"] = np.array([decode.get("overtone_frames", 0)], np.float32)
     arrays["decode.overtone_velocity"] = np.array([decode.get("overtone_velocity", 0.0)], np.float32)
+    for name in KEY_SETTINGS:
+        if decode.get(name) is not None:
+            arrays["decode." + name] = np.array(decode[name], np.float32).reshape(88)
+    if decode.get("overtone_intervals") is not None:
+        arrays["decode.overtone_intervals"] = np.array(decode["overtone_intervals"], np.float32).reshape(-1)
     return arrays
 
 
-OVERTONE_INTERVALS = (12, 19, 24)
+OVERTONE_INTERVALS = (12, 19, 24)  # unless the decoding names others (overtone_intervals)
+
+# Settings that may be given per key (88 values, lowest key first) beside the ones for every key: name -> type.
+KEY_SETTINGS = {"key_onset_threshold": float, "key_frame_threshold": float, "key_min_frames": int}
 
 
-def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames, overtone_ratio=0.0,
-           overtone_frames=0, overtone_velocity=0.0):
-    """Notes (pitch, onset s, offset s, velocity) from the outputs [T, 88], as the program decodes them.
+def key_settings(onset_threshold, frame_threshold, min_frames, key_onset_threshold=None, key_frame_threshold=None,
+                 key_min_frames=None, **_):
+    """The onset and note-active thresholds (float32, as the weights file stores them) and minimum lengths of the
+    88 keys."""
+    on_key = np.full(88, onset_threshold, np.float32) if key_onset_threshold is None \
+        else np.asarray(key_onset_threshold, np.float32).reshape(88)
+    frame_key = np.full(88, frame_threshold, np.float32) if key_frame_threshold is None \
+        else np.asarray(key_frame_threshold, np.float32).reshape(88)
+    least_key = [int(min_frames)] * 88 if key_min_frames is None else [int(v) for v in key_min_frames]
+    return on_key, frame_key, least_key
 
-    With overtone_ratio > 0 a note is dropped as an overtone when a note 12, 19 or 24 keys lower starts within
-    overtone_frames frames of it and its onset value is below overtone_ratio times that note's; with
-    overtone_velocity > 0 only when its velocity is also below overtone_velocity times that note's."""
+
+def key_notes(onset, frame, velocity, keys, on_key, frame_key, least_key):
+    """The notes of `keys` before the overtone rule: (pitch, onset s, offset s, velocity, start frame, onset value).
+    The thresholds are compared in single precision, as in the program."""
     t_count = onset.shape[0]
+    keys = np.asarray(keys, int)
     notes = []
-    prev = np.vstack([np.zeros((1, 88), onset.dtype), onset[:-1]])
-    nxt = np.vstack([onset[1:], np.zeros((1, 88), onset.dtype)])
-    cand = (onset >= onset_threshold) & (onset >= prev) & (onset > nxt)
-    for k in range(88):
-        starts = np.nonzero(cand[:, k])[0]
-        if len(starts) == 0:
-            continue
-        active = frame[:, k] >= frame_threshold
+    if not len(keys):
+        return notes
+    on = onset[:, keys].astype(np.float32)
+    prev = np.vstack([np.zeros((1, len(keys)), np.float32), on[:-1]])
+    nxt = np.vstack([on[1:], np.zeros((1, len(keys)), np.float32)])
+    cand = (on >= on_key[keys][None]) & (on >= prev) & (on > nxt)
+    for j in np.nonzero(cand.any(0))[0]:
+        k = int(keys[j])
+        starts = np.nonzero(cand[:, j])[0]
+        active = frame[:, k].astype(np.float32) >= frame_key[k]
         for i, s in enumerate(starts):
             limit = starts[i + 1] if i + 1 < len(starts) else t_count
             e = s + 1
             while e < limit and active[e]:
                 e += 1
-            if e - s < min_frames:
+            if e - s < least_key[k]:
                 continue
-            v = int(np.clip(np.round(127.0 * float(velocity[s, k])), 1, 127))
-            notes.append((21 + k, s * 0.01, e * 0.01, v, s, float(onset[s, k])))
+            # the product in single precision, rounded half to even, as in the program
+            v = int(np.clip(np.round(np.float32(127.0) * np.float32(velocity[s, k])), 1, 127))
+            notes.append((21 + k, s * 0.01, e * 0.01, v, int(s), float(onset[s, k])))
+    return notes
+
+
+def drop_overtones(notes, among, overtone_ratio, overtone_frames, overtone_velocity=0.0,
+                   overtone_intervals=OVERTONE_INTERVALS):
+    """`notes` (as key_notes gives them) without those the overtone rule takes for overtones of a note of `among`."""
+    # the ratio as the weights file stores it, the product in double precision as in the program
+    ratio = float(np.float32(overtone_ratio))
+    loudness = float(np.float32(overtone_velocity))
+    starts = {}
+    for n in among:
+        starts.setdefault(n[0], []).append((n[4], n[5], n[3]))
+    return [n for n in notes
+            if not any(n[5] < ratio * value and (loudness <= 0 or n[3] < loudness * vel)
+                       for lower in overtone_intervals
+                       for frame_, value, vel in starts.get(n[0] - lower, ()) if abs(frame_ - n[4]) <= overtone_frames)]
+
+
+def decode(onset, frame, velocity, onset_threshold, frame_threshold, min_frames, overtone_ratio=0.0,
+           overtone_frames=0, overtone_velocity=0.0, key_onset_threshold=None, key_frame_threshold=None,
+           key_min_frames=None, overtone_intervals=OVERTONE_INTERVALS):
+    """Notes (pitch, onset s, offset s, velocity) from the outputs [T, 88], as the program decodes them.
+
+    key_onset_threshold, key_frame_threshold and key_min_frames (88 values each) replace the setting of the same
+    name for each key. With overtone_ratio > 0 a note is dropped as an overtone when a note 12, 19 or 24 keys
+    lower (or as many as overtone_intervals give) starts within overtone_frames frames of it and its onset value
+    is below overtone_ratio times that note's; with overtone_velocity > 0 only when its velocity is also below
+    overtone_velocity times that note's."""
+    settings = key_settings(onset_threshold, frame_threshold, min_frames, key_onset_threshold, key_frame_threshold,
+                            key_min_frames)
+    notes = key_notes(onset, frame, velocity, range(88), *settings)
     if overtone_ratio > 0:
-        # the ratio as the weights file stores it, the product in double precision as in the program
-        ratio = float(np.float32(overtone_ratio))
-        loudness = float(np.float32(overtone_velocity))
-        starts = {}
-        for n in notes:
-            starts.setdefault(n[0], []).append((n[4], n[5], n[3]))
-        notes = [n for n in notes
-                 if not any(n[5] < ratio * value and (loudness <= 0 or n[3] < loudness * vel)
-                            for lower in OVERTONE_INTERVALS
-                            for frame_, value, vel in starts.get(n[0] - lower, ()) if abs(frame_ - n[4]) <= overtone_frames)]
+        notes = drop_overtones(notes, notes, overtone_ratio, overtone_frames, overtone_velocity,
+                               [int(v) for v in overtone_intervals])
     notes = [n[:4] for n in notes]
     notes.sort(key=lambda n: (n[1], n[0]))
     return notes

@@ -183,6 +183,15 @@ inline std::string modelBytes(const recognition::Model& m, const std::string& sk
     }
     recognition::Tensor loud{{1}, {m.decode.overtoneVelocity}};
     if (m.decode.overtoneVelocity != 0.0f) list.push_back({"decode.overtone_velocity", &loud});
+    recognition::Tensor keyOnset{{88}, m.decode.keyOnsetThresholds}, keyFrame{{88}, m.decode.keyFrameThresholds};
+    recognition::Tensor keyLeast{{88}, {}};
+    for (const int32_t v : m.decode.keyMinFrames) keyLeast.data.push_back(float(v));
+    if (!keyOnset.data.empty()) list.push_back({"decode.key_onset_threshold", &keyOnset});
+    if (!keyFrame.data.empty()) list.push_back({"decode.key_frame_threshold", &keyFrame});
+    if (!keyLeast.data.empty()) list.push_back({"decode.key_min_frames", &keyLeast});
+    recognition::Tensor intervals{{uint32_t(m.decode.overtoneIntervals.size())}, {}};
+    for (const int32_t v : m.decode.overtoneIntervals) intervals.data.push_back(float(v));
+    if (!intervals.data.empty()) list.push_back({"decode.overtone_intervals", &intervals});
     std::string out = "NVNM";
     auto u32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
     u32(recognition::kModelVersion);

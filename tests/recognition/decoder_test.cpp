@@ -146,6 +146,29 @@ TEST(RecognitionDecoder, OvertonesOfALowerNoteAreDropped) {
     EXPECT_EQ(a.decode(s).size(), 6u);
 }
 
+// The rule looks for the overtones at the intervals the settings give.
+TEST(RecognitionDecoder, OvertoneIntervalsFromTheSettings) {
+    Activations a(60);
+    a.note(30, 10, 30, 0.9f);
+    a.note(58, 10, 30, 0.4f);  // 28 keys up: the fifth partial
+    a.note(61, 11, 30, 0.4f);  // 31 keys up: the sixth
+    a.note(42, 10, 30, 0.4f);  // the octave
+    DecodeSettings s{0.1f, 0.3f, 3, 0.9f, 2};
+    auto notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 3u);  // 12, 19 and 24 unless the settings say otherwise
+    EXPECT_EQ(notes[1].pitch, 79);
+    EXPECT_EQ(notes[2].pitch, 82);
+    s.overtoneIntervals = {12, 19, 24, 28, 31};
+    notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].pitch, 51);
+    s.overtoneIntervals = {28};
+    notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[1].pitch, 63);  // the octave stays
+    EXPECT_EQ(notes[2].pitch, 82);
+}
+
 // With the velocity condition, a weaker note above a lower one is dropped
 // only when it is also quieter: a melody an octave above its bass stays.
 TEST(RecognitionDecoder, OvertonesMustAlsoBeQuieterWhenAsked) {
@@ -166,6 +189,56 @@ TEST(RecognitionDecoder, OvertonesMustAlsoBeQuieterWhenAsked) {
     EXPECT_EQ(notes[1].pitch, 73);
     s.overtoneVelocity = 0.0f;  // off: the onset values alone decide
     EXPECT_EQ(a.decode(s).size(), 1u);
+}
+
+// Each key decodes with its own thresholds and minimum length where the
+// settings have them; the user's sensitivity moves them all alike, the
+// user's shortest note holds for every key.
+TEST(RecognitionDecoder, EachKeyHasItsOwnThresholdsAndLength) {
+    Activations a(40);
+    a.note(10, 5, 20, 0.4f);
+    a.note(70, 5, 20, 0.4f);
+    a.note(80, 5, 7, 0.9f);  // two frames
+    DecodeSettings s = Activations::settings();
+    EXPECT_TRUE(a.decode(s).empty());
+    s.keyOnsetThresholds.assign(88, 0.5f);
+    s.keyOnsetThresholds[70] = 0.35f;
+    s.keyMinFrames.assign(88, 3);
+    s.keyMinFrames[80] = 2;
+    auto notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 2u);
+    expectNote(notes[0], 91, 5, 20, 64);
+    expectNote(notes[1], 101, 5, 7, 64);
+    s.keyFrameThresholds.assign(88, 0.3f);
+    s.keyFrameThresholds[70] = 0.85f;  // above the frame values: the note ends after its onset frame
+    notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].pitch, 101);
+    s.keyMinFrames[70] = 1;
+    notes = a.decode(s);
+    ASSERT_EQ(notes.size(), 2u);
+    expectNote(notes[0], 91, 5, 6, 64);
+
+    DecodeOverrides o;
+    o.sensitivityPercent = 60;  // onset threshold 0.4: every key 0.1 lower
+    DecodeSettings more = WithOverrides(s, o);
+    EXPECT_FLOAT_EQ(more.onsetThreshold, 0.4f);
+    EXPECT_FLOAT_EQ(more.keyOnsetThresholds[10], 0.4f);
+    EXPECT_FLOAT_EQ(more.keyOnsetThresholds[70], 0.25f);
+    EXPECT_EQ(SensitivityPercent(more), 60);
+    EXPECT_EQ(a.decode(more).size(), 3u);
+    o.sensitivityPercent = 99;  // kept within reach of a probability
+    more = WithOverrides(s, o);
+    EXPECT_FLOAT_EQ(more.keyOnsetThresholds[70], 0.01f);
+    EXPECT_FLOAT_EQ(more.keyOnsetThresholds[10], 0.01f);
+    o.sensitivityPercent = 50;  // the model's own: nothing moves
+    EXPECT_EQ(WithOverrides(s, o).keyOnsetThresholds, s.keyOnsetThresholds);
+    o = {};
+    o.shortestNoteMs = 30;
+    const DecodeSettings longer = WithOverrides(s, o);
+    EXPECT_TRUE(longer.keyMinFrames.empty());
+    EXPECT_EQ(longer.keyFrameThresholds, s.keyFrameThresholds);
+    EXPECT_TRUE(a.decode(longer).empty());  // the two-frame note and the one-frame note go
 }
 
 // Fed in parts of any size, the decoder finds the same notes.

@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <filesystem>
@@ -10,6 +12,7 @@
 
 #include "recognition/Features.h"
 #include "recognition/Network.h"
+#include "recognition/NoteDecoder.h"
 #include "recognition/RecognitionSupport.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -85,6 +88,46 @@ TEST(RecognitionNetwork, ShippedModelGivesTheGoldenOutputs) {
     }
 }
 
+// The shipped decoding finds in the golden outputs the notes the training
+// program's decoding finds there (.notes beside each .bin): both decode alike.
+TEST(RecognitionNetwork, ShippedDecodingFindsTheTrainingProgramsNotes) {
+    const ModelLoad load = LoadModel(notavox::testing::kShippedModel);
+    ASSERT_TRUE(load.ok) << load.message;
+    int compared = 0;
+    for (const auto& e : std::filesystem::directory_iterator(std::string(NOTAVOX_SOURCE_DIR) + "/tests/recognition")) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("golden_", 0) != 0 || e.path().extension() != ".bin") continue;
+        std::filesystem::path notesFile = e.path();
+        notesFile.replace_extension(".notes");
+        std::ifstream in(notesFile);
+        ASSERT_TRUE(in) << notesFile;
+        std::vector<std::array<int64_t, 4>> expected;
+        for (std::array<int64_t, 4> n{}; in >> n[0] >> n[1] >> n[2] >> n[3];) expected.push_back(n);
+        Golden g;
+        ASSERT_TRUE(readGolden(e.path().string(), g)) << name;
+        // Key-major rows, as the network hands them over.
+        std::vector<float> rows[3];
+        const std::vector<float>* src[3] = {&g.onset, &g.frame, &g.velocity};
+        for (int h = 0; h < 3; ++h) {
+            rows[h].resize(size_t(g.T) * 88);
+            for (int t = 0; t < g.T; ++t)
+                for (size_t k = 0; k < 88; ++k) rows[h][k * size_t(g.T) + size_t(t)] = (*src[h])[size_t(t) * 88 + k];
+        }
+        NoteDecoder decoder(load.model.decode);
+        decoder.add(0, g.T, rows[0].data(), rows[1].data(), rows[2].data(), size_t(g.T));
+        const auto notes = decoder.finish(g.T);
+        ASSERT_EQ(notes.size(), expected.size()) << name;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].pitch, expected[i][0]) << name << " note " << i;
+            EXPECT_EQ(std::lround(notes[i].onset * 100), expected[i][1]) << name << " note " << i;
+            EXPECT_EQ(std::lround(notes[i].offset * 100), expected[i][2]) << name << " note " << i;
+            EXPECT_EQ(notes[i].velocity, expected[i][3]) << name << " note " << i;
+        }
+        compared += int(notes.size());
+    }
+    EXPECT_GT(compared, 10);
+}
+
 // Channel counts that are no multiple of the vector blocks, one tile and
 // several tiles, against the definition evaluated literally.
 TEST(RecognitionNetwork, MatchesTheDefinition) {
@@ -144,6 +187,25 @@ TEST(RecognitionNetwork, TilesGiveIdenticalBits) {
     }
 }
 
+namespace {
+
+// The file with the first value of tensor `name` set to `v`, sealed again:
+// a file that passes its checksum but carries a value out of range.
+std::string withValue(const std::string& file, const std::string& name, float v) {
+    std::string body = file.substr(0, file.size() - 4);
+    const uint16_t length = uint16_t(name.size());
+    const std::string key = std::string(reinterpret_cast<const char*>(&length), 2) + name;
+    size_t at = body.find(key);
+    EXPECT_NE(at, std::string::npos) << name;
+    at += key.size();
+    const uint8_t ndim = uint8_t(body[at]);
+    at += 1 + 4 * size_t(ndim);
+    std::memcpy(&body[at], &v, 4);
+    return notavox::testing::sealModel(body);
+}
+
+}  // namespace
+
 TEST(RecognitionModel, FileIsReadWithItsShapesAndThresholds) {
     TempDir dir;
     const Model m = notavox::testing::randomModel(5, 7, 9, 1);
@@ -180,6 +242,54 @@ TEST(RecognitionModel, FileIsReadWithItsShapesAndThresholds) {
     withRule.decode.overtoneFrames = 1000;
     EXPECT_EQ(ParseModel(notavox::testing::modelBytes(withRule), "m.nvm").message,
               "Die Modelldatei m.nvm ist unbrauchbar: ungültiger Obertonabstand");
+    EXPECT_TRUE(load.model.decode.keyOnsetThresholds.empty());  // without them every key decodes alike
+    EXPECT_TRUE(load.model.decode.keyMinFrames.empty());
+}
+
+// The thresholds and minimum lengths per key and the overtone rule's
+// intervals: each optional on its own, every value checked like the one for
+// all keys.
+TEST(RecognitionModel, PerKeySettingsAreReadAndChecked) {
+    Model m = notavox::testing::randomModel(4, 4, 4, 2);
+    for (int k = 0; k < 88; ++k) {
+        m.decode.keyOnsetThresholds.push_back(k < 63 ? 0.3f : 0.2f);
+        m.decode.keyMinFrames.push_back(k < 63 ? 3 : 2);
+    }
+    const std::string file = notavox::testing::modelBytes(m);
+    const ModelLoad load = ParseModel(file, "k.nvm");
+    ASSERT_TRUE(load.ok) << load.message;
+    EXPECT_EQ(load.model.decode.keyOnsetThresholds, m.decode.keyOnsetThresholds);
+    EXPECT_TRUE(load.model.decode.keyFrameThresholds.empty());
+    EXPECT_EQ(load.model.decode.keyMinFrames, m.decode.keyMinFrames);
+    EXPECT_FLOAT_EQ(load.model.decode.onsetThreshold, 0.4f);  // the one for all keys stays as it is
+
+    const std::string head = "Die Modelldatei k.nvm ist unbrauchbar: ";
+    auto reason = [&](const std::string& bytes) { return ParseModel(bytes, "k.nvm").message; };
+    EXPECT_EQ(reason(notavox::testing::modelBytes(m, "", "decode.key_min_frames")),
+              head + "decode.key_min_frames hat die Form [89], erwartet [88]");
+    for (float t : {0.0f, 1.0f, -0.5f, 2e9f})
+        EXPECT_EQ(reason(withValue(file, "decode.key_onset_threshold", t)), head + "ungültige Anschlagschwelle einer Taste")
+            << t;
+    for (float n : {0.0f, 1.5f, 5000.0f})
+        EXPECT_EQ(reason(withValue(file, "decode.key_min_frames", n)), head + "ungültige Mindestlänge einer Taste") << n;
+    m.decode.keyFrameThresholds.assign(88, 0.5f);
+    m.decode.keyFrameThresholds[87] = 1.0f;
+    EXPECT_EQ(reason(notavox::testing::modelBytes(m)), head + "ungültige Halteschwelle einer Taste");
+    m.decode.keyFrameThresholds[87] = 0.25f;
+    m.decode.overtoneRatio = 0.9f;
+    m.decode.overtoneIntervals = {12, 19, 24, 28, 31};
+    const ModelLoad all = ParseModel(notavox::testing::modelBytes(m), "k.nvm");
+    ASSERT_TRUE(all.ok) << all.message;
+    EXPECT_EQ(all.model.decode.keyFrameThresholds, m.decode.keyFrameThresholds);
+    EXPECT_EQ(all.model.decode.overtoneIntervals, m.decode.overtoneIntervals);
+    for (float v : {0.0f, 12.5f, 88.0f})
+        EXPECT_EQ(reason(withValue(notavox::testing::modelBytes(m), "decode.overtone_intervals", v)),
+                  head + "ungültiges Obertonintervall")
+            << v;
+    m.decode.overtoneIntervals.assign(16, 12);
+    EXPECT_TRUE(ParseModel(notavox::testing::modelBytes(m), "k.nvm").ok);
+    m.decode.overtoneIntervals.assign(17, 12);
+    EXPECT_EQ(reason(notavox::testing::modelBytes(m)), head + "decode.overtone_intervals hat die Form [17], erwartet [1] bis [16]");
 }
 
 TEST(RecognitionModel, BadFilesAreRefusedWithAReason) {
@@ -218,25 +328,6 @@ TEST(RecognitionModel, BadFilesAreRefusedWithAReason) {
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.message, "Konnte die Modelldatei /no/such/notes.nvm nicht öffnen");
 }
-
-namespace {
-
-// The file with the first value of tensor `name` set to `v`, sealed again:
-// a file that passes its checksum but carries a value out of range.
-std::string withValue(const std::string& file, const std::string& name, float v) {
-    std::string body = file.substr(0, file.size() - 4);
-    const uint16_t length = uint16_t(name.size());
-    const std::string key = std::string(reinterpret_cast<const char*>(&length), 2) + name;
-    size_t at = body.find(key);
-    EXPECT_NE(at, std::string::npos) << name;
-    at += key.size();
-    const uint8_t ndim = uint8_t(body[at]);
-    at += 1 + 4 * size_t(ndim);
-    std::memcpy(&body[at], &v, 4);
-    return notavox::testing::sealModel(body);
-}
-
-}  // namespace
 
 // Every value is checked against its range, after the checksum: damage the
 // checksum cannot see (a file written with bad values) is refused too.
