@@ -251,6 +251,11 @@ std::vector<float> ClickTrack(const std::vector<double>& times, double seconds, 
     return x;
 }
 
+OnsetEnvelope ClickEnvelope(const std::vector<double>& clicks) {
+    const std::vector<float> x = ClickTrack(clicks, clicks.back() + 1, 22050);
+    return ComputeOnsetEnvelope(x.data(), x.size(), 22050);
+}
+
 bool HaveMido() { return std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") == 0; }
 
 MidoReading ReadWithMido(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "rhythm/OnsetEnvelope.h"
 #include "transcription/TranscribedNote.h"
 
 namespace notavox::testing {
@@ -78,6 +79,9 @@ bool RenderPiece(const Piece& piece, const std::string& midiPath, const std::str
 
 // Mono clicks (a decaying 1 kHz tone burst of 20 ms) at the given times.
 std::vector<float> ClickTrack(const std::vector<double>& times, double seconds, int rate);
+
+// The onset envelope of such clicks at 22,050 Hz.
+OnsetEnvelope ClickEnvelope(const std::vector<double>& clicks);
 
 // A MIDI file as python3-mido plays it (tests/rhythm/midi_times.py).
 struct MidoNote {

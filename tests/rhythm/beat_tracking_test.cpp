@@ -17,6 +17,7 @@ namespace notavox {
 namespace {
 
 using testing::BeatFMeasure;
+using testing::ClickEnvelope;
 
 std::vector<double> Beats(double first, double bpm, double endBpm, int count) {
     std::vector<double> b;
@@ -141,12 +142,6 @@ TEST(BeatTracking, FastNotesTakeTheBeatAtTwiceTheTempo) {
     };
     EXPECT_EQ(CheckLevelWithNotes(broad, novelty, env.frameRate, divided(9)).beats, broad.beats);
     EXPECT_NEAR(CheckLevelWithNotes(broad, novelty, env.frameRate, divided(8)).tempoBpm, 80, 4);
-}
-
-// The onset envelope of clicks at the given times.
-OnsetEnvelope ClickEnvelope(const std::vector<double>& clicks) {
-    const std::vector<float> x = testing::ClickTrack(clicks, clicks.back() + 1, 22050);
-    return ComputeOnsetEnvelope(x.data(), x.size(), 22050);
 }
 
 // A note of `top(i)` on every pulse i, and on every third pulse from `first` a

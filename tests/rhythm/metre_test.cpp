@@ -11,15 +11,12 @@
 namespace notavox {
 namespace {
 
+using testing::ClickEnvelope;
+
 std::vector<double> Steady(double first, double bpm, int count) {
     std::vector<double> b;
     for (int i = 0; i < count; ++i) b.push_back(first + 60.0 * i / bpm);
     return b;
-}
-
-OnsetEnvelope ClickEnvelope(const std::vector<double>& clicks) {
-    const std::vector<float> x = testing::ClickTrack(clicks, clicks.back() + 1, 22050);
-    return ComputeOnsetEnvelope(x.data(), x.size(), 22050);
 }
 
 // A note on every beat; a bass and chord of another harmony on every
