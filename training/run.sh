@@ -32,14 +32,9 @@ main() {
     # The network starts from the previous version's weights (base-v2.nvm), widened to the new layers.
     $py train.py "$data" "$ckpt" --widen "$here/base-v2.nvm" --steps "${NOTAVOX_TRAIN_STEPS:-1800}" --lr 1e-3
     lap "training"
-    # A second, shorter cycle of the learning rate over other windows, half of them from the piano pieces
-    # (real and generated): the piano is the instrument most recordings bring.
-    $py train.py "$data" "$ckpt-piano" --init "$ckpt/final.pt" --windows 4321 --piano 0.5 \
-        --steps "${NOTAVOX_PIANO_STEPS:-1600}" --lr 5e-4
-    lap "second cycle"
-    $py -W ignore evaluate.py "$data" "$ckpt-piano/final.pt" --tune "$work/decode.json" | tee "$work/validation.txt"
+    $py -W ignore evaluate.py "$data" "$ckpt/final.pt" --tune "$work/decode.json" | tee "$work/validation.txt"
     lap "validation"
-    $py export.py "$ckpt-piano/final.pt" "$work/decode.json" "$top/recognition/model/notes.nvm" \
+    $py export.py "$ckpt/final.pt" "$work/decode.json" "$top/recognition/model/notes.nvm" \
         "$top/tests/recognition" "$data"
     lap "export"
     echo "done in $(( ($(date +%s) - start) / 60 )) min; scores in $work/validation.txt"
