@@ -4,10 +4,14 @@ checks that the score reads as the file means it: the first tempo mark is the pi
 its beats, within 10 %, and inside 20 to 300 quarter notes a minute), and every bar after a possible upbeat has
 the metre of the file.
 
-  scripts/check-musescore.py [--convert build/notavox-convert] FILE.wav|FILE.mid ...
+  scripts/check-musescore.py [--convert build/notavox-convert] [--quantize 1/16] FILE.wav|FILE.mid ...
 
-A .wav is converted first (with --accurate, the converter given). Exit 0 when every file passes. Needs
-musescore3 (scripts/install-deps.sh) and python3-mido.
+A .wav is converted first (with --accurate, the converter given, and its --quantize grid if one is given).
+Exit 0 when every file passes. Needs musescore3 (scripts/install-deps.sh) and python3-mido.
+
+The notation program takes a file whose notes lie off the grid for a recorded performance and lays out bars
+of its own, whatever time signatures the file holds; a file for a score is made with a grid, as in the
+window's tempo dialog.
 """
 import argparse
 import os
@@ -105,6 +109,7 @@ def check(mid, workdir):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--convert", default=os.path.join(os.path.dirname(__file__), "..", "build", "notavox-convert"))
+    ap.add_argument("--quantize", help="the converter's grid (--quantize), as a user writing a score would choose it")
     ap.add_argument("files", nargs="+")
     args = ap.parse_args()
     ok = True
@@ -113,7 +118,8 @@ def main():
             mid = f
             if f.lower().endswith(".wav"):
                 mid = os.path.join(tmp, os.path.splitext(os.path.basename(f))[0] + ".mid")
-                subprocess.run([args.convert, "--accurate", "-q", f, mid], check=True)
+                grid = ["--quantize", args.quantize] if args.quantize else []
+                subprocess.run([args.convert, "--accurate", "-q", *grid, f, mid], check=True)
             good, text = check(mid, tmp)
             ok = ok and good
             print(f"{'ok  ' if good else 'FAIL'} {os.path.basename(f)}: {text}")
