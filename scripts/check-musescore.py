@@ -9,9 +9,9 @@ the metre of the file.
 A .wav is converted first (with --accurate, the converter given, and its --quantize grid if one is given).
 Exit 0 when every file passes. Needs musescore3 (scripts/install-deps.sh) and python3-mido.
 
-The notation program takes a file whose notes lie off the grid for a recorded performance and lays out bars
-of its own, whatever time signatures the file holds; a file for a score is made with a grid, as in the
-window's tempo dialog.
+The notation program takes a file whose notes lie off the grid for a recorded performance and may then keep
+the first bar's time signature for every bar (an upbeat of 1/4 gives bars of 1/4 throughout); a file for a
+score is made with a grid, as in the window's tempo dialog.
 """
 import argparse
 import os
