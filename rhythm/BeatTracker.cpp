@@ -142,10 +142,27 @@ double MedianTempo(const std::vector<double>& beats) {
     return m > 0 ? 60.0 / m : 0.0;
 }
 
-double TypicalOnsetGap(const std::vector<TranscribedNote>& notes) {
+std::vector<double> SortedOnsets(const std::vector<TranscribedNote>& notes) {
     std::vector<double> onsets;
     for (const auto& n : notes) onsets.push_back(n.onset);
     std::sort(onsets.begin(), onsets.end());
+    return onsets;
+}
+
+bool AnyWithin(const std::vector<double>& times, double t, double window) {
+    const auto a = std::lower_bound(times.begin(), times.end(), t - window);
+    return a != times.end() && *a <= t + window;
+}
+
+int BassPitchLimit(const std::vector<TranscribedNote>& notes) {
+    std::vector<int> pitches;
+    for (const auto& n : notes) pitches.push_back(n.pitch);
+    std::nth_element(pitches.begin(), pitches.begin() + std::ptrdiff_t(pitches.size() / 5), pitches.end());
+    return pitches[pitches.size() / 5];
+}
+
+double TypicalOnsetGap(const std::vector<TranscribedNote>& notes) {
+    const std::vector<double> onsets = SortedOnsets(notes);
     std::vector<double> gaps;
     double last = 0;
     for (size_t i = 0; i < onsets.size(); ++i) {
@@ -168,19 +185,13 @@ BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& 
     // Fast notes over a bass that moves only on the beats keep the beats: the
     // bass (the lowest fifth of the pitches) must start halfway between them
     // too, now and then.
-    std::vector<int> pitches;
-    for (const auto& n : notes) pitches.push_back(n.pitch);
-    std::nth_element(pitches.begin(), pitches.begin() + std::ptrdiff_t(pitches.size() / 5), pitches.end());
-    const int lowPitch = pitches[pitches.size() / 5];
+    const int lowPitch = BassPitchLimit(notes);
     std::vector<double> bass;
     for (const auto& n : notes)
         if (n.pitch <= lowPitch) bass.push_back(n.onset);
     std::sort(bass.begin(), bass.end());
     const double window = std::min(kBassWindow, beat / 6);
-    const auto bassAt = [&](double t) {
-        const auto a = std::lower_bound(bass.begin(), bass.end(), t - window);
-        return a != bass.end() && *a <= t + window;
-    };
+    const auto bassAt = [&](double t) { return AnyWithin(bass, t, window); };
     const std::vector<double>& beats = track.beats;
     size_t onBeats = 0, halfway = 0;
     for (size_t i = 0; i < beats.size(); ++i) {
@@ -191,13 +202,8 @@ BeatTrack CheckLevelWithNotes(const BeatTrack& track, const std::vector<float>& 
     // A beat whose notes start on its thirds more often than on its half is
     // divided in three (triplets, compound metre): half of it would fall
     // between two notes.
-    std::vector<double> onsets;
-    for (const auto& n : notes) onsets.push_back(n.onset);
-    std::sort(onsets.begin(), onsets.end());
-    const auto noteAt = [&](double t) {
-        const auto a = std::lower_bound(onsets.begin(), onsets.end(), t - window);
-        return a != onsets.end() && *a <= t + window;
-    };
+    const std::vector<double> onsets = SortedOnsets(notes);
+    const auto noteAt = [&](double t) { return AnyWithin(onsets, t, window); };
     size_t thirds = 0, halves = 0;
     for (size_t i = 0; i + 1 < beats.size(); ++i) {
         const double a = beats[i], d = beats[i + 1] - beats[i];

@@ -49,4 +49,14 @@ double TypicalOnsetGap(const std::vector<TranscribedNote>& notes);
 // fewer than two beats.
 double MedianTempo(const std::vector<double>& beats);
 
+// The notes' onset times, ascending.
+std::vector<double> SortedOnsets(const std::vector<TranscribedNote>& notes);
+
+// Whether one of the ascending `times` lies within `window` of t.
+bool AnyWithin(const std::vector<double>& times, double t, double window);
+
+// The pitch at the top of the notes' lowest fifth: the bass lies at or below
+// it. `notes` must not be empty.
+int BassPitchLimit(const std::vector<TranscribedNote>& notes);
+
 }  // namespace notavox

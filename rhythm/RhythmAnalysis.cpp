@@ -16,9 +16,7 @@ constexpr double kHardlyEver = 0.05;          // of the gaps between beats with 
 void GroupFastBeats(RhythmAnalysis& r, const OnsetEnvelope& envelope, const std::vector<TranscribedNote>& notes) {
     const std::vector<double>& beats = r.beats.beats;
     if (beats.size() < 12 || r.beats.tempoBpm < kFastestSubdivided || notes.empty()) return;
-    std::vector<double> onsets;
-    for (const auto& n : notes) onsets.push_back(n.onset);
-    std::sort(onsets.begin(), onsets.end());
+    const std::vector<double> onsets = SortedOnsets(notes);
     size_t filled = 0;
     for (size_t i = 0; i + 1 < beats.size(); ++i) {
         const double margin = kBetween * (beats[i + 1] - beats[i]);
@@ -77,10 +75,7 @@ bool RegroupEighthsInThrees(RhythmAnalysis& r, const std::vector<TranscribedNote
     for (const auto& n : notes) sorted.push_back(&n);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const TranscribedNote* a, const TranscribedNote* b) { return a->onset < b->onset; });
-    std::vector<int> pitches;
-    for (const auto& n : notes) pitches.push_back(n.pitch);
-    std::nth_element(pitches.begin(), pitches.begin() + std::ptrdiff_t(pitches.size() / 5), pitches.end());
-    const int lowPitch = pitches[pitches.size() / 5];
+    const int lowPitch = BassPitchLimit(notes);
     const double window = std::min(kEighthWindow, (beats.back() - beats.front()) / double(eighths.size()) / 3);
     std::vector<double> count(eighths.size(), 0), bass(eighths.size(), 0);
     size_t halfwayFilled = 0;
@@ -156,15 +151,10 @@ void HalveSlowMotion(RhythmAnalysis& r, const OnsetEnvelope& envelope, const std
     const double beat = 60.0 / r.beats.tempoBpm;
     if (typical <= kSlowMotion * beat || typical >= kBeatMotion * beat) return;
     if (ShareSoundingWithOthers(notes) < kVoices) return;
-    std::vector<double> onsets;
-    for (const auto& n : notes) onsets.push_back(n.onset);
-    std::sort(onsets.begin(), onsets.end());
+    const std::vector<double> onsets = SortedOnsets(notes);
     const double window = std::min(kOnBeat, 10.0 / r.beats.tempoBpm);
-    size_t sounded = 0;
-    for (double b : beats) {
-        const auto a = std::lower_bound(onsets.begin(), onsets.end(), b - window);
-        if (a != onsets.end() && *a <= b + window) ++sounded;
-    }
+    const size_t sounded =
+        size_t(std::count_if(beats.begin(), beats.end(), [&](double b) { return AnyWithin(onsets, b, window); }));
     if (double(sounded) >= kEveryBeat * double(beats.size())) return;
     BeatTrack halved;
     for (size_t i = size_t(r.metre.firstDownbeat) % 2; i < beats.size(); i += 2) halved.beats.push_back(beats[i]);

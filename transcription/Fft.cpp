@@ -12,36 +12,22 @@ namespace {
 constexpr int kPoints = 1024;
 constexpr int kStages = 10;
 
+// i with its lowest `bits` bits in reverse order.
+int bitReversed(int i, int bits) {
+    int r = 0;
+    for (int b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
+    return r;
+}
+
 struct Forward1024Tables {
     // Twiddle factors of stage s at offset (1 << s) - 1: the values u1, u2
     // that the recurrence produces for j = 0 .. 2^s - 1.
     alignas(64) double u1[kPoints];
     alignas(64) double u2[kPoints];
-    uint16_t swapA[kPoints / 2];
-    uint16_t swapB[kPoints / 2];
-    int swapCount = 0;
     uint16_t reversed[kPoints];  // the input index that lands on each position
 
     Forward1024Tables() {
-        int32_t j = 0;
-        for (int32_t i = 0; i < kPoints - 1; ++i) {
-            if (i < j) {
-                swapA[swapCount] = static_cast<uint16_t>(i);
-                swapB[swapCount] = static_cast<uint16_t>(j);
-                ++swapCount;
-            }
-            int32_t k = kPoints / 2;
-            while (k <= j) {
-                j -= k;
-                k /= 2;
-            }
-            j += k;
-        }
-        for (int i = 0; i < kPoints; ++i) {
-            int r = 0;
-            for (int b = 0; b < kStages; ++b) r |= ((i >> b) & 1) << (kStages - 1 - b);
-            reversed[i] = static_cast<uint16_t>(r);
-        }
+        for (int i = 0; i < kPoints; ++i) reversed[i] = static_cast<uint16_t>(bitReversed(i, kStages));
         double c1 = -1.0;
         double c2 = 0.0;
         for (int s = 0; s < kStages; ++s) {
@@ -181,11 +167,7 @@ BatchFft::BatchFft(int size)
     const int half = size / 2;
     int bits = 0;
     while ((1 << bits) < half) ++bits;
-    for (int m = 0; m < half; ++m) {
-        int r = 0;
-        for (int b = 0; b < bits; ++b) r |= ((m >> b) & 1) << (bits - 1 - b);
-        bitReverse_[size_t(m)] = r;
-    }
+    for (int m = 0; m < half; ++m) bitReverse_[size_t(m)] = bitReversed(m, bits);
     for (int j = 0; j < half / 2; ++j) {
         const double a = -2.0 * M_PI * j / half;
         twiddleRe_[size_t(j)] = float(std::cos(a));
